@@ -1,0 +1,13 @@
+#include "platform/system.h"
+
+#include <system_error>
+
+namespace tessell::platform {
+
+std::filesystem::path executablePath() {
+    std::error_code error;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : path;
+}
+
+} // namespace tessell::platform
