@@ -1,3 +1,5 @@
 #include "app/entry.h"
 
-int main(int argc, char** argv) { return tessell::runTool(argc, argv); }
+int main(int argc, char** argv) {
+    return tessell::runTool(argc, argv);
+}

@@ -26,7 +26,9 @@ Clock& clock() {
 ClockOverride::ClockOverride(Clock& replacement)
     : previous_(installedClock.exchange(&replacement, std::memory_order_acq_rel)) {}
 
-ClockOverride::~ClockOverride() { installedClock.store(previous_, std::memory_order_release); }
+ClockOverride::~ClockOverride() {
+    installedClock.store(previous_, std::memory_order_release);
+}
 
 std::chrono::milliseconds Clock::realInterval(Duration toolTime) const {
     const double realNs = static_cast<double>(toolTime.count()) * timeScale();

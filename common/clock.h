@@ -63,8 +63,8 @@ class ScaledClock final : public Clock {
 public:
     TimePoint now() const override;
     void sleepFor(Duration toolTime) override;
-    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-                 Duration toolTime, const std::function<bool()>& ready) override;
+    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Duration toolTime,
+                 const std::function<bool()>& ready) override;
     double timeScale() const override;
     void setTimeScale(double scale) override;
 
@@ -84,8 +84,8 @@ class ManualClock final : public Clock {
 public:
     TimePoint now() const override;
     void sleepFor(Duration toolTime) override;
-    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-                 Duration toolTime, const std::function<bool()>& ready) override;
+    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Duration toolTime,
+                 const std::function<bool()>& ready) override;
     double timeScale() const override { return 1.0; }
     void setTimeScale(double) override {}
 

@@ -1,7 +1,6 @@
 #include "common/clock.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 using namespace std::chrono_literals;
