@@ -1,0 +1,101 @@
+#pragma once
+
+// What the device layer asks of the operating system's video-capture stack:
+// the two device lists, and for one device its Extension-Unit property
+// requests, its topology and the driver's vendor interface. Linux (V4L2 and
+// uvcvideo), the simulated cameras and later Windows implement these; the
+// channel, camera-opening and discovery code above is written once.
+
+#include "platform/guid.h"
+#include "platform/status.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tessell::platform {
+
+// The two lists a camera can be found in. A camera is named by (list, position).
+enum class DeviceListKind {
+    VideoInput,   // ordinary webcams
+    SensorCamera, // the platform's sensor-camera category
+};
+
+// One entry of a device list, in list order.
+struct DeviceEntry {
+    // The device's symbolic link ("\\?\usb#vid_...", or a path whose bus name
+    // sits at characters 4..6 in the same way); empty with devicePathRead false
+    // when the system could not give it.
+    std::string devicePath;
+    bool devicePathRead = true;
+    std::string friendlyName;
+};
+
+enum class PropertyOp {
+    Get,  // read the control (GET_CUR)
+    Set,  // write the control (SET_CUR)
+    Size, // length of the control (GET_LEN)
+};
+
+// Extension-Unit requests addressed to one node of a capture device.
+class PropertyControl {
+public:
+    virtual ~PropertyControl() = default;
+
+    // One request. Get fills `data` (its size is the length asked for), Set
+    // sends it. Size is asked with an empty `data` and answers the way the
+    // platform answers a zero-length read: status::kMoreData with the length
+    // in `bytesReturned`. `bytesReturned` is also set by Get.
+    virtual Status request(const Guid& propertySet, std::uint32_t selector, PropertyOp op,
+                           std::uint32_t nodeId, std::span<std::uint8_t> data,
+                           std::uint32_t& bytesReturned) = 0;
+};
+
+// Node types of a capture device's topology.
+class Topology {
+public:
+    virtual ~Topology() = default;
+    virtual Status nodeCount(std::uint32_t& count) = 0;
+    virtual Status nodeType(std::uint32_t node, Guid& type) = 0;
+};
+
+// The camera driver's own property interface: command words with property id 35.
+class VendorInterface {
+public:
+    virtual ~VendorInterface() = default;
+    virtual Status set(std::uint32_t propertyId, std::span<const std::uint8_t> buffer) = 0;
+    virtual Status get(std::uint32_t propertyId, std::span<std::uint8_t> buffer) = 0;
+};
+
+// A bound capture device. Each interface pointer may be null when the device
+// does not offer it; the pointers live as long as the device object.
+class CaptureDevice {
+public:
+    virtual ~CaptureDevice() = default;
+    virtual PropertyControl* control() = 0;
+    virtual Topology* topology() = 0;
+    virtual VendorInterface* vendor() = 0;
+};
+
+// The device lists.
+class CaptureDevices {
+public:
+    virtual ~CaptureDevices() = default;
+
+    // The devices of one list in order. status::kNothingDone when the list
+    // cannot be created or is empty (as the platform's enumerator reports it),
+    // with `entries` empty.
+    virtual Status list(DeviceListKind kind, std::vector<DeviceEntry>& entries) = 0;
+
+    // Binds the device at `position` of a list as `list` returned it; null
+    // when it is gone or cannot be bound.
+    virtual std::unique_ptr<CaptureDevice> bind(DeviceListKind kind, std::size_t position,
+                                                const DeviceEntry& entry) = 0;
+};
+
+// Node type of an Extension Unit in a topology (KSNODETYPE_DEV_SPECIFIC).
+inline const Guid kNodeTypeDevSpecific = *Guid::parse("{941C7AC0-C559-11D0-8A2B-00A0C9255AC1}");
+
+} // namespace tessell::platform
