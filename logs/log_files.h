@@ -50,8 +50,6 @@ public:
     // "CmdModeLog.log".
     void WriteCmdModeLog(std::string_view message) const;
 
-    const LogSettings& settings() const { return settings_; }
-
 private:
     std::string stamp() const;
 
