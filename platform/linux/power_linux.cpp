@@ -20,9 +20,11 @@ std::optional<std::string> readAttribute(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return std::nullopt;
-    std::string text(kAttributeLimit, '\0');
+    std::string text(kAttributeLimit + 1, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kAttributeLimit)
+        return std::nullopt;
     const auto isBlank = [](char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; };
     while (!text.empty() && isBlank(text.back()))
         text.pop_back();
