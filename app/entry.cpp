@@ -21,18 +21,18 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --help       show this text and exit\n"
     "  --version    show the version and exit\n"
-    "  -f PATH      download the image PATH unattended and exit with its result\n"
-    "  -s PATH, -S PATH\n"
-    "               the same as -f\n"
-    "  -silent      unattended, with no window (also -Silent, -unattended,\n"
+    "  -f [PATH]    run unattended: download PATH (or the settings' image) and\n"
+    "               exit with the result; -s and -S do the same\n"
+    "  -silent      run unattended with no window (also -Silent, -unattended,\n"
     "               -Unattended)\n"
-    "  -m           unattended, but still show the result and error messages\n"
-    "  -w           unattended, but show the AC-power warning before giving up\n"
+    "  -m           when unattended, still show result and error messages\n"
+    "  -w           when unattended, show the AC-power warning before giving up\n"
     "\n"
     "Exit status: 0 passed, 1 rework failed, 2 download failed, 3 download with\n"
     "serial-number change failed, 4 wrong camera, 5 no image or image refused,\n"
-    "10 image load failed, 99 nothing done (also when another copy is running),\n"
-    "255 no AC power or camera refused by the identity check.\n";
+    "10 image load failed, 38 ended while a download was running, 99 nothing\n"
+    "done (also when another copy is running), 255 no AC power or camera\n"
+    "refused by the identity check.\n";
 
 // The default path: one guarded copy of the single- or multi-camera tool.
 int runChosenTool(int argc, char** argv) {
