@@ -1,7 +1,14 @@
 #include "app/entry.h"
 
+#include "app/exit_codes.h"
+#include "app/paths.h"
+#include "app/startup.h"
+#include "platform/instance_guard.h"
+
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessell {
 
@@ -13,7 +20,47 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --help       show this text and exit\n"
-    "  --version    show the version and exit\n";
+    "  --version    show the version and exit\n"
+    "  -f [PATH]    run unattended: download PATH (or the settings' image) and\n"
+    "               exit with the result; -s and -S do the same\n"
+    "  -silent      run unattended with no window (also -Silent, -unattended,\n"
+    "               -Unattended)\n"
+    "  -m           when unattended, still show result and error messages\n"
+    "  -w           when unattended, show the AC-power warning before giving up\n"
+    "\n"
+    "Exit status: 0 passed, 1 rework failed, 2 download failed, 3 download with\n"
+    "serial-number change failed, 4 wrong camera, 5 no image or image refused,\n"
+    "10 image load failed, 38 ended while a download was running, 99 nothing\n"
+    "done (also when another copy is running), 255 no AC power or camera\n"
+    "refused by the identity check.\n";
+
+// The default path: one guarded copy of the single- or multi-camera tool.
+int runChosenTool(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int index = 1; index < argc; ++index)
+        arguments.emplace_back(argv[index]);
+
+    // Held until the tool returns, that is for the life of the process.
+    const auto guard = platform::makeInstanceGuard(runtimeFolder(), kInstanceMutexName);
+    // TODO: [SETTING] MultipleMode from the settings file chosen in
+    // programFolder(), once the settings reader is in.
+    const StartupSettings settings;
+    const StartupPlan plan = startUp(*guard, settings, arguments);
+
+    switch (plan.tool) {
+    case ToolKind::None:
+        if (!plan.diagnostic.empty())
+            std::fprintf(stderr, "%s\n", plan.diagnostic.c_str());
+        return processStatus(plan.exitCode);
+    case ToolKind::SingleCamera:
+        std::fputs("tessell: the single-camera tool is not available in this build\n", stderr);
+        break;
+    case ToolKind::MultiCamera:
+        std::fputs("tessell: the multi-camera tool is not available in this build\n", stderr);
+        break;
+    }
+    return processStatus(kExitNothingFinished);
+}
 
 } // namespace
 
@@ -28,9 +75,10 @@ int runTool(int argc, char** argv) {
             std::printf("tessell %s\n", TESSELL_VERSION);
             return 0;
         }
+        // Sub-commands are dispatched here, before the single-instance
+        // guard: they do not touch a camera.
     }
-    std::fputs(kUsage, stderr);
-    return 2;
+    return runChosenTool(argc, argv);
 }
 
 } // namespace tessell

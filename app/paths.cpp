@@ -27,4 +27,10 @@ std::filesystem::path temporaryFolder() {
     return "/tmp";
 }
 
+std::filesystem::path runtimeFolder() {
+    if (auto runtime = environmentPath("XDG_RUNTIME_DIR"); !runtime.empty())
+        return runtime;
+    return temporaryFolder();
+}
+
 } // namespace tessell

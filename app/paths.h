@@ -14,4 +14,8 @@ std::filesystem::path programFolder();
 // The user's temporary folder: $TMPDIR when set and not empty, else /tmp.
 std::filesystem::path temporaryFolder();
 
+// Where per-session files of the running tool live (its single-instance
+// lock): $XDG_RUNTIME_DIR when set and not empty, else the temporary folder.
+std::filesystem::path runtimeFolder();
+
 } // namespace tessell

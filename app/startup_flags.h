@@ -1,0 +1,37 @@
+#pragma once
+
+// How the single-camera tool starts: attended in its window, or unattended
+// for a factory script.
+
+#include <string>
+
+namespace tessell {
+
+class CCommandLineInfoEx;
+
+// Filled before the single-camera tool shows anything. Command-line mode can
+// later be switched on (by the `CmdLineMode` setting or a named image), never
+// off.
+struct StartupFlags {
+    // Image file named on the command line; "" or "TRUE" name none.
+    std::string namedImage;
+    // Run unattended: start the download by itself and end after one result.
+    int cmdLineMode = 0;
+    // In command-line mode, still show the result and error message boxes.
+    int msgMode = 0;
+    // Keep the window hidden at all times.
+    int silentMode = 0;
+    // In command-line mode, show the AC-power message box before giving up.
+    int acWarnBox = 0;
+
+    // Whether `namedImage` names an image ("-f" without a value leaves "TRUE").
+    bool namesImage() const;
+
+    bool operator==(const StartupFlags&) const = default;
+};
+
+// The flags the options ask for. Later options of a pair win: "s" overrides
+// "f", and "S" overrides "s".
+StartupFlags applyStartupOptions(const CCommandLineInfoEx& commandLine);
+
+} // namespace tessell

@@ -1,0 +1,101 @@
+#include "app/startup.h"
+#include "platform/linux/instance_guard_linux.h"
+#include "tests/support/process.h"
+#include "tests/support/test_env.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace tessell::platform {
+namespace {
+
+using testing::TempDir;
+
+constexpr const char* kNotAvailable =
+    "tessell: the single-camera tool is not available in this build\n";
+
+TEST(FileInstanceGuard, OneHolderAtATimeUntilItLetsGo) {
+    TempDir folder;
+    const auto lockFile = folder / std::string(kInstanceMutexName);
+    // A file left by an earlier run does not count as a running copy.
+    folder.write(std::string(kInstanceMutexName), "");
+
+    auto first = std::make_unique<FileInstanceGuard>(lockFile);
+    FileInstanceGuard second(lockFile);
+    EXPECT_EQ(first->acquire().status, InstanceStatus::Acquired);
+    EXPECT_EQ(first->acquire().status, InstanceStatus::Acquired) << "asking again keeps it";
+    EXPECT_EQ(second.acquire().status, InstanceStatus::HeldElsewhere);
+    first.reset();
+    EXPECT_EQ(second.acquire().status, InstanceStatus::Acquired);
+
+    // The factory puts the lock in the folder it is given, under the name.
+    TempDir runtime;
+    const auto made = makeInstanceGuard(runtime.path(), kInstanceMutexName);
+    EXPECT_EQ(made->acquire().status, InstanceStatus::Acquired);
+    EXPECT_TRUE(std::filesystem::exists(runtime / std::string(kInstanceMutexName)));
+    EXPECT_EQ(FileInstanceGuard(runtime / std::string(kInstanceMutexName)).acquire().status,
+              InstanceStatus::HeldElsewhere);
+}
+
+TEST(FileInstanceGuard, ALockThatCannotBeMadeIsReportedWithItsPath) {
+    TempDir folder;
+    const auto missing = folder / "no-such-folder" / "lock";
+    const auto claim = FileInstanceGuard(missing).acquire();
+    EXPECT_EQ(claim.status, InstanceStatus::Unavailable);
+    EXPECT_NE(claim.detail.find(missing.string()), std::string::npos) << claim.detail;
+
+    // A link planted under the lock's name is not followed.
+    const auto target = folder.write("elsewhere", "keep");
+    std::filesystem::create_symlink(target, folder / "planted");
+    EXPECT_EQ(FileInstanceGuard(folder / "planted").acquire().status, InstanceStatus::Unavailable);
+    EXPECT_EQ(folder.read("elsewhere"), "keep");
+}
+
+// The built program as the second copy: this test process holds the lock.
+TEST(SingleInstance, ASecondProgramEndsAtOnceWithoutOutput) {
+    TempDir runtime;
+    TempDir home;
+    const testing::EnvironmentChanges environment = {
+        {"TMPDIR", runtime.path().string()},
+        {"XDG_RUNTIME_DIR", std::nullopt},
+        {"TESSELL_HOME", home.path().string()},
+    };
+    const std::vector<std::string> arguments = {"-s", "/img/a.bin", "-silent"};
+
+    {
+        FileInstanceGuard first(runtime / std::string(kInstanceMutexName));
+        ASSERT_EQ(first.acquire().status, InstanceStatus::Acquired);
+
+        const auto second = testing::runProcess(TESSELL_BINARY, arguments, environment);
+        ASSERT_TRUE(second.finished);
+        EXPECT_EQ(second.status, 99);
+        EXPECT_EQ(second.out, "");
+        EXPECT_EQ(second.err, "");
+
+        // $XDG_RUNTIME_DIR, when set, is where the lock lives instead.
+        TempDir otherRuntime;
+        auto elsewhere = environment;
+        elsewhere["XDG_RUNTIME_DIR"] = otherRuntime.path().string();
+        const auto separate = testing::runProcess(TESSELL_BINARY, arguments, elsewhere);
+        ASSERT_TRUE(separate.finished);
+        EXPECT_EQ(separate.err, kNotAvailable);
+    }
+
+    // Once the first copy has gone, the program starts.
+    const auto alone = testing::runProcess(TESSELL_BINARY, arguments, environment);
+    ASSERT_TRUE(alone.finished);
+    EXPECT_EQ(alone.status, 99);
+    EXPECT_EQ(alone.out, "");
+    EXPECT_EQ(alone.err, kNotAvailable);
+
+    // Help and version answer even while another copy runs.
+    FileInstanceGuard first(runtime / std::string(kInstanceMutexName));
+    ASSERT_EQ(first.acquire().status, InstanceStatus::Acquired);
+    const auto version = testing::runProcess(TESSELL_BINARY, {"--version"}, environment);
+    ASSERT_TRUE(version.finished);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("tessell ", 0), 0u) << version.out;
+}
+
+} // namespace
+} // namespace tessell::platform
