@@ -1,7 +1,12 @@
 #include "app/entry.h"
 
+#include "app/settings_command.h"
+
 #include <cstdio>
+#include <iostream>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessell {
 
@@ -24,6 +29,9 @@ int runTool(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (first == "settings")
+            return runSettingsCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                                      std::cerr);
         if (first == "--version") {
             std::printf("tessell %s\n", TESSELL_VERSION);
             return 0;
