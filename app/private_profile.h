@@ -45,7 +45,8 @@
 //    anywhere else is part of the name or value [R]; '#' is not a comment [R].
 //  - "key=value" lines before the first section header belong to no section
 //    and cannot be read [R].
-//  - A line without '=' is not a key: it is never found [W] [R].
+//  - A line without '=' is not a key: it is never found [W] [R], and it does
+//    not hide a later "key=value" line of the same name.
 //  - Duplicate sections: only the first section of a name is searched; keys
 //    of a later section of the same name are not seen [R]. Duplicate keys in a
 //    section: the first one wins [R].
