@@ -2,10 +2,12 @@
 
 #include "app/exit_codes.h"
 #include "app/paths.h"
+#include "app/settings_command.h"
 #include "app/startup.h"
 #include "platform/instance_guard.h"
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +73,9 @@ int runTool(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (first == "settings")
+            return runSettingsCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                                      std::cerr);
         if (first == "--version") {
             std::printf("tessell %s\n", TESSELL_VERSION);
             return 0;

@@ -1,0 +1,338 @@
+#include "app/settings.h"
+
+#include "common/utf16_text.h"
+
+#include <algorithm>
+#include <climits>
+#include <system_error>
+
+namespace tessell {
+
+namespace {
+
+constexpr std::string_view settingSection = "SETTING";
+constexpr std::string_view deviceSection = "DEVICE";
+constexpr std::string_view logSection = "LOG";
+
+// Buffer sizes of the reads, in characters with the terminating NUL: a value
+// keeps at most one character less.
+constexpr std::size_t snFileChars = 260;
+constexpr std::size_t previewTimeChars = 6;
+constexpr std::size_t binChars = 512;
+constexpr std::size_t hexChars = 20;
+constexpr std::size_t templateChars = 2000;
+constexpr std::size_t numChars = 260;
+constexpr std::size_t pidIniBinChars = 256;
+constexpr std::size_t pidIniSectionNameChars = 1000;
+
+// Every "pid.ini" section name is expected to be "PID_" and four digits plus
+// its NUL; the count of sections is taken from that, not from the names.
+constexpr std::size_t pidIniCharsPerSection = 9;
+
+// `SFType` 1 to 13; the codes and their flash parts belong to the flash table.
+constexpr std::array<std::uint8_t, 13> forcedFlashCodes = {0x79, 0x7A, 0x7E, 0x7D, 0x7F, 0x80, 0x81,
+                                                           0x7C, 0x83, 0x85, 0x86, 0x87, 0x88};
+
+bool isExistingFile(const std::filesystem::path& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+// programFolder joined with a name from a settings file. Text concatenation,
+// as the stations do it: a name is always taken below programFolder, even one
+// that starts with a separator. Backslashes in the name separate folders.
+std::string joinProgramPath(const std::filesystem::path& programFolder, std::string_view name) {
+    std::string path = programFolder.string();
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    for (char c : name)
+        path += c == '\\' ? '/' : c;
+    return path;
+}
+
+ImagePathChoice checkedImagePath(std::string path) {
+    if (utf16Length(path) <= maximumImagePathChars)
+        return {std::move(path), {}};
+    return {{}, " Image path longer than 259 characters, not used: " + path + "\r\n\r\n"};
+}
+
+// "" and "TRUE" (an option given without a value) name no image.
+bool namesImage(std::string_view namedImage) {
+    return !namedImage.empty() && namedImage != "TRUE";
+}
+
+} // namespace
+
+SettingsFileChoice ChooseSettingsFile(const std::filesystem::path& programFolder) {
+    for (std::size_t index = 0; index < settingsFileNames.size(); ++index) {
+        const std::string name(settingsFileNames[index]);
+        const std::filesystem::path path = joinProgramPath(programFolder, name);
+        if (isExistingFile(path))
+            return {path, static_cast<int>(index), name, " Load " + name + " \r\n\r\n"};
+    }
+    return {programFolder, std::nullopt, {}, {}};
+}
+
+std::uint32_t ParseHex(std::string_view text) {
+    std::size_t pos = 0;
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        pos = 2;
+    std::uint32_t value = 0;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<std::uint32_t>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        else
+            break;
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+FlashTypeChoice FlashTypeFromSFType(int sfType) {
+    if (sfType == 0)
+        return {FlashTypeChoice::Kind::AskCamera, 0};
+    if (sfType >= 1 && sfType <= static_cast<int>(forcedFlashCodes.size()))
+        return {FlashTypeChoice::Kind::Forced,
+                forcedFlashCodes[static_cast<std::size_t>(sfType - 1)]};
+    return {FlashTypeChoice::Kind::LeaveUnset, 0};
+}
+
+int PreviewTimeMs(std::string_view text) {
+    constexpr int defaultMs = 3000;
+    constexpr long long largestSeconds = INT_MAX / 1000;
+    std::size_t pos = 0;
+    while (pos < text.size() && static_cast<unsigned char>(text[pos]) <= ' ')
+        ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
+        negative = text[pos++] == '-';
+    long long seconds = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+        seconds = std::min(seconds * 10 + (text[pos] - '0'), largestSeconds);
+    if (negative || seconds < 1)
+        return defaultMs;
+    return static_cast<int>(seconds * 1000);
+}
+
+std::string ToolSettingsResult::appendedLog() const {
+    std::string text;
+    for (const SettingsStep& step : steps) {
+        if (step.action == SettingsAction::AppendLog)
+            text += step.text;
+    }
+    return text;
+}
+
+ImagePathChoice ImagePathFromBin(const std::filesystem::path& programFolder, std::string_view bin) {
+    return checkedImagePath(joinProgramPath(programFolder, bin));
+}
+
+PrivateProfile LoadPidIni(const std::filesystem::path& programFolder) {
+    return PrivateProfile::load(joinProgramPath(programFolder, "pid.ini"));
+}
+
+std::uint16_t PidFromSectionName(std::u16string_view name) {
+    std::uint16_t value = 0;
+    for (std::size_t pos = 4; pos < 8; ++pos) {
+        const char16_t c = pos < name.size() ? name[pos] : u'\0';
+        unsigned digit = 0;
+        if (c == u'\0' || c == u' ')
+            digit = 0;
+        else if (c >= u'0' && c <= u'?') // '0'-'9', then ':' ';' '<' '=' '>' '?' as 10-15
+            digit = static_cast<unsigned>(c - u'0');
+        else if (c >= u'A' && c <= u'F')
+            digit = static_cast<unsigned>(c - u'A' + 10);
+        else if (c >= u'a' && c <= u'f')
+            digit = static_cast<unsigned>(c - u'a' + 10);
+        else
+            return 0xFFFF;
+        value = static_cast<std::uint16_t>((value << 4) | digit);
+    }
+    return value;
+}
+
+ImagePathChoice ChooseImageByPid(const PrivateProfile& pidIni,
+                                 const std::filesystem::path& programFolder,
+                                 std::uint16_t productId) {
+    if (productId == 0)
+        return {};
+    const std::u16string names = pidIni.sectionNamesUtf16(pidIniSectionNameChars);
+    const std::size_t count = names.size() / pidIniCharsPerSection;
+    std::string bin;
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < count && pos < names.size(); ++i) {
+        std::size_t end = names.find(u'\0', pos);
+        if (end == std::u16string::npos)
+            end = names.size();
+        const std::u16string_view name = std::u16string_view(names).substr(pos, end - pos);
+        pos = end + 1;
+        if (PidFromSectionName(name) == productId) {
+            bin = pidIni.getString(utf16ToUtf8(name), "BIN", "SF.bin", pidIniBinChars);
+            break;
+        }
+    }
+    return checkedImagePath(joinProgramPath(programFolder, "bin/" + bin));
+}
+
+ImagePathChoice ChooseImageByPid(const std::filesystem::path& programFolder,
+                                 std::uint16_t productId) {
+    if (productId == 0)
+        return {};
+    return ChooseImageByPid(LoadPidIni(programFolder), programFolder, productId);
+}
+
+ToolSettingsResult ReadToolSettings(const ToolSettingsInput& input) {
+    return ReadToolSettings(PrivateProfile::load(input.file.path), input);
+}
+
+ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
+                                    const ToolSettingsInput& input) {
+    ToolSettingsResult result;
+    ToolSettings& settings = result.settings;
+    auto& steps = result.steps;
+    const auto step = [&](SettingsAction action) { steps.push_back({action, {}}); };
+    const auto appendLog = [&](std::string text) {
+        steps.push_back({SettingsAction::AppendLog, std::move(text)});
+    };
+    const auto readInt = [&](std::string_view key, int defaultValue) {
+        return settingsFile.getInt(settingSection, key, defaultValue);
+    };
+    const auto readText = [&](std::string_view key, std::string_view defaultValue,
+                              std::size_t chars) {
+        return settingsFile.getString(settingSection, key, defaultValue, chars);
+    };
+    const int settingsIndex = input.file.settingsIndex.value_or(-1);
+    settings.settingsIndex = input.file.settingsIndex;
+
+    // Read elsewhere (start-up, the dialog's initialisation, the multi-camera
+    // dialog) from the same file; kept here so that one record holds them all.
+    settings.multipleMode = readInt("MultipleMode", 0);
+    settings.showFWVer = readInt("ShowFWVer", 0);
+    settings.isMCM = readInt("isMCM", 0);
+    settings.num = readText("NUM", "8", numChars);
+
+    step(SettingsAction::UncheckOutputLogFile);
+
+    settings.snFile = readText("SNFile", "", snFileChars);
+    if (!settings.snFile.empty()) {
+        settings.snFilePath = joinProgramPath(input.programFolder, settings.snFile);
+        if (isExistingFile(settings.snFilePath)) {
+            settings.burnSnFlag = 1;
+            appendLog(" Load" + settings.snFilePath + " .\r\n\r\n");
+        } else {
+            settings.burnSnFlag = 0;
+            appendLog(" Load" + settings.snFilePath + " fail.\r\n\r\n");
+        }
+    }
+    step(SettingsAction::ShowLog);
+
+    step(SettingsAction::UncheckReworkToggle);
+    step(SettingsAction::HideReworkToggle);
+
+    if (settingsIndex == settingsIndexRework) {
+        step(SettingsAction::EnableReworkToggle);
+        step(SettingsAction::ShowReworkToggle);
+        if (readInt("rework", 0) != 0) {
+            step(SettingsAction::CheckReworkToggle);
+            step(SettingsAction::RunReworkHandler);
+            // The handler takes the box's state with "moravel.ini" chosen.
+            settings.reworkFlag = 1;
+        }
+    } else if (settingsIndex == settingsIndexPreview) {
+        step(SettingsAction::EnablePreviewBox);
+        step(SettingsAction::ShowPreviewBox);
+        settings.preview = readInt("Preview", 0);
+        if (settings.preview != 0) {
+            step(SettingsAction::CheckPreviewBox);
+            step(SettingsAction::HideLogBox);
+            step(SettingsAction::ShowPreviewPicture);
+            step(SettingsAction::ShowPreviewLabel);
+            step(SettingsAction::StartPreview);
+        } else {
+            step(SettingsAction::UncheckPreviewBox);
+            step(SettingsAction::ShowLogBox);
+            step(SettingsAction::HidePreviewPicture);
+            step(SettingsAction::HidePreviewLabel);
+        }
+        step(SettingsAction::UncheckReworkToggle);
+        step(SettingsAction::HideReworkToggle);
+    } else if (settingsIndex == settingsIndexBurnSerial) {
+        settings.burnSnFlag = readInt("BurnSN", 0);
+        settings.snFormat = readText("SNFormat", "SY%Y%m%d%H%M%S", templateChars);
+    }
+
+    settings.cmdLineMode = readInt("CmdLineMode", 0);
+    if (settings.cmdLineMode == 1)
+        step(SettingsAction::SetCmdLineMode);
+    settings.cmdLineMsg = readInt("CmdLineMsg", 0);
+    if (settings.cmdLineMsg == 1)
+        step(SettingsAction::SetMsgMode);
+    settings.writeLog = readInt("WriteLog", 0);
+    settings.sfType = readInt("SFType", 0);
+    settings.flashType = FlashTypeFromSFType(settings.sfType);
+    settings.checkPidVid = readInt("CheckPidVid", 0);
+    settings.autoDL = readInt("AutoDL", 0);
+
+    settings.camNum = readInt("Cam_Num", 0);
+    settings.revCheck = settings.camNum != 0;
+    // The table holds 20 pairs; a larger count still switches the check on
+    // but reads no more pairs.
+    const int pairs = std::min(settings.camNum, maximumDevicePairs);
+    for (int n = 1; n <= pairs; ++n) {
+        const std::string number = std::to_string(n);
+        settings.devices.push_back(
+            {ParseHex(settingsFile.getString(deviceSection, "PID_" + number, "0000", hexChars)),
+             ParseHex(settingsFile.getString(deviceSection, "VID_" + number, "0000", hexChars))});
+    }
+
+    settings.preview = readInt("Preview", 0);
+    if (settings.preview != 0) {
+        step(SettingsAction::CheckPreviewBox);
+        step(SettingsAction::EnablePreviewBox);
+        step(SettingsAction::ShowPreviewBox);
+    } else {
+        step(SettingsAction::UncheckPreviewBox);
+    }
+
+    settings.previewTimeMs = PreviewTimeMs(readText("Preview_Time", "3", previewTimeChars));
+
+    settings.chooseBinUsePid = readInt("ChooseBinUsePid", 0);
+    if (namesImage(input.namedImage))
+        settings.chooseBinUsePid = 0;
+
+    settings.bin = readText("BIN", "SF.bin", binChars);
+    result.imagePath = input.imagePath;
+    std::optional<ImagePathChoice> image;
+    if (settings.chooseBinUsePid == 1)
+        image = ChooseImageByPid(input.programFolder, input.productId);
+    else if (result.imagePath.empty())
+        image = ImagePathFromBin(input.programFolder, settings.bin);
+    if (image) {
+        result.imagePath = image->path;
+        result.imagePathRefusal = image->refusal;
+        if (!image->refusal.empty())
+            appendLog(image->refusal);
+    }
+
+    settings.ledTest = readInt("LEDTest", 0);
+    settings.showDump = readInt("ShowDump", 0);
+    settings.logHeader = settingsFile.getString(logSection, "HEADER", "", templateChars);
+    settings.logFormat = settingsFile.getString(logSection, "FORMAT", "", templateChars);
+    settings.erase = readInt("Erase", 0);
+    settings.snAddr = static_cast<std::uint8_t>(readInt("SNAddr", 0) & 0xFF);
+    settings.checkac = static_cast<std::uint8_t>(readInt("checkac", 0) & 0xFF);
+    settings.romBurn = readInt("RomBurn", 0);
+    settings.timeout = readInt("Timeout", 30);
+    settings.showSN = readInt("ShowSN", 0);
+    settings.rev = static_cast<std::uint8_t>(ParseHex(readText("Rev", "38", hexChars)) & 0xFF);
+    return result;
+}
+
+} // namespace tessell

@@ -1,0 +1,137 @@
+#include "app/settings_command.h"
+
+#include "app/paths.h"
+
+#include <ostream>
+
+namespace tessell {
+
+namespace {
+
+constexpr const char* settingsUsage =
+    "Usage: tessell settings [--pid ID]\n"
+    "  Prints the effective settings of the program folder as JSON.\n"
+    "  --pid ID   also print the image chosen for product ID (hex)\n";
+
+nlohmann::ordered_json optionalCode(const std::optional<std::uint8_t>& code) {
+    return code ? nlohmann::ordered_json(*code) : nlohmann::ordered_json(nullptr);
+}
+
+} // namespace
+
+nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSettings& settings,
+                                    const std::optional<std::string>& imagePath) {
+    using Json = nlohmann::ordered_json;
+    Json setting = {
+        {"MultipleMode", settings.multipleMode},
+        {"SNFile", settings.snFilePath},
+        {"rework", settings.reworkFlag},
+        {"Preview", settings.preview},
+        {"BurnSN", settings.burnSnFlag},
+        {"CmdLineMode", settings.cmdLineMode},
+        {"CmdLineMsg", settings.cmdLineMsg},
+        {"WriteLog", settings.writeLog},
+        {"SFType", settings.sfType},
+        {"CheckPidVid", settings.checkPidVid},
+        {"AutoDL", settings.autoDL},
+        {"Cam_Num", settings.camNum},
+        {"Preview_Time", settings.previewTimeMs},
+        {"ChooseBinUsePid", settings.chooseBinUsePid},
+        {"BIN", settings.bin},
+        {"LEDTest", settings.ledTest},
+        {"ShowDump", settings.showDump},
+        {"Erase", settings.erase},
+        {"SNAddr", settings.snAddr},
+        {"checkac", settings.checkac},
+        {"RomBurn", settings.romBurn},
+        {"Timeout", settings.timeout},
+        {"ShowSN", settings.showSN},
+        {"Rev", settings.rev},
+        {"ShowFWVer", settings.showFWVer},
+        {"isMCM", settings.isMCM},
+        {"NUM", settings.num},
+        {"forcedFlashCode", optionalCode(settings.flashType.forcedCode())},
+    };
+    Json devices = Json::array();
+    for (const DeviceIds& device : settings.devices)
+        devices.push_back({{"PID", device.pid}, {"VID", device.vid}});
+
+    Json document;
+    document["file"] = file.fileName.empty() ? Json(nullptr) : Json(file.fileName);
+    document["settingsIndex"] = file.settingsIndex ? Json(*file.settingsIndex) : Json(nullptr);
+    document["SETTING"] = std::move(setting);
+    document["forcedFlashCode"] = optionalCode(settings.flashType.forcedCode());
+    document["DEVICE"] = std::move(devices);
+    document["LOG"] = {{"HEADER", settings.logHeader}, {"FORMAT", settings.logFormat}};
+    if (imagePath)
+        document["imagePath"] = *imagePath;
+    return document;
+}
+
+std::optional<std::uint16_t> ParsePidArgument(std::string_view text) {
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
+    if (text.empty() || text.size() > 4)
+        return std::nullopt;
+    for (char c : text) {
+        const bool hexDigit =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hexDigit)
+            return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(ParseHex(text));
+}
+
+int runSettingsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::optional<std::uint16_t> productId;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            out << settingsUsage;
+            return 0;
+        }
+        std::string value;
+        if (arg == "--pid") {
+            if (i + 1 >= args.size()) {
+                err << "tessell settings: --pid needs a product ID (hexadecimal, e.g. 0x1234)\n";
+                return 2;
+            }
+            value = args[++i];
+        } else if (arg.rfind("--pid=", 0) == 0) {
+            value = arg.substr(6);
+        } else {
+            err << "tessell settings: unknown argument '" << arg << "'\n" << settingsUsage;
+            return 2;
+        }
+        if (productId) {
+            err << "tessell settings: --pid given more than once\n";
+            return 2;
+        }
+        productId = ParsePidArgument(value);
+        if (!productId) {
+            err << "tessell settings: '" << value
+                << "' is not a product ID (one to four hexadecimal digits, e.g. 0x1234)\n";
+            return 2;
+        }
+    }
+
+    const auto folder = programFolder();
+    ToolSettingsInput input;
+    input.file = ChooseSettingsFile(folder);
+    input.programFolder = folder;
+    input.productId = productId.value_or(0);
+    const ToolSettingsResult result = ReadToolSettings(input);
+
+    std::optional<std::string> imagePath;
+    if (productId) {
+        imagePath = result.imagePath;
+        if (!result.imagePathRefusal.empty())
+            err << "tessell settings:" << result.imagePathRefusal;
+    }
+    out << SettingsJson(input.file, result.settings, imagePath)
+               .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+        << '\n';
+    return 0;
+}
+
+} // namespace tessell

@@ -1,0 +1,171 @@
+#include "app/settings_command.h"
+#include "tests/support/test_env.h"
+
+#include <array>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace tessell {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+struct CommandRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CommandRun runInProcess(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    CommandRun run;
+    run.status = runSettingsCommand(args, out, err);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+// Runs the built executable; stdout is captured, stderr goes to a file.
+CommandRun runBinary(const TempDir& dir, const std::string& arguments) {
+    const std::string errFile = (dir / "stderr.txt").string();
+    const std::string command =
+        std::string("'") + TESSELL_BINARY + "' settings " + arguments + " 2>'" + errFile + "'";
+    CommandRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    std::array<char, 4096> buffer;
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        run.out.append(buffer.data(), got);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = TempDir::readFile(errFile);
+    return run;
+}
+
+TEST(SettingsCommand, PidArgumentIsOneToFourHexDigits) {
+    EXPECT_EQ(ParsePidArgument("0x1234"), 0x1234);
+    EXPECT_EQ(ParsePidArgument("1234"), 0x1234);
+    EXPECT_EQ(ParsePidArgument("0XaBcD"), 0xABCD);
+    EXPECT_EQ(ParsePidArgument("c1"), 0xC1);
+    EXPECT_EQ(ParsePidArgument("0"), 0);
+    for (const char* bad : {"", "0x", "12345", "0x12345", "12G4", "-1", " 12", "0x 1", "x12"})
+        EXPECT_FALSE(ParsePidArgument(bad)) << bad;
+}
+
+TEST(SettingsCommand, BadArgumentsExitTwoWithAMessage) {
+    TempDir dir;
+    ScopedEnv home("TESSELL_HOME", dir.path().c_str());
+    const std::vector<std::vector<std::string>> bad = {
+        {"--pid"},     {"--pid", "zz"}, {"--pid=12345"}, {"--pid", "1", "--pid", "2"},
+        {"--verbose"}, {"0x1234"}};
+    for (const auto& args : bad) {
+        const CommandRun run = runInProcess(args);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("tessell settings:"), std::string::npos) << run.err;
+    }
+    const CommandRun help = runInProcess({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: tessell settings"), std::string::npos);
+}
+
+TEST(SettingsCommand, DefaultsWithoutSettingsFile) {
+    TempDir dir;
+    ScopedEnv home("TESSELL_HOME", dir.path().c_str());
+    const CommandRun run = runInProcess({});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto json = nlohmann::json::parse(run.out);
+    EXPECT_TRUE(json["file"].is_null());
+    EXPECT_TRUE(json["settingsIndex"].is_null());
+    EXPECT_EQ(json["SETTING"]["Timeout"], 30);
+    EXPECT_EQ(json["SETTING"]["Rev"], 0x38);
+    EXPECT_EQ(json["SETTING"]["BIN"], "SF.bin");
+    EXPECT_EQ(json["SETTING"]["NUM"], "8");
+    EXPECT_EQ(json["SETTING"]["SNFile"], "");
+    EXPECT_TRUE(json["SETTING"]["forcedFlashCode"].is_null());
+    EXPECT_TRUE(json["forcedFlashCode"].is_null());
+    EXPECT_EQ(json["DEVICE"], nlohmann::json::array());
+    EXPECT_EQ(json["LOG"], (nlohmann::json{{"HEADER", ""}, {"FORMAT", ""}}));
+    EXPECT_FALSE(json.contains("imagePath"));
+}
+
+TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
+    TempDir dir;
+    ScopedEnv home("TESSELL_HOME", dir.path().c_str());
+    dir.write("sn.txt", "A*\nA1\n");
+    dir.write("calden.ini", "[SETTING]\r\n"
+                            "SNFile=sn.txt\r\n"
+                            "BurnSN=0\r\n"
+                            "SFType=9\r\n"
+                            "Rev=5a\r\n"
+                            "Preview_Time=12\r\n"
+                            "Cam_Num=1\r\n"
+                            "ChooseBinUsePid=1\r\n"
+                            "BIN=\"generic.bin\"\r\n"
+                            "SNAddr=258\r\n"
+                            "[DEVICE]\r\n"
+                            "PID_1=0x0a0b\r\n"
+                            "VID_1=0c45\r\n"
+                            "[LOG]\r\n"
+                            "HEADER=Date{tab}PID\r\n"
+                            "FORMAT={Y}/{m}/{d}{tab}{pid}\r\n");
+    dir.write("pid.ini", "[PID_0a0b]\r\nBIN=cam.bin\r\n");
+
+    const CommandRun run = runBinary(dir, "--pid 0A0B");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const auto json = nlohmann::json::parse(run.out);
+    const std::string folder = dir.path().string();
+    EXPECT_EQ(json["file"], "calden.ini");
+    EXPECT_EQ(json["settingsIndex"], 5);
+    const auto& setting = json["SETTING"];
+    EXPECT_EQ(setting["SNFile"], folder + "/sn.txt");
+    EXPECT_EQ(setting["BurnSN"], 0);
+    EXPECT_EQ(setting["SFType"], 9);
+    EXPECT_EQ(setting["forcedFlashCode"], 0x83);
+    EXPECT_EQ(json["forcedFlashCode"], 0x83);
+    EXPECT_EQ(setting["Rev"], 0x5A);
+    EXPECT_EQ(setting["Preview_Time"], 12000);
+    EXPECT_EQ(setting["Cam_Num"], 1);
+    EXPECT_EQ(setting["ChooseBinUsePid"], 1);
+    EXPECT_EQ(setting["BIN"], "generic.bin");
+    EXPECT_EQ(setting["SNAddr"], 2);
+    EXPECT_EQ(setting["Timeout"], 30);
+    EXPECT_EQ(json["DEVICE"], (nlohmann::json::array({{{"PID", 0x0A0B}, {"VID", 0x0C45}}})));
+    EXPECT_EQ(json["LOG"]["HEADER"], "Date{tab}PID");
+    EXPECT_EQ(json["LOG"]["FORMAT"], "{Y}/{m}/{d}{tab}{pid}");
+    EXPECT_EQ(json["imagePath"], folder + "/bin/cam.bin");
+
+    // Every key of the [SETTING] table is there, under its own name.
+    for (const char* key :
+         {"MultipleMode", "SNFile",          "rework",  "Preview",        "BurnSN",   "CmdLineMode",
+          "CmdLineMsg",   "WriteLog",        "SFType",  "CheckPidVid",    "AutoDL",   "Cam_Num",
+          "Preview_Time", "ChooseBinUsePid", "BIN",     "LEDTest",        "ShowDump", "Erase",
+          "SNAddr",       "checkac",         "RomBurn", "Timeout",        "ShowSN",   "Rev",
+          "ShowFWVer",    "isMCM",           "NUM",     "forcedFlashCode"})
+        EXPECT_TRUE(setting.contains(key)) << key;
+    EXPECT_EQ(setting.size(), 28u);
+
+    // Without ChooseBinUsePid the BIN path is printed; without --pid no path.
+    dir.write("calden.ini", "[SETTING]\r\nBIN=generic.bin\r\n");
+    auto plain = nlohmann::json::parse(runBinary(dir, "--pid=1").out);
+    EXPECT_EQ(plain["imagePath"], folder + "/generic.bin");
+    plain = nlohmann::json::parse(runBinary(dir, "").out);
+    EXPECT_FALSE(plain.contains("imagePath"));
+
+    const CommandRun bad = runBinary(dir, "--pid 12345");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_NE(bad.err.find("not a product ID"), std::string::npos) << bad.err;
+}
+
+} // namespace
+} // namespace tessell
