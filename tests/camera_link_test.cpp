@@ -68,7 +68,8 @@ TEST(OpenCamera, FamilyFilterAndDetectedFamily) {
         {0xD0, 0x00, 'm', 0, 'm'}, {0xD0, 0x00, 'k', 1, 0},   {0x10, 0x00, 'e', 1, 0},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << "chip " << int{row.chipId} << " filter " << row.filter);
+        SCOPED_TRACE(::testing::Message()
+                     << "chip " << int{row.chipId} << " filter " << row.filter);
         FakeCaptureDevices devices;
         devices.add(usbCamera(std::make_shared<FakeCamera>(row.chipId, row.variant), "1234567"));
         CameraLink link(devices);
@@ -107,8 +108,9 @@ TEST(OpenCamera, TransportFollowsWhatTheDeviceOffers) {
         int result;
         XuMode mode;
     };
-    for (const Row& row : {Row{true, false, 0, XU_MODE_KS}, Row{true, true, 0, XU_MODE_KS_WITH_VENDOR},
-                           Row{false, true, 0, XU_MODE_VENDOR}, Row{false, false, 1, XU_MODE_UNBOUND}}) {
+    for (const Row& row :
+         {Row{true, false, 0, XU_MODE_KS}, Row{true, true, 0, XU_MODE_KS_WITH_VENDOR},
+          Row{false, true, 0, XU_MODE_VENDOR}, Row{false, false, 1, XU_MODE_UNBOUND}}) {
         FakeCaptureDevices devices;
         auto camera = std::make_shared<FakeCamera>(0xC0);
         FakeDevice device = usbCamera(camera, "1234567");
@@ -147,8 +149,10 @@ TEST(OpenCamera, TransportFollowsWhatTheDeviceOffers) {
 TEST(OpenCamera, SensorCameraList) {
     FakeCaptureDevices devices;
     devices.add(usbCamera(std::make_shared<FakeCamera>(0xC0), "vvvvvvv"));
-    devices.add(usbCamera(std::make_shared<FakeCamera>(0x10), "fffffff", DeviceListKind::SensorCamera));
-    FakeDevice sensor = usbCamera(std::make_shared<FakeCamera>(0xC0), "sssssss", DeviceListKind::SensorCamera);
+    devices.add(
+        usbCamera(std::make_shared<FakeCamera>(0x10), "fffffff", DeviceListKind::SensorCamera));
+    FakeDevice sensor =
+        usbCamera(std::make_shared<FakeCamera>(0xC0), "sssssss", DeviceListKind::SensorCamera);
     sensor.friendlyName = "Integrated Camera";
     devices.add(sensor);
 
@@ -166,7 +170,7 @@ TEST(OpenCamera, SensorCameraList) {
 
 TEST(OpenCamera, EachCameraKeepsItsOwnChipSelect) {
     FakeCaptureDevices devices;
-    auto first = std::make_shared<FakeCamera>(0x60); // selects with 2
+    auto first = std::make_shared<FakeCamera>(0x60);  // selects with 2
     auto second = std::make_shared<FakeCamera>(0xC0); // selects with 0
     devices.add(usbCamera(first, "1111111"));
     devices.add(usbCamera(second, "2222222"));

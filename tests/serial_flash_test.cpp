@@ -5,7 +5,6 @@
 #include "tests/support/fake_camera.h"
 
 #include <gtest/gtest.h>
-
 #include <numeric>
 
 namespace tessell {
@@ -63,7 +62,8 @@ TEST(IdentifyFlash, NamesEveryPartOfTheTableByEitherPath) {
         for (const auto& row : rows) {
             Opened cam;
             cam.camera->firmwareFlashId = firmware;
-            cam.camera->flashIds = {{0x90, row.first}, {0xAB, row.releasePowerDown}, {0x9F, row.jedec}};
+            cam.camera->flashIds = {
+                {0x90, row.first}, {0xAB, row.releasePowerDown}, {0x9F, row.jedec}};
             FlashCode code = 0;
             EXPECT_EQ(cam.link.IdentifyFlash(code), status::kOk);
             EXPECT_EQ(code, row.code) << "firmware path " << firmware;
@@ -108,7 +108,8 @@ TEST(WriteRange4K, ReportsStageAndPercentBeforeEachBlock) {
 
     // Addresses are 16-bit, and every block must lie inside the image.
     EXPECT_FALSE(cam.device().WriteRange4K(image, 0, 0x10001, nullptr, nullptr));
-    EXPECT_FALSE(cam.device().WriteRange4K(std::span(image).first(0x1800), 0, 0x2000, nullptr, nullptr));
+    EXPECT_FALSE(
+        cam.device().WriteRange4K(std::span(image).first(0x1800), 0, 0x2000, nullptr, nullptr));
     // A failing block ends the range.
     cam.camera->sectorErases.clear();
     cam.camera->fail(PropertyOp::Set, XU_SF_DATA_4K, status::kDeviceGone, 1, 3);
@@ -222,7 +223,8 @@ TEST(SpiPageProgram, SendsOneFramedCommandAndChecksEveryStep) {
     EXPECT_TRUE(cam.device().SpiPageProgram(record));
     EXPECT_EQ(cam.camera->spiFrames,
               (Frames{{0x06}, {0x02, 0x00, 0x12, 0x34, 0xA1, 0xB2, 0xC3}, {0x05}}));
-    EXPECT_EQ(cam.camera->registerWrites.back(), (std::pair<std::uint16_t, std::uint8_t>{0x2020, 0}));
+    EXPECT_EQ(cam.camera->registerWrites.back(),
+              (std::pair<std::uint16_t, std::uint8_t>{0x2020, 0}));
 
     record.count = 34;
     const auto before = cam.camera->requests.size();
@@ -240,9 +242,10 @@ TEST(ResetChip, WritesTheSequenceAndStopsAtAFailure) {
     using Write = std::pair<std::uint16_t, std::uint8_t>;
     Opened cam(0xC0);
     EXPECT_TRUE(cam.device().ResetChip());
-    EXPECT_EQ(cam.camera->registerWrites,
-              (std::vector<Write>{{0x2034, 0}, {0x2030, 0xFF}, {0x2031, 0}, {0x2032, 0}, {0x2033, 2},
-                                  {0x2034, 1}}));
+    EXPECT_EQ(
+        cam.camera->registerWrites,
+        (std::vector<Write>{
+            {0x2034, 0}, {0x2030, 0xFF}, {0x2031, 0}, {0x2032, 0}, {0x2033, 2}, {0x2034, 1}}));
     cam.camera->registerWrites.clear();
     cam.camera->fail(PropertyOp::Set, XU_REG_DATA, status::kDeviceGone, 1, 2);
     EXPECT_FALSE(cam.device().ResetChip());

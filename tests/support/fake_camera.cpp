@@ -118,7 +118,9 @@ Status FakeCamera::handle(bool viaVendor, const Guid& propertySet, std::uint32_t
         return status::kMoreData;
     }
     if (op == PropertyOp::Set) {
-        const auto byte = [&](std::size_t i) -> std::uint8_t { return i < data.size() ? data[i] : 0; };
+        const auto byte = [&](std::size_t i) -> std::uint8_t {
+            return i < data.size() ? data[i] : 0;
+        };
         switch (selector) {
         case XU_REG_ADDRESS:
             selected_ = static_cast<std::uint16_t>(byte(0) | byte(1) << 8);
@@ -249,7 +251,8 @@ public:
                 camera_->handle(true, Guid{}, selector_, PropertyOp::Size, 0, {}, returned);
             if (result != status::kMoreData)
                 return result;
-            const std::uint32_t answer = returned | std::uint32_t{camera_->vendorSizeHighBits} << 16;
+            const std::uint32_t answer = returned | std::uint32_t{camera_->vendorSizeHighBits}
+                                                        << 16;
             for (std::size_t i = 0; i < 4 && i < buffer.size(); ++i)
                 buffer[i] = static_cast<std::uint8_t>(answer >> (8 * i));
             return status::kOk;

@@ -68,10 +68,10 @@ public:
 
     // --- Observation ------------------------------------------------------------
     std::vector<RecordedRequest> requests;
-    std::vector<std::vector<std::uint8_t>> vendorSets;       // raw buffers of vendor Set
+    std::vector<std::vector<std::uint8_t>> vendorSets; // raw buffers of vendor Set
     std::vector<std::pair<std::uint16_t, std::uint8_t>> registerWrites;
-    std::vector<std::vector<std::uint8_t>> spiFrames;        // bytes sent between select and release
-    std::vector<std::uint8_t> spiUnselectedBytes;            // bytes sent with the flash released
+    std::vector<std::vector<std::uint8_t>> spiFrames; // bytes sent between select and release
+    std::vector<std::uint8_t> spiUnselectedBytes;     // bytes sent with the flash released
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> blockWrites; // 15 and 22
     std::vector<std::uint16_t> sectorErases;
 
@@ -126,8 +126,10 @@ public:
         return devices.back();
     }
 
-    Status list(platform::DeviceListKind kind, std::vector<platform::DeviceEntry>& entries) override;
-    std::unique_ptr<platform::CaptureDevice> bind(platform::DeviceListKind kind, std::size_t position,
+    Status list(platform::DeviceListKind kind,
+                std::vector<platform::DeviceEntry>& entries) override;
+    std::unique_ptr<platform::CaptureDevice> bind(platform::DeviceListKind kind,
+                                                  std::size_t position,
                                                   const platform::DeviceEntry& entry) override;
 };
 
