@@ -31,6 +31,7 @@ constexpr Status kDeviceGone = fromCode(0x8007001F);      // ERROR_GEN_FAILURE: 
 constexpr Status kPointer = fromCode(0x80004003);         // E_POINTER
 constexpr Status kFail = fromCode(0x80004005);            // E_FAIL: any other failure
 constexpr Status kInvalidArgument = fromCode(0x80070057); // E_INVALIDARG
+constexpr Status kTimeout = fromCode(0x800705B4);         // ERROR_TIMEOUT: a bounded wait ran out
 
 constexpr bool failed(Status s) {
     return s < 0;

@@ -1,0 +1,127 @@
+#include "common/trace.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+namespace tessell::trace {
+
+namespace {
+
+std::mutex& sinkMutex() {
+    static std::mutex instance;
+    return instance;
+}
+
+Sink& installedSink() {
+    static Sink instance;
+    return instance;
+}
+
+std::atomic<bool> sinkInstalled{false};
+
+thread_local std::string threadContext;
+
+} // namespace
+
+Sink setSink(Sink sink) {
+    std::lock_guard lock(sinkMutex());
+    Sink previous = std::move(installedSink());
+    installedSink() = std::move(sink);
+    sinkInstalled.store(static_cast<bool>(installedSink()), std::memory_order_release);
+    return previous;
+}
+
+void toStandardError() {
+    setSink([](std::string_view line) {
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fputc('\n', stderr);
+    });
+}
+
+bool enabled() {
+    return sinkInstalled.load(std::memory_order_acquire);
+}
+
+void write(std::string_view text) {
+    if (!enabled())
+        return;
+    std::string line;
+    if (!threadContext.empty()) {
+        line.reserve(threadContext.size() + 3 + text.size());
+        line.append("[").append(threadContext).append("] ");
+    }
+    line.append(text);
+    std::lock_guard lock(sinkMutex());
+    if (installedSink())
+        installedSink()(line);
+}
+
+void writef(const char* format, ...) {
+    if (!enabled())
+        return;
+    char small[256];
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int needed = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (needed < 0) {
+        va_end(again);
+        return;
+    }
+    if (static_cast<std::size_t>(needed) < sizeof small) {
+        va_end(again);
+        write(std::string_view(small, static_cast<std::size_t>(needed)));
+        return;
+    }
+    std::string large(static_cast<std::size_t>(needed) + 1, '\0');
+    std::vsnprintf(large.data(), large.size(), format, again);
+    va_end(again);
+    large.resize(static_cast<std::size_t>(needed));
+    write(large);
+}
+
+ScopedContext::ScopedContext(std::string context) : previous_(std::move(threadContext)) {
+    threadContext = std::move(context);
+}
+
+ScopedContext::~ScopedContext() {
+    threadContext = std::move(previous_);
+}
+
+const std::string& context() {
+    return threadContext;
+}
+
+Capture::Capture() {
+    previous_ = setSink([this](std::string_view line) {
+        std::lock_guard lock(mutex_);
+        lines_.emplace_back(line);
+    });
+}
+
+Capture::~Capture() {
+    setSink(std::move(previous_));
+}
+
+std::vector<std::string> Capture::lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+bool Capture::contains(std::string_view text) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& line : lines_)
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+void Capture::clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
+} // namespace tessell::trace

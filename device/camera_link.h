@@ -1,0 +1,85 @@
+#pragma once
+
+// One camera opened by the tool. `OpenCamera` walks a device list of the
+// platform, picks the camera at a position, binds its Extension-Unit channel,
+// reads the chip identification register and decides the camera's family.
+// Everything above (download procedures, dialogs, workers) reaches a camera
+// through a link.
+
+#include "device/camera_device.h"
+#include "platform/capture_devices.h"
+
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace tessell {
+
+// Friendly name of every camera opened from the sensor-camera list.
+inline constexpr const char* kSensorCameraName = "Sensor Camera";
+
+// The serial-flash chip-select value of the camera opened last, process-wide
+// (0 until the first open). The primitives use their own camera's value.
+int SpiCsValue();
+
+// Reads flash bytes [start, end) into buffer[start..end) with the given flash
+// code; true on success. The download subsystem's flash read.
+using FlashRangeReader = std::function<bool(std::span<std::uint8_t> buffer, FlashCode code,
+                                            std::uint32_t start, std::uint32_t end)>;
+
+constexpr std::size_t kDumpSize = 0x10000;
+
+class CameraLink {
+public:
+    explicit CameraLink(platform::CaptureDevices& devices);
+    ~CameraLink();
+    CameraLink(const CameraLink&) = delete;
+    CameraLink& operator=(const CameraLink&) = delete;
+
+    // 0 opened; 1 no camera opened; 160 family outside 'e'..'m'. `family` is
+    // an `IcType` letter, 'e' for any. `index` counts every device of the
+    // list, USB or not; the camera opened is the first USB camera of a
+    // matching family at or after it. `mediaFoundation` 0 walks the
+    // video-input list, otherwise the sensor-camera list.
+    int OpenCamera(IcType family, int index, int mediaFoundation);
+    // Always the video-input list: the reconnect after a chip reset.
+    int OpenCameraVideoInput(IcType family, int index) { return OpenCamera(family, index, 0); }
+    // Destroys the device; the next `OpenCamera` creates a new one. 0.
+    int CloseCamera();
+
+    // The opened camera's device and channel; null unless the last open succeeded.
+    CameraDevice* device() const { return opened_ ? device_.get() : nullptr; }
+    XuChannel* channel() const { return opened_ ? device_->channel() : nullptr; }
+
+    Status ReadRegister(std::uint16_t address, std::uint8_t& value);
+    Status WriteRegister(std::uint16_t address, std::uint8_t value);
+    int GetIcType(IcType& type) const;
+
+    Status IdentifyFlash(FlashCode& code);
+    Status SetFlashProtection(FlashCode code, bool protect);
+    // Reads flash 0..0xFFFF into `buffer` (at least 64 KiB) with `read`: 0
+    // when the read succeeded, else 1.
+    int DumpFlash(std::span<std::uint8_t> buffer, FlashCode code, const FlashRangeReader& read);
+
+    // Set by the single-camera download command before it starts the worker:
+    // the DFU procedure sends 2 x value + 1 as its enable byte and stores its
+    // outcome at results[value].
+    struct DownloadSlot {
+        int value = 0;
+        std::span<std::uint8_t> results;
+    };
+    DownloadSlot& downloadSlot() { return download_; }
+
+private:
+    enum class Candidate { Opened, PassedOver };
+    Candidate tryCandidate(IcType family, platform::DeviceListKind kind,
+                           std::unique_ptr<platform::CaptureDevice> bound,
+                           const platform::DeviceEntry& entry);
+
+    platform::CaptureDevices& devices_;
+    std::unique_ptr<CameraDevice> device_;
+    DownloadSlot download_;
+    bool opened_ = false;
+};
+
+} // namespace tessell

@@ -1,0 +1,76 @@
+#include "device/discovery.h"
+#include "tests/support/fake_camera.h"
+
+#include <gtest/gtest.h>
+
+namespace tessell {
+namespace {
+
+using platform::DeviceListKind;
+using testing::FakeCamera;
+using testing::FakeCaptureDevices;
+using testing::FakeDevice;
+
+FakeDevice device(const std::string& key, std::shared_ptr<FakeCamera> camera,
+                  DeviceListKind list = DeviceListKind::VideoInput) {
+    FakeDevice spec;
+    spec.list = list;
+    spec.path = testing::usbDevicePath(key);
+    spec.camera = std::move(camera);
+    return spec;
+}
+
+TEST(Discovery, CountsUsbDevicesAndThoseWhoseExtensionUnitAnswers) {
+    FakeCaptureDevices devices;
+    FakeDevice virtualCamera = device("0000000", std::make_shared<FakeCamera>());
+    virtualCamera.path = "\\\\?\\root#image#0000#{e5323777-f976-4f5b-9b55-b94699c46e44}";
+    devices.add(virtualCamera);
+    devices.add(device("1111111", std::make_shared<FakeCamera>()));
+    devices.add(device("2222222", nullptr)); // a webcam of another make
+    auto vendorCamera = std::make_shared<FakeCamera>();
+    FakeDevice vendorOnly = device("3333333", vendorCamera);
+    vendorOnly.topology = false;
+    vendorOnly.vendor = true;
+    vendorOnly.control = false;
+    devices.add(vendorOnly);
+
+    int count = -1;
+    EXPECT_EQ(CountVideoCameras(devices, count), 0);
+    EXPECT_EQ(count, 3) << "every USB device, answering or not";
+    count = -1;
+    EXPECT_EQ(CountXuCamerasDs(devices, count), 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(vendorCamera->requests.empty()) << "the vendor interface is only asked for";
+
+    // The same devices in the sensor list: without a property control the
+    // vendor-only camera does not count there.
+    for (auto& spec : devices.devices)
+        spec.list = DeviceListKind::SensorCamera;
+    EXPECT_EQ(CountSensorCamerasDs(devices, count), 0);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(CountXuCamerasMf(devices, count), 0);
+    EXPECT_EQ(count, 1);
+}
+
+TEST(Discovery, EmptyListsAndFailedActivations) {
+    FakeCaptureDevices devices;
+    int count = 5;
+    EXPECT_EQ(CountVideoCameras(devices, count), 1);
+    EXPECT_EQ(count, 0);
+    count = 7;
+    EXPECT_EQ(CountXuCamerasDs(devices, count), 1);
+    EXPECT_EQ(count, 7) << "left for the caller to reset";
+
+    devices.add(device("1111111", std::make_shared<FakeCamera>(), DeviceListKind::SensorCamera));
+    devices.add(device("2222222", std::make_shared<FakeCamera>(), DeviceListKind::SensorCamera));
+    devices.devices[1].bindable = false;
+    EXPECT_EQ(CountXuCamerasMf(devices, count), 1);
+    EXPECT_EQ(count, 7);
+
+    devices.listFailure = status::kFail;
+    EXPECT_EQ(CountSensorCamerasDs(devices, count), 1);
+    EXPECT_EQ(count, 0);
+}
+
+} // namespace
+} // namespace tessell
