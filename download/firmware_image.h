@@ -165,7 +165,8 @@ public:
     // bytes do not fit.
     bool assign(std::span<const std::uint8_t> bytes, std::optional<IcType> camera = std::nullopt);
 
-    // The whole buffer (empty before the first load).
+    // The whole buffer (empty before the first load). The download code
+    // patches bytes through it; the identity fields keep what the load read.
     std::span<const std::uint8_t> buffer() const { return buffer_; }
     std::span<std::uint8_t> buffer() { return buffer_; }
     // The bytes a download sends: the first `length` of the buffer.

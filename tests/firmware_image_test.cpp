@@ -297,7 +297,8 @@ TEST(ImageParsing, HostileHeadersStayInsideTheBytes) {
     // ranges: the sanitizer build catches any read outside.
     const std::uint16_t extremes[] = {0x0000, 0x0001, 0x0002, 0x0003, 0x0004,
                                       0x7FFF, 0xFFF0, 0xFFFE, 0xFFFF};
-    const std::size_t sizes[] = {0, 1, 2, 5, 6, 12, 0x40, 0x1001, 0x6790, 0xB710, 0x10000};
+    const std::size_t sizes[] = {0,    1,      2,      5,      6,       12,
+                                 0x40, 0x1001, 0x6790, 0xB710, 0x10000, image::kBufferSize};
     const std::uint8_t kinds[][2] = {
         {0x89, 0x16}, {0x89, 0x17}, {0xF9, 0xFF}, {0x89, 0x26}, {0x55, 0x90}};
     for (const auto size : sizes) {
@@ -458,6 +459,8 @@ TEST_F(FirmwareImageLoad, RefusalsLeaveThePreviousImage) {
     EXPECT_EQ(image.length(), image::kBufferSize);
     EXPECT_EQ(image.family(), 'j');
 
+    EXPECT_FALSE(image.assign(Bytes(image::kBufferSize + 1, 0x00)));
+    EXPECT_EQ(image.length(), image::kBufferSize);
     EXPECT_FALSE(image.setLength(image::kBufferSize + 1));
     EXPECT_TRUE(image.setLength(0x100));
     EXPECT_EQ(image.content().size(), 0x100u);
