@@ -14,20 +14,25 @@ ModuleMemory::open(std::size_t size, const std::filesystem::path& file, std::str
         return memory;
     std::error_code ec;
     if (std::filesystem::exists(file, ec)) {
+        // A file of another size belongs to another memory: refused rather
+        // than cut or padded behind the user's back.
+        const auto fileSize = std::filesystem::file_size(file, ec);
+        if (ec || fileSize != size) {
+            error = "module file " + file.string() + " does not hold " + std::to_string(size) +
+                    " bytes";
+            return nullptr;
+        }
         std::ifstream in(file, std::ios::binary);
+        in.read(reinterpret_cast<char*>(memory->bytes_.data()),
+                static_cast<std::streamsize>(memory->bytes_.size()));
         if (!in) {
             error = "module file " + file.string() + " cannot be read";
             return nullptr;
         }
-        // A shorter file leaves the rest erased; a longer one is cut to size.
-        in.read(reinterpret_cast<char*>(memory->bytes_.data()),
-                static_cast<std::streamsize>(memory->bytes_.size()));
-        if (static_cast<std::size_t>(in.gcount()) == memory->bytes_.size())
-            return memory;
+        return memory;
     }
     memory->save(0, memory->bytes_.size());
-    std::ifstream check(file, std::ios::binary);
-    if (!check) {
+    if (!std::filesystem::exists(file, ec)) {
         error = "module file " + file.string() + " cannot be created";
         return nullptr;
     }
@@ -55,8 +60,8 @@ void ModuleMemory::save(std::size_t from, std::size_t count) {
     // mid-download leaves the memory as it stood; the whole file when it is
     // new or of another size.
     std::error_code ec;
-    const bool whole = std::filesystem::file_size(file_, ec) != bytes_.size() || ec;
-    if (whole) {
+    const auto fileSize = std::filesystem::file_size(file_, ec);
+    if (ec || fileSize != bytes_.size()) {
         std::ofstream out(file_, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes_.data()),
                   static_cast<std::streamsize>(bytes_.size()));

@@ -15,8 +15,9 @@ namespace tessell::sim {
 
 class ModuleMemory {
 public:
-    // Reads `file` (created erased when missing); an empty path keeps the
-    // memory in memory only. None with `error` set when the file is unusable.
+    // Reads `file` (created erased when missing, refused when of another
+    // size); an empty path keeps the memory in memory only. None with `error`
+    // set when the file is unusable.
     static std::unique_ptr<ModuleMemory> open(std::size_t size, const std::filesystem::path& file,
                                               std::string& error);
 

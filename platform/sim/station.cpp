@@ -27,6 +27,12 @@ struct ParseError {
 }
 
 std::string describe(const json& value) {
+    // Never dump a container: a hostile file nests them deep enough to
+    // exhaust the stack of a recursive writer.
+    if (value.is_array())
+        return "a list";
+    if (value.is_object())
+        return "an object";
     std::string text = value.dump();
     if (text.size() > 40)
         text = text.substr(0, 37) + "...";
