@@ -35,6 +35,10 @@ void StateFile::write(const CameraState& state) {
         return;
     auto temporary = file_;
     temporary += ".tmp";
+    if (written_.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(file_.parent_path(), ignored);
+    }
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out)
