@@ -105,6 +105,30 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
     EXPECT_EQ(empty.platform().acLineStatus(), 1);
 }
 
+TEST(SimPlatform, RefusesStationsItCannotBuild) {
+    TempDir dir;
+    dir.write("mod.bin", "short");
+    const std::pair<const char*, const char*> cases[] = {
+        {R"([{"flash": {"size": 1000}}])", "devices[0]: flash: flash size 1000"},
+        {R"([{}, {"module": {"size": 65536, "file": "mod.bin"}}])", "devices[1]: module file"},
+        {R"([{"flash": {"file": "."}}])", "devices[0]: flash: flash file"},
+    };
+    for (const auto& [devices, expected] : cases) {
+        const auto file = dir.write("station.json", std::string(R"({"devices": )") + devices + "}");
+        std::string error;
+        const auto platform = sim::SimPlatform::open(file, {false, false}, error);
+        EXPECT_FALSE(platform) << devices;
+        EXPECT_NE(error.find("station.json"), std::string::npos) << error;
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_FALSE(sim::SimPlatform::open(dir / "none.json", {false, false}, error));
+    EXPECT_NE(error.find("none.json"), std::string::npos) << error;
+    // Keys the simulator does not know are left to whoever wrote them.
+    const auto notes = dir.write("notes.json", R"({"note": 1, "devices": [{"label": "A"}]})");
+    EXPECT_TRUE(sim::SimPlatform::open(notes, {false, false}, error)) << error;
+}
+
 TEST(SimPlatform, SixteenCamerasOnTwoHubsListQuicklyAndAreFoundByPort) {
     json devices = json::array();
     for (int i = 0; i < 16; ++i) {

@@ -187,11 +187,16 @@ private:
 
 } // namespace
 
-std::unique_ptr<SimPlatform> SimPlatform::open(const std::filesystem::path& stationFile,
+std::unique_ptr<SimPlatform> SimPlatform::open(const std::filesystem::path& stationPath,
                                                const Options& options, std::string& error) {
+    // Paths in the station are relative to its folder, wherever the process
+    // goes later.
+    std::error_code ec;
+    auto stationFile = std::filesystem::absolute(stationPath, ec);
+    if (ec)
+        stationFile = stationPath;
     // Take the file's time before reading it, so that an edit made while it
     // is read is seen by the first check.
-    std::error_code ec;
     const auto time = std::filesystem::last_write_time(stationFile, ec);
     const auto size = std::filesystem::file_size(stationFile, ec);
     auto station = loadStation(stationFile, error);
@@ -256,7 +261,7 @@ void SimPlatform::serviceLoop() {
 void SimPlatform::service() {
     std::lock_guard lock(serviceMutex_);
     if (!stationFile_.empty() && clock().now() >= nextStationCheck_) {
-        checkStationFile();
+        reloadStation();
         nextStationCheck_ = clock().now() + kStationCheckPeriod;
     }
     for (const auto& camera : cameras_)
@@ -265,6 +270,11 @@ void SimPlatform::service() {
 }
 
 void SimPlatform::checkStationFile() {
+    std::lock_guard lock(serviceMutex_);
+    reloadStation();
+}
+
+void SimPlatform::reloadStation() {
     if (stationFile_.empty())
         return;
     std::error_code timeError, sizeError;

@@ -80,6 +80,7 @@ private:
     SimPlatform() = default;
     void start(const Options& options);
     void serviceLoop();
+    void reloadStation(); // with serviceMutex_ held
     void deliver(const std::deque<platform::HotplugEvent>& events);
 
     std::vector<std::shared_ptr<SimCamera>> cameras_;
