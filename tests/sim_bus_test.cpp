@@ -223,6 +223,19 @@ TEST(SimFaults, UnplugAfterLeavesUntilTheStationPlugsItInAgain) {
         EXPECT_EQ(back.read(XU_DFU_CHECKSUM, 1), Bytes{0});
 }
 
+TEST(SimFaults, AnUnplugFallingOnTheResetKeepsTheCameraAway) {
+    // The reset takes twelve requests (address and data for six registers).
+    SimRig rig(json::parse(R"([{"faults": [{"unplug_after": 12}], "state_file": "s.json"}])"));
+    XuClient xu(rig.platform(), 0);
+    EXPECT_EQ(resetChip(xu), status::kOk);
+    rig.pass(10s);
+    EXPECT_EQ(listed(rig.platform()), 0u);
+    const auto state = json::parse(rig.dir.read("s.json"));
+    EXPECT_EQ(state["resets"], 1);
+    EXPECT_EQ(state["arrivals"], 0);
+    EXPECT_EQ(state["requests"], 12);
+}
+
 TEST(SimFaults, BusyForeverNoReturnAndNotReady) {
     const json devices = json::parse(R"([
         {"busy_ms": 100, "faults": [{"busy_forever": true}, {"no_return": true}]},

@@ -173,10 +173,15 @@ Status SimCamera::serve(Route route, std::uint64_t generation, const Guid* prope
         clock().sleepFor(config_.request);
     const Status result =
         answer(route, propertySet, node, selector, op, data, bytesReturned, inDownload);
-    if (firmware_->takeLeaveRequest())
-        leave(Leaving::Reset);
-    else if (faults_.unplugNow(inDownload))
+    // Both may fall on one request: the reset is counted, the unplug wins.
+    const bool reset = firmware_->takeLeaveRequest();
+    const bool unplug = faults_.unplugNow(inDownload);
+    if (reset)
+        ++resets_;
+    if (unplug)
         leave(Leaving::Unplugged);
+    else if (reset)
+        leave(Leaving::Reset);
     writeState();
     return result;
 }
@@ -228,8 +233,6 @@ void SimCamera::leave(Leaving why) {
     }
     chip_->powerOff();
     firmware_->powerOn(); // whatever the firmware was doing is gone with the power
-    if (why == Leaving::Reset)
-        ++resets_;
     events_->post({platform::HotplugEvent::Kind::Removal, path});
 }
 

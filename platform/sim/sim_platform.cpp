@@ -249,7 +249,11 @@ void SimPlatform::serviceLoop() {
         service();
         // Sleep until the next station check or the next camera due back.
         const auto now = clock().now();
-        Clock::Duration wait = std::max(Clock::Duration::zero(), nextStationCheck_ - now);
+        Clock::Duration wait;
+        {
+            std::lock_guard lock(serviceMutex_);
+            wait = std::max(Clock::Duration::zero(), nextStationCheck_ - now);
+        }
         for (const auto& camera : cameras_)
             if (const auto due = camera->returnTime())
                 wait = std::min(wait, std::max(Clock::Duration::zero(), *due - now));
