@@ -208,7 +208,7 @@ TEST(SimStation, LoadingNamesTheFileAndSurvivesGarbage) {
     EXPECT_FALSE(loadStation(dir / "missing.json", error));
     EXPECT_NE(error.find("missing.json"), std::string::npos) << error;
 
-    // Bytes that are no text at all, and a deeply nested document.
+    // Bytes that are no text at all, and lists nested a hundred thousand deep.
     std::string garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.push_back(static_cast<char>(i * 7919 % 256));
