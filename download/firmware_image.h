@@ -1,0 +1,212 @@
+#pragma once
+
+// A firmware image: a raw dump of a camera's serial flash from address 0, as
+// delivered in a .bin file. `FirmwareImage` only holds and parses it; it never
+// talks to a camera and never writes a log itself. The parsing functions work
+// on any byte range, so the simulated camera runs the same code on the
+// contents of its flash.
+//
+// Every offset below that comes from the image itself (the header offset H,
+// descriptor pointers D, string-block pointers P) is untrusted. A field that
+// would lie outside the bytes given reads as absent: a missing byte matches no
+// marker, a missing 16-bit word reads as 0, and a string block that does not
+// fit is not valid.
+
+#include "device/ic_type.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessell {
+
+// Which camera family an image is built for, from its marker bytes: 'c'..'j'.
+// Not an `IcType`, though it uses the same letters.
+using ImageFamily = char;
+
+namespace image {
+
+// The image buffer is fixed: larger files are refused.
+constexpr std::size_t kBufferSize = 0x20000;
+
+// A string block is valid when its length byte L is at most this (68 bytes
+// stored with the two leading bytes).
+constexpr std::uint8_t kMaxStringBlockLength = 66;
+
+// The serial-number block lies this far above the first string block.
+constexpr std::size_t kSerialBlockDistance = 0x1000;
+
+// --- bounds-checked field reads ------------------------------------------------
+
+std::optional<std::uint8_t> byteAt(std::span<const std::uint8_t> bytes, std::size_t offset);
+// 0 when the word does not lie wholly inside `bytes`.
+std::uint16_t bigEndian16(std::span<const std::uint8_t> bytes, std::size_t offset);
+std::uint16_t littleEndian16(std::span<const std::uint8_t> bytes, std::size_t offset);
+
+// H: the big-endian header offset in bytes 4..5.
+std::uint16_t headerOffset(std::span<const std::uint8_t> bytes);
+
+// Byte 0 is 0x89 and byte 1 is 0x10..0x2F: a header with a pointer table.
+bool hasPointerTable(std::span<const std::uint8_t> bytes);
+
+// --- classification and identity ------------------------------------------------
+
+// First matching marker rule wins; unknown layouts are 'j'.
+ImageFamily classify(std::span<const std::uint8_t> bytes);
+
+// The camera family a family belongs to ('c' and 'j': none).
+std::optional<IcType> expectedCamera(ImageFamily family);
+
+// Bytes 0..1 are 0x89 0x18 (the header signature the download restores).
+bool isHeaderVariant18(std::span<const std::uint8_t> bytes);
+
+struct ImageIdentity {
+    ImageFamily family = 'j';
+    std::uint16_t vid = 0; // 0 when the image carries none
+    std::uint16_t pid = 0;
+    std::uint16_t bcdDevice = 0;
+    // The camera family the image insists on; none when it names none (older
+    // layouts without the 0x89 0x16 header, 'c', 'j').
+    std::optional<IcType> expectedCamera;
+    std::uint16_t typeNumber = 0;
+};
+
+// Family, USB identity, expected camera and type number of an image, as the
+// tool reads them when it loads a file.
+ImageIdentity readIdentity(std::span<const std::uint8_t> bytes);
+
+// The type number as shown: four lower-case hex digits.
+std::string formatTypeNumber(std::uint16_t typeNumber);
+
+// --- checksum -------------------------------------------------------------------
+
+// XOR of every byte sent: the image, then 0xFF up to a whole number of
+// blocks of `blockSize` (each pad byte inverts the sum). A block size of 0
+// means no padding.
+std::uint8_t checksum(std::span<const std::uint8_t> image, std::size_t blockSize);
+
+// --- string blocks --------------------------------------------------------------
+
+// Where the first string block of an image lies for a camera family: P + 0x1000
+// for 'j', 'k', 'm' with a pointer-table header, P read at H+0x74, H+0x7A or
+// H+0x9C; none for other families, for P = 0xFFFF, and when P is out of reach.
+std::optional<std::size_t> imageStringBlockOffset(std::span<const std::uint8_t> bytes,
+                                                  IcType camera);
+
+// Where a camera keeps its first string block, worked out from the start of
+// its flash: 0xE000 for 'h' and 'i', the image rule for 'j', 'k', 'm', none
+// for other families.
+std::optional<std::size_t> cameraStringBlockOffset(std::span<const std::uint8_t> flash,
+                                                   IcType camera);
+
+// The iSerialNumber index the device descriptor of the image carries for a
+// camera family; none for families without one.
+std::optional<std::uint8_t> serialNumberIndex(std::span<const std::uint8_t> bytes, IcType camera);
+
+// A string block at `offset`: byte 0 (not interpreted), byte 1 = L, then a USB
+// string descriptor (bLength, 0x03, UTF-16LE characters). Valid when
+// L <= 66 and the L + 2 bytes lie inside `bytes`.
+bool isValidStringBlock(std::span<const std::uint8_t> bytes, std::size_t offset);
+
+// The block's L + 2 stored bytes when valid.
+std::optional<std::span<const std::uint8_t>> stringBlock(std::span<const std::uint8_t> bytes,
+                                                         std::size_t offset);
+
+// The text of a valid string block as UTF-8: the characters of the descriptor
+// inside the block (bLength is clamped to L), up to the first U+0000 as a
+// host reads a USB string. None for an invalid block.
+std::optional<std::string> decodeStringBlock(std::span<const std::uint8_t> bytes,
+                                             std::size_t offset);
+
+// A whole string block for `characters`: 00 L L 03 then UTF-16LE, with
+// L = 2 + 2 * count. None when L would exceed 66.
+std::optional<std::vector<std::uint8_t>> encodeStringBlock(std::u16string_view characters);
+
+// UTF-8 <-> UTF-16. Malformed input becomes U+FFFD.
+std::u16string utf8ToUtf16(std::string_view text);
+std::string utf16ToUtf8(std::u16string_view text);
+
+} // namespace image
+
+// A loaded firmware image: the fixed 0x20000-byte buffer, filled with 0xFF
+// when the first file is loaded and overwritten from offset 0 by later loads
+// without refilling (bytes beyond `length` keep what an earlier, longer file
+// left; only `length` bytes are ever sent).
+class FirmwareImage {
+public:
+    // A line the caller appends to the dialog log, and to the burn log when
+    // `burnLog` is set.
+    struct LogLine {
+        std::string text;
+        bool burnLog = true;
+    };
+
+    // What the loading needs to know about the dialog it serves.
+    struct LoadContext {
+        std::optional<IcType> camera;     // the selected camera's family, if any
+        bool showFirmwareVersion = false; // `ShowFWVer` is 1
+    };
+
+    // Reads a file into the buffer, classifies it and fills the identity
+    // fields; `log` receives the lines to append. A file that cannot be opened
+    // returns false with nothing logged; a file larger than the buffer, or one
+    // that cannot be read, returns false with a log line. In every failure the
+    // previous image stays as it was.
+    bool load(const std::filesystem::path& path, const LoadContext& context,
+              std::vector<LogLine>& log);
+
+    // Takes `bytes` (at most the buffer size) as if a file of that content had
+    // been loaded, without log lines. Returns false, changing nothing, when the
+    // bytes do not fit.
+    bool assign(std::span<const std::uint8_t> bytes, std::optional<IcType> camera = std::nullopt);
+
+    // The whole buffer (empty before the first load). The download code
+    // patches bytes through it; the identity fields keep what the load read.
+    std::span<const std::uint8_t> buffer() const { return buffer_; }
+    std::span<std::uint8_t> buffer() { return buffer_; }
+    // The bytes a download sends: the first `length` of the buffer.
+    std::span<const std::uint8_t> content() const {
+        return std::span<const std::uint8_t>(buffer_).first(length_);
+    }
+
+    std::size_t length() const { return length_; }
+    // Serial-number and rework code grow the image by the blocks they append;
+    // the length is kept within the buffer (false when it had to be refused).
+    bool setLength(std::size_t length);
+
+    bool loaded() const { return loaded_; }
+    ImageFamily family() const { return identity_.family; }
+    bool headerVariant18() const { return headerVariant18_; }
+    std::uint16_t vid() const { return identity_.vid; }
+    std::uint16_t pid() const { return identity_.pid; }
+    std::uint16_t bcdDevice() const { return identity_.bcdDevice; }
+    std::optional<IcType> expectedCamera() const { return identity_.expectedCamera; }
+    // Four lower-case hex digits.
+    std::string typeNumber() const { return image::formatTypeNumber(identity_.typeNumber); }
+    // False when the image names another camera family than the camera that
+    // was selected when it was loaded.
+    bool matches_camera() const { return matchesCamera_; }
+    // The same test against another camera family.
+    bool matchesCamera(IcType camera) const;
+
+    std::uint8_t checksum(std::size_t blockSize) const {
+        return image::checksum(content(), blockSize);
+    }
+
+private:
+    void adopt(std::span<const std::uint8_t> bytes, std::optional<IcType> camera);
+
+    std::vector<std::uint8_t> buffer_;
+    std::size_t length_ = 0;
+    bool loaded_ = false;
+    bool headerVariant18_ = false;
+    bool matchesCamera_ = true;
+    image::ImageIdentity identity_;
+};
+
+} // namespace tessell
