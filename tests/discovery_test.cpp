@@ -13,11 +13,11 @@ using testing::FakeDevice;
 
 FakeDevice device(const std::string& key, std::shared_ptr<FakeCamera> camera,
                   DeviceListKind list = DeviceListKind::VideoInput) {
-    FakeDevice spec;
-    spec.list = list;
-    spec.path = testing::usbDevicePath(key);
-    spec.camera = std::move(camera);
-    return spec;
+    FakeDevice fake;
+    fake.list = list;
+    fake.path = testing::usbDevicePath(key);
+    fake.camera = std::move(camera);
+    return fake;
 }
 
 TEST(Discovery, CountsUsbDevicesAndThoseWhoseExtensionUnitAnswers) {
@@ -44,8 +44,8 @@ TEST(Discovery, CountsUsbDevicesAndThoseWhoseExtensionUnitAnswers) {
 
     // The same devices in the sensor list: without a property control the
     // vendor-only camera does not count there.
-    for (auto& spec : devices.devices)
-        spec.list = DeviceListKind::SensorCamera;
+    for (auto& fake : devices.devices)
+        fake.list = DeviceListKind::SensorCamera;
     EXPECT_EQ(CountSensorCamerasDs(devices, count), 0);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(CountXuCamerasMf(devices, count), 0);

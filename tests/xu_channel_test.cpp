@@ -22,11 +22,11 @@ struct Bound {
     FakeCaptureDevices devices;
     std::unique_ptr<platform::CaptureDevice> device;
 
-    explicit Bound(FakeDevice spec) {
-        spec.camera = camera;
-        spec.path = testing::usbDevicePath("1a2b3c4");
-        devices.add(spec);
-        device = devices.bind(spec.list, 0, {});
+    explicit Bound(FakeDevice fake) {
+        fake.camera = camera;
+        fake.path = testing::usbDevicePath("1a2b3c4");
+        devices.add(fake);
+        device = devices.bind(fake.list, 0, {});
     }
     // A channel bound the way the camera-opening code binds it.
     void bindNode(XuChannel& channel) {
@@ -40,10 +40,10 @@ struct Bound {
 };
 
 FakeDevice vendorOnly() {
-    FakeDevice spec;
-    spec.topology = false;
-    spec.vendor = true;
-    return spec;
+    FakeDevice fake;
+    fake.topology = false;
+    fake.vendor = true;
+    return fake;
 }
 
 Bytes lastVendorSet(const FakeCamera& camera) {
@@ -161,9 +161,9 @@ TEST(FindXuNode, ChoosesTheNodeAndThePropertySetTheFirmwareAnswers) {
                            Row{FakeCamera::Answers::Fallback, XU_PROPSET_FALLBACK},
                            Row{FakeCamera::Answers::NotFound, XU_PROPSET_PRIMARY}}) {
         SetCurrentXuGuid({});
-        FakeDevice spec;
-        spec.nodeTypes = {other, platform::kNodeTypeDevSpecific};
-        Bound bound(spec);
+        FakeDevice fake;
+        fake.nodeTypes = {other, platform::kNodeTypeDevSpecific};
+        Bound bound(fake);
         bound.camera->answers = row.answers;
         XuChannel channel;
         bound.bindNode(channel);
@@ -194,9 +194,9 @@ TEST(FindXuNode, WithoutAnAnsweringNodeTheChannelIsLeftUnusable) {
     const Bytes address = {0xFF, 0x20};
     const Guid other = *Guid::parse("{00000000-0000-0000-0000-000000000001}");
     for (const std::vector<Guid>& nodes : {std::vector<Guid>{}, std::vector<Guid>{other}}) {
-        FakeDevice spec;
-        spec.nodeTypes = nodes;
-        Bound bound(spec);
+        FakeDevice fake;
+        fake.nodeTypes = nodes;
+        Bound bound(fake);
         XuChannel channel;
         bound.bindNode(channel);
         EXPECT_EQ(channel.FindXuNode(bound.device->topology()), status::kNothingDone);
@@ -206,9 +206,9 @@ TEST(FindXuNode, WithoutAnAnsweringNodeTheChannelIsLeftUnusable) {
     }
 
     // A node that fails is passed over for the next Extension Unit.
-    FakeDevice spec;
-    spec.nodeTypes = {platform::kNodeTypeDevSpecific, platform::kNodeTypeDevSpecific};
-    Bound bound(spec);
+    FakeDevice fake;
+    fake.nodeTypes = {platform::kNodeTypeDevSpecific, platform::kNodeTypeDevSpecific};
+    Bound bound(fake);
     bound.camera->probeAnswers = {status::kDeviceGone};
     XuChannel channel;
     bound.bindNode(channel);
