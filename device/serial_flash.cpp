@@ -7,14 +7,13 @@
 #include "device/camera_device.h"
 #include "device/xu_protocol.h"
 
+#include "download/download_status.h"
+
 #include <algorithm>
 
 namespace tessell {
 
 namespace {
-
-// Download stage "sending" of the download status block.
-constexpr std::uint8_t kStageSending = 22;
 
 unsigned hex(Status result) {
     return static_cast<unsigned>(result);
@@ -406,7 +405,7 @@ bool CameraDevice::WriteRange4K(std::span<const std::uint8_t> image, std::uint32
             return false;
         }
         if (state) {
-            state->store(kStageSending);
+            state->store(stage::kSending);
             if (percent)
                 percent->store(static_cast<std::uint8_t>(5 + done / (end - start)));
         }
