@@ -2,6 +2,8 @@
 
 #include "app/exit_codes.h"
 #include "app/paths.h"
+#include "app/private_profile.h"
+#include "app/settings.h"
 #include "app/settings_command.h"
 #include "app/startup.h"
 #include "platform/instance_guard.h"
@@ -44,9 +46,12 @@ int runChosenTool(int argc, char** argv) {
 
     // Held until the tool returns, that is for the life of the process.
     const auto guard = platform::makeInstanceGuard(runtimeFolder(), kInstanceMutexName);
-    // TODO: [SETTING] MultipleMode from the settings file chosen in
-    // programFolder(), once the settings reader is in.
-    const StartupSettings settings;
+    // With no settings file every value is its default, so MultipleMode is 0.
+    StartupSettings settings;
+    const SettingsFileChoice choice = ChooseSettingsFile(programFolder());
+    if (choice.settingsIndex)
+        settings.multipleMode =
+            PrivateProfile::load(choice.path).getInt("SETTING", "MultipleMode", 0);
     const StartupPlan plan = startUp(*guard, settings, arguments);
 
     switch (plan.tool) {

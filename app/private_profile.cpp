@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
 namespace tessell {
@@ -102,8 +103,10 @@ std::u16string_view fitBuffer(std::u16string_view text, std::size_t bufferChars)
 }
 
 // The number rule of GetPrivateProfileIntW: optional sign, decimal digits,
-// wrapping modulo 2^32; no digits gives 0.
-int parseProfileInt(std::u16string_view text) {
+// wrapping modulo 2^32. A value with no leading digits is not a number: the
+// caller's default serves, so a mistyped setting falls back to its documented
+// value rather than to 0.
+std::optional<int> parseProfileInt(std::u16string_view text) {
     std::size_t pos = 0;
     while (pos < text.size() && text[pos] <= u' ')
         ++pos;
@@ -113,8 +116,11 @@ int parseProfileInt(std::u16string_view text) {
         ++pos;
     }
     std::uint32_t value = 0;
+    const std::size_t firstDigit = pos;
     for (; pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9'; ++pos)
         value = value * 10u + static_cast<std::uint32_t>(text[pos] - u'0');
+    if (pos == firstDigit)
+        return std::nullopt;
     if (negative)
         value = 0u - value;
     return static_cast<int>(static_cast<std::int32_t>(value));
@@ -223,7 +229,7 @@ int PrivateProfile::getInt(std::string_view section, std::string_view key, int d
     const std::u16string text = unquote(*value);
     if (text.empty())
         return defaultValue;
-    return parseProfileInt(text);
+    return parseProfileInt(text).value_or(defaultValue);
 }
 
 std::u16string PrivateProfile::sectionNamesUtf16(std::size_t bufferChars) const {

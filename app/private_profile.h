@@ -78,8 +78,10 @@
 //  - Otherwise the value (quotes stripped as above) is read as an optional
 //    '+' or '-' followed by decimal digits; the first other character ends
 //    the number ("12abc" gives 12 [L4]; "42A94967297" gives 42 [W]). A value
-//    that does not start with a number gives 0, not the default: Windows
-//    returns 0 for "B4294967297" whatever the default [W]. The digits wrap
+//    that does not start with a number ("abc", "-", "B4294967297") gives the
+//    default. Windows returns 0 there [W]; the tool's settings documents say
+//    a value that is not a number keeps the setting's default, and a stray
+//    letter in a settings file must not turn a 30 s time-out into 0. The digits wrap
 //    modulo 2^32 ("4294967297" gives 1, "-4294967297" gives -1 [W]) and the
 //    32-bit result is returned as int ("-1" gives -1 [W]).
 //

@@ -97,5 +97,27 @@ TEST(SingleInstance, ASecondProgramEndsAtOnceWithoutOutput) {
     EXPECT_EQ(version.out.rfind("tessell ", 0), 0u) << version.out;
 }
 
+// The settings file chosen in the program folder decides which tool starts.
+TEST(SingleInstance, MultipleModeInTheSettingsFileChoosesTheTool) {
+    TempDir runtime;
+    TempDir home;
+    const testing::EnvironmentChanges environment = {
+        {"TMPDIR", runtime.path().string()},
+        {"XDG_RUNTIME_DIR", std::nullopt},
+        {"TESSELL_HOME", home.path().string()},
+    };
+    const auto run = [&] {
+        const auto result = testing::runProcess(TESSELL_BINARY, {"-s", "/img/a.bin"}, environment);
+        EXPECT_TRUE(result.finished);
+        return result.err;
+    };
+    home.write("brevik.ini", "[SETTING]\nMultipleMode=1\n");
+    EXPECT_NE(run().find("multi-camera"), std::string::npos);
+    // "setting.ini" comes first among the names and says 0.
+    home.write("setting.ini", "[Setting]\nmultiplemode=0\n");
+    EXPECT_NE(run().find("single-camera"), std::string::npos);
+}
+
+
 } // namespace
 } // namespace tessell::platform

@@ -152,9 +152,9 @@ TEST(PrivateProfileInt, LeadingDecimalNumberWithWindowsEdgeCases) {
         {"12", 12},         {"+1", 1},           {"-1", -1},
         {"007", 7},         {"12abc", 12},       {"42A94967297", 42},
         {"3.9", 3},         {"'45'", 45},        {"\" 46\"", 46},
-        {"abc", 0}, // present but not a number: 0, not the default
-        {"B4294967297", 0}, {"0x10", 0},         {"-", 0},
-        {"- 5", 0},         {"4294967296", 0}, // the digits wrap modulo 2^32
+        {"abc", 77}, // present but not a number: the default
+        {"B4294967297", 77}, {"0x10", 0},        {"-", 77},
+        {"- 5", 77},         {"4294967296", 0}, // the digits wrap modulo 2^32
         {"4294967297", 1},  {"-4294967297", -1}, {"2147483648", -2147483647 - 1},
         {"4294967295", -1},
     };

@@ -160,9 +160,11 @@ TEST(ToolSettingsRead, KeysAsTheStationsWriteThem) {
     EXPECT_EQ(s.logFormat, "{pid}{tab}{result}");
 
     for (const char* rev : {"5a", "5A", "0x5A", "0x5a", "15A"}) {
-        dir.write("setting.ini", "[SETTING]\nRev="s + rev + "\nPreview_Time=x\nSNAddr=511\n");
+        dir.write("setting.ini",
+                  "[SETTING]\nRev="s + rev + "\nPreview_Time=x\nSNAddr=511\nTimeout=abc\n");
         const auto again = readSettings(dir).settings;
         EXPECT_EQ(again.rev, 0x5A) << rev;
+        EXPECT_EQ(again.timeout, 30); // not a number: the default
         EXPECT_EQ(again.previewTimeMs, 3000);
         EXPECT_EQ(again.snAddr, 0xFF);
     }
