@@ -1,6 +1,8 @@
 #include "app/entry.h"
 
+#include "app/camera_services.h"
 #include "app/exit_codes.h"
+#include "app/list_command.h"
 #include "app/paths.h"
 #include "app/private_profile.h"
 #include "app/settings.h"
@@ -21,6 +23,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: tessell [options]            download firmware into a camera\n"
     "       tessell settings [--pid ID]  print the effective settings as JSON\n"
+    "       tessell list [--json]        list the cameras the tool finds (exit 0;\n"
+    "                                    1 with no camera, 2 on error)\n"
     "\n"
     "Options:\n"
     "  --help       show this text and exit\n"
@@ -38,6 +42,23 @@ constexpr const char* kUsage =
     "done (also when another copy is running), 255 no AC power or camera\n"
     "refused by the identity check.\n";
 
+// Listing reads registers and the flash identification through the chip's
+// serial port, which would disturb a download another copy is running: it
+// takes the same single-instance lock, and refuses while another copy holds it.
+int runGuardedList(const std::vector<std::string>& args) {
+    const auto guard = platform::makeInstanceGuard(runtimeFolder(), kInstanceMutexName);
+    const auto claim = guard->acquire();
+    if (claim.status != platform::InstanceStatus::Acquired) {
+        std::fputs(claim.status == platform::InstanceStatus::HeldElsewhere
+                       ? "tessell list: another copy of the tool is running; not listing, so "
+                         "as not to disturb its cameras\n"
+                       : "tessell list: the single-instance lock cannot be taken\n",
+                   stderr);
+        return kListError;
+    }
+    return runListCommand(args, std::cout, std::cerr);
+}
+
 // The default path: one guarded copy of the single- or multi-camera tool.
 int runChosenTool(int argc, char** argv) {
     std::vector<std::string> arguments;
@@ -53,6 +74,16 @@ int runChosenTool(int argc, char** argv) {
         settings.multipleMode =
             PrivateProfile::load(choice.path).getInt("SETTING", "MultipleMode", 0);
     const StartupPlan plan = startUp(*guard, settings, arguments);
+    if (plan.tool != ToolKind::None) {
+        // Opened before any tool runs: a simulated station sets the clock's
+        // time scale, and a broken station file stops the tool before it
+        // could fall back on real devices.
+        std::string error;
+        if (!processCameraServices(error)) {
+            std::fprintf(stderr, "tessell: %s\n", error.c_str());
+            return processStatus(kExitNothingFinished);
+        }
+    }
 
     switch (plan.tool) {
     case ToolKind::None:
@@ -81,12 +112,14 @@ int runTool(int argc, char** argv) {
         if (first == "settings")
             return runSettingsCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,
                                       std::cerr);
+        if (first == "list")
+            return runGuardedList(std::vector<std::string>(argv + 2, argv + argc));
         if (first == "--version") {
             std::printf("tessell %s\n", TESSELL_VERSION);
             return 0;
         }
-        // Sub-commands are dispatched here, before the single-instance
-        // guard: they do not touch a camera.
+        // Sub-commands are dispatched here, before the tool's own
+        // single-instance handling.
     }
     return runChosenTool(argc, argv);
 }

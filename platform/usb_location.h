@@ -22,6 +22,11 @@ struct ImagingDevice {
     std::string hardwareId;               // the first hardware id
     std::optional<std::uint16_t> address; // the hub port, when readable
     std::string hubInstanceId;            // instance id of the hub above the device
+    // The device's own manufacturer and serial-number strings, where the
+    // system gives them with the device (empty otherwise). Unlike the walk
+    // by port below, they cannot mix up two cameras on equal ports of two hubs.
+    std::string manufacturer;
+    std::string serialNumber;
 };
 
 // What the hub-tree walk finds for a device on a port.

@@ -45,10 +45,10 @@ struct Station {
         devices.add(camera);
         usb.devices = {
             {"USB\\VID_0000&PID_0000\\5&aaaaaaa&0&1", "USB\\VID_0000&PID_0000&REV_0000", 1,
-             "USB\\ROOT_HUB30\\4&1"},
+             "USB\\ROOT_HUB30\\4&1", "", ""},
             {"USB\\VID_1D6B&PID_0102&MI_00\\6&2F1B2C3&0&0000", "USB\\VID_1D6B&PID_0102&REV_0100",
-             0x0103, "USB\\VID_05E3&PID_0610\\5&37A1&0&3"},
-            {"USB\\VID_2222&PID_0000\\0001", "USB\\VID_2222&PID_0000&REV_0000", 4, "hub"},
+             0x0103, "USB\\VID_05E3&PID_0610\\5&37A1&0&3", "", ""},
+            {"USB\\VID_2222&PID_0000\\0001", "USB\\VID_2222&PID_0000&REV_0000", 4, "hub", "", ""},
         };
     }
 };

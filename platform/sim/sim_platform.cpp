@@ -387,7 +387,9 @@ Status SimPlatform::imagingDevices(std::vector<platform::ImagingDevice>& devices
     for (const auto& camera : cameras_) {
         const BusView view = camera->view();
         if (view.onBus && view.usb)
-            devices.push_back({view.instanceId, view.hardwareId, view.port, view.hub});
+            devices.push_back({view.instanceId, view.hardwareId, view.port, view.hub,
+                               descriptorText(view.identity.manufacturer),
+                               descriptorText(view.identity.serial)});
     }
     return status::kOk;
 }

@@ -1,0 +1,180 @@
+#include "app/list_command.h"
+
+#include "app/camera_services.h"
+#include "device/camera_link.h"
+#include "device/device_path.h"
+#include "device/flash_parts.h"
+#include "device/ic_type.h"
+#include "device/usb_identity.h"
+
+#include <cstdio>
+#include <ostream>
+
+namespace tessell {
+
+namespace {
+
+using platform::DeviceListKind;
+
+// Hub, port and strings of the imaging device that is this camera.
+void readUsbLocation(platform::UsbLocation& usb, const CameraLink& link, ListedCamera& camera) {
+    UsbIdentity identity;
+    GetUsbIdentity(usb, link, identity);
+    camera.vid = identity.vid;
+    camera.pid = identity.pid;
+    camera.bcdDevice = identity.bcdDevice;
+    camera.port = identity.port;
+    camera.hub = identity.hubId;
+    if (identity.port == 0)
+        return; // not matched among the imaging devices
+    std::vector<platform::ImagingDevice> devices;
+    if (usb.imagingDevices(devices) != status::kOk)
+        return;
+    for (const auto& device : devices) {
+        const auto key = UsbMatchingKey(device.instanceId);
+        if (key && link.device()->devicePath().find(*key) != std::string::npos) {
+            camera.manufacturer = device.manufacturer;
+            camera.serial = device.serialNumber;
+            return;
+        }
+    }
+}
+
+void listKind(const platform::CameraServices& services, DeviceListKind kind,
+              std::vector<ListedCamera>& cameras) {
+    std::vector<platform::DeviceEntry> entries;
+    if (services.devices->list(kind, entries) != status::kOk)
+        return;
+    const bool sensor = kind == DeviceListKind::SensorCamera;
+    for (std::size_t position = 0; position < entries.size(); ++position) {
+        const auto& entry = entries[position];
+        if (!entry.devicePathRead || !isUsbDevicePath(entry.devicePath))
+            continue;
+        CameraLink link(*services.devices);
+        if (link.OpenCamera(chip::kAnyFamily, static_cast<int>(position), sensor ? 1 : 0) !=
+            status::kOk)
+            continue;
+        // The open takes the first suitable camera at or after the position:
+        // another device means this one is not a camera of ours.
+        if (link.device()->devicePath() != entry.devicePath)
+            continue;
+
+        ListedCamera camera;
+        camera.list = sensor ? "sensor" : "video";
+        camera.index = static_cast<int>(position);
+        // The device's own name: the link calls every sensor camera "Sensor Camera".
+        camera.friendlyName = entry.friendlyName;
+        link.GetIcType(camera.icType);
+        camera.chipName = std::string(chip::icTypeName(camera.icType));
+        std::uint8_t chipId = 0;
+        if (link.ReadRegister(chip::kChipIdRegister, chipId) == status::kOk)
+            camera.chipId = chipId;
+        readUsbLocation(*services.usb, link, camera);
+        FlashCode code = flash::kUnknown;
+        if (link.IdentifyFlash(code) == status::kOk && code != flash::kUnknown) {
+            camera.flashCode = code;
+            if (const auto* part = flash::findPartName(code))
+                camera.flashName = std::string(part->name);
+        }
+        cameras.push_back(std::move(camera));
+    }
+}
+
+std::string hex4(std::uint16_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x", value);
+    return text;
+}
+
+void printTable(const std::vector<ListedCamera>& cameras, std::ostream& out) {
+    for (const auto& camera : cameras) {
+        out << camera.list << ' ' << camera.index << ": " << camera.friendlyName << "\n"
+            << "    chip " << camera.icType << " (" << camera.chipName << ")";
+        if (camera.chipId >= 0) {
+            char id[16];
+            std::snprintf(id, sizeof id, "0x%02X", camera.chipId);
+            out << ", chip id " << id;
+        }
+        out << "\n    USB " << hex4(camera.vid) << ':' << hex4(camera.pid) << " bcdDevice "
+            << hex4(camera.bcdDevice) << ", hub " << (camera.hub.empty() ? "?" : camera.hub)
+            << " port " << camera.port << "\n";
+        if (!camera.manufacturer.empty() || !camera.serial.empty())
+            out << "    manufacturer \"" << camera.manufacturer << "\", serial \"" << camera.serial
+                << "\"\n";
+        if (camera.flashCode >= 0) {
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%02X", camera.flashCode);
+            out << "    flash " << code << ' ' << camera.flashName << "\n";
+        } else {
+            out << "    flash not identified\n";
+        }
+    }
+    out << cameras.size() << (cameras.size() == 1 ? " camera\n" : " cameras\n");
+}
+
+} // namespace
+
+std::vector<ListedCamera> listCameras(const platform::CameraServices& services) {
+    std::vector<ListedCamera> cameras;
+    if (!services)
+        return cameras;
+    listKind(services, DeviceListKind::VideoInput, cameras);
+    listKind(services, DeviceListKind::SensorCamera, cameras);
+    return cameras;
+}
+
+nlohmann::ordered_json listJson(const std::vector<ListedCamera>& cameras) {
+    auto array = nlohmann::ordered_json::array();
+    for (const auto& camera : cameras) {
+        nlohmann::ordered_json item;
+        item["list"] = camera.list;
+        item["index"] = camera.index;
+        item["friendlyName"] = camera.friendlyName;
+        item["icType"] = std::string(1, camera.icType);
+        item["chipName"] = camera.chipName;
+        item["chipId"] = camera.chipId >= 0 ? nlohmann::ordered_json(camera.chipId) : nullptr;
+        item["vid"] = camera.vid;
+        item["pid"] = camera.pid;
+        item["bcdDevice"] = camera.bcdDevice;
+        item["hub"] = camera.hub;
+        item["port"] = camera.port;
+        item["manufacturer"] = camera.manufacturer;
+        item["serial"] = camera.serial;
+        item["flashCode"] =
+            camera.flashCode >= 0 ? nlohmann::ordered_json(camera.flashCode) : nullptr;
+        item["flashName"] = camera.flashName;
+        array.push_back(std::move(item));
+    }
+    return array;
+}
+
+int runListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    bool json = false;
+    for (const auto& arg : args) {
+        if (arg == "--json") {
+            json = true;
+        } else {
+            err << "tessell list: unknown argument \"" << arg << "\"\n"
+                << "usage: tessell list [--json]\n";
+            return kListError;
+        }
+    }
+    std::string error;
+    const platform::CameraServices services = processCameraServices(error);
+    if (!services) {
+        err << "tessell list: " << error << "\n";
+        return kListError;
+    }
+    const auto cameras = listCameras(services);
+    if (json)
+        out << listJson(cameras).dump(2) << "\n";
+    else
+        printTable(cameras, out);
+    if (cameras.empty()) {
+        err << "tessell list: no camera found\n";
+        return kListNoCamera;
+    }
+    return kListFoundCameras;
+}
+
+} // namespace tessell
