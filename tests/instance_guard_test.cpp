@@ -59,6 +59,8 @@ TEST(SingleInstance, ASecondProgramEndsAtOnceWithoutOutput) {
         {"TMPDIR", runtime.path().string()},
         {"XDG_RUNTIME_DIR", std::nullopt},
         {"TESSELL_HOME", home.path().string()},
+        // Simulated cameras: the tool must not reach for real ones here.
+        {"TESSELL_SIM", home.write("station.json", R"({"devices": []})").string()},
     };
     const std::vector<std::string> arguments = {"-s", "/img/a.bin", "-silent"};
 
@@ -105,6 +107,8 @@ TEST(SingleInstance, MultipleModeInTheSettingsFileChoosesTheTool) {
         {"TMPDIR", runtime.path().string()},
         {"XDG_RUNTIME_DIR", std::nullopt},
         {"TESSELL_HOME", home.path().string()},
+        // Simulated cameras: the tool must not reach for real ones here.
+        {"TESSELL_SIM", home.write("station.json", R"({"devices": []})").string()},
     };
     const auto run = [&] {
         const auto result = testing::runProcess(TESSELL_BINARY, {"-s", "/img/a.bin"}, environment);
