@@ -19,12 +19,16 @@ void CameraDevice::releaseBinding() {
     filter_.reset();
 }
 
-Status CameraDevice::ReadRegister(std::uint16_t address, std::uint8_t& value) {
+Status CameraDevice::selectRegister(std::uint16_t address) {
     if (!channel_)
         return status::kPointer;
     const std::uint8_t addressBytes[2] = {static_cast<std::uint8_t>(address),
                                           static_cast<std::uint8_t>(address >> 8)};
-    const Status selected = channel_->put_Property(XU_REG_ADDRESS, addressBytes);
+    return channel_->put_Property(XU_REG_ADDRESS, addressBytes);
+}
+
+Status CameraDevice::ReadRegister(std::uint16_t address, std::uint8_t& value) {
+    const Status selected = selectRegister(address);
     if (selected != status::kOk)
         return selected;
     std::uint8_t data = 0;
@@ -35,11 +39,7 @@ Status CameraDevice::ReadRegister(std::uint16_t address, std::uint8_t& value) {
 }
 
 Status CameraDevice::WriteRegister(std::uint16_t address, std::uint8_t value) {
-    if (!channel_)
-        return status::kPointer;
-    const std::uint8_t addressBytes[2] = {static_cast<std::uint8_t>(address),
-                                          static_cast<std::uint8_t>(address >> 8)};
-    const Status selected = channel_->put_Property(XU_REG_ADDRESS, addressBytes);
+    const Status selected = selectRegister(address);
     if (selected != status::kOk)
         return selected;
     return channel_->put_Property(XU_REG_DATA, std::span(&value, 1));

@@ -8,6 +8,7 @@
 // a negative device status (kTimeout when a bounded wait ran out,
 // kInvalidArgument for a refused size), or 1 from an unbound channel.
 
+#include "device/chip_registers.h"
 #include "device/flash_parts.h"
 #include "device/xu_channel.h"
 #include "platform/capture_devices.h"
@@ -23,21 +24,6 @@
 #include <vector>
 
 namespace tessell {
-
-// Chip registers of the device layer (16-bit addresses, one byte each).
-namespace reg {
-constexpr std::uint16_t kSpiControl = 0x2020;      // 0x80 on, 0 off
-constexpr std::uint16_t kSpiBusy = 0x2021;         // non-zero while a byte shifts
-constexpr std::uint16_t kSpiTransmit = 0x2022;     // a write shifts the byte out
-constexpr std::uint16_t kSpiReceiveStart = 0x2023; // a read shifts one byte in
-constexpr std::uint16_t kSpiReceiveData = 0x2024;  // the byte shifted in
-constexpr std::uint16_t kSpiChipSelect = 0x2025;   // chip-select value asserts, 2 minus it releases
-constexpr std::uint16_t kLedA = 0x2041;
-constexpr std::uint16_t kLedB = 0x2043;
-} // namespace reg
-
-constexpr std::uint8_t kSpiPortOn = 0x80;
-constexpr std::uint8_t kSpiPortOff = 0x00;
 
 // A byte shifts through the serial port in microseconds: a port that stays
 // busy this long is stuck.
@@ -164,6 +150,8 @@ private:
     // Drops the bound capture device and the interfaces taken from it; the
     // channel keeps its mode and family.
     void releaseBinding();
+    // Puts the register address on XU_REG_ADDRESS (kPointer without a channel).
+    Status selectRegister(std::uint16_t address);
     Status writeFlashAddress(std::uint16_t address);
     // 0x2022 = byte, then wait until it has shifted out.
     Status shiftOut(std::uint8_t byte);

@@ -1,5 +1,4 @@
 #include "app/list_command.h"
-
 #include "tests/support/process.h"
 #include "tests/support/sim_rig.h"
 
@@ -18,8 +17,11 @@ json mixedStation() {
         {{"friendly_name", "Cam A"},
          {"flash", {{"part", "0x79"}}},
          {"rom",
-          {{"vid", "0x0C45"}, {"pid", "0x6366"}, {"bcd", "0x0123"},
-           {"manufacturer", "Maker A"}, {"serial", "SN-A"}}}},
+          {{"vid", "0x0C45"},
+           {"pid", "0x6366"},
+           {"bcd", "0x0123"},
+           {"manufacturer", "Maker A"},
+           {"serial", "SN-A"}}}},
         {{"usb", false}, {"friendly_name", "Integrated"}},
         {{"friendly_name", "Other make"}, {"chip_id", nullptr}},
         {{"friendly_name", "Cam B"},
@@ -72,10 +74,10 @@ TEST(ListCameras, EveryCameraOfOursInListOrderWithItsOwnIdentity) {
 
     const auto document = listJson(cameras);
     ASSERT_TRUE(document.is_array());
-    const std::vector<std::string> keys = {
-        "list", "index",  "friendlyName", "icType",       "chipName",
-        "chipId", "vid",  "pid",          "bcdDevice",    "hub",
-        "port", "manufacturer", "serial", "flashCode",    "flashName"};
+    const std::vector<std::string> keys = {"list",      "index",     "friendlyName", "icType",
+                                           "chipName",  "chipId",    "vid",          "pid",
+                                           "bcdDevice", "hub",       "port",         "manufacturer",
+                                           "serial",    "flashCode", "flashName"};
     std::vector<std::string> written;
     for (const auto& item : document[1].items())
         written.push_back(item.key());
@@ -92,9 +94,9 @@ TEST(ListCommand, ExitStatusTellsCamerasNoneOrError) {
     const auto run = [&](const std::string& station, std::vector<std::string> arguments) {
         const auto file = dir.write("station.json", station);
         arguments.insert(arguments.begin(), "list");
-        return testing::runProcess(TESSELL_BINARY, arguments,
-                                   {{"TESSELL_SIM", file.string()},
-                                    {"XDG_RUNTIME_DIR", runtime.path().string()}});
+        return testing::runProcess(
+            TESSELL_BINARY, arguments,
+            {{"TESSELL_SIM", file.string()}, {"XDG_RUNTIME_DIR", runtime.path().string()}});
     };
 
     const auto found = run(json{{"devices", mixedStation()}}.dump(), {"--json"});

@@ -41,20 +41,20 @@ Chip::Chip(std::uint8_t chipId, std::uint8_t variant, std::optional<IcType> fami
 
 std::uint8_t Chip::read(std::uint16_t address) {
     switch (address) {
-    case reg::kPortBusy:
+    case reg::kSpiBusy:
         // Busy for exactly one poll after each shift, as the port does.
         if (shifted_) {
             shifted_ = false;
             return 1;
         }
         return 0;
-    case reg::kPortReceiveStart:
+    case reg::kSpiReceiveStart:
         if (portOn()) {
             received_ = selected_ ? flash_.exchange(0xFF) : 0xFF;
             shifted_ = true;
         }
         return registers_[address];
-    case reg::kPortReceiveData:
+    case reg::kSpiReceiveData:
         return received_;
     default:
         return registers_[address];
@@ -72,14 +72,14 @@ Chip::Effect Chip::write(std::uint16_t address, std::uint8_t value) {
     shown_.insert(address);
 
     switch (address) {
-    case reg::kPortTransmit:
+    case reg::kSpiTransmit:
         if (portOn()) {
             if (selected_)
                 flash_.exchange(value);
             shifted_ = true;
         }
         break;
-    case reg::kPortChipSelect:
+    case reg::kSpiChipSelect:
         if (value == selectValue_) {
             if (!selected_) {
                 flash_.select();

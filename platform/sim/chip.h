@@ -4,6 +4,7 @@
 // the serial-port block wired to the flash part, the LED drive and the two
 // register sequences that make the camera leave the bus.
 
+#include "device/chip_registers.h"
 #include "device/ic_type.h"
 #include "platform/sim/flash_part.h"
 
@@ -14,18 +15,6 @@
 #include <set>
 
 namespace tessell::sim {
-
-namespace reg {
-constexpr std::uint16_t kPortControl = 0x2020;
-constexpr std::uint16_t kPortBusy = 0x2021;
-constexpr std::uint16_t kPortTransmit = 0x2022;
-constexpr std::uint16_t kPortReceiveStart = 0x2023;
-constexpr std::uint16_t kPortReceiveData = 0x2024;
-constexpr std::uint16_t kPortChipSelect = 0x2025;
-constexpr std::uint16_t kLedA = 0x2041;
-constexpr std::uint16_t kLedB = 0x2043;
-constexpr std::uint8_t kPortOn = 0x80;
-} // namespace reg
 
 enum class LedState { On, Off, Unknown };
 
@@ -56,7 +45,7 @@ public:
     std::map<std::uint16_t, std::uint8_t> visibleRegisters() const;
 
 private:
-    bool portOn() const { return registers_[reg::kPortControl] == reg::kPortOn; }
+    bool portOn() const { return registers_[reg::kSpiControl] == kSpiPortOn; }
     bool endsSequence(std::uint16_t address, std::uint8_t value) const;
 
     std::array<std::uint8_t, 0x10000> registers_{};
