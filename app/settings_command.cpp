@@ -1,12 +1,24 @@
 #include "app/settings_command.h"
 
 #include "app/paths.h"
+#include "logs/result_template.h"
 
 #include <ostream>
 
 namespace tessell {
 
 namespace {
+
+nlohmann::ordered_json placeholderNames(std::string_view text) {
+    // The canonical spelling of each kind, in the enumeration's order.
+    static constexpr const char* kNames[] = {"ic",     "pid",     "vid", "bcd", "sn",
+                                             "result", "errcode", "tab", "nl",  "Y",
+                                             "m",      "d",       "H",   "M",   "S"};
+    auto names = nlohmann::ordered_json::array();
+    for (const PlaceholderKind kind : ParseResultTemplate(text).placeholders)
+        names.push_back(kNames[static_cast<std::size_t>(kind)]);
+    return names;
+}
 
 constexpr const char* settingsUsage =
     "Usage: tessell settings [--pid ID]\n"
@@ -63,6 +75,10 @@ nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSe
     document["forcedFlashCode"] = optionalCode(settings.flashType.forcedCode());
     document["DEVICE"] = std::move(devices);
     document["LOG"] = {{"HEADER", settings.logHeader}, {"FORMAT", settings.logFormat}};
+    // What each template will fill in, so a station's result format can be
+    // checked before a shift; kept beside "LOG" so that object stays two texts.
+    document["LOGPlaceholders"] = {{"HEADER", placeholderNames(settings.logHeader)},
+                                   {"FORMAT", placeholderNames(settings.logFormat)}};
     if (imagePath)
         document["imagePath"] = *imagePath;
     return document;

@@ -142,6 +142,8 @@ TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
     EXPECT_EQ(json["DEVICE"], (nlohmann::json::array({{{"PID", 0x0A0B}, {"VID", 0x0C45}}})));
     EXPECT_EQ(json["LOG"]["HEADER"], "Date{tab}PID");
     EXPECT_EQ(json["LOG"]["FORMAT"], "{Y}/{m}/{d}{tab}{pid}");
+    EXPECT_EQ(json["LOGPlaceholders"]["HEADER"], (nlohmann::json{"tab"}));
+    EXPECT_EQ(json["LOGPlaceholders"]["FORMAT"], (nlohmann::json{"Y", "m", "d", "tab", "pid"}));
     EXPECT_EQ(json["imagePath"], folder + "/bin/cam.bin");
 
     // Every key of the [SETTING] table is there, under its own name.
