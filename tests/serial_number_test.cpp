@@ -270,21 +270,6 @@ TEST_F(SerialNumberTest, AdvanceRewritesTheFileOrLeavesItAlone) {
     EXPECT_EQ(output.log, "open no/such/sn.txt fail\r\n");
 }
 
-TEST_F(SerialNumberTest, BurnThenAdvanceGivesTheNextNumberToTheNextCamera) {
-    SimLink sim(camera(home, "0xC0", synthesize(kImage())));
-    ASSERT_TRUE(sim.opened);
-    writeSerialFile("AB12****\r\nAB12009F\r\n");
-    const Bytes content = synthesize(kImage());
-    for (const char* expected : {"AB12009F", "AB1200A0", "AB1200A1"}) {
-        FirmwareImage image;
-        ASSERT_TRUE(image.assign(content));
-        ASSERT_NE(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u) << output.log;
-        EXPECT_EQ(image::decodeStringBlock(image.buffer(), image::kSynthStringBlockOffset),
-                  expected);
-        ASSERT_TRUE(advance_serial("sn.txt", text, output));
-    }
-}
-
 // --- rework ---------------------------------------------------------------------------
 
 // A 'k' camera whose flash holds an image with its own strings at 0x3000.
