@@ -84,11 +84,13 @@ std::optional<HotplugEvent> hotplugEventFor(const UdevEvent& event) {
         const auto interface = parseUsbInterfaceName(interfaceName);
         const auto vid = hexField(event.vendorId);
         const auto pid = hexField(event.modelId);
-        if (lastComponent(classFolder) == "video4linux" && interface && vid && pid) {
+        if (lastComponent(classFolder) == "video4linux" && interface) {
+            // Without the ids (an event udev did not fill) the path still
+            // carries the key that names the camera.
             UsbDevice device;
             device.name = interface->device;
-            device.vid = *vid;
-            device.pid = *pid;
+            device.vid = vid.value_or(0);
+            device.pid = pid.value_or(0);
             node.interfaceName = std::string(interfaceName);
             node.interfaceNumber = static_cast<std::uint8_t>(interface->interfaceNumber);
             node.usb = std::move(device);

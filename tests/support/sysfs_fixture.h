@@ -78,12 +78,20 @@ inline Bytes videoControlEntities() {
 // bmControls bytes, then iExtension.
 inline Bytes extensionUnit(std::uint8_t unitId, const std::array<std::uint8_t, 16>& guid,
                            const Bytes& controls) {
-    Bytes bytes = {0, 0x24, 0x06, unitId};
-    bytes.insert(bytes.end(), guid.begin(), guid.end());
-    append(bytes, {static_cast<std::uint8_t>(controls.size() * 8), 1, 2,
-                   static_cast<std::uint8_t>(controls.size())});
-    append(bytes, controls);
-    bytes.push_back(0);
+    Bytes bytes;
+    bytes.reserve(24 + controls.size());
+    for (const std::uint8_t byte :
+         {std::uint8_t{0}, std::uint8_t{0x24}, std::uint8_t{0x06}, unitId})
+        bytes.push_back(byte);
+    for (const std::uint8_t byte : guid)
+        bytes.push_back(byte);
+    bytes.push_back(static_cast<std::uint8_t>(controls.size() * 8)); // bNumControls
+    bytes.push_back(1);                                              // bNrInPins
+    bytes.push_back(2);                                              // baSourceID
+    bytes.push_back(static_cast<std::uint8_t>(controls.size()));     // bControlSize
+    for (const std::uint8_t byte : controls)
+        bytes.push_back(byte);
+    bytes.push_back(0); // iExtension
     bytes[0] = static_cast<std::uint8_t>(bytes.size());
     return bytes;
 }
