@@ -169,6 +169,23 @@ TEST(LinuxCameras, ListsCaptureNodesAndSaysWhyOthersWereLeftOut) {
     EXPECT_TRUE(none.listProblems().empty());
 }
 
+TEST(LinuxCameras, RealNodesThatAreNoVideoDevicesAreReported) {
+    // The system's own opener over files that are not device nodes: one is
+    // missing, one answers no V4L2 request.
+    Station station;
+    station.sys.write(station.sys.root() / "dev/video0", "not a device");
+    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", makeSystemV4l2Opener());
+    std::vector<DeviceEntry> entries;
+    EXPECT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kNothingDone);
+    const auto problems = cameras.listProblems();
+    ASSERT_EQ(problems.size(), 7u);
+    const std::string dev = (station.sys.root() / "dev").string();
+    EXPECT_EQ(problems[0], dev + "/video0 does not answer as a video device: " +
+                               std::generic_category().message(ENOTTY));
+    EXPECT_EQ(problems[1], dev + "/video1 does not exist although sysfs lists video1 (is /dev "
+                                 "managed by udev here?)");
+}
+
 TEST(LinuxCameras, PermissionMessageNamesTheFixForTheNodesGroup) {
     const auto inVideo = permissionProblem("/dev/video0", "ZLTA Camera", "video");
     EXPECT_EQ(inVideo, "cannot open /dev/video0 (ZLTA Camera): permission denied; the node "

@@ -139,8 +139,9 @@ Status UvcCaptureDevice::request(const Guid& propertySet, std::uint32_t selector
             // first bytes of a longer control (the one-byte probe of the
             // checksum control) gets them from a whole read.
             std::uint32_t length = 0;
-            if (controlLength(unit, code, length) != status::kOk || length <= data.size() ||
-                length > kMaxControlLength) {
+            if (controlLength(unit, code, length) != status::kOk)
+                return status::kMoreData; // the mismatch stands, its length unknown
+            if (length <= data.size() || length > kMaxControlLength) {
                 bytesReturned = length;
                 return status::kMoreData;
             }
