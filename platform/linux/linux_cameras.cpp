@@ -99,13 +99,18 @@ Status LinuxCameras::list(DeviceListKind kind, std::vector<DeviceEntry>& entries
     if (kind != DeviceListKind::VideoInput)
         return status::kNothingDone; // no sensor-camera category here
     std::vector<std::string> problems;
+    std::string lastRefused; // interface of the last node with a problem
     for (const auto& node : listVideoNodes(sysRoot_)) {
         NodeCapabilities caps;
         std::string problem;
         auto opened = openNode(node, caps, problem);
         if (!opened) {
-            if (!problem.empty())
+            // A camera's capture and metadata nodes fail alike: one line per camera.
+            const bool sameCamera = node.usb && node.interfaceName == lastRefused;
+            if (!problem.empty() && !sameCamera) {
                 problems.push_back(std::move(problem));
+                lastRefused = node.usb ? node.interfaceName : std::string();
+            }
             continue;
         }
         // uvcvideo gives each camera a second node for metadata; it takes no
