@@ -103,7 +103,7 @@ TEST(LinuxUsbDescriptors, MalformedDescriptorsNeitherCrashNorInventUnits) {
     // bLength 1 would never advance either.
     scan = scanDescriptors(Bytes{1, 0x24, 0x06}, 1);
     EXPECT_TRUE(scan.units.empty());
-    EXPECT_FALSE(scan.fault.empty());
+    EXPECT_EQ(scan.fault, "descriptor length 1 at byte 0");
 
     // A length past the end: the unit it claims is not taken.
     Bytes pastEnd = testing::deviceDescriptor(1, 2, 3);
