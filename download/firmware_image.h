@@ -127,9 +127,6 @@ std::optional<std::string> decodeStringBlock(std::span<const std::uint8_t> bytes
 // L = 2 + 2 * count. None when L would exceed 66.
 std::optional<std::vector<std::uint8_t>> encodeStringBlock(std::u16string_view characters);
 
-// UTF-8 <-> UTF-16. Malformed input becomes U+FFFD.
-std::u16string utf8ToUtf16(std::string_view text);
-std::string utf16ToUtf8(std::u16string_view text);
 
 } // namespace image
 
@@ -188,6 +185,8 @@ public:
     std::optional<IcType> expectedCamera() const { return identity_.expectedCamera; }
     // Four lower-case hex digits.
     std::string typeNumber() const { return image::formatTypeNumber(identity_.typeNumber); }
+    // What the dialog's version field shows: bcdDevice as four upper-case hex digits.
+    std::string versionText() const;
     // False when the image names another camera family than the camera that
     // was selected when it was loaded.
     bool matches_camera() const { return matchesCamera_; }
