@@ -85,9 +85,10 @@ void expectPassed(Station& station, const Bytes& image) {
     station.rig.pass(1s); // back on the bus after the final reset
     const Bytes flash = station.flash();
     EXPECT_TRUE(sim::isBootable(flash));
-    // The image as sent: all but the flash-type byte the procedure sets.
+    // The image as sent: all but the header signature the family's procedure
+    // writes and the flash-type byte it sets.
     std::size_t differing = 0;
-    for (std::size_t i = 0; i < image.size(); ++i)
+    for (std::size_t i = 2; i < image.size(); ++i)
         differing += flash[i] != image[i];
     EXPECT_LE(differing, 1u);
 }
@@ -100,9 +101,37 @@ TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
         std::uint8_t flashCode;
         bool romBurn;
         const char* familyLine;
+        std::uint8_t familyIndex = 0;
     };
     const Row rows[] = {
         {"h: ISP", {{"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}, 'd', 0x79, false, nullptr},
+        {"d: ISP",
+         {{"chip_id", "0xA0"}, {"variant", 0x10}, {"flash", {{"part", "0x79"}}}},
+         'd',
+         0x79,
+         false,
+         nullptr},
+        {"i: ISP",
+         {{"chip_id", "0xA0"}, {"flash", {{"part", "0x7E"}}}},
+         'e',
+         0x7E,
+         false,
+         nullptr,
+         5},
+        {"f: MX32",
+         {{"chip_id", "0x60"}, {"flash", {{"part", "0x81"}}}},
+         'd',
+         0x81,
+         false,
+         nullptr,
+         6},
+        {"g: MX32",
+         {{"chip_id", "0x90"}, {"flash", {{"part", "0x82"}}}},
+         'd',
+         0x82,
+         false,
+         nullptr,
+         6},
         {"k: reset, reopen, ISP",
          {{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}},
          'f',
@@ -134,7 +163,7 @@ TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
         const Bytes bytes = synthesized(row.family);
         ASSERT_TRUE(station.image.assign(bytes, station.job.camera));
         station.job.flashCode = row.flashCode;
-        station.job.familyIndex = 0;
+        station.job.familyIndex = row.familyIndex;
         station.job.options.romBurn = row.romBurn;
         station.job.options.preview = true;
         EXPECT_EQ(station.run(), 0);
@@ -148,21 +177,38 @@ TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
     }
 }
 
-TEST(DownloadWorker, ALargeImageTakesTheModulePathOfAnMCamera) {
-    Station station(
-        {{"chip_id", "0xD2"}, {"flash", {{"part", "0x83"}}}, {"module", {{"size", 131072}}}});
-    Bytes bytes = pattern(70000);
-    bytes[0] = 0x89;
-    bytes[1] = 0x26;
-    ASSERT_TRUE(station.image.assign(bytes, 'm'));
-    station.job.flashCode = 0x83;
-    station.job.options.moduleSetting = false;
-    station.run();
-    EXPECT_EQ(station.job.familyIndex, flash::kModuleFamily0);
-    EXPECT_EQ(station.shared.result, 1);
-    EXPECT_EQ(station.shared.done, 1);
-    const Bytes module = station.rig.platform().camera(0).moduleContents();
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), module.begin()));
+TEST(DownloadWorker, ModuleDownloadsOfAnMCamera) {
+    struct Case {
+        const char* what;
+        std::size_t length;
+        bool moduleSetting;
+        std::uint8_t familyIndex; // as chosen by the settings
+        std::uint8_t expected;    // as the worker ends up using it
+    };
+    const Case cases[] = {
+        {"a large image with isMCM 0", 70000, false, 0, flash::kModuleFamily0},
+        {"isMCM 1", 0x8000, true, 0, flash::kModuleFamily0},
+        {"family index 255", 0x8000, false, flash::kModuleFamily1, flash::kModuleFamily1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Station station(
+            {{"chip_id", "0xD2"}, {"flash", {{"part", "0x83"}}}, {"module", {{"size", 131072}}}});
+        Bytes bytes = pattern(c.length);
+        bytes[0] = 0x89;
+        bytes[1] = 0x26;
+        ASSERT_TRUE(station.image.assign(bytes, 'm'));
+        station.job.flashCode = 0x83;
+        station.job.familyIndex = c.familyIndex;
+        station.job.options.moduleSetting = c.moduleSetting;
+        station.run();
+        EXPECT_EQ(station.job.familyIndex, c.expected);
+        EXPECT_EQ(station.shared.result, 1);
+        EXPECT_EQ(station.shared.done, 1);
+        EXPECT_TRUE(station.dialog.burned(kLog7330));
+        const Bytes module = station.rig.platform().camera(0).moduleContents();
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), module.begin()));
+    }
 }
 
 TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
