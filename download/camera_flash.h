@@ -1,0 +1,53 @@
+#pragma once
+
+// What the tool reads from the image a camera already carries in its flash:
+// where its string blocks lie, its type number, and the identity lines shown
+// when a camera is selected. Every value read from the flash is untrusted:
+// a pointer that leads outside the 16-bit flash address space, or a read
+// that fails, gives "none" rather than a wrapped address.
+
+#include "device/camera_link.h"
+#include "device/ic_type.h"
+#include "download/firmware_image.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessell {
+
+// The big-endian word at a flash address, read through the firmware's
+// 64-byte block control; none when the read fails or the word would reach
+// past 0xFFFF.
+std::optional<std::uint16_t> readFlashWord(CameraLink& link, std::uint32_t address);
+
+// Where the camera keeps its first string block: 0xE000 for 'h' and 'i';
+// for 'j', 'k', 'm' P + 0x1000 with P read at H+0x74, H+0x7A or H+0x9C of a
+// flash that begins 0x89 0x10..0x2F (none for P = 0xFFFF); none for other
+// families and whenever a read fails.
+std::optional<std::size_t> cameraStringBlockOffset(CameraLink& link, IcType camera);
+
+// The type number in the camera's flash: 'j' and 'k' the word at H-2; 'h'
+// the word at 0x3FF8 and 'i' at 0x4FF8, read with the identified flash
+// part. None for other families and when the flash cannot be read.
+std::optional<std::uint16_t> cameraTypeNumber(CameraLink& link, IcType camera);
+
+// The camera identity shown when a camera is selected.
+struct CameraIdentityDisplay {
+    // The three camera-version fields, "%04x" each.
+    std::string bcdDeviceText, productIdText, vendorIdText;
+    // "%.4x", or empty when the camera's family keeps no type number (or
+    // its flash could not be read).
+    std::string typeNumberText;
+    // Lines for the dialog log and the burn log, in order.
+    std::vector<FirmwareImage::LogLine> log;
+    // Kept for the download worker.
+    std::uint16_t vid = 0, pid = 0, bcdDevice = 0;
+};
+
+CameraIdentityDisplay cameraIdentityDisplay(CameraLink& link, IcType camera, std::uint16_t vid,
+                                            std::uint16_t pid, std::uint16_t bcdDevice,
+                                            bool showFirmwareVersion);
+
+} // namespace tessell

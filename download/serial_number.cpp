@@ -1,0 +1,497 @@
+#include "download/serial_number.h"
+
+#include "app/paths.h"
+#include "common/trace.h"
+#include "download/camera_flash.h"
+#include "download/flash_access.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+namespace tessell {
+
+namespace {
+
+// The original line buffers held 128 bytes: a longer token is no serial number.
+constexpr std::size_t kTokenLimit = 128;
+// How much of a serial-number file is looked at before it is taken as garbage.
+constexpr std::size_t kScanLimit = 0x10000;
+// A string block is at most 68 bytes stored (L <= 66).
+constexpr std::size_t kMaxStoredBlock = image::kMaxStringBlockLength + 2;
+// The serial-number descriptor that names a string index starts with this character.
+constexpr std::uint8_t kISerialMarker = 0x07;
+
+struct Token {
+    std::string text;
+    bool tooLong = false;
+};
+
+// The next white-space separated token, as a C stream reads "%s". A token
+// longer than the line buffer, or a file that goes on beyond the scan limit,
+// is marked too long.
+Token readToken(std::istream& in, std::size_t& scanned) {
+    Token token;
+    auto next = [&]() -> int {
+        if (scanned >= kScanLimit) {
+            token.tooLong = true;
+            return EOF;
+        }
+        ++scanned;
+        return in.get();
+    };
+    int c = next();
+    while (c != EOF && std::isspace(c))
+        c = next();
+    while (c != EOF && !std::isspace(c)) {
+        if (token.text.size() < kTokenLimit)
+            token.text += static_cast<char>(c);
+        else
+            token.tooLong = true;
+        c = next();
+    }
+    return token;
+}
+
+bool isControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+bool isCounterCharacter(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f') || c == ' ';
+}
+
+std::vector<std::size_t> starPositions(std::string_view pattern) {
+    std::vector<std::size_t> positions;
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        if (pattern[i] == '*')
+            positions.push_back(i);
+    return positions;
+}
+
+bool contiguous(const std::vector<std::size_t>& positions) {
+    return positions.empty() || positions.back() - positions.front() + 1 == positions.size();
+}
+
+std::string counterOf(std::string_view serial, const std::vector<std::size_t>& positions) {
+    std::string counter;
+    for (const std::size_t at : positions)
+        counter += serial[at];
+    return counter;
+}
+
+bool beginsWith(std::span<const std::uint8_t> bytes, std::uint8_t signature, std::uint8_t kindLow,
+                std::uint8_t kindHigh) {
+    return bytes.size() >= 2 && bytes[0] == signature && bytes[1] >= kindLow &&
+           bytes[1] <= kindHigh;
+}
+
+// Whether an image may carry a serial number on a camera of this family.
+bool takesSerialNumber(std::span<const std::uint8_t> bytes, IcType camera) {
+    switch (camera) {
+    case 'h':
+    case 'i':
+        return beginsWith(bytes, 0x55, 0x90, 0x90) || beginsWith(bytes, 0x89, 0x10, 0x1F);
+    case 'j':
+    case 'k':
+    case 'm':
+        return beginsWith(bytes, 0x89, 0x10, 0x2F);
+    default:
+        return false;
+    }
+}
+
+void putCharacters(std::span<std::uint8_t> block, std::size_t from, std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        block[from + 2 * i] = static_cast<std::uint8_t>(text[i]);
+        block[from + 2 * i + 1] = 0x00;
+    }
+}
+
+std::string format(const char* pattern, int first, int second) {
+    char text[96];
+    std::snprintf(text, sizeof text, pattern, first, second);
+    return text;
+}
+
+// --- rework helpers ----------------------------------------------------------------
+
+std::optional<std::vector<std::uint8_t>> readWorkFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::vector<std::uint8_t> block(kMaxStoredBlock + 1);
+    in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    block.resize(static_cast<std::size_t>(in.gcount()));
+    // Only a whole, valid block is taken: its size must be what its length byte says.
+    if (block.size() < 4 || block.size() > kMaxStoredBlock || block[1] + 2u != block.size()) {
+        trace::writef("Rework: work file %s holds no valid string block.", path.c_str());
+        return std::nullopt;
+    }
+    return block;
+}
+
+void writeWorkFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        trace::writef("Rework: work file %s could not be written.", path.c_str());
+}
+
+// Reads flash [start, start + 0x1000) into `flash`, clipped to the 16-bit window.
+bool readSector(CameraLink& link, std::span<std::uint8_t> flash, std::uint8_t flashType,
+                std::size_t start) {
+    const std::size_t end = std::min<std::size_t>(start + 0x1000, kFlashWindow);
+    if (start >= end)
+        return false;
+    return read_range(link, flash, flashType, static_cast<std::uint32_t>(start),
+                      static_cast<std::uint32_t>(end));
+}
+
+enum class BlockRead { Valid, NotValid, Failed };
+
+// The camera's block at `offset`: its L + 2 bytes when valid. A block that
+// does not lie wholly inside the flash window is not valid.
+BlockRead readCameraBlock(CameraLink& link, std::vector<std::uint8_t>& flash,
+                          std::uint8_t flashType, std::optional<std::size_t> offset,
+                          std::vector<std::uint8_t>& block) {
+    if (!offset || *offset + 2 > kFlashWindow)
+        return BlockRead::NotValid;
+    if (!readSector(link, flash, flashType, *offset))
+        return BlockRead::Failed;
+    const std::size_t n = std::size_t{flash[*offset + 1]} + 2;
+    if (n > kMaxStoredBlock || *offset + n > kFlashWindow)
+        return BlockRead::NotValid;
+    block.assign(flash.begin() + static_cast<std::ptrdiff_t>(*offset),
+                 flash.begin() + static_cast<std::ptrdiff_t>(*offset + n));
+    return BlockRead::Valid;
+}
+
+// The block to keep: the camera's when valid (saved to the work file), else
+// the work file's, else the built-in default.
+std::vector<std::uint8_t> chooseBlock(BlockRead read, std::vector<std::uint8_t> camera,
+                                      const std::filesystem::path& workFile,
+                                      std::span<const std::uint8_t> fallback) {
+    if (read == BlockRead::Valid) {
+        writeWorkFile(workFile, camera);
+        return camera;
+    }
+    if (auto saved = readWorkFile(workFile))
+        return std::move(*saved);
+    return {fallback.begin(), fallback.end()};
+}
+
+// The rework's 64 KiB work buffer: cleared, the image copied in, the block
+// copied to `target`, and length + n bytes taken back. False when the block
+// would not be among the bytes taken back (it would silently not be sent) or
+// the buffer is too small.
+bool placeBlock(std::vector<std::uint8_t>& work, std::size_t& length, std::size_t target,
+                std::span<const std::uint8_t> block) {
+    const std::size_t newLength = length + block.size();
+    if (target > length || newLength > work.size())
+        return false;
+    std::copy(block.begin(), block.end(), work.begin() + static_cast<std::ptrdiff_t>(target));
+    length = newLength;
+    return true;
+}
+
+} // namespace
+
+const std::array<std::uint8_t, 32> kDefaultFirstBlock = {
+    0x00, 0x1E, 0x1E, 0x03, 'H', 0, 'a', 0, 'l', 0, 'v', 0, 'a', 0, 'n',  0,
+    'e',  0,    'I',  0,    'T', 0, ' ', 0, 'I', 0, 'N', 0, 'C', 0, 0x2E, 0x88};
+const std::array<std::uint8_t, 6> kDefaultSerialBlock = {0x00, 0x04, 0x04, 0x03, 0x07, 0x00};
+
+std::filesystem::path serialNumberFilePath(const std::string& fileName) {
+    return programFolder() / fileName;
+}
+
+std::size_t inject_serial(FirmwareImage& image, CameraLink& link, SerialNumberText& text,
+                          const std::string& fileName, int writeToISerial,
+                          SerialNumberOutput& output) {
+    text = {};
+    std::ifstream file(serialNumberFilePath(fileName), std::ios::binary);
+    if (!file) {
+        output.appendLog("\r\nopen " + fileName + " fail\r\n");
+        return 0;
+    }
+    std::size_t scanned = 0;
+    const Token line1 = readToken(file, scanned);
+    text.pattern = line1.text;
+    if (line1.tooLong) {
+        output.appendLog("\r\nManufacturing string must <= 30\r\n");
+        return 0;
+    }
+    const auto stars = starPositions(line1.text);
+    if (stars.empty()) {
+        output.appendLog("\r\nNo * in the first line of " + fileName + "\r\n");
+        return 0;
+    }
+    if (!contiguous(stars)) {
+        output.appendLog("\r\n * must be continuity (  " + line1.text + " )\r\n");
+        return 0;
+    }
+    if (line1.text.size() > kMaxSerialPatternLength) {
+        output.appendLog("\r\nManufacturing string must <= 30\r\n");
+        return 0;
+    }
+    const Token line2 = readToken(file, scanned);
+    text.serial = line2.text;
+    if (line2.tooLong || line2.text.size() != line1.text.size()) {
+        output.appendLog("\r\nThe length of two line should be the same.\r\n");
+        return 0;
+    }
+    if (std::any_of(line1.text.begin(), line1.text.end(), isControl) ||
+        std::any_of(line2.text.begin(), line2.text.end(), isControl)) {
+        output.appendLog("\r\nUnreadable characters in " + fileName + "\r\n");
+        return 0;
+    }
+    const std::string_view serial = text.serial;
+    text.counter = counterOf(serial, stars);
+    if (std::all_of(text.counter.begin(), text.counter.end(), [](char c) { return c == '9'; })) {
+        output.appendLog("\r\nReach max number(9999...) in " + fileName + ", stop burning! \r\n");
+        return 0;
+    }
+    if (text.counter.size() <= kCheckedCounterLength &&
+        !std::all_of(text.counter.begin(), text.counter.end(), isCounterCharacter)) {
+        output.appendLog("\r\nThe  chars must be 0~f in " + fileName + " \r\n");
+        return 0;
+    }
+
+    IcType camera = chip::kUndetected;
+    link.GetIcType(camera);
+    auto bytes = image.buffer();
+    auto stringBlock = cameraStringBlockOffset(link, camera);
+    if (!stringBlock)
+        stringBlock = image::imageStringBlockOffset(bytes, camera);
+    if (!stringBlock) {
+        output.appendLog("cannot allocate serial number memory, download stop.\r\n");
+        return 0;
+    }
+    const std::uint8_t index = image::serialNumberIndex(bytes, camera).value_or(0);
+    const bool toISerial = writeToISerial == 1 && index != 0 && index != 0xFF;
+    const std::size_t n = serial.size();
+    // The iSerialNumber block is the serial-number block above the first
+    // string block; the number follows a 0x0007 character there.
+    const std::size_t at = toISerial ? *stringBlock + image::kSerialBlockDistance : *stringBlock;
+    const std::size_t firstCharacter = toISerial ? 6 : 4;
+    const auto bLength = static_cast<std::uint8_t>(toISerial ? 2 * (n + 2) : 2 * (n + 1));
+    const bool olderChip = camera == 'h' || camera == 'i';
+    const std::size_t footprint = firstCharacter + 2 * n;
+
+    if (!takesSerialNumber(bytes, camera)) {
+        output.appendLog("\r\nThe image header does not take a serial number, download stop.\r\n");
+        return 0;
+    }
+    // The newer chips take the block appended to the image; the older ones
+    // keep it inside. Either way it must be among the bytes that are sent.
+    const std::size_t newLength = olderChip ? image.length() : image.length() + bLength + 5;
+    if (at > bytes.size() || bytes.size() - at < footprint || at + footprint > newLength ||
+        newLength > bytes.size()) {
+        trace::writef("Serial number: a %zu-byte block at 0x%zX does not lie inside the %zu bytes "
+                      "sent.",
+                      footprint, at, newLength);
+        output.appendLog("cannot allocate serial number memory, download stop.\r\n");
+        return 0;
+    }
+
+    if (toISerial)
+        output.showMessage(format("WriteToiSerial = %d, iSerialIndex = %d", 1, index));
+    const auto block = bytes.subspan(at, footprint);
+    if (toISerial) {
+        block[4] = kISerialMarker;
+        block[5] = 0x00;
+    }
+    putCharacters(block, firstCharacter, serial);
+    if (olderChip) {
+        // These chips know no iSerialNumber block: the number starts at byte 4
+        // whichever block it went to.
+        putCharacters(block, 4, serial);
+        block[1] = block[2] = static_cast<std::uint8_t>(2 * (n + 1));
+    } else {
+        block[1] = block[2] = bLength;
+    }
+    block[3] = 0x03;
+    image.setLength(newLength);
+    output.appendLog("\r\n  Change SN to " + text.serial + "\r\n");
+    return newLength;
+}
+
+std::optional<std::string> nextSerial(std::string_view pattern, std::string_view serial) {
+    const auto stars = starPositions(pattern);
+    if (stars.empty() || pattern.size() != serial.size())
+        return std::nullopt;
+    std::string counter = counterOf(serial, stars);
+    std::optional<std::size_t> lowestOverflow;
+    for (std::size_t i = counter.size(); i-- > 0;) {
+        char& c = counter[i];
+        if ((c >= 'A' && c <= 'E') || (c >= 'a' && c <= 'e') || (c >= '0' && c <= '8')) {
+            ++c;
+            break;
+        }
+        if (c == '9') {
+            c = 'A';
+            break;
+        }
+        if (c == 'F' || c == 'f')
+            lowestOverflow = i;
+        // Any other character is passed over unchanged.
+    }
+    if (lowestOverflow)
+        std::fill(counter.begin() + static_cast<std::ptrdiff_t>(*lowestOverflow), counter.end(),
+                  '0');
+    std::string next(serial);
+    for (std::size_t i = 0; i < stars.size(); ++i)
+        next[stars[i]] = counter[i];
+    return next;
+}
+
+bool advance_serial(const std::string& fileName, const SerialNumberText& text,
+                    SerialNumberOutput& output) {
+    const auto next = nextSerial(text.pattern, text.serial);
+    if (!next) {
+        // Writing now would lose the number the file holds.
+        output.appendLog("\r\nThe serial number does not fit the pattern in " + fileName + "\r\n");
+        return false;
+    }
+    const auto path = serialNumberFilePath(fileName);
+    auto temporary = path;
+    temporary += ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            output.appendLog("open " + fileName + " fail\r\n");
+            return false;
+        }
+        out << text.pattern << "\r\n" << *next << "\r\n";
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            output.appendLog("open " + fileName + " fail\r\n");
+            return false;
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::filesystem::remove(temporary, error);
+        output.appendLog("open " + fileName + " fail\r\n");
+        return false;
+    }
+    return true;
+}
+
+ReworkFiles reworkFiles(IcType camera) {
+    std::string prefix;
+    switch (camera) {
+    case 'h':
+        prefix = "7310_";
+        break;
+    case 'i':
+        prefix = "7318_";
+        break;
+    case 'j':
+        prefix = "7312_";
+        break;
+    case 'k':
+        prefix = "7315_";
+        break;
+    case 'm':
+        prefix = "7610_";
+        break;
+    default:
+        break;
+    }
+    const auto folder = temporaryFolder();
+    return {folder / (prefix + "HVSN.bin"), folder / (prefix + "HVSN-2.bin")};
+}
+
+std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+                                SerialNumberOutput& output) {
+    auto refuse = [&output](const char* reason) -> std::size_t {
+        trace::writef("Rework: %s.", reason);
+        output.appendLog(std::string("\r\nRework stop: ") + reason + ".\r\n");
+        return 0;
+    };
+    if (!image.loaded())
+        return refuse("no image is loaded");
+    IcType camera = chip::kUndetected;
+    link.GetIcType(camera);
+    const ReworkFiles files = reworkFiles(camera);
+    auto bytes = image.buffer();
+    std::vector<std::uint8_t> flash(kFlashWindow, 0xFF);
+
+    const bool olderHeader =
+        beginsWith(bytes, 0x55, 0x90, 0x90) || beginsWith(bytes, 0x89, 0x10, 0x1F);
+    if ((camera == 'h' || camera == 'i') && olderHeader) {
+        // These chips keep their strings in the sector at 0xE000: it goes
+        // into the image whole.
+        constexpr std::size_t kStringSector = 0xE000;
+        if (!readSector(link, flash, flashType, kStringSector))
+            return refuse("the camera's string sector could not be read");
+        const std::size_t saved = std::size_t{flash[kStringSector + 1]} + 5;
+        if (saved <= 0x47)
+            writeWorkFile(files.firstBlock,
+                          std::span<const std::uint8_t>(flash).subspan(kStringSector, saved));
+        std::copy_n(flash.begin() + kStringSector, 0x1000,
+                    bytes.begin() + static_cast<std::ptrdiff_t>(kStringSector));
+        return image.length();
+    }
+
+    std::size_t length = image.length();
+    if (length > kReworkLimit)
+        return refuse("the image is larger than 64 KiB");
+    if (!image::hasPointerTable(bytes))
+        return refuse("the image has no header with the places of its strings");
+    if (!readSector(link, flash, flashType, 0))
+        return refuse("the camera's flash could not be read");
+    const bool cameraKind17 = flash[1] == 0x17;
+    const std::size_t h = image::headerOffset(bytes);
+
+    // Where the camera keeps its strings; a camera whose flash cannot tell
+    // has lost them, and the saved or default blocks stand in.
+    const auto cameraStrings = cameraStringBlockOffset(link, camera);
+    std::vector<std::uint8_t> cameraBlock;
+    BlockRead read = BlockRead::NotValid;
+    if (beginsWith(bytes, 0x89, 0x10, 0x1F))
+        read = readCameraBlock(link, flash, flashType, cameraStrings, cameraBlock);
+    if (read == BlockRead::Failed)
+        return refuse("the camera's string block could not be read");
+    const auto first =
+        chooseBlock(read, std::move(cameraBlock), files.firstBlock, kDefaultFirstBlock);
+
+    std::vector<std::uint8_t> work(kReworkLimit, 0x00);
+    std::copy_n(bytes.begin(), length, work.begin());
+    const std::size_t firstTarget = image::bigEndian16(bytes, h + (cameraKind17 ? 0x22 : 0x20));
+    if (!placeBlock(work, length, firstTarget, first))
+        return refuse("the string block does not fit the image");
+
+    const std::uint8_t index = image::serialNumberIndex(bytes, camera).value_or(0);
+    if (index != 0 && index != 0xFF) {
+        std::vector<std::uint8_t> cameraSerial;
+        std::optional<std::size_t> serialOffset;
+        if (cameraStrings)
+            serialOffset = *cameraStrings + image::kSerialBlockDistance;
+        const BlockRead serialRead =
+            readCameraBlock(link, flash, flashType, serialOffset, cameraSerial);
+        if (serialRead == BlockRead::Failed)
+            return refuse("the camera's serial-number block could not be read");
+        const auto serial = chooseBlock(serialRead, std::move(cameraSerial), files.serialBlock,
+                                        kDefaultSerialBlock);
+        const std::size_t serialTarget =
+            image::bigEndian16(bytes, h + (cameraKind17 ? 0x26 : 0x24));
+        if (!placeBlock(work, length, serialTarget, serial))
+            return refuse("the serial-number block does not fit the image");
+    }
+
+    std::copy_n(work.begin(), length, bytes.begin());
+    image.setLength(length);
+    return length;
+}
+
+} // namespace tessell

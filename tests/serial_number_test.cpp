@@ -1,0 +1,449 @@
+#include "download/image_synthesis.h"
+#include "download/serial_number.h"
+#include "support/sim_link.h"
+#include "support/test_env.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+
+using nlohmann::json;
+
+namespace tessell::testing {
+namespace {
+
+using image::SynthesisRequest;
+
+Bytes synthesize(const SynthesisRequest& request) {
+    std::string error;
+    auto bytes = image::synthesizeImage(request, error);
+    EXPECT_TRUE(bytes) << error;
+    return bytes.value_or(Bytes{});
+}
+
+SynthesisRequest kImage(std::optional<std::size_t> strings = std::nullopt) {
+    SynthesisRequest request;
+    request.family = 'f'; // 0x89 0x17, for 'k' cameras
+    request.vid = 0x0C45;
+    request.pid = 0x6366;
+    request.bcdDevice = 0x0917;
+    request.typeNumber = 0x12AB;
+    request.stringBlockOffset = strings;
+    return request;
+}
+
+// A simulated camera of `chip` whose 64 KiB flash starts with `content`.
+json camera(const TempDir& dir, const char* chip, const Bytes& content,
+            const std::string& name = "cam.flash") {
+    Bytes flash(0x10000, 0xFF);
+    std::copy_n(content.begin(), std::min(content.size(), flash.size()), flash.begin());
+    return json::array({{{"chip_id", chip},
+                         {"flash", {{"part", "0x79"}, {"file", flashFile(dir, flash, name)}}}}});
+}
+
+Bytes readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes{std::istreambuf_iterator<char>(in), {}};
+}
+
+Bytes at(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t count) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(offset + count));
+}
+
+// The block inject_serial writes for `serial` from its byte 1 (byte 0 is
+// left as it was): L L 03 and the characters.
+Bytes block(const std::string& serial, bool iSerial = false) {
+    const auto length = static_cast<std::uint8_t>(2 * (serial.size() + (iSerial ? 2 : 1)));
+    Bytes bytes{length, length, 0x03};
+    if (iSerial)
+        bytes.insert(bytes.end(), {0x07, 0x00});
+    for (char c : serial)
+        bytes.insert(bytes.end(), {static_cast<std::uint8_t>(c), 0x00});
+    return bytes;
+}
+
+// A station folder holding the serial-number file, as the program folder.
+class SerialNumberTest : public ::testing::Test {
+protected:
+    void writeSerialFile(const std::string& content) { home.write("sn.txt", content); }
+
+    TempDir home;
+    TempDir temporary;
+    ScopedEnv homeVariable{"TESSELL_HOME", home.path().c_str()};
+    ScopedEnv tmpVariable{"TMPDIR", temporary.path().c_str()};
+    CollectedSerialNumberOutput output;
+    SerialNumberText text;
+};
+
+TEST_F(SerialNumberTest, MalformedFilesAreRefusedWithTheirMessage) {
+    const Bytes content = synthesize(kImage());
+    SimLink sim(camera(home, "0xC0", content));
+    ASSERT_TRUE(sim.opened);
+    FirmwareImage image;
+    ASSERT_TRUE(image.assign(content));
+    const Bytes before(image.buffer().begin(), image.buffer().end());
+
+    struct Case {
+        std::optional<std::string> file; // none: no file at all
+        std::string log;
+    };
+    const Case cases[] = {
+        {std::nullopt, "\r\nopen sn.txt fail\r\n"},
+        {"SN**1*\r\nSN0011\r\n", "\r\n * must be continuity (  SN**1* )\r\n"},
+        {std::string(28, 'A') + "***\r\n" + std::string(31, 'A') + "\r\n",
+         "\r\nManufacturing string must <= 30\r\n"},
+        {std::string(200, '*') + "\r\n", "\r\nManufacturing string must <= 30\r\n"},
+        {"AB12****\r\nAB12003\r\n", "\r\nThe length of two line should be the same.\r\n"},
+        {"AB12****\r\n", "\r\nThe length of two line should be the same.\r\n"},
+        {"AB12****\r\n" + std::string(300, 'A') + "\r\n",
+         "\r\nThe length of two line should be the same.\r\n"},
+        {"AB**\r\nAB99\r\n", "\r\nReach max number(9999...) in sn.txt, stop burning! \r\n"},
+        {"AB**\r\nAB0G\r\n", "\r\nThe  chars must be 0~f in sn.txt \r\n"},
+        {"AB**\r\nAB*1\r\n", "\r\nThe  chars must be 0~f in sn.txt \r\n"},
+        {"ABCD\r\nABCD\r\n", "\r\nNo * in the first line of sn.txt\r\n"},
+        {"", "\r\nNo * in the first line of sn.txt\r\n"},
+        {"AB**\r\nA\x01"
+         "01\r\n",
+         "\r\nUnreadable characters in sn.txt\r\n"},
+        {"AB**" + std::string(0x20000, ' '), "\r\nThe length of two line should be the same.\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(home / "sn.txt");
+        if (c.file)
+            writeSerialFile(*c.file);
+        output = {};
+        EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u) << c.log;
+        EXPECT_EQ(output.log, c.log);
+        EXPECT_TRUE(output.messages.empty());
+        EXPECT_EQ(image.length(), content.size());
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), image.buffer().begin()))
+            << "a refusal leaves the image as it was: " << c.log;
+    }
+}
+
+TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
+    // The camera's own image keeps its strings at 0x3000; the new image says
+    // 0x6000. The camera is asked, and only when it cannot tell does the
+    // image's own place count.
+    SimLink sim(camera(home, "0xC0", synthesize(kImage(0x3000))));
+    ASSERT_TRUE(sim.opened);
+    const Bytes content = synthesize(kImage());
+    FirmwareImage image;
+    ASSERT_TRUE(image.assign(content));
+
+    writeSerialFile("SN********\r\nSN0000003F\r\n");
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), content.size() + 27)
+        << "a 10-character number: bLength 22, the image grows by 27 bytes";
+    EXPECT_EQ(image.length(), content.size() + 27);
+    EXPECT_EQ(at(image.buffer(), 0x3001, 23), block("SN0000003F"));
+    EXPECT_EQ(image.buffer()[0x6001], 0xFF) << "the image's own place is left alone";
+    EXPECT_EQ(text.pattern, "SN********");
+    EXPECT_EQ(text.serial, "SN0000003F");
+    EXPECT_EQ(text.counter, "0000003F");
+    EXPECT_EQ(output.log, "\r\n  Change SN to SN0000003F\r\n");
+    EXPECT_TRUE(output.messages.empty());
+
+    // iSerialNumber 3 with SNAddr 1: the serial-number block 0x1000 above,
+    // after a 0x0007 character, and a message box naming the index.
+    auto request = kImage();
+    request.serialIndex = 3;
+    const Bytes indexed = synthesize(request);
+    ASSERT_TRUE(image.assign(indexed));
+    output = {};
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 1, output), indexed.size() + 29);
+    EXPECT_EQ(at(image.buffer(), 0x4001, 25), block("SN0000003F", true));
+    EXPECT_EQ(output.messages, std::vector<std::string>{"WriteToiSerial = 1, iSerialIndex = 3"});
+
+    // SNAddr 1 but an image without iSerialNumber: the first block, no message.
+    ASSERT_TRUE(image.assign(content));
+    output = {};
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 1, output), content.size() + 27);
+    EXPECT_EQ(at(image.buffer(), 0x3001, 23), block("SN0000003F"));
+    EXPECT_TRUE(output.messages.empty());
+
+    // More than 20 counter characters are taken as they are.
+    writeSerialFile("S" + std::string(21, '*') + "\r\nS" + std::string(21, 'Z') + "\r\n");
+    output = {};
+    const std::size_t before = image.length();
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), before + 2 * 23 + 5);
+    EXPECT_EQ(text.counter, std::string(21, 'Z'));
+}
+
+TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
+    SimLink sim(camera(home, "0xC0", Bytes{})); // erased flash: no header
+    ASSERT_TRUE(sim.opened);
+    writeSerialFile("AB12****\r\nAB12003F\r\n");
+    const Bytes content = synthesize(kImage());
+    FirmwareImage image;
+    ASSERT_TRUE(image.assign(content));
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), content.size() + 23);
+    EXPECT_EQ(at(image.buffer(), image::kSynthStringBlockOffset + 1, 19), block("AB12003F"));
+
+    // An image without a pointer table has no place either.
+    SynthesisRequest older;
+    older.family = 'j';
+    older.header = image::HeaderBytes{0x55, 0x90};
+    ASSERT_TRUE(image.assign(synthesize(older)));
+    output = {};
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u);
+    EXPECT_EQ(output.log, "cannot allocate serial number memory, download stop.\r\n");
+}
+
+TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
+    SynthesisRequest request;
+    request.family = 'd'; // 0x55 0x90, descriptor at 0xB700, for 'h' cameras
+    request.serialIndex = 3;
+    const Bytes content = synthesize(request);
+    SimLink sim(camera(home, "0x80", Bytes{}));
+    ASSERT_TRUE(sim.opened);
+    writeSerialFile("AB12****\r\nAB120039\r\n");
+    FirmwareImage image;
+    ASSERT_TRUE(image.assign(content));
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), content.size())
+        << "the length stays";
+    EXPECT_EQ(at(image.buffer(), 0xE001, 19), block("AB120039"));
+
+    // With SNAddr 1 the block 0x1000 above takes the number from byte 4: these
+    // chips know no 0x0007 character.
+    output = {};
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 1, output), content.size());
+    EXPECT_EQ(at(image.buffer(), 0xF001, 19), block("AB120039"));
+    EXPECT_EQ(output.messages, std::vector<std::string>{"WriteToiSerial = 1, iSerialIndex = 3"});
+
+    // A block beyond the bytes sent would never reach the camera.
+    request.size = 0xE000;
+    ASSERT_TRUE(image.assign(synthesize(request)));
+    output = {};
+    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u);
+    EXPECT_EQ(output.log, "cannot allocate serial number memory, download stop.\r\n");
+
+    // An image of another layout does not take a serial number on these chips.
+    SynthesisRequest other;
+    other.family = 'h'; // 0x89 0x26
+    FirmwareImage otherImage;
+    ASSERT_TRUE(otherImage.assign(synthesize(other)));
+    output = {};
+    EXPECT_EQ(inject_serial(otherImage, sim.link, text, "sn.txt", 0, output), 0u);
+    EXPECT_EQ(output.log, "\r\nThe image header does not take a serial number, download stop.\r\n");
+    EXPECT_EQ(otherImage.buffer()[0xE001], 0xFF);
+}
+
+TEST(NextSerial, CountsInHexadecimalAtTheStarPositions) {
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"AB12****", "AB12003F", "AB120040"},
+        {"AB12****", "AB120039", "AB12003A"},
+        {"AB12****", "AB12FFFF", "AB120000"},
+        {"AB12****", "AB12000E", "AB12000F"},
+        {"**", "9A", "9B"},
+        {"ab12****", "ab12003f", "ab120040"},
+        {"A**B", "AF9B", "AFAB"},
+        {"A**B", "A0FB", "A10B"},
+        {"***", "1 F", "2 0"},
+    };
+    for (const auto& [pattern, serial, next] : rows)
+        EXPECT_EQ(nextSerial(pattern, serial), next) << serial;
+    EXPECT_EQ(nextSerial("AB12", "AB12"), std::nullopt) << "no counter";
+    EXPECT_EQ(nextSerial("AB**", "AB1"), std::nullopt) << "lengths differ";
+}
+
+TEST_F(SerialNumberTest, AdvanceRewritesTheFileOrLeavesItAlone) {
+    writeSerialFile("AB12****\nAB12003F\n");
+    text = {"AB12****", "AB12003F", "003F"};
+    EXPECT_TRUE(advance_serial("sn.txt", text, output));
+    const Bytes written = readFile(home / "sn.txt");
+    EXPECT_EQ(std::string(written.begin(), written.end()), "AB12****\r\nAB120040\r\n");
+    EXPECT_TRUE(output.log.empty());
+    EXPECT_FALSE(std::filesystem::exists(home / "sn.txt.new"));
+
+    // Texts that do not fit together would lose the number: the file stays.
+    text = {"AB12", "AB12", ""};
+    EXPECT_FALSE(advance_serial("sn.txt", text, output));
+    EXPECT_EQ(output.log, "\r\nThe serial number does not fit the pattern in sn.txt\r\n");
+    EXPECT_EQ(readFile(home / "sn.txt"), written);
+
+    output = {};
+    text = {"AB12****", "AB120040", "0040"};
+    EXPECT_FALSE(advance_serial("no/such/sn.txt", text, output));
+    EXPECT_EQ(output.log, "open no/such/sn.txt fail\r\n");
+}
+
+TEST_F(SerialNumberTest, BurnThenAdvanceGivesTheNextNumberToTheNextCamera) {
+    SimLink sim(camera(home, "0xC0", synthesize(kImage())));
+    ASSERT_TRUE(sim.opened);
+    writeSerialFile("AB12****\r\nAB12009F\r\n");
+    const Bytes content = synthesize(kImage());
+    for (const char* expected : {"AB12009F", "AB1200A0", "AB1200A1"}) {
+        FirmwareImage image;
+        ASSERT_TRUE(image.assign(content));
+        ASSERT_NE(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u) << output.log;
+        EXPECT_EQ(image::decodeStringBlock(image.buffer(), image::kSynthStringBlockOffset),
+                  expected);
+        ASSERT_TRUE(advance_serial("sn.txt", text, output));
+    }
+}
+
+// --- rework ---------------------------------------------------------------------------
+
+// A 'k' camera whose flash holds an image with its own strings at 0x3000.
+Bytes reworkedCameraFlash(const char* manufacturer = "Camera Maker",
+                          const char* serial = "CAM-0001") {
+    auto request = kImage(0x3000);
+    request.manufacturer = manufacturer;
+    request.serialNumber = serial;
+    return synthesize(request);
+}
+
+// The new image: iSerialNumber 3, no strings, the strings' places in its header.
+Bytes newImage(std::size_t size = 0) {
+    auto request = kImage();
+    request.serialIndex = 3;
+    request.size = size;
+    return synthesize(request);
+}
+
+TEST_F(SerialNumberTest, ReworkKeepsTheCamerasStringsAndSavesThem) {
+    const Bytes flash = reworkedCameraFlash();
+    SimLink sim(camera(home, "0xC0", flash));
+    ASSERT_TRUE(sim.opened);
+    const Bytes content = newImage();
+    FirmwareImage image;
+    ASSERT_TRUE(image.assign(content));
+
+    const Bytes first = at(flash, 0x3000, 2 + flash[0x3001]);
+    const Bytes serial = at(flash, 0x4000, 2 + flash[0x4001]);
+    const std::size_t length = keep_camera_strings(image, sim.link, 0x79, output);
+    EXPECT_EQ(length, content.size() + first.size() + serial.size());
+    EXPECT_EQ(image.length(), length);
+    EXPECT_EQ(at(image.buffer(), 0x6000, first.size()), first);
+    EXPECT_EQ(at(image.buffer(), 0x7000, serial.size()), serial);
+    EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0x6000), "Camera Maker");
+    EXPECT_EQ(at(image.buffer(), content.size(), length - content.size()),
+              Bytes(length - content.size(), 0x00))
+        << "the cleared work buffer beyond the image";
+    EXPECT_EQ(readFile(temporary / "7315_HVSN.bin"), first);
+    EXPECT_EQ(readFile(temporary / "7315_HVSN-2.bin"), serial);
+    EXPECT_TRUE(output.log.empty());
+}
+
+TEST_F(SerialNumberTest, ReworkFallsBackToSavedThenDefaultBlocks) {
+    const Bytes content = newImage();
+    {
+        SimLink sim(camera(home, "0xC0", reworkedCameraFlash("Saved Maker", "SAVED-1")));
+        ASSERT_TRUE(sim.opened);
+        FirmwareImage image;
+        ASSERT_TRUE(image.assign(content));
+        ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u);
+    }
+    // A camera whose blocks are not valid (erased strings, L = 0xFF).
+    SimLink sim(camera(home, "0xC0", synthesize(kImage(0x3000)), "lost.flash"));
+    ASSERT_TRUE(sim.opened);
+    FirmwareImage image;
+    ASSERT_TRUE(image.assign(content));
+    ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u);
+    EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0x6000), "Saved Maker");
+    EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0x7000), "SAVED-1");
+
+    // Without work files, or with ones that hold no valid block: the defaults.
+    std::filesystem::remove(temporary / "7315_HVSN.bin");
+    temporary.write("7315_HVSN-2.bin", std::string(100, '\x04'));
+    ASSERT_TRUE(image.assign(content));
+    const std::size_t length = keep_camera_strings(image, sim.link, 0x79, output);
+    EXPECT_EQ(length, content.size() + 32 + 6);
+    EXPECT_EQ(at(image.buffer(), 0x6000, 32),
+              Bytes(kDefaultFirstBlock.begin(), kDefaultFirstBlock.end()));
+    EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0x6000).value_or("").substr(0, 13),
+              "HalvaneIT INC");
+    EXPECT_EQ(at(image.buffer(), 0x7000, 6),
+              Bytes(kDefaultSerialBlock.begin(), kDefaultSerialBlock.end()));
+}
+
+TEST_F(SerialNumberTest, ReworkPlaceFollowsTheCamerasHeaderKind) {
+    Bytes content = newImage();
+    const std::size_t h = image::headerOffset(content);
+    // Places for a camera whose flash is 0x89 0x17 differ from the others.
+    content[h + 0x22] = 0x50;
+    content[h + 0x23] = 0x00;
+    content[h + 0x26] = 0x58;
+    content[h + 0x27] = 0x00;
+    for (const std::uint8_t kind : {0x17, 0x18}) {
+        auto flash = reworkedCameraFlash();
+        flash[1] = kind;
+        SimLink sim(camera(home, "0xC0", flash, "kind" + std::to_string(kind) + ".flash"));
+        ASSERT_TRUE(sim.opened);
+        FirmwareImage image;
+        ASSERT_TRUE(image.assign(content));
+        ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u);
+        const std::size_t first = kind == 0x17 ? 0x5000 : 0x6000;
+        const std::size_t serial = kind == 0x17 ? 0x5800 : 0x7000;
+        EXPECT_EQ(image::decodeStringBlock(image.buffer(), first), "Camera Maker") << int{kind};
+        EXPECT_EQ(image::decodeStringBlock(image.buffer(), serial), "CAM-0001") << int{kind};
+    }
+}
+
+TEST_F(SerialNumberTest, ReworkOfOlderChipsTakesTheWholeStringSector) {
+    SynthesisRequest request;
+    request.family = 'd';
+    request.manufacturer = "Older Maker";
+    request.serialNumber = "OLD-7";
+    const Bytes flash = synthesize(request);
+    SimLink sim(camera(home, "0x80", flash));
+    ASSERT_TRUE(sim.opened);
+    request.manufacturer.reset();
+    request.serialNumber.reset();
+    const Bytes content = synthesize(request);
+    FirmwareImage image;
+    ASSERT_TRUE(image.assign(content));
+    EXPECT_EQ(keep_camera_strings(image, sim.link, 0x79, output), content.size());
+    EXPECT_EQ(at(image.buffer(), 0xE000, 0x1000), at(flash, 0xE000, 0x1000));
+    EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0xE000), "Older Maker");
+    EXPECT_EQ(image.buffer()[0xF001], 0xFF) << "only the first string sector is taken";
+    EXPECT_EQ(readFile(temporary / "7310_HVSN.bin"), at(flash, 0xE000, flash[0xE001] + 5u));
+}
+
+TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
+    struct Case {
+        const char* what;
+        Bytes content;
+        json faults;
+        const char* log;
+    };
+    Bytes farTarget = newImage();
+    const std::size_t h = image::headerOffset(farTarget);
+    for (const std::size_t field : {0x20, 0x22}) {
+        farTarget[h + field] = 0xB0; // beyond the image's 0xA000 bytes
+        farTarget[h + field + 1] = 0x00;
+    }
+    SynthesisRequest older;
+    older.family = 'j';
+    older.header = image::HeaderBytes{0x55, 0x90};
+    const Case cases[] = {
+        {"image over 64 KiB", newImage(0x10001), json::array(), "larger than 64 KiB"},
+        {"no pointer table", synthesize(older), json::array(), "no header"},
+        {"block beyond the image", farTarget, json::array(), "string block does not fit"},
+        {"flash reads fail", newImage(),
+         json::array({{{"op", "get"},
+                       {"selector", 15},
+                       {"nth", 1},
+                       {"times", 1000},
+                       {"status", "0x8007001F"}}}),
+         "could not be read"},
+    };
+    for (const auto& c : cases) {
+        auto devices = camera(home, "0xC0", reworkedCameraFlash());
+        devices[0]["faults"] = c.faults;
+        SimLink sim(devices);
+        ASSERT_TRUE(sim.opened);
+        FirmwareImage image;
+        ASSERT_TRUE(image.assign(c.content));
+        output = {};
+        EXPECT_EQ(keep_camera_strings(image, sim.link, 0x79, output), 0u) << c.what;
+        EXPECT_NE(output.log.find(c.log), std::string::npos) << c.what << ": " << output.log;
+        EXPECT_EQ(image.length(), c.content.size()) << c.what;
+        EXPECT_EQ(image.buffer()[0x6001], c.content.size() > 0x6001 ? c.content[0x6001] : 0xFF)
+            << c.what;
+    }
+}
+
+} // namespace
+} // namespace tessell::testing
