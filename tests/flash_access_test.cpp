@@ -1,7 +1,7 @@
 #include "device/xu_protocol.h"
 #include "download/flash_access.h"
+#include "support/fake_link.h"
 #include "support/sim_link.h"
-#include "tests/support/fake_camera.h"
 
 #include <gtest/gtest.h>
 
@@ -12,38 +12,22 @@ namespace {
 
 using platform::PropertyOp;
 
-// One fake camera that records what is sent, opened through a fake list.
-struct FakeLink {
-    std::shared_ptr<FakeCamera> camera;
-    FakeCaptureDevices devices;
-    CameraLink link{devices};
-
-    explicit FakeLink(std::uint8_t chipId = 0xC0) : camera(std::make_shared<FakeCamera>(chipId)) {
-        FakeDevice device;
-        device.path = usbDevicePath("4242424");
-        device.camera = camera;
-        devices.add(device);
-        EXPECT_EQ(link.OpenCamera('e', 0, 0), 0);
-        camera->requests.clear();
+// The opcode table a fake camera was given: slot/value pairs and the mode.
+flash::OpcodeTable loadedTable(const FakeCamera& camera) {
+    flash::OpcodeTable table{};
+    int slot = 0;
+    for (const auto& request : camera.requests) {
+        if (request.op != PropertyOp::Set || request.data.empty())
+            continue;
+        if (request.selector == XU_SF_CMD_INDEX)
+            slot = request.data[0];
+        else if (request.selector == XU_SF_CMD_VALUE && slot >= 1 && slot <= 12)
+            table.slots[static_cast<std::size_t>(slot - 1)] = request.data[0];
+        else if (request.selector == XU_SF_CMD_FLAGS)
+            table.programMode = request.data[0];
     }
-
-    // The opcode table the camera was given: slot/value pairs and the mode.
-    flash::OpcodeTable loadedTable() const {
-        flash::OpcodeTable table{};
-        int slot = 0;
-        for (const auto& request : camera->requests) {
-            if (request.op != PropertyOp::Set || request.data.empty())
-                continue;
-            if (request.selector == XU_SF_CMD_INDEX)
-                slot = request.data[0];
-            else if (request.selector == XU_SF_CMD_VALUE && slot >= 1 && slot <= 12)
-                table.slots[static_cast<std::size_t>(slot - 1)] = request.data[0];
-            else if (request.selector == XU_SF_CMD_FLAGS)
-                table.programMode = request.data[0];
-        }
-        return table;
-    }
-};
+    return table;
+}
 
 TEST(SelectFlash, LoadsTheTableOfACodeOrFamilyAndReportsTheBlockSize) {
     const std::pair<std::uint8_t, int> rows[] = {
@@ -56,7 +40,7 @@ TEST(SelectFlash, LoadsTheTableOfACodeOrFamilyAndReportsTheBlockSize) {
         EXPECT_EQ(select_flash(fake.link, code, size), status::kOk);
         EXPECT_EQ(size, 4096u);
         const auto expected = flash::opcodeTable(tableNumber);
-        const auto loaded = fake.loadedTable();
+        const auto loaded = loadedTable(*fake.camera);
         EXPECT_EQ(loaded.slots, expected.slots) << "code 0x" << std::hex << int{code};
         EXPECT_EQ(loaded.programMode, expected.programMode) << "code 0x" << std::hex << int{code};
         EXPECT_EQ(fake.camera->countRequests(XU_SF_CMD_INDEX, PropertyOp::Set), 12u);

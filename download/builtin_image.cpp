@@ -1,0 +1,103 @@
+#include "download/builtin_image.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace tessell {
+
+namespace {
+
+using Image = std::array<std::uint8_t, kBuiltinImageSize>;
+
+void putBigEndian(Image& image, std::size_t offset, std::uint16_t value) {
+    image[offset] = static_cast<std::uint8_t>(value >> 8);
+    image[offset + 1] = static_cast<std::uint8_t>(value);
+}
+
+// A string block as the firmware stores it: a spare byte, the length, then
+// the USB string descriptor (bLength, type 3, UTF-16LE).
+void putStringBlock(Image& image, std::size_t offset, std::u16string_view text) {
+    const auto length = static_cast<std::uint8_t>(2 + 2 * text.size());
+    image[offset] = 0x00;
+    image[offset + 1] = length;
+    image[offset + 2] = length;
+    image[offset + 3] = 0x03;
+    std::size_t at = offset + 4;
+    for (const char16_t c : text) {
+        image[at++] = static_cast<std::uint8_t>(c);
+        image[at++] = static_cast<std::uint8_t>(c >> 8);
+    }
+}
+
+Image build() {
+    using namespace builtin;
+    Image image{};
+    // The firmware body: fixed, varied content so that a byte lost or moved
+    // on the way to the flash changes the checksum.
+    std::uint32_t seed = 0x7330;
+    for (std::size_t i = 0x200; i < image.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        image[i] = static_cast<std::uint8_t>(seed >> 16);
+    }
+
+    // Header: signature, header kind 0x26, flash-type byte (generic table),
+    // header offset; bytes 6..14 stay zero so that no other family marker holds.
+    image[0] = 0x89;
+    image[1] = 0x26;
+    image[2] = 0x04;
+    putBigEndian(image, 4, kHeaderOffset);
+    putBigEndian(image, kHeaderOffset - 4, kTypeNumber);
+
+    // Pointer table: the device descriptor, where string blocks go, and the
+    // string-block pointer of each firmware generation that reads it.
+    const std::size_t h = kHeaderOffset;
+    putBigEndian(image, h + 0x16, kDeviceDescriptorPointer);
+    putBigEndian(image, h + 0x1A, kDeviceDescriptorPointer);
+    putBigEndian(image, h + 0x20, static_cast<std::uint16_t>(kManufacturerBlock));
+    putBigEndian(image, h + 0x22, static_cast<std::uint16_t>(kManufacturerBlock));
+    putBigEndian(image, h + 0x24, 0xFFFF);
+    putBigEndian(image, h + 0x26, 0xFFFF);
+    for (const std::size_t field : {0x74, 0x7A, 0x9C})
+        putBigEndian(image, h + field, kStringPointer);
+
+    // USB device descriptor (USB 2.0, composite device class), strings 1 and
+    // 2, no serial-number string, one configuration.
+    const std::uint8_t descriptor[18] = {0x12,
+                                         0x01,
+                                         0x00,
+                                         0x02,
+                                         0xEF,
+                                         0x02,
+                                         0x01,
+                                         0x40,
+                                         static_cast<std::uint8_t>(kVendorId),
+                                         static_cast<std::uint8_t>(kVendorId >> 8),
+                                         static_cast<std::uint8_t>(kProductId),
+                                         static_cast<std::uint8_t>(kProductId >> 8),
+                                         static_cast<std::uint8_t>(kBcdDevice),
+                                         static_cast<std::uint8_t>(kBcdDevice >> 8),
+                                         0x01,
+                                         0x02,
+                                         0x00,
+                                         0x01};
+    std::copy(std::begin(descriptor), std::end(descriptor),
+              image.begin() + kDeviceDescriptorPointer + 2);
+
+    // The string-block area: manufacturer first, where the camera looks for
+    // it, the product string after it; both padded with 0xFF.
+    std::fill(image.begin() + kManufacturerBlock, image.begin() + kManufacturerBlock + 0x100,
+              std::uint8_t{0xFF});
+    putStringBlock(image, kManufacturerBlock, kManufacturer);
+    putStringBlock(image, kProductBlock, kProduct);
+    return image;
+}
+
+} // namespace
+
+std::span<const std::uint8_t> builtinImage() {
+    static const Image image = build();
+    return image;
+}
+
+} // namespace tessell

@@ -1,0 +1,433 @@
+#include "download/isp_download.h"
+
+#include "common/clock.h"
+#include "common/trace.h"
+#include "device/xu_protocol.h"
+#include "download/flash_access.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <optional>
+#include <vector>
+
+namespace tessell {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The camera computes its checksum from the flash; it is given this long
+// before the tool acts on the answer.
+constexpr auto kChecksumSettle = 500ms;
+constexpr auto kResendPause = 1ms;
+// Download mode is left this long before the chip is reset.
+constexpr auto kLeaveSettle = 500ms;
+
+constexpr std::uint32_t kMaxDownloadBlock = 4096;
+constexpr std::uint32_t kSectorSize = 4096;
+
+unsigned hex(Status result) {
+    return static_cast<unsigned>(result);
+}
+
+void report(DownloadStatus* status, std::uint8_t stageValue, std::uint8_t progress) {
+    if (status) {
+        status->stage = stageValue;
+        status->progress = progress;
+    }
+}
+
+std::uint8_t xorOf(std::span<const std::uint8_t> bytes) {
+    std::uint8_t sum = 0;
+    for (const std::uint8_t byte : bytes)
+        sum ^= byte;
+    return sum;
+}
+
+// 'j', 'k' and 'm' write their flash through the firmware; the firmware of
+// 'j' and 'm' also writes the header signature itself when told the
+// download is complete.
+bool firmwareWritesFlash(IcType camera) {
+    return camera == 'j' || camera == 'k' || camera == 'm';
+}
+bool firmwareFinishesHeader(IcType camera) {
+    return camera == 'j' || camera == 'm';
+}
+
+bool isMx32Download(std::uint8_t flashType, IcType camera) {
+    const bool macronix = flashType == 6 || flashType == 0x81 || flashType == 0x82;
+    return macronix && (camera == 'f' || camera == 'g' || camera == 'h');
+}
+
+// Where the six identity bytes (vendor id, product id, bcdDevice of the
+// older layouts) lie for a camera family.
+std::uint16_t identityAddress(IcType camera) {
+    switch (camera) {
+    case 'f':
+    case 'g':
+        return 0x8008;
+    case 'h':
+        return 0xB70A;
+    case 'i':
+        return 0x678A;
+    default:
+        return 0xF000;
+    }
+}
+
+struct IspJob {
+    std::span<std::uint8_t> bytes; // the first `length` bytes are the image
+    std::size_t length = 0;
+    bool headerVariant18 = false;
+    bool builtin = false; // the program's own image: no flash-type patch, no header swap
+};
+
+// Bytes 0..1 of the caller's buffer carry the invalid signature only while
+// the image is being sent; a later download of the same buffer (or its
+// serial-number patch) must find the header as loaded.
+class HeaderSwap {
+public:
+    HeaderSwap(std::span<std::uint8_t> bytes) : bytes_(bytes) {
+        saved_ = {bytes_[0], bytes_[1]};
+        bytes_[0] = 0xF9;
+        bytes_[1] = 0xFF;
+    }
+    ~HeaderSwap() {
+        bytes_[0] = saved_[0];
+        bytes_[1] = saved_[1];
+    }
+    HeaderSwap(const HeaderSwap&) = delete;
+    HeaderSwap& operator=(const HeaderSwap&) = delete;
+
+private:
+    std::span<std::uint8_t> bytes_;
+    std::array<std::uint8_t, 2> saved_{};
+};
+
+Status putByte(XuChannel& channel, std::uint32_t selector, std::uint8_t value) {
+    return channel.put_Property(selector, std::span(&value, 1));
+}
+
+int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
+            std::uint8_t flashType, DownloadStatus* status) {
+    const bool fits = length > 0 && length <= bytes.size() && length <= kFlashWindow;
+    const std::uint8_t checksum = fits ? xorOf(bytes.first(length)) : 0;
+    if (status)
+        status->computedChecksum = checksum;
+    // The camera-checksum byte is left unequal, so that a display comparing
+    // the two never shows a failed run as a match.
+    auto failure = [&] {
+        if (status)
+            status->cameraChecksum = static_cast<std::uint8_t>(~checksum);
+        report(status, stage::kFailed, 100);
+        return 0;
+    };
+    CameraDevice* device = link.device();
+    if (!device || !link.channel()) {
+        trace::write("NULL pExt Pointer fail!");
+        return failure();
+    }
+    if (!fits) {
+        trace::writef("MX32 download: an image of %zu bytes does not fit the 64 KiB flash window.",
+                      length);
+        return failure();
+    }
+
+    std::uint32_t ignored = 0;
+    select_flash(link, 0, ignored);
+    SpiStatusRead flashStatus = device->SpiReadStatusWait();
+    if (flashStatus.status == status::kOk && flashStatus.value != 0) {
+        // Cleared without the usual "already holds it" check: any bit left
+        // set would keep a sector from programming.
+        Status result = device->SpiWriteEnable();
+        if (result == status::kOk)
+            result = device->SpiWriteStatusBytes(0x00);
+        flashStatus =
+            result == status::kOk ? device->SpiReadStatusWait() : SpiStatusRead{result, 0};
+    }
+    if (flashStatus.status != status::kOk) {
+        trace::writef("MX32 download: flash status unreachable (0x%08X).", hex(flashStatus.status));
+        return failure();
+    }
+
+    // The flash first receives the image with 0xF5 for its signature byte,
+    // so that a run stopped here leaves a camera that does not boot it.
+    std::vector<std::uint8_t> buffer(kFlashWindow, 0x00);
+    std::copy_n(bytes.begin(), length, buffer.begin());
+    buffer[0] = 0xF5;
+    const auto programmed =
+        static_cast<std::uint32_t>((length + kSectorSize - 1) / kSectorSize * kSectorSize);
+    if (!device->WriteRange4K(buffer, 0, programmed, status ? &status->stage : nullptr,
+                              status ? &status->progress : nullptr)) {
+        trace::write("MX32 download: sector write failed.");
+        return failure();
+    }
+    report(status, stage::kChecking, 95);
+    if (!verify(link, flashType, std::span(buffer).first(length))) {
+        trace::write("MX32 download: read-back differs from the image.");
+        return failure();
+    }
+
+    bytes[0] = 0x55;
+    SpiProgramRecord signature;
+    signature.data[0] = 0x55;
+    signature.count = 1;
+    if (!device->SpiPageProgram(signature)) {
+        trace::write("MX32 download: signature write failed.");
+        return failure();
+    }
+    const Status protect = device->SpiWriteStatus(flash::kStatusBlockProtect, false);
+    if (protect != status::kOk) {
+        trace::writef("MX32 download: write protection not restored (0x%08X).", hex(protect));
+        return failure();
+    }
+    if (status)
+        status->cameraChecksum = checksum;
+    report(status, stage::kFinished, 100);
+    return 1;
+}
+
+// One ISP run. Returns 0 success, 1 failure, 160 refused.
+int runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, DownloadStatus* status,
+           bool finish) {
+    if (!isIspFlashType(flashType)) {
+        if (job.builtin) {
+            trace::write("Flash type error");
+        } else {
+            report(status, stage::kFailed, 100);
+        }
+        return kFlashTypeRefused;
+    }
+    IcType camera = chip::kUndetected;
+    link.GetIcType(camera);
+    if (!job.builtin)
+        set_image_flash_type(job.bytes, camera, flashType);
+    report(status, stage::kInitialised, 5);
+    trace::write("DL_INITIAL...5%");
+
+    if (isMx32Download(flashType, camera)) {
+        trace::write("MX32 download...");
+        const int written = mx32Run(job.bytes, job.length, link, flashType, status);
+        if (CameraDevice* device = link.device(); device && !device->ResetChip())
+            trace::write("MX32 download: chip reset failed.");
+        return written == 1 ? 0 : 1;
+    }
+
+    if (job.length == 0 || job.length > job.bytes.size()) {
+        trace::write("Download Data is NULL!");
+        report(status, stage::kFailed, 100);
+        return 1;
+    }
+    XuChannel* channel = link.channel();
+    CameraDevice* device = link.device();
+    if (!channel || !device) {
+        trace::write("NULL pExt Pointer fail!");
+        report(status, stage::kFailed, 100);
+        return 1;
+    }
+
+    std::optional<HeaderSwap> invalidHeader;
+    if (!job.builtin && (camera == 'k' || camera == 'm') && job.bytes.size() >= 2)
+        invalidHeader.emplace(job.bytes);
+    const std::span<const std::uint8_t> image = job.bytes.first(job.length);
+
+    std::uint8_t checksum = xorOf(image);
+    trace::write("CheckSum calculate ok");
+    if (status)
+        status->computedChecksum = checksum;
+
+    std::uint32_t flashBlock = 0;
+    select_flash(link, flashType, flashBlock);
+    trace::write("SetFlashType ok");
+    if (camera == 'i' || camera == 'm') {
+        trace::write(putByte(*channel, XU_ISP_SERIAL_FLASH, 1) == status::kOk
+                         ? "for 7318 XU_ISP_SERIAL_FLASH ok!"
+                         : "for 7318 XU_ISP_SERIAL_FLASH fail!");
+    }
+    const Status unprotect = link.SetFlashProtection(flashType, false);
+    trace::write("software protect off...");
+    if (unprotect != status::kOk && unprotect != status::kRefused)
+        trace::writef("software protect off failed (0x%08X).", hex(unprotect));
+
+    int retries = 0;
+    bool failed = false;
+    // Everything from entering download mode up to the valid signature; true
+    // only when the signature (or the firmware's completion) is in place.
+    auto transfer = [&]() -> bool {
+        if (putByte(*channel, XU_DFU_ENABLE_CONTROL, 1) != status::kOk) {
+            trace::write("start burning fail...");
+            retries = 1;
+            if (putByte(*channel, XU_DFU_ENABLE_CONTROL, 1) != status::kOk)
+                return false;
+            trace::write("start burning recover...");
+        }
+        trace::write("start burning...ok!");
+
+        std::uint32_t blockSize = 0;
+        std::uint32_t firstAnswer = 0;
+        channel->get_PropertySize(XU_DFU_ACCESS_CONTROL, &firstAnswer);
+        trace::write("get size ...");
+        if (channel->boundedPropertySize(XU_DFU_ACCESS_CONTROL, kMaxDownloadBlock, blockSize) !=
+            status::kOk) {
+            trace::write("get size ...fail");
+            ++retries;
+            if (channel->boundedPropertySize(XU_DFU_ACCESS_CONTROL, kMaxDownloadBlock, blockSize) !=
+                status::kOk)
+                return false;
+        }
+        trace::write("get size ok");
+
+        std::vector<std::uint8_t> block(blockSize);
+        std::size_t sent = 0;
+        unsigned blocks = 0;
+        while (sent < image.size()) {
+            report(status, stage::kSending, blockProgress(sent, image.size()));
+            const std::size_t count = std::min<std::size_t>(blockSize, image.size() - sent);
+            std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(sent), count, block.begin());
+            std::fill(block.begin() + static_cast<std::ptrdiff_t>(count), block.end(),
+                      std::uint8_t{0xFF});
+            if ((blockSize - count) % 2 == 1)
+                checksum = static_cast<std::uint8_t>(~checksum);
+            if (++blocks % 20 == 1)
+                trace::write("buring data...");
+            if (channel->put_Property(XU_DFU_ACCESS_CONTROL, block) != status::kOk) {
+                ++retries;
+                trace::write("put_Property XU_DFU_ACCESS_CONTROL fail.");
+                clock().sleepFor(kResendPause);
+                if (channel->put_Property(XU_DFU_ACCESS_CONTROL, block) != status::kOk) {
+                    trace::write("put_Property XU_DFU_ACCESS_CONTROL fail.");
+                    return false;
+                }
+                trace::write("put_Property XU_DFU_ACCESS_CONTROL has been recovered.");
+            }
+            if (blocks == 1 && !firmwareWritesFlash(camera)) {
+                // The older families mark the flash invalid themselves and
+                // put the identity bytes back after the first block.
+                const std::uint8_t invalid = camera == 'i' ? 0xF9 : 0xF5;
+                if (!write_bytes(link, 0, std::span(&invalid, 1))) {
+                    trace::write("invalid signature write failed.");
+                    failed = true;
+                    return false;
+                }
+                const std::uint16_t at = identityAddress(camera);
+                if (at < image.size()) {
+                    const std::size_t n = std::min<std::size_t>(6, image.size() - at);
+                    if (!write_bytes(link, at, image.subspan(at, n))) {
+                        trace::writef("identity write at 0x%04X failed.", at);
+                        failed = true;
+                        return false;
+                    }
+                }
+            }
+            sent += count;
+        }
+
+        report(status, stage::kChecking, 95);
+        std::uint8_t answer = 0;
+        auto readChecksum = [&] {
+            answer = 0;
+            return channel->get_Property(XU_DFU_CHECKSUM, std::span(&answer, 1)) == status::kOk;
+        };
+        if (!readChecksum()) {
+            trace::write("get_Property XU_DFU_CHECKSUM fail.");
+            if (!readChecksum()) {
+                ++retries;
+                trace::write("get_Property XU_DFU_CHECKSUM fail.");
+                if (!readChecksum())
+                    return false;
+            }
+        }
+        clock().sleepFor(kChecksumSettle);
+        if (status) {
+            status->cameraChecksum = answer;
+            // The value compared: padding included.
+            status->computedChecksum = checksum;
+        }
+        if (answer != checksum || retries > 0) {
+            trace::write("XU_DFU_CHECKSUM incorrect.");
+            trace::writef("FW get checksum (%x) != Code checksum(%x) ", answer, checksum);
+            failed = true;
+            return false;
+        }
+        trace::writef("checksum correct = %02X ", checksum);
+
+        if (firmwareFinishesHeader(camera)) {
+            if (putByte(*channel, XU_ISP_FW_DOWNLOAD_OK, 1) != status::kOk) {
+                failed = true;
+                trace::write("XU_ISP_FW_DOWNLOAD_OK fail.");
+                return false;
+            }
+        } else {
+            std::vector<std::uint8_t> signature{0x55};
+            if (camera == 'k')
+                signature = {0x89, job.headerVariant18 && !job.builtin ? std::uint8_t{0x18}
+                                                                       : std::uint8_t{0x17}};
+            else if (camera == 'i')
+                signature = {0x89, 0x16};
+            if (!write_bytes(link, 0, signature)) {
+                trace::write("header signature write failed.");
+                failed = true;
+                return false;
+            }
+        }
+        const Status protect = link.SetFlashProtection(flashType, true);
+        if (protect != status::kOk && protect != status::kRefused) {
+            trace::writef("software protect on failed (0x%08X).", hex(protect));
+            failed = true;
+            return false;
+        }
+        return true;
+    };
+    const bool signed_ = transfer();
+
+    if (finish) {
+        Status leave = putByte(*channel, XU_DFU_ENABLE_CONTROL, 0);
+        if (firmwareWritesFlash(camera)) {
+            if (leave == status::kOk)
+                clock().sleepFor(kLeaveSettle);
+            if (!device->ResetChip())
+                trace::write("chip reset after download failed.");
+        }
+        if (leave != status::kOk && putByte(*channel, XU_DFU_ENABLE_CONTROL, 0) != status::kOk) {
+            trace::write("XU_ISP_ENABLE = 0 fail.");
+            report(status, stage::kFailed, 100);
+            return 1;
+        }
+    }
+    const bool success = signed_ && !failed && retries == 0;
+    report(status, success ? stage::kFinished : stage::kFailed, 100);
+    return success ? 0 : 1;
+}
+
+} // namespace
+
+bool isIspFlashType(std::uint8_t flashType) {
+    return flash::isValidForProtection(flashType);
+}
+
+int isp_download(std::span<std::uint8_t> bytes, std::size_t length, bool headerVariant18,
+                 CameraLink& link, std::uint8_t flashType, DownloadStatus* status, bool finish) {
+    return runIsp(IspJob{bytes, length, headerVariant18, false}, link, flashType, status, finish);
+}
+
+int isp_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+                 DownloadStatus* status, bool finish) {
+    return isp_download(image.buffer(), image.loaded() ? image.length() : 0,
+                        image.headerVariant18(), link, flashType, status, finish);
+}
+
+int mx32_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+                  DownloadStatus* status) {
+    return mx32Run(image.buffer(), image.loaded() ? image.length() : 0, link, flashType, status);
+}
+
+int burn_builtin_image(CameraLink& link, FlashCode code) {
+    std::vector<std::uint8_t> copy(builtinImage().begin(), builtinImage().end());
+    DownloadStatus own;
+    // Not finished: the camera stays on the bus in download mode, so that
+    // the module download that follows runs on the same link.
+    return runIsp(IspJob{copy, copy.size(), false, true}, link, code, &own, false);
+}
+
+} // namespace tessell
