@@ -3,8 +3,10 @@
 // The camera's Extension-Unit protocol: property sets and selectors. The
 // channel, the download procedures and the simulated firmware share these.
 
+#include "device/flash_parts.h"
 #include "platform/guid.h"
 
+#include <array>
 #include <cstdint>
 
 namespace tessell {
@@ -36,6 +38,27 @@ enum XuSelector : std::uint32_t {
 
 // Slot number of XU_SF_CMD_INDEX that selects the identification command.
 constexpr std::uint8_t kIdentificationSlot = 13;
+
+// Module command sequences of XU_SF_PARAM_BLOCK: nine triples (address high,
+// address low, data) of the JEDEC command cycles unlock AA/55, erase setup 80,
+// unlock, chip erase 10, unlock, program A0. The two module families differ
+// only in their unlock addresses.
+using ModuleSequence = std::array<std::uint8_t, 27>;
+inline constexpr ModuleSequence kModuleSequence254 = {
+    0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0x80, 0x05, 0x55, 0xAA, 0x02, 0xAA,
+    0x55, 0x05, 0x55, 0x10, 0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0xA0};
+inline constexpr ModuleSequence kModuleSequence255 = {
+    0x55, 0x55, 0xAA, 0x2A, 0xAA, 0x55, 0x55, 0x55, 0x80, 0x55, 0x55, 0xAA, 0x2A, 0xAA,
+    0x55, 0x55, 0x55, 0x10, 0x55, 0x55, 0xAA, 0x2A, 0xAA, 0x55, 0x55, 0x55, 0xA0};
+
+// The sequence of a module family index (254 or 255); null for a flash family.
+constexpr const ModuleSequence* moduleSequence(std::uint8_t familyIndex) {
+    if (familyIndex == flash::kModuleFamily0)
+        return &kModuleSequence254;
+    if (familyIndex == flash::kModuleFamily1)
+        return &kModuleSequence255;
+    return nullptr;
+}
 
 // Name used in trace lines ("put_Property XU_DFU_ACCESS_CONTROL fail.").
 const char* xuSelectorName(std::uint32_t selector);

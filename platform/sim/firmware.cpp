@@ -20,15 +20,6 @@ constexpr std::size_t kBlock64 = 64;
 // How often the firmware reads the flash status while a write is in progress.
 constexpr Clock::Duration kStatusPoll = 100us;
 
-// The two module erase sequences of selector 24 (address high, address low,
-// data) x 9: unlock, erase setup, unlock, chip erase, unlock, program.
-constexpr std::uint8_t kModuleErase255[27] = {0x55, 0x55, 0xAA, 0x2A, 0xAA, 0x55, 0x55, 0x55, 0x80,
-                                              0x55, 0x55, 0xAA, 0x2A, 0xAA, 0x55, 0x55, 0x55, 0x10,
-                                              0x55, 0x55, 0xAA, 0x2A, 0xAA, 0x55, 0x55, 0x55, 0xA0};
-constexpr std::uint8_t kModuleErase254[27] = {0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0x80,
-                                              0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0x10,
-                                              0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0xA0};
-
 std::uint32_t littleEndian(std::span<const std::uint8_t> bytes) {
     std::uint32_t value = 0;
     for (std::size_t i = bytes.size(); i-- > 0;)
@@ -240,8 +231,9 @@ Status XuFirmware::set(std::uint32_t selector, std::span<const std::uint8_t> dat
         streamToFlash_ = data[0] == 1;
         return status::kOk;
     case XU_SF_PARAM_BLOCK:
-        if (module_ && (std::equal(data.begin(), data.end(), std::begin(kModuleErase255)) ||
-                        std::equal(data.begin(), data.end(), std::begin(kModuleErase254))))
+        // Either module erase sequence erases the module; any other does nothing.
+        if (module_ && (std::equal(data.begin(), data.end(), kModuleSequence255.begin()) ||
+                        std::equal(data.begin(), data.end(), kModuleSequence254.begin())))
             module_->erase();
         return status::kOk;
     case XU_FW_CHECKSUM_TRIGGER:
