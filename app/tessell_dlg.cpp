@@ -589,6 +589,10 @@ void CTessellDlg::OnDeviceChange(const platform::HotplugEvent& event) {
         }
         clock().sleepFor(kShortPause);
         view_.setEnabled(Control::ReworkToggle, true);
+        // After a removal that left the list empty no position is selected:
+        // the camera that came back is then the first one.
+        if (currentIndex_ < 0 || currentIndex_ >= static_cast<int>(cameraTable_.size()))
+            currentIndex_ = 0;
         view_.selectCamera(currentIndex_);
         if (!preview_.running())
             SelectCamera();

@@ -100,6 +100,8 @@ public:
     std::string logText() const;
     int statusState() const { return statusState_; }
     bool downloadRunning() const { return job_ != nullptr; }
+    // The worker has reported its outcome; completion has not run yet.
+    bool workerDone() const { return shared_.done != 0; }
     bool dumpRunning() const { return dumpRunning_; }
     int identityCheck() const { return identityCheck_; }
     bool selectEnabled() const { return selectEnabled_ != 0; }
