@@ -76,6 +76,16 @@ StatusPicture pictureOfState(int state) {
 
 } // namespace
 
+std::optional<StatusPicture> countDownPicture(int progress) {
+    if (progress >= 71 && progress <= 79)
+        return StatusPicture::CountDown3;
+    if (progress >= 81 && progress <= 89)
+        return StatusPicture::CountDown2;
+    if (progress >= 91 && progress <= 99)
+        return StatusPicture::CountDown1;
+    return std::nullopt;
+}
+
 // The AC-power boxes go to the dialog's view.
 class CTessellDlg::BoxForErrors final : public ErrorBox {
 public:
@@ -248,10 +258,9 @@ bool CTessellDlg::OnInitDialog() {
     ToolSettingsResult read = ReadToolSettings(input);
     settings_ = std::move(read.settings);
     imagePath_ = std::move(read.imagePath);
+    applySettingsSteps(read.steps);
     // The files' settings are fixed from here on, except that command-line
     // mode may still be switched on.
-    makeLogFiles();
-    applySettingsSteps(read.steps);
     makeLogFiles();
 
     if (services_.power && services_.out) {
@@ -461,7 +470,7 @@ void CTessellDlg::SelectCamera() {
                 format("\r\n=== Select camera %d : %s ===\r\n", currentIndex_, name.c_str()));
         appendText("Driver Connected");
         appendText("(" + std::string(chip::icTypeName(icType_)) + ")\r\n");
-        showCameraIdentity(name);
+        showCameraIdentity();
     }
 
     if (settings_.chooseBinUsePid == 1) {
@@ -529,7 +538,7 @@ void CTessellDlg::SelectCamera() {
     scrollLog();
 }
 
-void CTessellDlg::showCameraIdentity(const std::string&) {
+void CTessellDlg::showCameraIdentity() {
     const CameraIdentityDisplay display =
         cameraIdentityDisplay(*link_, icType_, identity_.vid, identity_.pid, identity_.bcdDevice,
                               settings_.showFWVer == 1);
@@ -903,12 +912,8 @@ void CTessellDlg::OnTimer(int id) {
 void CTessellDlg::progressTick() {
     const int progress = shared_.status.progress;
     view_.setProgress(progress);
-    if (progress >= 71 && progress <= 79)
-        paint(StatusPicture::CountDown3);
-    else if (progress >= 81 && progress <= 89)
-        paint(StatusPicture::CountDown2);
-    else if (progress >= 91 && progress <= 99)
-        paint(StatusPicture::CountDown1);
+    if (const auto picture = countDownPicture(progress))
+        paint(*picture);
     shared_.busy = 1;
 }
 

@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -45,6 +46,10 @@ inline constexpr int kPreviewEndTimer = 1234;   // `Preview_Time`: preview after
 inline constexpr std::string_view kDialogCaption = "Halvane Serial Flash Write Tool";
 inline constexpr std::string_view kApplicationTitle = "Tessell";
 inline constexpr std::string_view kToolVersion = "v1.0.3.0c";
+
+// The count-down picture a download's progress shows in its last 30 percent
+// (3, 2, 1); none where the picture stays as it is.
+std::optional<StatusPicture> countDownPicture(int progress);
 
 // The services of the machine the dialog runs on.
 struct DialogServices {
@@ -139,7 +144,7 @@ private:
     void applySettingsSteps(const std::vector<SettingsStep>& steps);
     void makeLogFiles();
     void fillCameraList();
-    void showCameraIdentity(const std::string& friendlyName);
+    void showCameraIdentity();
     void loadImage();
     bool imageRefusedForChip() const;
     // Ends a command-line run that stopped at a check with no exit code of

@@ -483,5 +483,23 @@ TEST(SingleCameraDialog, FailedImageLoadIsNotReplacedByTheOldImage) {
     EXPECT_EQ(rig.view.boxes.back(), "Error: Please load file first!");
 }
 
+TEST(SingleCameraDialog, CountDownPicturesInTheLastThirtyPercent) {
+    const std::vector<std::pair<int, std::optional<StatusPicture>>> cases = {
+        {5, std::nullopt},
+        {70, std::nullopt},
+        {71, StatusPicture::CountDown3},
+        {79, StatusPicture::CountDown3},
+        {80, std::nullopt},
+        {81, StatusPicture::CountDown2},
+        {89, StatusPicture::CountDown2},
+        {90, std::nullopt},
+        {91, StatusPicture::CountDown1},
+        {99, StatusPicture::CountDown1},
+        {100, std::nullopt},
+    };
+    for (const auto& [progress, picture] : cases)
+        EXPECT_EQ(countDownPicture(progress), picture) << progress;
+}
+
 } // namespace
 } // namespace tessell::testing
