@@ -221,6 +221,61 @@ TEST(IspDownload, OlderFamiliesMarkTheFlashInvalidRightAfterTheFirstBlock) {
     EXPECT_TRUE(trace.contains(mismatch)) << mismatch;
 }
 
+// The fake camera answers 0 for every checksum: images whose bytes as sent
+// XOR to 0 pass, and the requests show the order of the last steps.
+TEST(IspDownload, FirmwareFamiliesSendAnInvalidHeaderAndSignAfterTheChecksum) {
+    ManualClock clock;
+    ClockOverride useClock(clock);
+    for (const IcType type : {'k', 'm'}) {
+        SCOPED_TRACE(std::string("camera ") + type);
+        trace::Capture trace;
+        FakeLink fake(type == 'k' ? 0xC0 : 0xD0);
+        Bytes bytes(4096, 0x00);
+        bytes[0] = 0x89;
+        bytes[1] = type == 'k' ? 0x18 : 0x26;
+        // F9 FF and the flash-type value 4 at byte 2 cancel with this.
+        bytes[3] = 0x02;
+        FirmwareImage image;
+        image.assign(bytes);
+        DownloadStatus status;
+        EXPECT_EQ(isp_download(image, fake.link, 0, &status, true), 0);
+        EXPECT_EQ(image.buffer()[0], 0x89) << "the caller's header comes back";
+        EXPECT_EQ(image.buffer()[1], bytes[1]);
+        EXPECT_EQ(image.buffer()[2], 4);
+
+        const auto& requests = fake.camera->requests;
+        auto find = [&](std::uint32_t selector, PropertyOp op) {
+            return std::find_if(requests.begin(), requests.end(), [&](const RecordedRequest& r) {
+                return r.selector == selector && r.op == op;
+            });
+        };
+        const auto block = find(XU_DFU_ACCESS_CONTROL, PropertyOp::Set);
+        ASSERT_NE(block, requests.end());
+        EXPECT_EQ(block->data[0], 0xF9);
+        EXPECT_EQ(block->data[1], 0xFF);
+        const auto checksum = find(XU_DFU_CHECKSUM, PropertyOp::Get);
+        ASSERT_NE(checksum, requests.end());
+        EXPECT_LT(block, checksum);
+        if (type == 'k') {
+            ASSERT_EQ(fake.camera->blockWrites.size(), 1u);
+            EXPECT_EQ(fake.camera->blockWrites[0].first, 0);
+            EXPECT_EQ(Bytes(fake.camera->blockWrites[0].second.begin(),
+                            fake.camera->blockWrites[0].second.begin() + 3),
+                      (Bytes{0x89, 0x18, 0xFF}));
+            EXPECT_LT(checksum, find(XU_SF_DATA_64, PropertyOp::Set));
+            EXPECT_EQ(fake.camera->countRequests(XU_ISP_FW_DOWNLOAD_OK, PropertyOp::Set), 0u);
+        } else {
+            EXPECT_TRUE(fake.camera->blockWrites.empty());
+            EXPECT_LT(checksum, find(XU_ISP_FW_DOWNLOAD_OK, PropertyOp::Set));
+            EXPECT_TRUE(trace.contains("for 7318 XU_ISP_SERIAL_FLASH ok!"));
+        }
+        EXPECT_TRUE(trace.contains("checksum correct = 00 "));
+        // Leaving download mode, then the six reset writes.
+        EXPECT_EQ(fake.camera->countRequests(XU_DFU_ENABLE_CONTROL, PropertyOp::Set), 2u);
+        EXPECT_EQ(fake.camera->registers[0x2034], 1);
+    }
+}
+
 TEST(IspDownload, FaultsEndInFailureAndLeaveNoBootableFlash) {
     struct Fault {
         const char* what;
