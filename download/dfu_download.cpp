@@ -23,8 +23,8 @@ constexpr std::uint8_t kBusy = 1;
 constexpr std::uint8_t kStreamToFlash = 1;
 constexpr std::uint8_t kStreamToModule = 0;
 
-// The 7312 firmware wants a pause after each block; the checksum settles a
-// second after it is read.
+// The 7312 firmware is given a pause after each block, and a second after
+// its checksum is read before the verdict.
 constexpr auto kBlockPause = 10ms;
 constexpr auto kChecksumSettle = 1000ms;
 // The module's checksum: first look after 800 ms, then once a second.
@@ -502,8 +502,8 @@ bool prepare_module(CameraLink& link) {
     if (chipId == kModuleChipD0) {
         changeBits(link, reg::kModuleEnable, 0x80, 0);
     } else if (chipId == kModuleChipD2) {
-        // Invalidate the flash header, so that the restarted camera runs from
-        // its ROM, then restart the firmware with the module path on.
+        // Invalidate the flash header, then restart the firmware with the
+        // module path on.
         const std::uint8_t header[2] = {0x00, 0x00};
         write_bytes(link, 0, header);
         changeBits(link, reg::kModuleEnable, 0x80, 0);

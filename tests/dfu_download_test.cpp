@@ -117,15 +117,9 @@ std::size_t count(const std::vector<std::string>& lines, const std::string& line
     return ::testing::AssertionSuccess();
 }
 
-std::string hex2(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value);
-    return text;
-}
-
-std::string hex(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%x", value);
+std::string formatted(const char* format, unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, format, value);
     return text;
 }
 
@@ -204,12 +198,13 @@ TEST(Download7312, WritesTheWholeImageAndLeavesABootableCamera) {
     EXPECT_EQ(blockProgress, (std::vector<int>{5, 41, 78}));
 
     const auto lines = bench.trace.lines();
-    EXPECT_TRUE(inOrder(lines, {"downloading...", "bin[2] = 4", "checksum is " + hex(xorOf(sent)),
-                                "flash type is 0", "get property size", "in transfer data.",
-                                "Get FW checksum", "retry counter 0",
-                                "FW checksum = 0x" + hex2(checksum) + " \r\nAP checksum = 0x" +
-                                    hex2(checksum) + " \r\n**Checksum Match!**\r\n",
-                                "end"}));
+    EXPECT_TRUE(inOrder(
+        lines, {"downloading...", "bin[2] = 4", "checksum is " + formatted("%x", xorOf(sent)),
+                "flash type is 0", "get property size", "in transfer data.", "Get FW checksum",
+                "retry counter 0",
+                "FW checksum = 0x" + formatted("%02X", checksum) + " \r\nAP checksum = 0x" +
+                    formatted("%02X", checksum) + " \r\n**Checksum Match!**\r\n",
+                "end"}));
     EXPECT_EQ(count(lines, "in transfer data."), 1u);
 }
 
