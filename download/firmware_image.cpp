@@ -498,6 +498,10 @@ bool FirmwareImage::setLength(std::size_t length) {
     return true;
 }
 
+std::string FirmwareImage::versionText() const {
+    return format("%.4X", static_cast<unsigned>(identity_.bcdDevice));
+}
+
 bool FirmwareImage::matchesCamera(IcType camera) const {
     return !identity_.expectedCamera || *identity_.expectedCamera == camera;
 }

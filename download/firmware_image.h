@@ -188,6 +188,8 @@ public:
     std::optional<IcType> expectedCamera() const { return identity_.expectedCamera; }
     // Four lower-case hex digits.
     std::string typeNumber() const { return image::formatTypeNumber(identity_.typeNumber); }
+    // What the dialog's version field shows: bcdDevice as four upper-case hex digits.
+    std::string versionText() const;
     // False when the image names another camera family than the camera that
     // was selected when it was loaded.
     bool matches_camera() const { return matchesCamera_; }

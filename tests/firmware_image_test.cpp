@@ -369,6 +369,7 @@ TEST_F(FirmwareImageLoad, LogsReadIdentityAndTheVariant18Mark) {
     EXPECT_EQ(image.vid(), 0x0C45);
     EXPECT_EQ(image.pid(), 0x6366);
     EXPECT_EQ(image.typeNumber(), "1234");
+    EXPECT_EQ(image.versionText(), "0A1B");
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].text,
               "Open File \"" + pathText(path) + "\"\r\n2048 bytes (2.0 KB) has been read\r\n");

@@ -1,4 +1,6 @@
+#include "device/xu_protocol.h"
 #include "download/image_synthesis.h"
+#include "download/isp_download.h"
 #include "download/serial_number.h"
 #include "support/sim_link.h"
 #include "support/test_env.h"
@@ -268,21 +270,6 @@ TEST_F(SerialNumberTest, AdvanceRewritesTheFileOrLeavesItAlone) {
     EXPECT_EQ(output.log, "open no/such/sn.txt fail\r\n");
 }
 
-TEST_F(SerialNumberTest, BurnThenAdvanceGivesTheNextNumberToTheNextCamera) {
-    SimLink sim(camera(home, "0xC0", synthesize(kImage())));
-    ASSERT_TRUE(sim.opened);
-    writeSerialFile("AB12****\r\nAB12009F\r\n");
-    const Bytes content = synthesize(kImage());
-    for (const char* expected : {"AB12009F", "AB1200A0", "AB1200A1"}) {
-        FirmwareImage image;
-        ASSERT_TRUE(image.assign(content));
-        ASSERT_NE(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u) << output.log;
-        EXPECT_EQ(image::decodeStringBlock(image.buffer(), image::kSynthStringBlockOffset),
-                  expected);
-        ASSERT_TRUE(advance_serial("sn.txt", text, output));
-    }
-}
-
 // --- rework ---------------------------------------------------------------------------
 
 // A 'k' camera whose flash holds an image with its own strings at 0x3000.
@@ -442,6 +429,52 @@ TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
         EXPECT_EQ(image.length(), c.content.size()) << c.what;
         EXPECT_EQ(image.buffer()[0x6001], c.content.size() > 0x6001 ? c.content[0x6001] : 0xFF)
             << c.what;
+    }
+}
+
+// The whole road on a simulated 'k' camera: the number (or the camera's own
+// strings) placed, the image downloaded, and the camera presenting them
+// when it arrives again.
+TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
+    auto present = [](SimLink& sim) {
+        sim.rig.pass(std::chrono::seconds(1)); // the reset's re-enumeration
+        platform::UsbDescriptorInfo found;
+        EXPECT_EQ(sim.rig.platform().findDeviceOnPort(1, XU_PROPSET_PRIMARY, found), status::kOk);
+        return found;
+    };
+    auto oldImage = kImage();
+    oldImage.manufacturer = "Old Maker";
+    oldImage.serialNumber = "OLD-1";
+    auto newImage = kImage();
+    newImage.serialIndex = 3;
+    newImage.bcdDevice = 0x0A00;
+    const Bytes content = synthesize(newImage);
+    {
+        SimLink sim(camera(home, "0xC0", synthesize(oldImage), "burn.flash"));
+        ASSERT_TRUE(sim.opened);
+        writeSerialFile("AB12****\r\nAB120001\r\n");
+        FirmwareImage image;
+        ASSERT_TRUE(image.assign(content));
+        ASSERT_NE(inject_serial(image, sim.link, text, "sn.txt", 1, output), 0u) << output.log;
+        DownloadStatus status;
+        ASSERT_EQ(isp_download(image, sim.link, 0x79, &status, true), 0);
+        const auto found = present(sim);
+        EXPECT_EQ(found.bcdDevice, 0x0A00);
+        EXPECT_EQ(found.serialNumber, "\x07"
+                                      "AB120001");
+    }
+    {
+        SimLink sim(camera(home, "0xC0", synthesize(oldImage), "rework.flash"));
+        ASSERT_TRUE(sim.opened);
+        FirmwareImage image;
+        ASSERT_TRUE(image.assign(content));
+        ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u) << output.log;
+        DownloadStatus status;
+        ASSERT_EQ(isp_download(image, sim.link, 0x79, &status, true), 0);
+        const auto found = present(sim);
+        EXPECT_EQ(found.bcdDevice, 0x0A00);
+        EXPECT_EQ(found.manufacturer, "Old Maker");
+        EXPECT_EQ(found.serialNumber, "OLD-1");
     }
 }
 
