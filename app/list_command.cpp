@@ -166,6 +166,9 @@ int runListCommand(const std::vector<std::string>& args, std::ostream& out, std:
         return kListError;
     }
     const auto cameras = listCameras(services);
+    // Nodes the backend saw but could not use (a permission, a missing node).
+    for (const auto& problem : services.devices->listProblems())
+        err << "tessell list: " << problem << "\n";
     if (json)
         out << listJson(cameras).dump(2) << "\n";
     else

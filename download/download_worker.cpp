@@ -33,8 +33,7 @@ private:
 // Read-modify-write of one register. The camera's answer to these is not
 // what decides the download: a camera that refuses them fails the
 // procedure's own checks afterwards. A failure is traced.
-void changeRegister(CameraLink& link, std::uint16_t address, std::uint8_t clear,
-                    std::uint8_t set) {
+void changeRegister(CameraLink& link, std::uint16_t address, std::uint8_t clear, std::uint8_t set) {
     std::uint8_t value = 0;
     const Status read = link.ReadRegister(address, value);
     const Status written =
@@ -44,18 +43,19 @@ void changeRegister(CameraLink& link, std::uint16_t address, std::uint8_t clear,
                       static_cast<unsigned>(read), static_cast<unsigned>(written));
 }
 
-void clearResetControlBit(CameraLink& link) {
-    changeRegister(link, reg::kResetControl, 0x02, 0);
+// Bit 1 of 0x2501 cleared and bit 7 of 0x20EB set before a download.
+void clearBootControlBit(CameraLink& link) {
+    changeRegister(link, reg::kBootControl, 0x02, 0);
 }
 
-void setBootControlBit(CameraLink& link) {
-    changeRegister(link, reg::kBootControl, 0, 0x80);
+void setModuleEnableBit(CameraLink& link) {
+    changeRegister(link, reg::kModuleEnable, 0, 0x80);
 }
 
 bool needsAeCheck(std::uint16_t vid, std::uint16_t pid) {
-    return vid == kAeCheckVendor && std::find(std::begin(kAeCheckProducts),
-                                              std::end(kAeCheckProducts),
-                                              pid) != std::end(kAeCheckProducts);
+    return vid == kAeCheckVendor &&
+           std::find(std::begin(kAeCheckProducts), std::end(kAeCheckProducts), pid) !=
+               std::end(kAeCheckProducts);
 }
 
 class Worker {
@@ -135,10 +135,10 @@ private:
         switch (job_.camera) {
         case 'k':
             dialog_.burnLog(kLogSerialDownload);
-            clearResetControlBit(*job_.link);
+            clearBootControlBit(*job_.link);
             if (!resetAndReopen())
                 return std::nullopt;
-            clearResetControlBit(*job_.link);
+            clearBootControlBit(*job_.link);
             return isp_download(image, *job_.link, job_.familyIndex, status, true);
         case 'm': {
             dialog_.burnLog(kLog7330);
@@ -152,13 +152,13 @@ private:
                                    job_.options.timeout);
             }
             if (job_.options.romBurn) {
-                clearResetControlBit(*job_.link);
-                setBootControlBit(*job_.link);
+                clearBootControlBit(*job_.link);
+                setModuleEnableBit(*job_.link);
                 if (!resetAndReopen())
                     return std::nullopt;
             }
-            clearResetControlBit(*job_.link);
-            setBootControlBit(*job_.link);
+            clearBootControlBit(*job_.link);
+            setModuleEnableBit(*job_.link);
             return isp_download(image, *job_.link, job_.familyIndex, status, true);
         }
         case 'j':

@@ -39,10 +39,9 @@ inline constexpr const char* kAeFail = "   AE Fail...\r\n";
 // The exit code the program keeps while a worker runs.
 constexpr int kExitWorkerRunning = 38;
 
-// Registers the worker touches.
+// Registers of the image-quality check (the download registers are named
+// with the module download).
 namespace reg {
-constexpr std::uint16_t kResetControl = 0x2501; // bit 1 cleared before a download
-constexpr std::uint16_t kBootControl = 0x20EB;  // bit 7 set before a download
 constexpr std::uint16_t kAeStatusA = 0x059A;
 constexpr std::uint16_t kAeStatusB = 0x059B;
 } // namespace reg
@@ -82,15 +81,15 @@ public:
 
 // Settings the worker follows.
 struct DownloadOptions {
-    bool preview = false;          // `Preview` is 1
-    bool burnSerial = false;       // serial-number burning on
-    std::string serialFile;        // the `SNFile` name
-    int snAddr = 0;                // `SNAddr`
-    bool rework = false;           // the Re-Work toggle
+    bool preview = false;    // `Preview` is 1
+    bool burnSerial = false; // serial-number burning on
+    std::string serialFile;  // the `SNFile` name
+    int snAddr = 0;          // `SNAddr`
+    bool rework = false;     // the Re-Work toggle
     std::optional<int> settingsIndex;
-    bool moduleSetting = false;    // `isMCM` is 1
-    bool romBurn = false;          // `RomBurn` is 1
-    int timeout = 30;              // `Timeout`, the module's checksum-busy polls
+    bool moduleSetting = false; // `isMCM` is 1
+    bool romBurn = false;       // `RomBurn` is 1
+    int timeout = 30;           // `Timeout`, the module's checksum-busy polls
 };
 
 // One download: the camera, where to find it again, and what to write.

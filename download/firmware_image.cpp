@@ -1,5 +1,8 @@
 #include "download/firmware_image.h"
 
+#include "common/path_text.h"
+#include "common/utf16_text.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -86,33 +89,6 @@ std::uint16_t typeNumberOf(std::span<const std::uint8_t> bytes, ImageFamily fami
     default:
         return 0;
     }
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-bool isHighSurrogate(char32_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool isLowSurrogate(char32_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
 }
 
 } // namespace
@@ -340,74 +316,9 @@ std::optional<std::vector<std::uint8_t>> encodeStringBlock(std::u16string_view c
     return block;
 }
 
-std::u16string utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        char32_t c = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            c = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, c = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, c = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, c = lead & 0x07, minimum = 0x10000;
-        } else {
-            out += static_cast<char16_t>(kReplacement);
-            ++i;
-            continue;
-        }
-        std::size_t taken = 1;
-        bool good = true;
-        for (; taken <= extra; ++taken) {
-            if (i + taken >= text.size() ||
-                (static_cast<unsigned char>(text[i + taken]) & 0xC0) != 0x80) {
-                good = false;
-                break;
-            }
-            c = c << 6 | (static_cast<unsigned char>(text[i + taken]) & 0x3F);
-        }
-        i += taken;
-        if (!good || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += static_cast<char16_t>(kReplacement);
-        } else if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-std::string utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
-            ++i;
-        } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-            c = kReplacement;
-        }
-        appendUtf8(out, c);
-    }
-    return out;
-}
-
 } // namespace image
 
 namespace {
-
-std::string pathText(const std::filesystem::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 template <typename... Args> std::string format(const char* pattern, Args... args) {
     const int size = std::snprintf(nullptr, 0, pattern, args...);

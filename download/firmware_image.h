@@ -127,9 +127,6 @@ std::optional<std::string> decodeStringBlock(std::span<const std::uint8_t> bytes
 // L = 2 + 2 * count. None when L would exceed 66.
 std::optional<std::vector<std::uint8_t>> encodeStringBlock(std::u16string_view characters);
 
-// UTF-8 <-> UTF-16. Malformed input becomes U+FFFD.
-std::u16string utf8ToUtf16(std::string_view text);
-std::string utf16ToUtf8(std::u16string_view text);
 
 } // namespace image
 

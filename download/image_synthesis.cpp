@@ -1,5 +1,7 @@
 #include "download/image_synthesis.h"
 
+#include "common/utf16_text.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>

@@ -69,6 +69,13 @@ public:
     virtual Status get(std::uint32_t propertyId, std::span<std::uint8_t> buffer) = 0;
 };
 
+// Who holds a capture device's video stream.
+enum class StreamHolder {
+    Nobody,
+    OtherProcess, // a viewer or a video call streams from the camera
+    Unknown,      // the platform cannot tell
+};
+
 // A bound capture device. Each interface pointer may be null when the device
 // does not offer it; the pointers live as long as the device object.
 class CaptureDevice {
@@ -77,6 +84,11 @@ public:
     virtual PropertyControl* control() = 0;
     virtual Topology* topology() = 0;
     virtual VendorInterface* vendor() = 0;
+
+    // Whether another process streams from the camera. The chip's own
+    // streaming register only tells that the camera streams; this tells that
+    // someone else owns it, which a download would fight with.
+    virtual StreamHolder streamHolder() { return StreamHolder::Unknown; }
 };
 
 // The device lists.
@@ -93,6 +105,10 @@ public:
     // when it is gone or cannot be bound.
     virtual std::unique_ptr<CaptureDevice> bind(DeviceListKind kind, std::size_t position,
                                                 const DeviceEntry& entry) = 0;
+
+    // Why devices seen by the last `list` were left out of it (a node the
+    // user may not open, with the fix), one line each; empty when none was.
+    virtual std::vector<std::string> listProblems() { return {}; }
 };
 
 // Node type of an Extension Unit in a topology (KSNODETYPE_DEV_SPECIFIC).

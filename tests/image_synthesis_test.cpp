@@ -1,3 +1,4 @@
+#include "common/path_text.h"
 #include "device/xu_protocol.h"
 #include "download/firmware_image.h"
 #include "download/image_synthesis.h"
@@ -234,11 +235,6 @@ TEST(ImageSynthesis, RefusesWhatCannotBeBuilt) {
         EXPECT_FALSE(image::synthesizeImage(c.request, error)) << c.what;
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
     }
-}
-
-std::string pathText(const std::filesystem::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
 }
 
 TEST(MkimageTool, WritesTheImageAndRefusesBadCommandLines) {

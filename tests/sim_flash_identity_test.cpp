@@ -1,3 +1,4 @@
+#include "common/utf16_text.h"
 #include "download/firmware_image.h"
 #include "platform/sim/flash_identity.h"
 
@@ -21,7 +22,7 @@ void putIds(Bytes& bytes, std::size_t at, std::uint16_t vid, std::uint16_t pid, 
     }
 }
 void putBlock(Bytes& bytes, std::size_t at, const std::string& text) {
-    const auto block = image::encodeStringBlock(image::utf8ToUtf16(text));
+    const auto block = image::encodeStringBlock(utf8ToUtf16(text));
     ASSERT_TRUE(block);
     std::copy(block->begin(), block->end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }

@@ -1,13 +1,16 @@
 #include "platform/camera_services.h"
+#include "platform/linux/linux_cameras.h"
+#include "platform/linux/udev_hotplug.h"
 
 namespace tessell::platform {
 
-// Real cameras on Linux (V4L2 and the uvcvideo Extension-Unit controls) are
-// not served by this build yet; the simulated cameras are.
 CameraServices hostCameraServices(std::string& error) {
-    error = "real cameras are not supported by this build yet; set TESSELL_SIM to a station "
-            "file to use simulated cameras";
-    return {};
+    // Built on first use: a process that only reads settings never starts
+    // the hotplug thread or touches a node.
+    static LinuxCameras cameras(kSysRoot, "/dev", makeSystemV4l2Opener());
+    static UdevHotplug hotplug;
+    error.clear();
+    return {&cameras, &cameras, &hotplug};
 }
 
 } // namespace tessell::platform

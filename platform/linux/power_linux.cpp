@@ -1,6 +1,7 @@
 #include "platform/linux/power_linux.h"
 
-#include <fstream>
+#include "platform/linux/sysfs_attribute.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,29 +11,9 @@ namespace tessell::platform {
 
 namespace {
 
-// Attributes are one short word; anything longer is not one we know.
-constexpr std::size_t kAttributeLimit = 64;
 // More supplies than any machine has; keeps a strange tree from being walked
 // for ever.
 constexpr int kSupplyLimit = 256;
-
-std::optional<std::string> readAttribute(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::string text(kAttributeLimit + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kAttributeLimit)
-        return std::nullopt;
-    const auto isBlank = [](char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; };
-    while (!text.empty() && isBlank(text.back()))
-        text.pop_back();
-    std::size_t start = 0;
-    while (start < text.size() && isBlank(text[start]))
-        ++start;
-    return text.substr(start);
-}
 
 bool isAdapter(std::string_view type) {
     return type == "Mains" || type == "USB" || type.starts_with("USB_") || type == "Wireless" ||

@@ -1,5 +1,7 @@
 #include "platform/sim/flash_part.h"
 
+#include "common/path_text.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -8,11 +10,6 @@ namespace tessell::sim {
 namespace {
 
 constexpr std::size_t kAddressBytes = 3;
-
-std::string pathText(const std::filesystem::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 std::string hexByte(unsigned value) {
     char text[8];

@@ -173,4 +173,25 @@ private:
     std::unique_ptr<platform::CaptureDevice> device_;
 };
 
+// The camera list as the device layer sees it, with the simulator first doing
+// what became due (a camera coming back after a restart), as its service
+// thread would.
+class ServicedDevices final : public platform::CaptureDevices {
+public:
+    explicit ServicedDevices(sim::SimPlatform& platform) : platform_(platform) {}
+    Status list(platform::DeviceListKind kind,
+                std::vector<platform::DeviceEntry>& entries) override {
+        platform_.service();
+        return platform_.list(kind, entries);
+    }
+    std::unique_ptr<platform::CaptureDevice> bind(platform::DeviceListKind kind,
+                                                  std::size_t position,
+                                                  const platform::DeviceEntry& entry) override {
+        return platform_.bind(kind, position, entry);
+    }
+
+private:
+    sim::SimPlatform& platform_;
+};
+
 } // namespace tessell::testing

@@ -1,0 +1,225 @@
+#include "platform/linux/udev_hotplug.h"
+
+#include "common/clock.h"
+#include "common/trace.h"
+#include "platform/linux/device_names.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tessell::platform {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr Clock::Duration kWakePeriod = 500ms;
+
+struct UdevDeleter {
+    void operator()(udev* handle) const { udev_unref(handle); }
+    void operator()(udev_monitor* handle) const { udev_monitor_unref(handle); }
+    void operator()(udev_device* handle) const { udev_device_unref(handle); }
+};
+template <typename T> using UdevPtr = std::unique_ptr<T, UdevDeleter>;
+
+std::optional<std::uint16_t> hexField(std::string_view text) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 0xFFFF)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+// The last component of a devpath, and the one before it.
+std::string_view lastComponent(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+std::string_view parentOf(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash);
+}
+
+std::string text(const char* value) {
+    return value ? value : "";
+}
+
+class UdevSubscription final : public Hotplug::Subscription {
+public:
+    explicit UdevSubscription(std::function<void()> remove) : remove_(std::move(remove)) {}
+    ~UdevSubscription() override { remove_(); }
+
+private:
+    std::function<void()> remove_;
+};
+
+} // namespace
+
+std::optional<HotplugEvent> hotplugEventFor(const UdevEvent& event) {
+    HotplugEvent::Kind kind;
+    if (event.action == "add")
+        kind = HotplugEvent::Kind::Arrival;
+    else if (event.action == "remove")
+        kind = HotplugEvent::Kind::Removal;
+    else
+        return std::nullopt;
+
+    if (event.subsystem == "video4linux") {
+        // .../<interface>/video4linux/videoN; sysfs may be gone already, so
+        // the path is made from the event alone.
+        VideoNode node;
+        node.name = std::string(lastComponent(event.devpath));
+        const auto number = videoNodeNumber(node.name);
+        if (!number)
+            return std::nullopt;
+        node.number = *number;
+        const auto classFolder = parentOf(event.devpath);
+        const auto interfaceName = lastComponent(parentOf(classFolder));
+        const auto interface = parseUsbInterfaceName(interfaceName);
+        const auto vid = hexField(event.vendorId);
+        const auto pid = hexField(event.modelId);
+        if (lastComponent(classFolder) == "video4linux" && interface) {
+            // Without the ids (an event udev did not fill) the path still
+            // carries the key that names the camera.
+            UsbDevice device;
+            device.name = interface->device;
+            device.vid = vid.value_or(0);
+            device.pid = pid.value_or(0);
+            node.interfaceName = std::string(interfaceName);
+            node.interfaceNumber = static_cast<std::uint8_t>(interface->interfaceNumber);
+            node.usb = std::move(device);
+        }
+        return HotplugEvent{kind, capturePath(node)};
+    }
+
+    if (event.subsystem == "usb" && event.devtype == "usb_device") {
+        const auto name = lastComponent(event.devpath);
+        const auto path = parseUsbDeviceName(name);
+        if (!path || path->ports.empty())
+            return std::nullopt; // root hubs come and go with their controller
+        // PRODUCT is "vid/pid/bcdDevice" in unpadded hex.
+        const std::string_view product = event.product;
+        const auto first = product.find('/');
+        const auto second = first == std::string_view::npos ? first : product.find('/', first + 1);
+        const auto vid = hexField(product.substr(0, first));
+        const auto pid = first == std::string_view::npos
+                             ? std::nullopt
+                             : hexField(product.substr(first + 1, second - first - 1));
+        char prefix[64];
+        std::snprintf(prefix, sizeof prefix, "\\\\?\\usb#vid_%04x&pid_%04x#",
+                      unsigned{vid.value_or(0)}, unsigned{pid.value_or(0)});
+        return HotplugEvent{kind, prefix + std::string(name)};
+    }
+    return std::nullopt;
+}
+
+UdevHotplug::UdevHotplug() = default;
+
+UdevHotplug::~UdevHotplug() {
+    stop_ = true;
+    if (wakeDescriptor_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wakeDescriptor_, &one, sizeof one);
+    }
+    if (thread_.joinable())
+        thread_.join();
+    if (wakeDescriptor_ >= 0)
+        ::close(wakeDescriptor_);
+}
+
+std::unique_ptr<Hotplug::Subscription> UdevHotplug::subscribe(Listener listener) {
+    std::uint64_t id;
+    {
+        std::lock_guard lock(listeners_->mutex);
+        id = listeners_->nextId++;
+        listeners_->byId.emplace(id, std::move(listener));
+    }
+    start();
+    std::weak_ptr<Listeners> weak = listeners_;
+    return std::make_unique<UdevSubscription>([weak, id] {
+        if (const auto listeners = weak.lock()) {
+            // Waits for a notification in progress, unless dropped from inside it.
+            std::lock_guard dispatch(listeners->dispatch);
+            std::lock_guard lock(listeners->mutex);
+            listeners->byId.erase(id);
+        }
+    });
+}
+
+void UdevHotplug::start() {
+    std::lock_guard lock(startMutex_);
+    if (thread_.joinable())
+        return;
+    wakeDescriptor_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this] { run(); });
+}
+
+void UdevHotplug::run() {
+    UdevPtr<udev> context(udev_new());
+    UdevPtr<udev_monitor> monitor(context ? udev_monitor_new_from_netlink(context.get(), "udev")
+                                          : nullptr);
+    if (!monitor ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "video4linux", nullptr) <
+            0 ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "usb", "usb_device") < 0 ||
+        udev_monitor_enable_receiving(monitor.get()) < 0) {
+        trace::write("hotplug: the udev monitor cannot be opened; cameras plugged in or out are "
+                     "not noticed until the next scan");
+        return;
+    }
+    const int monitorDescriptor = udev_monitor_get_fd(monitor.get());
+    while (!stop_) {
+        pollfd watched[2] = {{monitorDescriptor, POLLIN, 0}, {wakeDescriptor_, POLLIN, 0}};
+        const nfds_t count = wakeDescriptor_ >= 0 ? 2 : 1;
+        const int ready =
+            ::poll(watched, count, static_cast<int>(clock().realInterval(kWakePeriod).count()));
+        if (ready < 0 && errno != EINTR) {
+            trace::writef("hotplug: poll failed (errno %d); monitor stopped", errno);
+            return;
+        }
+        if (ready <= 0 || (watched[0].revents & POLLIN) == 0)
+            continue;
+        UdevPtr<udev_device> device(udev_monitor_receive_device(monitor.get()));
+        if (!device)
+            continue;
+        UdevEvent event;
+        event.action = text(udev_device_get_action(device.get()));
+        event.subsystem = text(udev_device_get_subsystem(device.get()));
+        event.devtype = text(udev_device_get_devtype(device.get()));
+        event.devpath = text(udev_device_get_devpath(device.get()));
+        event.vendorId = text(udev_device_get_property_value(device.get(), "ID_VENDOR_ID"));
+        event.modelId = text(udev_device_get_property_value(device.get(), "ID_MODEL_ID"));
+        event.product = text(udev_device_get_property_value(device.get(), "PRODUCT"));
+        if (const auto notification = hotplugEventFor(event))
+            deliver(*notification);
+    }
+}
+
+void UdevHotplug::deliver(const HotplugEvent& event) {
+    std::lock_guard dispatch(listeners_->dispatch);
+    std::vector<std::uint64_t> ids;
+    {
+        std::lock_guard lock(listeners_->mutex);
+        for (const auto& entry : listeners_->byId)
+            ids.push_back(entry.first);
+    }
+    for (const auto id : ids) {
+        Listener listener;
+        {
+            std::lock_guard lock(listeners_->mutex);
+            const auto found = listeners_->byId.find(id);
+            if (found == listeners_->byId.end())
+                continue; // dropped by an earlier listener
+            listener = found->second;
+        }
+        listener(event);
+    }
+}
+
+} // namespace tessell::platform

@@ -1,0 +1,282 @@
+// The download worker over simulated cameras: the family paths end to end,
+// the early ends, the image-quality check and the rework restore. Every end
+// must leave the dialog able to complete: done set, busy cleared.
+
+#include "download/download_worker.h"
+#include "download/image_synthesis.h"
+#include "platform/sim/flash_identity.h"
+#include "support/sim_link.h"
+
+#include <gtest/gtest.h>
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace tessell::testing {
+namespace {
+
+class RecordingDialog final : public DownloadDialog {
+public:
+    void appendLog(std::string_view text) override { log += text; }
+    void burnLog(std::string_view message) override { burn.emplace_back(message); }
+    void showMessage(std::string_view text) override { messages.emplace_back(text); }
+    void leavePreviewForProgress() override { ++previewLeft; }
+    void showIdleStatus() override { ++idle; }
+
+    bool burned(std::string_view line) const {
+        return std::find(burn.begin(), burn.end(), line) != burn.end();
+    }
+
+    std::string log;
+    std::vector<std::string> burn;
+    std::vector<std::string> messages;
+    int previewLeft = 0;
+    int idle = 0;
+};
+
+// One simulated camera, opened as the dialog opens it, and a job for it.
+struct Station {
+    explicit Station(json device) : rig(json::array({std::move(device)})), devices(rig.platform()) {
+        job.devices = &devices;
+        job.usb = &rig.platform();
+        job.image = &image;
+        job.link = std::make_unique<CameraLink>(devices);
+        EXPECT_EQ(job.link->OpenCamera(chip::kAnyFamily, 0, 0), 0);
+        job.link->GetIcType(job.camera);
+        job.port = 1;
+        job.hub = "sim-hub-1";
+        job.cameraCount = 1;
+    }
+
+    Bytes flash() { return rig.platform().camera(0).flashContents(); }
+    int run() { return download_worker(job, shared, dialog); }
+
+    SimRig rig;
+    ServicedDevices devices;
+    FirmwareImage image;
+    DownloadJob job;
+    DownloadShared shared;
+    RecordingDialog dialog;
+};
+
+Bytes synthesized(ImageFamily family, std::uint16_t vid = 0x0C45, std::uint16_t pid = 0x6366,
+                  std::size_t size = 0) {
+    image::SynthesisRequest request;
+    request.family = family;
+    request.vid = vid;
+    request.pid = pid;
+    request.bcdDevice = 0x0210;
+    request.manufacturer = "Maker";
+    request.size = size;
+    std::string error;
+    const auto bytes = image::synthesizeImage(request, error);
+    EXPECT_TRUE(bytes) << error;
+    return bytes ? *bytes : Bytes{};
+}
+
+void expectPassed(Station& station, const Bytes& image) {
+    EXPECT_EQ(station.shared.done, 1);
+    EXPECT_EQ(station.shared.result, 1);
+    EXPECT_EQ(station.shared.busy, 0);
+    EXPECT_EQ(station.shared.exitCode, kExitWorkerRunning);
+    EXPECT_TRUE(station.dialog.burned(kLogStart));
+    EXPECT_TRUE(station.dialog.burned(kLogSuccess));
+    EXPECT_EQ(station.job.link, nullptr) << "the worker closes its camera";
+    station.rig.pass(1s); // back on the bus after the final reset
+    const Bytes flash = station.flash();
+    EXPECT_TRUE(sim::isBootable(flash));
+    // The image as sent: all but the flash-type byte the procedure sets.
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < image.size(); ++i)
+        differing += flash[i] != image[i];
+    EXPECT_LE(differing, 1u);
+}
+
+TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
+    struct Row {
+        const char* what;
+        json device;
+        ImageFamily family;
+        std::uint8_t flashCode;
+        bool romBurn;
+        const char* familyLine;
+    };
+    const Row rows[] = {
+        {"h: ISP", {{"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}, 'd', 0x79, false, nullptr},
+        {"k: reset, reopen, ISP",
+         {{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}},
+         'f',
+         0x79,
+         false,
+         kLogSerialDownload},
+        {"m: ISP",
+         {{"chip_id", "0xD0"}, {"flash", {{"part", "0x83"}}}},
+         'h',
+         0x83,
+         false,
+         kLog7330},
+        {"m: RomBurn reset first",
+         {{"chip_id", "0xD0"}, {"flash", {{"part", "0x83"}}}},
+         'h',
+         0x83,
+         true,
+         kLog7330},
+        {"j: DFU",
+         {{"chip_id", "0xB0"}, {"flash", {{"part", "0x79"}}}},
+         'g',
+         0x79,
+         false,
+         kLog7312},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Station station(row.device);
+        const Bytes bytes = synthesized(row.family);
+        ASSERT_TRUE(station.image.assign(bytes, station.job.camera));
+        station.job.flashCode = row.flashCode;
+        station.job.familyIndex = 0;
+        station.job.options.romBurn = row.romBurn;
+        station.job.options.preview = true;
+        EXPECT_EQ(station.run(), 0);
+        expectPassed(station, bytes);
+        EXPECT_EQ(station.dialog.previewLeft, 1);
+        if (row.familyLine) {
+            EXPECT_TRUE(station.dialog.burned(row.familyLine));
+        }
+        const bool reset = row.romBurn || station.job.camera == 'k';
+        EXPECT_EQ(station.dialog.burned(kLogResetBefore), reset);
+    }
+}
+
+TEST(DownloadWorker, ALargeImageTakesTheModulePathOfAnMCamera) {
+    Station station(
+        {{"chip_id", "0xD2"}, {"flash", {{"part", "0x83"}}}, {"module", {{"size", 131072}}}});
+    Bytes bytes = pattern(70000);
+    bytes[0] = 0x89;
+    bytes[1] = 0x26;
+    ASSERT_TRUE(station.image.assign(bytes, 'm'));
+    station.job.flashCode = 0x83;
+    station.job.options.moduleSetting = false;
+    station.run();
+    EXPECT_EQ(station.job.familyIndex, flash::kModuleFamily0);
+    EXPECT_EQ(station.shared.result, 1);
+    EXPECT_EQ(station.shared.done, 1);
+    const Bytes module = station.rig.platform().camera(0).moduleContents();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), module.begin()));
+}
+
+TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
+    {
+        SCOPED_TRACE("a 'k' camera that never comes back after its reset");
+        Station station({{"chip_id", "0xC0"},
+                         {"flash", {{"part", "0x79"}}},
+                         {"faults", json::array({{{"no_return", true}}})}});
+        ASSERT_TRUE(station.image.assign(synthesized('f'), 'k'));
+        station.job.flashCode = 0x79;
+        const auto start = station.rig.clock.now();
+        station.run();
+        EXPECT_TRUE(station.dialog.burned(kLogNotFound));
+        EXPECT_EQ(station.shared.done, 1);
+        EXPECT_EQ(station.shared.result, 0);
+        EXPECT_EQ(station.shared.busy, 0);
+        const auto waited = station.rig.clock.now() - start;
+        EXPECT_GE(waited, 15s);
+        EXPECT_LE(waited, 20s);
+        EXPECT_FALSE(sim::isBootable(station.flash())) << "the header was invalidated first";
+    }
+    {
+        SCOPED_TRACE("a reset that fails");
+        Station station({{"chip_id", "0xC0"},
+                         {"flash", {{"part", "0x79"}}},
+                         {"faults", json::array({{{"op", "set"},
+                                                  {"selector", 3},
+                                                  {"register", "0x2034"},
+                                                  {"nth", 1},
+                                                  {"times", 10},
+                                                  {"status", "0x80004005"}}})}});
+        ASSERT_TRUE(station.image.assign(synthesized('f'), 'k'));
+        station.job.flashCode = 0x79;
+        station.run();
+        EXPECT_TRUE(station.dialog.burned(kLogResetFail));
+        EXPECT_EQ(station.shared.done, 1);
+        EXPECT_EQ(station.shared.result, 0);
+        EXPECT_EQ(station.shared.busy, 0);
+    }
+    {
+        SCOPED_TRACE("a serial-number file that is refused");
+        Station station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
+        ASSERT_TRUE(station.image.assign(synthesized('f'), 'k'));
+        const Bytes before(station.flash());
+        station.job.options.burnSerial = true;
+        station.job.options.serialFile = "missing-sn.txt";
+        station.run();
+        ASSERT_EQ(station.dialog.messages.size(), 1u);
+        EXPECT_EQ(station.dialog.messages[0], "something wrong in missing-sn.txt");
+        EXPECT_EQ(station.dialog.idle, 1);
+        EXPECT_EQ(station.shared.done, 1);
+        EXPECT_EQ(station.shared.result, 0);
+        EXPECT_EQ(station.shared.busy, 0);
+        EXPECT_EQ(station.flash(), before) << "nothing written";
+    }
+}
+
+TEST(DownloadWorker, TheImageQualityCheckOfTwoModels) {
+    for (const auto& [b, passes] : {std::pair{"0x00", false}, std::pair{"0x40", true}}) {
+        SCOPED_TRACE(b);
+        Station station({{"chip_id", "0x80"},
+                         {"flash", {{"part", "0x79"}}},
+                         {"registers", {{"0x059A", "0x01"}, {"0x059B", b}}}});
+        ASSERT_TRUE(station.image.assign(synthesized('d'), 'h'));
+        station.job.flashCode = 0x79;
+        station.job.vid = 0x064E;
+        station.job.pid = 0x812C;
+        station.run();
+        EXPECT_EQ(station.shared.result, passes ? 1 : 0);
+        EXPECT_EQ(station.shared.done, 1);
+        EXPECT_EQ(station.dialog.log, passes ? "" : kAeFail);
+        EXPECT_EQ(station.dialog.burned(kLogSuccess), passes);
+    }
+}
+
+TEST(DownloadWorker, ReworkKeepsTheCameraStringsAndRestoresTheImage) {
+    image::SynthesisRequest request;
+    request.family = 'f';
+    request.manufacturer = "Old Maker";
+    request.serialNumber = "OLD-1";
+    std::string error;
+    const auto old = image::synthesizeImage(request, error);
+    ASSERT_TRUE(old) << error;
+    Bytes oldFlash = *old;
+    oldFlash.resize(0x10000, 0xFF);
+    TempDir dir;
+    Station station(
+        {{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}, {"file", flashFile(dir, oldFlash)}}}});
+    // A new image that names a serial-number string but carries none.
+    image::SynthesisRequest freshRequest;
+    freshRequest.family = 'f';
+    freshRequest.vid = 0x0C45;
+    freshRequest.pid = 0x6366;
+    freshRequest.serialIndex = 3;
+    const auto freshBytes = image::synthesizeImage(freshRequest, error);
+    ASSERT_TRUE(freshBytes) << error;
+    const Bytes& fresh = *freshBytes;
+    ASSERT_TRUE(station.image.assign(fresh, 'k'));
+    const std::size_t length = station.image.length();
+    station.job.flashCode = 0x79;
+    station.job.options.rework = true;
+    station.job.options.settingsIndex = 2;
+    station.run();
+    EXPECT_TRUE(station.dialog.burned(kLogRework));
+    EXPECT_EQ(station.shared.result, 1);
+    EXPECT_EQ(station.image.length(), length);
+    EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), station.image.buffer().begin()))
+        << "the next camera starts from the image as loaded";
+    station.rig.pass(1s);
+    const auto identity = sim::identityFromFlash(station.flash(), 'k', {});
+    EXPECT_EQ(identity.manufacturer, "Old Maker");
+    EXPECT_EQ(identity.serial, "OLD-1");
+    EXPECT_EQ(identity.vid, 0x0C45) << "the new image's identity";
+}
+
+} // namespace
+} // namespace tessell::testing

@@ -1,0 +1,411 @@
+#include "device/camera_link.h"
+#include "device/device_path.h"
+#include "device/ic_type.h"
+#include "device/usb_identity.h"
+#include "device/xu_channel.h"
+#include "device/xu_protocol.h"
+#include "platform/linux/device_names.h"
+#include "platform/linux/linux_cameras.h"
+#include "platform/linux/udev_hotplug.h"
+#include "tests/support/fake_v4l2.h"
+#include "tests/support/sysfs_fixture.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace tessell::platform {
+namespace {
+
+using testing::Bytes;
+using testing::FakeOpener;
+using testing::XuQuery;
+
+const std::array<std::uint8_t, 16> kPrimaryWire = {0x82, 0x06, 0x61, 0x63, 0x70, 0x50, 0xAB, 0x49,
+                                                   0xB8, 0xCC, 0xB3, 0x85, 0x5E, 0x8D, 0x22, 0x1D};
+const std::array<std::uint8_t, 16> kFallbackWire = {0x99, 0x1D, 0x5A, 0x7D, 0x32, 0x5B, 0x8B, 0x42,
+                                                    0x8C, 0xAD, 0x67, 0x1B, 0x8A, 0x65, 0xF3, 0x7A};
+const std::array<std::uint8_t, 16> kOtherWire = {0xD0, 0x9E, 0xE4, 0x23, 0x77, 0x78, 0xA6, 0x40,
+                                                 0x9D, 0xAB, 0xE9, 0x10, 0xC3, 0x02, 0x4C, 0x0F};
+const std::string kLongMaker(70, 'M');
+
+// A station as sysfs shows it:
+//   usb1 ─ port 2: hub 1-2 ─ port 3: camera 1-2.3 (video0, metadata video1),
+//        │                  port 4: another maker's webcam 1-2.4 (video6)
+//        └ port 10: camera 1-10 (video2, metadata video3), fallback unit
+//   usb2 ─ port 1: hub 2-1 ─ port 3: camera 2-1.3 (video5)
+//   a virtual camera of no bus (video4)
+struct Station {
+    testing::SysfsFixture sys;
+
+    Station() {
+        sys.addRootHub(1);
+        sys.addRootHub(2);
+        sys.addDevice("1-2", {"05e3", "0608", "6060", "", "USB2.0 Hub", "", "1", {}});
+        sys.addInterface("1-2:1.0", "09", "00");
+        camera("1-2.3", "0731", "0210", "HV0001", {unit(3, kOtherWire), unit(4, kPrimaryWire)});
+        sys.addVideoNode("1-2.3:1.0", "video0");
+        sys.addVideoNode("1-2.3:1.0", "video1");
+        camera("1-2.4", "0825", "0012", "", {unit(5, kOtherWire)});
+        sys.addVideoNode("1-2.4:1.0", "video6");
+        sys.addVideoNode("1-2.4:1.0", "video7");
+        camera("1-10", "0732", "0100", "HV0002", {unit(4, kFallbackWire)});
+        sys.addVideoNode("1-10:1.0", "video2");
+        sys.addVideoNode("1-10:1.0", "video3");
+        sys.addDevice("2-1", {"05e3", "0610", "6060", "", "USB2.0 Hub", "", "1", {}});
+        camera("2-1.3", "0731", "0300", "HV0003", {unit(4, kPrimaryWire)}, kLongMaker);
+        sys.addVideoNode("2-1.3:1.0", "video5");
+        sys.addPlatformDevice("vivid.0");
+        sys.addVideoNode("vivid.0", "video4");
+    }
+
+    static Bytes unit(std::uint8_t id, const std::array<std::uint8_t, 16>& guid) {
+        return testing::extensionUnit(id, guid, {0xFF, 0xFF, 0xFF, 0x03});
+    }
+
+    void camera(const std::string& name, const std::string& pid, const std::string& bcd,
+                const std::string& serial, const std::vector<Bytes>& units,
+                const std::string& maker = "Halvane") {
+        const auto id = static_cast<std::uint16_t>(std::stoi(pid, nullptr, 16));
+        const auto rev = static_cast<std::uint16_t>(std::stoi(bcd, nullptr, 16));
+        sys.addDevice(name, {"3f2a", pid, bcd, maker, "ZLTA Camera", serial, "1",
+                             testing::cameraDescriptors(0x3F2A, id, rev, units)});
+        sys.addInterface(name + ":1.0", "0e", "01");
+        sys.addInterface(name + ":1.1", "0e", "02");
+    }
+};
+
+// Scripted nodes for the station: capture nodes, metadata nodes, and a node
+// the user may not open.
+std::unique_ptr<FakeOpener> stationNodes() {
+    auto opener = std::make_unique<FakeOpener>();
+    for (const char* name : {"video0", "video2", "video5", "video4"})
+        opener->add(name)->caps.card = std::string("Camera ") + name;
+    for (const char* name : {"video1", "video3"})
+        opener->add(name)->caps.deviceCaps = kCapMetaCapture;
+    opener->openErrors["video6"] = EACCES;
+    opener->openErrors["video7"] = EACCES; // its metadata node
+    return opener;
+}
+
+TEST(LinuxSysfs, UsbNamesParseAndGiveTheirHub) {
+    struct Row {
+        const char* name;
+        std::optional<UsbPath> path;
+    };
+    const Row rows[] = {
+        {"1-2.3", UsbPath{1, {2, 3}}}, {"usb2", UsbPath{2, {}}}, {"3-10", UsbPath{3, {10}}},
+        {"1-2:1.0", std::nullopt},     {"1-", std::nullopt},     {"x-1", std::nullopt},
+        {"1-0", std::nullopt},         {"1-2..3", std::nullopt}, {"usb", std::nullopt},
+        {"1-2.300", std::nullopt},     {"1--2", std::nullopt},   {"0-1", std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(parseUsbDeviceName(row.name), row.path) << row.name;
+
+    EXPECT_EQ(parentHubName({1, {2, 3}}), "1-2");
+    EXPECT_EQ(parentHubName({1, {2}}), "usb1");
+    EXPECT_EQ(parentHubName({2, {1, 4, 2}}), "2-1.4");
+
+    const auto interface = parseUsbInterfaceName("1-2.3:1.2");
+    ASSERT_TRUE(interface);
+    EXPECT_EQ(interface->device, "1-2.3");
+    EXPECT_EQ(interface->configuration, 1);
+    EXPECT_EQ(interface->interfaceNumber, 2);
+    EXPECT_FALSE(parseUsbInterfaceName("1-2.3"));
+    EXPECT_FALSE(parseUsbInterfaceName("usb1:1.0"));
+    EXPECT_FALSE(parseUsbInterfaceName("1-2.3:1"));
+}
+
+TEST(LinuxSysfs, VideoNodesComeInUsbTreeOrder) {
+    Station station;
+    std::vector<std::string> names;
+    for (const auto& node : listVideoNodes(station.sys.root()))
+        names.push_back(node.name);
+    // By place on the tree, numerically (1-10 after 1-2.4), then the node
+    // number; nodes of other buses last.
+    EXPECT_EQ(names, (std::vector<std::string>{"video0", "video1", "video6", "video7", "video2",
+                                               "video3", "video5", "video4"}));
+
+    const auto node = readVideoNode(station.sys.root(), "video0");
+    ASSERT_TRUE(node && node->usb);
+    EXPECT_EQ(node->interfaceName, "1-2.3:1.0");
+    EXPECT_EQ(node->usb->vid, 0x3F2A);
+    EXPECT_EQ(node->usb->pid, 0x0731);
+    EXPECT_EQ(node->usb->serial, "HV0001");
+    const auto virtualNode = readVideoNode(station.sys.root(), "video4");
+    ASSERT_TRUE(virtualNode);
+    EXPECT_FALSE(virtualNode->usb);
+    EXPECT_FALSE(readVideoNode(station.sys.root(), "video9"));
+    EXPECT_FALSE(readVideoNode(station.sys.root(), "../video0"));
+}
+
+TEST(LinuxCameras, ListsCaptureNodesAndSaysWhyOthersWereLeftOut) {
+    Station station;
+    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", stationNodes());
+    std::vector<DeviceEntry> entries;
+    ASSERT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kOk);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].devicePath, "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#video0");
+    EXPECT_EQ(entries[0].friendlyName, "Camera video0");
+    EXPECT_EQ(entries[1].devicePath, "\\\\?\\usb#vid_3f2a&pid_0732&mi_00#[1-10:1.0]#video2");
+    EXPECT_EQ(entries[2].devicePath, "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[2-1.3:1.0]#video5");
+    EXPECT_EQ(entries[3].devicePath, "\\\\?\\root#video4linux#video4");
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(isUsbDevicePath(entries[i].devicePath)) << i;
+    EXPECT_FALSE(isUsbDevicePath(entries[3].devicePath));
+
+    const auto problems = cameras.listProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    const std::string node = (station.sys.root() / "dev/video6").string();
+    EXPECT_NE(problems[0].find("cannot open " + node + " (ZLTA Camera): permission denied"),
+              std::string::npos)
+        << problems[0];
+    EXPECT_NE(problems[0].find("sudo usermod -aG video $USER"), std::string::npos);
+
+    EXPECT_EQ(cameras.list(DeviceListKind::SensorCamera, entries), status::kNothingDone);
+    EXPECT_TRUE(entries.empty());
+
+    // Nothing in sysfs: an empty list, said the way the device code expects.
+    testing::TempDir empty;
+    LinuxCameras none(empty.path(), empty.path() / "dev", std::make_unique<FakeOpener>());
+    EXPECT_EQ(none.list(DeviceListKind::VideoInput, entries), status::kNothingDone);
+    EXPECT_TRUE(none.listProblems().empty());
+}
+
+TEST(LinuxCameras, RealNodesThatAreNoVideoDevicesAreReported) {
+    // The system's own opener over files that are not device nodes: one is
+    // missing, one answers no V4L2 request.
+    Station station;
+    station.sys.write(station.sys.root() / "dev/video0", "not a device");
+    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", makeSystemV4l2Opener());
+    std::vector<DeviceEntry> entries;
+    EXPECT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kNothingDone);
+    const auto problems = cameras.listProblems();
+    // One line per camera (a camera's second node fails alike), and the
+    // virtual camera's.
+    ASSERT_EQ(problems.size(), 5u);
+    const std::string dev = (station.sys.root() / "dev").string();
+    EXPECT_EQ(problems[0], dev + "/video0 does not answer as a video device: " +
+                               std::generic_category().message(ENOTTY));
+    EXPECT_EQ(problems[1], dev + "/video6 does not exist although sysfs lists video6 (is /dev "
+                                 "managed by udev here?)");
+    EXPECT_EQ(problems[4], dev + "/video4 does not exist although sysfs lists video4 (is /dev "
+                                 "managed by udev here?)");
+}
+
+TEST(LinuxCameras, PermissionMessageNamesTheFixForTheNodesGroup) {
+    const auto inVideo = permissionProblem("/dev/video0", "ZLTA Camera", "video");
+    EXPECT_EQ(inVideo, "cannot open /dev/video0 (ZLTA Camera): permission denied; the node "
+                       "belongs to group \"video\". Fix: add your account to group video (sudo "
+                       "usermod -aG video $USER, then log in again)");
+    const auto elsewhere = permissionProblem("/dev/video3", "", "root");
+    EXPECT_NE(elsewhere.find("/dev/video3: permission denied; the node belongs to group \"root\""),
+              std::string::npos);
+    EXPECT_NE(elsewhere.find("70-tessell-camera.rules"), std::string::npos);
+    EXPECT_NE(elsewhere.find("usermod -aG video"), std::string::npos);
+}
+
+TEST(LinuxCameras, BindsOnlyTheNodeTheListNamed) {
+    Station station;
+    auto opener = stationNodes();
+    const auto video0 = opener->nodes.at("video0");
+    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", std::move(opener));
+    std::vector<DeviceEntry> entries;
+    ASSERT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kOk);
+
+    auto device = cameras.bind(DeviceListKind::VideoInput, 0, entries[0]);
+    ASSERT_TRUE(device);
+    std::uint32_t count = 0;
+    ASSERT_EQ(device->topology()->nodeCount(count), status::kOk);
+    EXPECT_EQ(count, 2u); // the other maker's unit and ours
+    std::uint8_t value = 0;
+    std::uint32_t returned = 0;
+    EXPECT_EQ(device->control()->request(XU_PROPSET_PRIMARY, 11, PropertyOp::Get, 1,
+                                         std::span(&value, 1), returned),
+              status::kOk);
+    ASSERT_EQ(video0->queries.size(), 1u);
+    EXPECT_EQ(video0->queries[0].unit, 4);
+
+    // A path of another camera (the node name passed on), a path of no
+    // node, and the sensor list bind nothing.
+    DeviceEntry stale = entries[0];
+    stale.devicePath = "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.4:1.0]#video0";
+    EXPECT_FALSE(cameras.bind(DeviceListKind::VideoInput, 0, stale));
+    stale.devicePath = "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#";
+    EXPECT_FALSE(cameras.bind(DeviceListKind::VideoInput, 0, stale));
+    stale.devicePath = "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#video0/../video1";
+    EXPECT_FALSE(cameras.bind(DeviceListKind::VideoInput, 0, stale));
+    EXPECT_FALSE(cameras.bind(DeviceListKind::SensorCamera, 0, entries[0]));
+}
+
+TEST(LinuxUsbLocation, ImagingDevicesCarryTheTextsTheDeviceCodeParses) {
+    Station station;
+    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", stationNodes());
+    std::vector<ImagingDevice> devices;
+    ASSERT_EQ(cameras.imagingDevices(devices), status::kOk);
+    ASSERT_EQ(devices.size(), 4u);
+    EXPECT_EQ(devices[0].instanceId, "usb\\vid_3f2a&pid_0731&mi_00\\1&[1-2.3:1.0]&0&0000");
+    EXPECT_EQ(devices[0].hardwareId, "USB\\VID_3F2A&PID_0731&REV_0210&MI_00");
+    EXPECT_EQ(devices[0].address, 3);
+    EXPECT_EQ(devices[0].hubInstanceId, "1-2");
+    EXPECT_EQ(devices[0].manufacturer, "Halvane");
+    EXPECT_EQ(devices[0].serialNumber, "HV0001");
+    EXPECT_EQ(devices[1].hubInstanceId, "1-2");
+    EXPECT_EQ(devices[1].address, 4);
+    EXPECT_EQ(devices[2].hubInstanceId, "usb1"); // 1-10 sits on the root hub
+    EXPECT_EQ(devices[2].address, 10);
+    EXPECT_EQ(devices[3].hubInstanceId, "2-1");
+    EXPECT_EQ(devices[3].manufacturer, std::string(64, 'M'));
+
+    // The device code's own parsing: VID, PID, bcdDevice at fixed places,
+    // and a key that occurs in its camera's path and in no other.
+    EXPECT_EQ(ParseHex4(devices[0].hardwareId.substr(8)), 0x3F2A);
+    EXPECT_EQ(ParseHex4(devices[0].hardwareId.substr(17)), 0x0731);
+    EXPECT_EQ(ParseHex4(devices[0].hardwareId.substr(26)), 0x0210);
+    std::vector<DeviceEntry> entries;
+    ASSERT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kOk);
+    const std::map<std::size_t, std::size_t> own = {{0, 0}, {2, 1}, {3, 2}}; // device -> entry
+    for (std::size_t d = 0; d < devices.size(); ++d) {
+        const auto key = UsbMatchingKey(devices[d].instanceId);
+        ASSERT_TRUE(key) << devices[d].instanceId;
+        for (std::size_t e = 0; e < entries.size(); ++e) {
+            const bool matches = entries[e].devicePath.find(*key) != std::string::npos;
+            const auto mine = own.find(d);
+            EXPECT_EQ(matches, mine != own.end() && mine->second == e)
+                << devices[d].instanceId << " vs " << entries[e].devicePath;
+        }
+    }
+
+    testing::TempDir empty;
+    LinuxCameras none(empty.path(), empty.path() / "dev", std::make_unique<FakeOpener>());
+    EXPECT_EQ(none.imagingDevices(devices), status::kNothingDone);
+}
+
+TEST(LinuxUsbLocation, HubWalkFindsTheFirstDeviceOnThePortCarryingTheUnit) {
+    Station station;
+    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", stationNodes());
+    UsbDescriptorInfo found;
+    // Port 3 of hub 1-2 comes before port 3 of hub 2-1.
+    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
+    EXPECT_EQ(found.vid, 0x3F2A);
+    EXPECT_EQ(found.pid, 0x0731);
+    EXPECT_EQ(found.bcdDevice, 0x0210);
+    EXPECT_EQ(found.manufacturer, "Halvane");
+    EXPECT_EQ(found.product, "ZLTA Camera");
+    EXPECT_EQ(found.serialNumber, "HV0001");
+
+    ASSERT_EQ(cameras.findDeviceOnPort(10, XU_PROPSET_FALLBACK, found), status::kOk);
+    EXPECT_EQ(found.pid, 0x0732);
+    // The right port without the unit, the unit on another port.
+    ASSERT_EQ(cameras.findDeviceOnPort(4, XU_PROPSET_PRIMARY, found), status::kOk);
+    EXPECT_EQ(found.vid, 0);
+    EXPECT_EQ(found.serialNumber, "");
+    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_FALLBACK, found), status::kOk);
+    EXPECT_EQ(found.vid, 0);
+
+    // An unconfigured camera and one with broken descriptors are passed over.
+    station.sys.write(station.sys.root() / "bus/usb/devices/1-2.3/bConfigurationValue", "\n");
+    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
+    EXPECT_EQ(found.bcdDevice, 0x0300);
+    EXPECT_EQ(found.manufacturer, std::string(64, 'M'));
+    station.sys.write(station.sys.root() / "bus/usb/devices/2-1.3/descriptors",
+                      std::string("\x12\x01\x00", 3));
+    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
+    EXPECT_EQ(found.vid, 0);
+
+    testing::TempDir empty;
+    LinuxCameras none(empty.path(), empty.path() / "dev", std::make_unique<FakeOpener>());
+    EXPECT_TRUE(status::failed(none.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found)));
+}
+
+TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
+    Station station;
+    auto opener = stationNodes();
+    // The firmware of camera 1-2.3 behind its unit 4: the probe, then chip
+    // register 0x20FF through selectors 2 and 3.
+    auto firmware = [registerAddress = std::uint16_t{0}](XuQuery& query,
+                                                         std::span<std::uint8_t> data) mutable {
+        if (query.unit != 4)
+            return -ENOENT;
+        if (query.query == kUvcSetCur && query.selector == XU_REG_ADDRESS && data.size() == 2)
+            registerAddress = static_cast<std::uint16_t>(data[0] | data[1] << 8);
+        else if (query.query == kUvcGetCur && query.selector == XU_REG_DATA)
+            data[0] = registerAddress == 0x20FF ? 0xC0 : 0x00;
+        else if (query.query == kUvcGetCur && query.selector == XU_DFU_CHECKSUM)
+            data[0] = 0;
+        else if (query.query != kUvcSetCur)
+            return -EPIPE;
+        return 0;
+    };
+    opener->nodes.at("video0")->answer = firmware;
+    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", std::move(opener));
+
+    CameraLink link(cameras);
+    ASSERT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0), status::kOk);
+    ASSERT_NE(link.device(), nullptr);
+    EXPECT_EQ(link.device()->devicePath(), "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#video0");
+    EXPECT_EQ(CurrentXuGuid(), XU_PROPSET_PRIMARY);
+
+    UsbIdentity identity;
+    ASSERT_EQ(GetUsbIdentity(cameras, link, identity), status::kOk);
+    EXPECT_EQ(identity.vid, 0x3F2A);
+    EXPECT_EQ(identity.pid, 0x0731);
+    EXPECT_EQ(identity.bcdDevice, 0x0210);
+    EXPECT_EQ(identity.port, 3);
+    EXPECT_EQ(identity.hubId, "1-2");
+
+    std::uint8_t serial[32] = {};
+    EXPECT_EQ(ReadUsbString(cameras, link, serial, kUsbSerialNumberString), status::kOk);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(serial)), "HV0001");
+}
+
+TEST(LinuxHotplug, EventsNameTheDevicesTheWayTheListDoes) {
+    Station station;
+    const auto video0 = readVideoNode(station.sys.root(), "video0");
+    ASSERT_TRUE(video0);
+    const std::string nodePath =
+        "/devices/pci0000:00/0000:00:11.0/usb1/1-2/1-2.3/1-2.3:1.0/video4linux/video0";
+
+    UdevEvent event{"add", "video4linux", "", nodePath, "3f2a", "0731", ""};
+    auto notified = hotplugEventFor(event);
+    ASSERT_TRUE(notified);
+    EXPECT_EQ(notified->kind, HotplugEvent::Kind::Arrival);
+    EXPECT_EQ(notified->devicePath, capturePath(*video0));
+
+    event.action = "remove";
+    notified = hotplugEventFor(event);
+    ASSERT_TRUE(notified);
+    EXPECT_EQ(notified->kind, HotplugEvent::Kind::Removal);
+    EXPECT_EQ(notified->devicePath, capturePath(*video0));
+
+    // Without the ids the path still carries the camera's key.
+    event.vendorId.clear();
+    notified = hotplugEventFor(event);
+    ASSERT_TRUE(notified);
+    EXPECT_NE(notified->devicePath.find("[1-2.3:1.0]#video0"), std::string::npos);
+    EXPECT_TRUE(isUsbDevicePath(notified->devicePath));
+
+    event.action = "change";
+    EXPECT_FALSE(hotplugEventFor(event));
+
+    const UdevEvent virtualNode{
+        "add", "video4linux", "", "/devices/platform/vivid.0/video4linux/video4", "", "", ""};
+    notified = hotplugEventFor(virtualNode);
+    ASSERT_TRUE(notified);
+    EXPECT_EQ(notified->devicePath, "\\\\?\\root#video4linux#video4");
+
+    UdevEvent usb{"remove", "usb", "usb_device",  "/devices/pci0000:00/0000:00:11.0/usb1/1-2/1-2.3",
+                  "",       "",    "3f2a/731/210"};
+    notified = hotplugEventFor(usb);
+    ASSERT_TRUE(notified);
+    EXPECT_EQ(notified->kind, HotplugEvent::Kind::Removal);
+    EXPECT_EQ(notified->devicePath, "\\\\?\\usb#vid_3f2a&pid_0731#1-2.3");
+
+    usb.devpath = "/devices/pci0000:00/0000:00:11.0/usb1";
+    EXPECT_FALSE(hotplugEventFor(usb)); // a root hub
+    usb.devpath = "/devices/pci0000:00/0000:00:11.0/usb1/1-2/1-2.3";
+    usb.devtype = "usb_interface";
+    EXPECT_FALSE(hotplugEventFor(usb));
+}
+
+} // namespace
+} // namespace tessell::platform
