@@ -207,6 +207,13 @@ std::unique_ptr<RedirPort> RedirPort::open(std::size_t index, sim::SimCamera& ca
             error = text + " exists and is not a socket";
             return nullptr;
         }
+        // A socket somebody still listens on is theirs.
+        FileDescriptor probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (probe && ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address),
+                               sizeof address) == 0) {
+            error = "another program listens on " + text;
+            return nullptr;
+        }
         ::unlink(text.c_str());
     }
     FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
