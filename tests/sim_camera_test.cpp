@@ -367,5 +367,74 @@ TEST(SimStream, ModuleMemoryTakesEveryByte) {
     EXPECT_TRUE(status::failed(none.set(XU_DFU_ENABLE_CONTROL, {1})));
 }
 
+// A camera driven without the platform, by unit: what a USB host reaches.
+TEST(SimCamera, UnitRequestsFollowTheFirmwareTableWithoutAPropertySet) {
+    TempDir dir;
+    ManualClock clock;
+    ClockOverride override(clock);
+    auto cameraFor = [&](const json& device) {
+        std::string error;
+        const auto station =
+            sim::parseStation(json{{"devices", {device}}}.dump(), dir.path(), error);
+        EXPECT_TRUE(station) << error;
+        auto camera = sim::SimCamera::create(0, station->devices[0],
+                                             std::make_shared<sim::EventQueue>(), error);
+        EXPECT_TRUE(camera) << error;
+        return camera;
+    };
+
+    auto fallback = cameraFor(json{{"xu", "fallback"}, {"block_size", 1024}});
+    const std::uint64_t generation = fallback->view().generation;
+    std::uint32_t returned = 0;
+    // Every control answers its length; reads and writes go as the table says.
+    const auto controls = fallback->extensionControls();
+    ASSERT_EQ(controls.size(), 17u);
+    for (const auto& control : controls) {
+        SCOPED_TRACE(control.selector);
+        EXPECT_EQ(fallback->unitRequest(generation, control.selector, platform::PropertyOp::Size,
+                                        {}, returned),
+                  status::kMoreData);
+        EXPECT_EQ(returned, control.length);
+        if (!control.get) {
+            Bytes data(control.length, 0);
+            EXPECT_EQ(fallback->unitRequest(generation, control.selector, platform::PropertyOp::Get,
+                                            data, returned),
+                      status::kFail);
+        }
+    }
+    EXPECT_EQ(controls[5].selector, XU_DFU_ACCESS_CONTROL);
+    EXPECT_EQ(controls[5].length, 1024u);
+    Bytes address = {0xFF, 0x20};
+    EXPECT_EQ(fallback->unitRequest(generation, XU_REG_ADDRESS, platform::PropertyOp::Set, address,
+                                    returned),
+              status::kOk);
+    Bytes chip(1, 0);
+    EXPECT_EQ(
+        fallback->unitRequest(generation, XU_REG_DATA, platform::PropertyOp::Get, chip, returned),
+        status::kOk);
+    EXPECT_EQ(chip[0], 0xC0);
+    EXPECT_EQ(fallback->unitRequest(generation + 1, XU_REG_DATA, platform::PropertyOp::Get, chip,
+                                    returned),
+              status::kDeviceGone)
+        << "a binding of another arrival";
+
+    // The probe of a firmware without a checksum control; no unit; another make.
+    Bytes probe(1, 0);
+    auto notFound = cameraFor(json{{"xu", "not_found"}});
+    EXPECT_EQ(notFound->unitRequest(notFound->view().generation, XU_DFU_CHECKSUM,
+                                    platform::PropertyOp::Get, probe, returned),
+              status::kNotFound);
+    auto none = cameraFor(json{{"xu", "none"}});
+    EXPECT_TRUE(none->extensionControls().empty());
+    EXPECT_EQ(none->unitRequest(none->view().generation, XU_DFU_CHECKSUM, platform::PropertyOp::Get,
+                                probe, returned),
+              status::kNotFound);
+    auto other = cameraFor(json{{"chip_id", nullptr}});
+    EXPECT_TRUE(other->extensionControls().empty());
+    EXPECT_EQ(other->unitRequest(other->view().generation, XU_DFU_CHECKSUM,
+                                 platform::PropertyOp::Get, probe, returned),
+              status::kFail);
+}
+
 } // namespace
 } // namespace tessell::testing

@@ -155,6 +155,18 @@ Status SimCamera::vendorRequest(std::uint64_t generation, std::uint32_t selector
     return serve(Route::Vendor, generation, nullptr, 0, selector, op, data, bytesReturned);
 }
 
+Status SimCamera::unitRequest(std::uint64_t generation, std::uint32_t selector, PropertyOp op,
+                              std::span<std::uint8_t> data, std::uint32_t& bytesReturned) {
+    return serve(Route::Unit, generation, nullptr, 0, selector, op, data, bytesReturned);
+}
+
+std::vector<ControlInfo> SimCamera::extensionControls() const {
+    // The table depends on the station alone: no lock needed.
+    if (!config_.chipId || config_.xu == XuAnswer::None)
+        return {};
+    return firmware_->controls();
+}
+
 Status SimCamera::serve(Route route, std::uint64_t generation, const Guid* propertySet,
                         std::uint32_t node, std::uint32_t selector, PropertyOp op,
                         std::span<std::uint8_t> data, std::uint32_t& bytesReturned) {
@@ -200,7 +212,7 @@ Status SimCamera::answer(Route route, const Guid* propertySet, std::uint32_t nod
         if (*propertySet != answering)
             return status::kSetNotFound;
     } else if (config_.xu == XuAnswer::None) {
-        return status::kNotFound; // the driver has no Extension Unit to talk to
+        return status::kNotFound; // no Extension Unit to talk to
     }
 
     if (const auto fault =
@@ -210,7 +222,8 @@ Status SimCamera::answer(Route route, const Guid* propertySet, std::uint32_t nod
     const bool probe = selector == XU_DFU_CHECKSUM && op == PropertyOp::Get && !inDownload;
     if (probe && faults_.probeNotReady())
         return status::kNotReady;
-    if (probe && route == Route::Kernel && config_.xu == XuAnswer::NotFound)
+    // A unit addressed by its id knows no checksum control either.
+    if (probe && route != Route::Vendor && config_.xu == XuAnswer::NotFound)
         return status::kNotFound;
     return firmware_->request(selector, op, data, bytesReturned);
 }

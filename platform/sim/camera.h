@@ -71,6 +71,14 @@ public:
     Status vendorRequest(std::uint64_t generation, std::uint32_t selector, platform::PropertyOp op,
                          std::span<std::uint8_t> data, std::uint32_t& bytesReturned);
 
+    // A class request addressed to the Extension Unit by its unit id, the
+    // way a USB host reaches it: no property set to match.
+    Status unitRequest(std::uint64_t generation, std::uint32_t selector, platform::PropertyOp op,
+                       std::span<std::uint8_t> data, std::uint32_t& bytesReturned);
+    // The controls of the Extension Unit's firmware; none when the camera has
+    // no unit of ours (another make, or no Extension Unit at all).
+    std::vector<ControlInfo> extensionControls() const;
+
     Status nodeCount(std::uint64_t generation, std::uint32_t& count) const;
     Status nodeType(std::uint64_t generation, std::uint32_t node, Guid& type) const;
 
@@ -86,7 +94,7 @@ public:
     std::vector<std::uint8_t> moduleContents() const;
 
 private:
-    enum class Route { Kernel, Vendor };
+    enum class Route { Kernel, Vendor, Unit };
     enum class BusState { OnBus, Returning, Away };
     enum class Leaving { Reset, Unplugged, Moved };
 

@@ -17,6 +17,39 @@ constexpr std::size_t kPageSize = 256;
 constexpr std::size_t kSfWriteSize = 4096;
 constexpr std::size_t kBlock64 = 64;
 
+// The firmware's controls as data: length (two are set by the station file)
+// and whether reads and writes reach the control. A request a control does
+// not take stalls.
+enum class Length { Fixed, BlockSize, SfBlockSize };
+
+struct ControlEntry {
+    std::uint32_t selector;
+    Length length;
+    std::size_t fixed;
+    bool get;
+    bool set;
+};
+
+constexpr ControlEntry kControls[] = {
+    {XU_REG_ADDRESS, Length::Fixed, 2, false, true},
+    {XU_REG_DATA, Length::Fixed, 1, true, true},
+    {XU_SF_CMD_INDEX, Length::Fixed, 1, false, true},
+    {XU_SF_CMD_VALUE, Length::Fixed, 1, false, true},
+    {XU_DFU_ENABLE_CONTROL, Length::Fixed, 1, false, true},
+    {XU_DFU_ACCESS_CONTROL, Length::BlockSize, 0, false, true},
+    {XU_DFU_CHECKSUM, Length::Fixed, 1, true, false},
+    {XU_ISP_FW_DOWNLOAD_OK, Length::Fixed, 1, false, true},
+    {XU_SF_SECTOR_ERASE, Length::Fixed, 4, false, true},
+    {XU_SF_ADDRESS, Length::Fixed, 4, false, true},
+    {XU_SF_DATA_4K, Length::SfBlockSize, 0, true, true},
+    {XU_SF_CMD_FLAGS, Length::Fixed, 1, false, true},
+    {XU_ISP_SERIAL_FLASH, Length::Fixed, 1, false, true},
+    {XU_SF_DATA_64, Length::Fixed, kBlock64, true, true},
+    {XU_SF_ID, Length::Fixed, 3, true, false},
+    {XU_SF_PARAM_BLOCK, Length::Fixed, 27, false, true},
+    {XU_FW_CHECKSUM_TRIGGER, Length::Fixed, 1, true, true},
+};
+
 // How often the firmware reads the flash status while a write is in progress.
 constexpr Clock::Duration kStatusPoll = 100us;
 
@@ -63,53 +96,44 @@ bool XuFirmware::takeLeaveRequest() {
     return std::exchange(leaveRequested_, false);
 }
 
-std::optional<std::size_t> XuFirmware::controlSize(std::uint32_t selector) const {
-    switch (selector) {
-    case XU_REG_ADDRESS:
-        return 2;
-    case XU_REG_DATA:
-    case XU_SF_CMD_INDEX:
-    case XU_SF_CMD_VALUE:
-    case XU_DFU_ENABLE_CONTROL:
-    case XU_DFU_CHECKSUM:
-    case XU_ISP_FW_DOWNLOAD_OK:
-    case XU_SF_CMD_FLAGS:
-    case XU_ISP_SERIAL_FLASH:
-    case XU_FW_CHECKSUM_TRIGGER:
-        return 1;
-    case XU_DFU_ACCESS_CONTROL:
-        return config_.blockSize;
-    case XU_SF_SECTOR_ERASE:
-    case XU_SF_ADDRESS:
-        return 4;
-    case XU_SF_DATA_4K:
-        return config_.sfBlockSize;
-    case XU_SF_DATA_64:
-        return kBlock64;
-    case XU_SF_ID:
-        return 3;
-    case XU_SF_PARAM_BLOCK:
-        return 27;
-    default:
-        return std::nullopt;
+std::optional<ControlInfo> XuFirmware::control(std::uint32_t selector) const {
+    for (const auto& entry : kControls) {
+        if (entry.selector != selector)
+            continue;
+        const std::size_t length = entry.length == Length::BlockSize     ? config_.blockSize
+                                   : entry.length == Length::SfBlockSize ? config_.sfBlockSize
+                                                                         : entry.fixed;
+        return ControlInfo{entry.selector, length, entry.get, entry.set};
     }
+    return std::nullopt;
+}
+
+std::vector<ControlInfo> XuFirmware::controls() const {
+    std::vector<ControlInfo> all;
+    for (const auto& entry : kControls)
+        all.push_back(*control(entry.selector));
+    return all;
 }
 
 Status XuFirmware::request(std::uint32_t selector, PropertyOp op, std::span<std::uint8_t> data,
                            std::uint32_t& bytesReturned) {
-    const auto size = controlSize(selector);
-    if (!size)
+    const auto info = control(selector);
+    if (!info)
         return status::kNotFound;
     switch (op) {
     case PropertyOp::Size:
-        bytesReturned = static_cast<std::uint32_t>(*size);
+        bytesReturned = static_cast<std::uint32_t>(info->length);
         return status::kMoreData;
     case PropertyOp::Get:
+        if (!info->get)
+            return status::kFail;
         return get(selector, data, bytesReturned);
     case PropertyOp::Set:
+        if (!info->set)
+            return status::kFail;
         // A control takes exactly its length; selector 15 takes 4096-byte writes
         // whatever size it reports for reads.
-        if (data.size() != (selector == XU_SF_DATA_4K ? kSfWriteSize : *size))
+        if (data.size() != (selector == XU_SF_DATA_4K ? kSfWriteSize : info->length))
             return status::kInvalidArgument;
         return set(selector, data);
     }
@@ -118,7 +142,7 @@ Status XuFirmware::request(std::uint32_t selector, PropertyOp op, std::span<std:
 
 Status XuFirmware::get(std::uint32_t selector, std::span<std::uint8_t> data,
                        std::uint32_t& bytesReturned) {
-    const std::size_t size = *controlSize(selector);
+    const std::size_t size = control(selector)->length;
     // The checksum control is read with whatever length the caller chose.
     if (selector == XU_DFU_CHECKSUM ? data.empty() : data.size() != size)
         return status::kInvalidArgument;

@@ -22,6 +22,16 @@
 
 namespace tessell::sim {
 
+// One control of the Extension Unit: its length and which requests it takes.
+struct ControlInfo {
+    std::uint32_t selector = 0;
+    std::size_t length = 0;
+    bool get = false;
+    bool set = false;
+
+    friend bool operator==(const ControlInfo&, const ControlInfo&) = default;
+};
+
 class XuFirmware {
 public:
     // `module` may be null (no multi-chip module); everything given outlives
@@ -38,6 +48,10 @@ public:
     Status request(std::uint32_t selector, platform::PropertyOp op, std::span<std::uint8_t> data,
                    std::uint32_t& bytesReturned);
 
+    // Every control the firmware knows, in selector order.
+    std::vector<ControlInfo> controls() const;
+    std::optional<ControlInfo> control(std::uint32_t selector) const;
+
     bool inDownload() const { return download_; }
     std::uint16_t selectedRegister() const { return registerAddress_; }
     // True once after a register write that makes the camera leave the bus.
@@ -46,7 +60,6 @@ public:
 private:
     Status set(std::uint32_t selector, std::span<const std::uint8_t> data);
     Status get(std::uint32_t selector, std::span<std::uint8_t> data, std::uint32_t& bytesReturned);
-    std::optional<std::size_t> controlSize(std::uint32_t selector) const;
 
     Status enterDownload();
     void endStream();
