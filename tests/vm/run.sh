@@ -31,7 +31,6 @@ if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
 
 # ---------------------------------------------------------------- packages, build
 tools/install-deps.sh
-tools/install-deps.sh tests/vm/packages.txt
 
 say "build: tessell, tessell-usbcam, tessell-mkimage"
 cmake -S . -B build -G Ninja >/dev/null
@@ -69,7 +68,10 @@ fetch_kernel() {
     mkdir -p "$cache"
     tmp="$cache/unpack"
     rm -rf "$tmp" "$kernel" "$cache"/*.deb
-    (cd "$cache" && apt-get download "$package") || die "apt-get download $package failed"
+    # Stale package lists name a file the mirror no longer has: refresh once.
+    (cd "$cache" && apt-get download "$package") ||
+        { "${as_root[@]}" apt-get update -qq && (cd "$cache" && apt-get download "$package"); } ||
+        die "apt-get download $package failed"
     deb="$(ls "$cache"/*.deb | head -n 1)"
     dpkg -x "$deb" "$tmp"
     depmod -b "$tmp" "$version"
@@ -171,6 +173,7 @@ cp "$run/root/vm/h/image.bin" "$run/root/vm/unplug/image.bin"
 say "initramfs"
 root="$run/root"
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules}
+if ldd /bin/busybox >/dev/null 2>&1; then die "/bin/busybox is not static: install busybox-static"; fi
 cp /bin/busybox "$root/bin/busybox"
 for applet in $("$root/bin/busybox" --list); do
     [ "$applet" = busybox ] || ln -sf busybox "$root/bin/$applet"
