@@ -55,8 +55,10 @@ fetch_kernel() {
     fi
     if [ -z "$package" ]; then
         # No package lists (offline): the newest kernel already cached.
-        dir="$(ls -d "$cache"/kernel-*/ 2>/dev/null | sort -V | tail -n 1)"
-        [ -n "$dir" ] && [ -e "$dir/ready" ] || die "cannot resolve linux-image-amd64 and no kernel is cached"
+        dir="$(find "$cache" -maxdepth 1 -name 'kernel-*' 2>/dev/null | sort -V | tail -n 1)"
+        if [ -z "$dir" ] || [ ! -e "$dir/ready" ]; then
+            die "cannot resolve linux-image-amd64 and no kernel is cached"
+        fi
         kernel="${dir%/}"
         return
     fi
@@ -72,7 +74,8 @@ fetch_kernel() {
     (cd "$cache" && apt-get download "$package") ||
         { "${as_root[@]}" apt-get update -qq && (cd "$cache" && apt-get download "$package"); } ||
         die "apt-get download $package failed"
-    deb="$(ls "$cache"/*.deb | head -n 1)"
+    local debs=("$cache"/*.deb)
+    deb="${debs[0]}"
     dpkg -x "$deb" "$tmp"
     depmod -b "$tmp" "$version"
     mkdir -p "$kernel/modules"
@@ -211,6 +214,7 @@ for ((tick = 0; tick < 100; tick++)); do
 done
 [ -S "${sockets[camera_count - 1]}" ] || die "tessell-usbcam did not open its sockets"
 
+# shellcheck disable=SC2054 # QEMU's options are comma lists
 usb=(-device qemu-xhci,id=xhci,p2=8,p3=4
     -device usb-hub,bus=xhci.0,port=1
     -device usb-hub,bus=xhci.0,port=2)
@@ -396,9 +400,10 @@ download k 18 2 240
 k_time=$download_time
 # The real driver saw the camera leave port 5 and come back there while the
 # tool ran: the reset and the reopen on the same port, not a second camera.
-grep -q "usb 1-5: USB disconnect" "$download_kernel" &&
-    grep -q "usb 1-5: new high-speed USB device" "$download_kernel" ||
+if ! grep -q "usb 1-5: USB disconnect" "$download_kernel" ||
+    ! grep -q "usb 1-5: new high-speed USB device" "$download_kernel"; then
     fail "k: the guest kernel saw no reset and re-enumeration on port 5 during the download"
+fi
 [ "$(state_value k resets)" -ge 1 ] 2>/dev/null || fail "k: the camera was not reset ($(cat "$run/k.state" 2>/dev/null))"
 [ "$(state_value k present)" = true ] || fail "k: the camera is not on the bus after the download"
 grep -q '"arrivals":[1-9]' "$run/k.state" || fail "k: the camera did not come back after its reset"
