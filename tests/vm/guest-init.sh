@@ -25,29 +25,31 @@ uptime_now() {
     echo "$up"
 }
 
-# Capture nodes bound by uvcvideo (each camera also has a metadata node).
-capture_nodes() {
-    n=0
+# The USB names (1-2.3) of the cameras uvcvideo made nodes for, sorted.
+camera_names() {
     for node in /sys/class/video4linux/video*; do
         [ -e "$node/device" ] || continue
         case "$(readlink "$node/device/driver")" in
         */uvcvideo) ;;
         *) continue ;;
         esac
-        [ -e "/dev/${node##*/}" ] && n=$((n + 1))
-    done
-    echo $((n / 2))
+        [ -e "/dev/${node##*/}" ] || continue
+        interface="$(readlink "$node/device")"
+        interface="${interface##*/}"
+        echo "${interface%%:*}"
+    done | sort -u | tr '\n' ' '
 }
 
-# cameras N SECONDS: waits until exactly N cameras have their nodes and the
-# count held for half a second.
+# cameras SECONDS NAME...: waits until the cameras on the bus are exactly
+# those named, and stay so for half a second.
 cameras() {
-    want=$1
-    limit=$(( $2 * 10 ))
+    limit=$(($1 * 10))
+    shift
+    want="$(for name in "$@"; do echo "$name"; done | sort -u | tr '\n' ' ')"
     tick=0
     steady=0
     while [ $tick -lt $limit ]; do
-        if [ "$(capture_nodes)" -eq "$want" ]; then
+        if [ "$(camera_names)" = "$want" ]; then
             steady=$((steady + 1))
             [ $steady -ge 5 ] && { echo "cameras: $want"; return 0; }
         else
@@ -56,8 +58,7 @@ cameras() {
         sleep 0.1
         tick=$((tick + 1))
     done
-    echo "cameras: $(capture_nodes), not $want, after $2 s"
-    ls /dev/video* 2>/dev/null
+    echo "cameras: '$(camera_names)', not '$want', after $limit tenths of a second"
     return 1
 }
 

@@ -214,15 +214,21 @@ for ((tick = 0; tick < 100; tick++)); do
 done
 [ -S "${sockets[camera_count - 1]}" ] || die "tessell-usbcam did not open its sockets"
 
+# QEMU's port of camera i ("1.3": port 3 of the hub on port 1), and the name
+# the guest kernel gives the device there ("1-1.3").
+qemu_port() {
+    if [ "$1" -lt 8 ]; then echo "1.$(($1 + 1))"
+    elif [ "$1" -lt 16 ]; then echo "2.$(($1 - 7))"
+    else echo $(($1 - 13)); fi
+}
+usb_name() { echo "1-$(qemu_port "$1")"; }
+
 # shellcheck disable=SC2054 # QEMU's options are comma lists
 usb=(-device qemu-xhci,id=xhci,p2=8,p3=4
     -device usb-hub,bus=xhci.0,port=1
     -device usb-hub,bus=xhci.0,port=2)
 for ((i = 0; i < camera_count; i++)); do
-    if [ "$i" -lt 8 ]; then port="1.$((i + 1))"
-    elif [ "$i" -lt 16 ]; then port="2.$((i - 7))"
-    else port=$((i - 13)); fi
-    usb+=(-chardev "socket,id=cam$i,path=${sockets[i]}" -device "usb-redir,chardev=cam$i,bus=xhci.0,port=$port")
+    usb+=(-chardev "socket,id=cam$i,path=${sockets[i]}" -device "usb-redir,chardev=cam$i,bus=xhci.0,port=$(qemu_port "$i")")
 done
 
 mkfifo "$run/console.in" "$run/console.out"
@@ -303,10 +309,11 @@ guest() {
 # Every camera on the bus when the scenario starts: plug them and wait for
 # the guest to have their nodes.
 with_cameras() {
-    local count=$#
+    local i names=()
+    for i in "$@"; do names+=("$(usb_name "$i")"); done
     plug "$@"
-    guest $((count * 15 + 60)) cameras "$count" $((count * 10 + 40))
-    [ "$step_rc" = 0 ] || fail "the guest did not see $count camera(s)"
+    guest $(($# * 15 + 60)) cameras $(($# * 10 + 40)) "${names[@]}"
+    [ "$step_rc" = 0 ] || fail "the guest did not see the cameras ${names[*]}"
 }
 
 # The list's cameras as "hub port vid pid serial" lines, in list order.
@@ -400,9 +407,10 @@ download k 18 2 240
 k_time=$download_time
 # The real driver saw the camera leave port 5 and come back there while the
 # tool ran: the reset and the reopen on the same port, not a second camera.
-if ! grep -q "usb 1-5: USB disconnect" "$download_kernel" ||
-    ! grep -q "usb 1-5: new high-speed USB device" "$download_kernel"; then
-    fail "k: the guest kernel saw no reset and re-enumeration on port 5 during the download"
+k_name="$(usb_name 18)"
+if ! grep -q "usb $k_name: USB disconnect" "$download_kernel" ||
+    ! grep -q "usb $k_name: new high-speed USB device" "$download_kernel"; then
+    fail "k: the guest kernel saw no reset and re-enumeration of $k_name during the download"
 fi
 [ "$(state_value k resets)" -ge 1 ] 2>/dev/null || fail "k: the camera was not reset ($(cat "$run/k.state" 2>/dev/null))"
 [ "$(state_value k present)" = true ] || fail "k: the camera is not on the bus after the download"
