@@ -5,7 +5,9 @@
 // device is touched, even when the station file cannot be loaded.
 
 #include "platform/camera_services.h"
+#include "platform/power.h"
 
+#include <memory>
 #include <string>
 
 namespace tessell {
@@ -14,5 +16,9 @@ namespace tessell {
 // sets the clock's time scale then). Empty, with `error` saying why, when
 // they cannot be opened.
 platform::CameraServices processCameraServices(std::string& error);
+
+// The AC line the process goes by: the simulated station's when TESSELL_SIM
+// is set, else the machine's.
+std::unique_ptr<platform::PowerStatus> processPowerStatus();
 
 } // namespace tessell

@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include "app/camera_services.h"
+#include "app/console_tool.h"
 #include "app/exit_codes.h"
 #include "app/list_command.h"
 #include "app/paths.h"
@@ -9,6 +10,7 @@
 #include "app/settings_command.h"
 #include "app/startup.h"
 #include "platform/instance_guard.h"
+#include "platform/terminal.h"
 
 #include <cstdio>
 #include <iostream>
@@ -35,6 +37,9 @@ constexpr const char* kUsage =
     "               -Unattended)\n"
     "  -m           when unattended, still show result and error messages\n"
     "  -w           when unattended, show the AC-power warning before giving up\n"
+    "  -y           when unattended, answer Yes to the question whether an image\n"
+    "               that seems to be for another chip is to be written anyway\n"
+    "               (without it the answer is No and the run ends with 5)\n"
     "\n"
     "Exit status: 0 passed, 1 rework failed, 2 download failed, 3 download with\n"
     "serial-number change failed, 4 wrong camera, 5 no image or image refused,\n"
@@ -59,6 +64,32 @@ int runGuardedList(const std::vector<std::string>& args) {
     return runListCommand(args, std::cout, std::cerr);
 }
 
+// The single-camera tool. Unattended runs need no window; the window itself
+// is not part of this build yet.
+int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting) {
+    if (!flags.cmdLineMode && commandLineModeSetting != 1) {
+        std::fputs("tessell: the single-camera window is not available in this build; run "
+                   "unattended with -f PATH, -s PATH or -silent\n",
+                   stderr);
+        return processStatus(kExitNothingFinished);
+    }
+    std::string error;
+    const platform::CameraServices cameras = processCameraServices(error);
+    const auto power = processPowerStatus();
+    DialogServices services;
+    services.devices = cameras.devices;
+    services.usb = cameras.usb;
+    services.hotplug = cameras.hotplug;
+    services.power = power.get();
+    services.programFolder = programFolder();
+    services.temporaryFolder = temporaryFolder();
+    services.out = &std::cout;
+    const int exitCode = runCommandLineTool(services, flags, std::cout, std::cerr,
+                                            platform::isTerminal(platform::StandardStream::Error));
+    std::cout.flush();
+    return processStatus(exitCode);
+}
+
 // The default path: one guarded copy of the single- or multi-camera tool.
 int runChosenTool(int argc, char** argv) {
     std::vector<std::string> arguments;
@@ -69,10 +100,13 @@ int runChosenTool(int argc, char** argv) {
     const auto guard = platform::makeInstanceGuard(runtimeFolder(), kInstanceMutexName);
     // With no settings file every value is its default, so MultipleMode is 0.
     StartupSettings settings;
+    int commandLineModeSetting = 0;
     const SettingsFileChoice choice = ChooseSettingsFile(programFolder());
-    if (choice.settingsIndex)
-        settings.multipleMode =
-            PrivateProfile::load(choice.path).getInt("SETTING", "MultipleMode", 0);
+    if (choice.settingsIndex) {
+        const PrivateProfile file = PrivateProfile::load(choice.path);
+        settings.multipleMode = file.getInt("SETTING", "MultipleMode", 0);
+        commandLineModeSetting = file.getInt("SETTING", "CmdLineMode", 0);
+    }
     const StartupPlan plan = startUp(*guard, settings, arguments);
     if (plan.tool != ToolKind::None) {
         // Opened before any tool runs: a simulated station sets the clock's
@@ -91,8 +125,7 @@ int runChosenTool(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", plan.diagnostic.c_str());
         return processStatus(plan.exitCode);
     case ToolKind::SingleCamera:
-        std::fputs("tessell: the single-camera tool is not available in this build\n", stderr);
-        break;
+        return runSingleCamera(plan.flags, commandLineModeSetting);
     case ToolKind::MultiCamera:
         std::fputs("tessell: the multi-camera tool is not available in this build\n", stderr);
         break;

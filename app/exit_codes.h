@@ -21,8 +21,8 @@ inline constexpr int kExitWrongCamera = 4;
 // image/chip mismatch question was answered No.
 inline constexpr int kExitNoImage = 5;
 inline constexpr int kExitImageLoadFailed = 10;
-// A download worker has started and no outcome has been stored since.
-inline constexpr int kExitWorkerRunning = 38;
+// 38, a download worker has started and no outcome has been stored since,
+// is kExitWorkerRunning of download/download_worker.h: the worker sets it.
 // Nothing has finished yet: the value `exitCode` starts with. A second copy
 // of the tool also ends with it, since it did nothing.
 inline constexpr int kExitNothingFinished = 99;

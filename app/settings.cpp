@@ -51,12 +51,6 @@ std::string joinProgramPath(const std::filesystem::path& programFolder, std::str
     return path;
 }
 
-ImagePathChoice checkedImagePath(std::string path) {
-    if (utf16Length(path) <= maximumImagePathChars)
-        return {std::move(path), {}};
-    return {{}, " Image path longer than 259 characters, not used: " + path + "\r\n\r\n"};
-}
-
 // "" and "TRUE" (an option given without a value) name no image.
 bool namesImage(std::string_view namedImage) {
     return !namedImage.empty() && namedImage != "TRUE";
@@ -128,6 +122,12 @@ std::string ToolSettingsResult::appendedLog() const {
             text += step.text;
     }
     return text;
+}
+
+ImagePathChoice checkedImagePath(std::string path) {
+    if (utf16Length(path) <= maximumImagePathChars)
+        return {std::move(path), {}};
+    return {{}, " Image path longer than 259 characters, not used: " + path + "\r\n\r\n"};
 }
 
 ImagePathChoice ImagePathFromBin(const std::filesystem::path& programFolder, std::string_view bin) {

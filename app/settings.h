@@ -182,6 +182,10 @@ struct ImagePathChoice {
     std::string refusal; // the log text when the path was too long, else ""
 };
 
+// `path` itself, or refused with a log line when it is longer than
+// maximumImagePathChars.
+ImagePathChoice checkedImagePath(std::string path);
+
 // programFolder + "/" + `BIN`. Backslashes in `BIN` separate folders, as on
 // the Windows stations the files come from.
 ImagePathChoice ImagePathFromBin(const std::filesystem::path& programFolder, std::string_view bin);

@@ -32,6 +32,8 @@ StartupFlags applyStartupOptions(const CCommandLineInfoEx& commandLine) {
         flags.msgMode = 1;
     if (commandLine.GetOption("w") || commandLine.GetOption("W"))
         flags.acWarnBox = 1;
+    if (commandLine.GetOption("y"))
+        flags.answerYes = 1;
     return flags;
 }
 

@@ -23,6 +23,8 @@ struct StartupFlags {
     int silentMode = 0;
     // In command-line mode, show the AC-power message box before giving up.
     int acWarnBox = 0;
+    // Without a window to ask in, a question is answered Yes ("-y") or No.
+    int answerYes = 0;
 
     // Whether `namedImage` names an image ("-f" without a value leaves "TRUE").
     bool namesImage() const;

@@ -117,7 +117,8 @@ TEST(StartupFlags, OptionsSetTheFlagsTheyName) {
         {"w", {"-s", "-w"}, {"TRUE", 1, 0, 0, 1}, false},
         {"W", {"-W"}, {"", 0, 0, 0, 1}, false},
         {"forcerestart changes nothing", {"-forcerestart", "-Forcerestart"}, {}, false},
-        {"unknown options change nothing", {"-x", "-y", "1"}, {}, false},
+        {"y answers the question Yes", {"-s", "a.bin", "-y"}, {"a.bin", 1, 0, 0, 0, 1}, true},
+        {"unknown options change nothing", {"-x", "-Y", "1"}, {}, false},
     };
     for (const auto& c : cases) {
         const auto flags = flagsFor(c.arguments);

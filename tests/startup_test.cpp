@@ -1,6 +1,7 @@
 #include "app/exit_codes.h"
 #include "app/paths.h"
 #include "app/startup.h"
+#include "download/download_worker.h"
 #include "platform/instance_guard.h"
 #include "tests/support/test_env.h"
 

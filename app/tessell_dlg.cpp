@@ -1,0 +1,1198 @@
+#include "app/tessell_dlg.h"
+
+#include "app/ac_power.h"
+#include "app/exit_codes.h"
+#include "common/clock.h"
+#include "common/trace.h"
+#include "device/chip_registers.h"
+#include "device/discovery.h"
+#include "device/ic_type.h"
+#include "download/camera_flash.h"
+#include "download/serial_number.h"
+#include "logs/result_template.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+
+namespace tessell {
+
+namespace {
+
+constexpr std::uint16_t kStreamingRegister = 0x2509;
+constexpr std::uint16_t kLedRegisterA = 0x2041;
+constexpr std::uint16_t kLedRegisterB = 0x2043;
+constexpr std::uint8_t kLedOn = 0xFF;
+constexpr std::uint8_t kLedOff = 0xFD;
+constexpr std::size_t kSerialTextBytes = 32;
+
+constexpr auto kReselectPeriod = std::chrono::milliseconds(2000);
+constexpr auto kAutoDownloadPeriod = std::chrono::milliseconds(1000);
+constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
+constexpr auto kShortPause = std::chrono::milliseconds(100);
+constexpr auto kCompletionPause = std::chrono::milliseconds(2000);
+constexpr auto kUnplugSettle = std::chrono::milliseconds(300);
+constexpr auto kPreviewSettle = std::chrono::milliseconds(300);
+
+constexpr std::string_view kNotMatchLine = "\r\n *** Device PID/VID not match.\r\n";
+constexpr std::string_view kNotMatchMessage = "Device PID/VID not match.";
+constexpr std::string_view kBlankIds = " __  __  __  __";
+constexpr std::string_view kBlankSerial = "____________________";
+constexpr std::string_view kPlugOutRule = "====================================";
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+    char text[512];
+    va_list arguments;
+    va_start(arguments, pattern);
+    std::vsnprintf(text, sizeof text, pattern, arguments);
+    va_end(arguments);
+    return text;
+}
+
+// Text up to the first NUL of a byte buffer the device layer filled.
+std::string bufferText(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        if (byte == 0)
+            break;
+        text += static_cast<char>(byte);
+    }
+    return text;
+}
+
+StatusPicture pictureOfState(int state) {
+    switch (state) {
+    case 1:
+        return StatusPicture::Success;
+    case 2:
+        return StatusPicture::Fail;
+    case 3:
+        return StatusPicture::Running;
+    default:
+        return StatusPicture::Blank;
+    }
+}
+
+} // namespace
+
+std::optional<StatusPicture> countDownPicture(int progress) {
+    if (progress >= 71 && progress <= 79)
+        return StatusPicture::CountDown3;
+    if (progress >= 81 && progress <= 89)
+        return StatusPicture::CountDown2;
+    if (progress >= 91 && progress <= 99)
+        return StatusPicture::CountDown1;
+    return std::nullopt;
+}
+
+// The AC-power boxes go to the dialog's view.
+class CTessellDlg::BoxForErrors final : public ErrorBox {
+public:
+    explicit BoxForErrors(DialogView& view) : view_(view) {}
+    bool showError(std::string_view text, std::string_view caption) override {
+        view_.messageBox(text, caption, BoxIcon::Error);
+        return true;
+    }
+
+private:
+    DialogView& view_;
+};
+
+// Serial-number lines after a passed download go to the dialog's log.
+namespace {
+class DialogSerialOutput final : public SerialNumberOutput {
+public:
+    explicit DialogSerialOutput(DownloadDialog& dialog) : dialog_(dialog) {}
+    void appendLog(std::string_view text) override { dialog_.appendLog(text); }
+    void showMessage(std::string_view text) override { dialog_.showMessage(text); }
+
+private:
+    DownloadDialog& dialog_;
+};
+} // namespace
+
+CTessellDlg::CTessellDlg(DialogServices services, DialogView& view, DialogThread& thread,
+                         StartupFlags flags, PreviewControl& preview)
+    : services_(std::move(services)), view_(view), thread_(thread), flags_(std::move(flags)),
+      preview_(preview) {
+    shared_.exitCode = kExitNothingFinished;
+    makeLogFiles();
+}
+
+CTessellDlg::~CTessellDlg() {
+    notifications_.reset();
+    // The worker and the dump are bounded; they must not outlive the fields
+    // they write.
+    if (worker_.joinable())
+        worker_.join();
+    if (dumpThread_.joinable())
+        dumpThread_.join();
+}
+
+// --- log pane, status box, files ---------------------------------------------------
+
+void CTessellDlg::appendText(std::string_view text) {
+    std::lock_guard lock(logMutex_);
+    logText_ += text;
+}
+
+std::string CTessellDlg::logText() const {
+    std::lock_guard lock(logMutex_);
+    return logText_;
+}
+
+void CTessellDlg::showLog() {
+    view_.showLog(logText());
+}
+
+void CTessellDlg::scrollLog() {
+    view_.scrollLogToEnd();
+}
+
+void CTessellDlg::showStatus(int state) {
+    statusState_ = state;
+    paint(pictureOfState(state));
+}
+
+void CTessellDlg::paint(StatusPicture picture) {
+    view_.showStatus(picture);
+}
+
+void CTessellDlg::makeLogFiles() {
+    LogSettings log;
+    log.writeLog = settings_.writeLog != 0;
+    log.cmdLineMode = flags_.cmdLineMode != 0;
+    log.programFolder = services_.programFolder;
+    log.temporaryFolder = services_.temporaryFolder;
+    log.header = ParseResultTemplate(settings_.logHeader);
+    log.format = ParseResultTemplate(settings_.logFormat);
+    logFiles_ = std::make_unique<LogFiles>(std::move(log), services_.now);
+}
+
+void CTessellDlg::burnLogLine(std::string_view message) {
+    logFiles_->BurnLog(message);
+}
+
+void CTessellDlg::writeCmdModeLog(std::string_view message) {
+    logFiles_->WriteCmdModeLog(message);
+}
+
+void CTessellDlg::endProcess(int code) {
+    if (ended_)
+        return;
+    ended_ = true;
+    shared_.exitCode = code;
+    for (const int id : {kProgressTimer, kReselectTimer, kAutoDownloadTimer, kPreviewEndTimer})
+        thread_.stopTimer(id);
+    notifications_.reset();
+    // Whatever the log gained since it was last shown still reaches the view.
+    showLog();
+    view_.endProcess(code);
+}
+
+void CTessellDlg::postToDialog(std::function<void()> work) {
+    std::weak_ptr<int> alive = alive_;
+    thread_.post([alive, work = std::move(work)] {
+        if (alive.lock())
+            work();
+    });
+}
+
+// --- DownloadDialog (worker's thread) ------------------------------------------------
+
+void CTessellDlg::appendLog(std::string_view text) {
+    appendText(text);
+    postToDialog([this] {
+        showLog();
+        scrollLog();
+    });
+}
+
+void CTessellDlg::burnLog(std::string_view message) {
+    burnLogLine(message);
+}
+
+void CTessellDlg::showMessage(std::string_view text) {
+    postToDialog([this, text = std::string(text)] {
+        view_.messageBox(text, kApplicationTitle, BoxIcon::None);
+    });
+}
+
+void CTessellDlg::leavePreviewForProgress() {
+    postToDialog([this] { leavePreview(); });
+}
+
+void CTessellDlg::showIdleStatus() {
+    postToDialog([this] { paint(StatusPicture::Blank); });
+}
+
+// --- start-up ----------------------------------------------------------------------------
+
+bool CTessellDlg::OnInitDialog() {
+    if (!services_.hotplug)
+        return false;
+    // Notifications arrive on a thread of the platform's: they only post.
+    notifications_ = services_.hotplug->subscribe([this](const platform::HotplugEvent& event) {
+        postToDialog([this, event] { OnDeviceChange(event); });
+    });
+    if (!notifications_)
+        return false;
+
+    selectEnabled_ = 1;
+    view_.setEnabled(Control::ReworkToggle, false);
+    view_.setVisible(Control::ReworkToggle, false);
+    view_.setChecked(Control::OutputLogFile, false);
+    settingsFile_ = ChooseSettingsFile(services_.programFolder);
+
+    fillCameraList();
+    shared_.exitCode = kExitNothingFinished;
+
+    view_.selectCamera(0);
+    ToolSettingsInput input;
+    input.file = settingsFile_;
+    input.programFolder = services_.programFolder;
+    input.namedImage = flags_.namedImage;
+    input.imagePath = imagePath_;
+    input.productId = cameraPid_;
+    ToolSettingsResult read = ReadToolSettings(input);
+    settings_ = std::move(read.settings);
+    imagePath_ = std::move(read.imagePath);
+    applySettingsSteps(read.steps);
+    // The files' settings are fixed from here on, except that command-line
+    // mode may still be switched on.
+    makeLogFiles();
+
+    if (services_.power && services_.out) {
+        BoxForErrors box(view_);
+        if (const auto code = checkAcPowerAtStartup(settings_.checkac, flags_, *services_.power,
+                                                    box, *services_.out)) {
+            endProcess(*code);
+            return true;
+        }
+    }
+    SelectCamera();
+    if (ended_)
+        return true;
+
+    view_.setVisible(Control::LedOn, settings_.ledTest == 1);
+    view_.setVisible(Control::LedOff, settings_.ledTest == 1);
+    view_.setVisible(Control::Dump, settings_.showDump == 1);
+    view_.setVisible(Control::Erase, settings_.erase == 1);
+    view_.setVisible(Control::DeviceSerial, settings_.showSN == 1);
+    view_.setVisible(Control::DeviceSerialLabel, settings_.showSN == 1);
+    return true;
+}
+
+void CTessellDlg::applySettingsSteps(const std::vector<SettingsStep>& steps) {
+    for (const SettingsStep& step : steps) {
+        switch (step.action) {
+        case SettingsAction::UncheckOutputLogFile:
+            view_.setChecked(Control::OutputLogFile, false);
+            break;
+        case SettingsAction::AppendLog:
+            appendText(step.text);
+            break;
+        case SettingsAction::ShowLog:
+            showLog();
+            break;
+        case SettingsAction::UncheckReworkToggle:
+            view_.setChecked(Control::ReworkToggle, false);
+            break;
+        case SettingsAction::HideReworkToggle:
+            view_.setVisible(Control::ReworkToggle, false);
+            break;
+        case SettingsAction::EnableReworkToggle:
+            view_.setEnabled(Control::ReworkToggle, true);
+            break;
+        case SettingsAction::ShowReworkToggle:
+            view_.setVisible(Control::ReworkToggle, true);
+            break;
+        case SettingsAction::CheckReworkToggle:
+            view_.setChecked(Control::ReworkToggle, true);
+            break;
+        case SettingsAction::RunReworkHandler:
+            OnReworkToggle();
+            break;
+        case SettingsAction::EnablePreviewBox:
+            view_.setEnabled(Control::PreviewToggle, true);
+            break;
+        case SettingsAction::ShowPreviewBox:
+            view_.setVisible(Control::PreviewToggle, true);
+            break;
+        case SettingsAction::CheckPreviewBox:
+            view_.setChecked(Control::PreviewToggle, true);
+            break;
+        case SettingsAction::UncheckPreviewBox:
+            view_.setChecked(Control::PreviewToggle, false);
+            break;
+        case SettingsAction::HideLogBox:
+            view_.setVisible(Control::LogBox, false);
+            break;
+        case SettingsAction::ShowLogBox:
+            view_.setVisible(Control::LogBox, true);
+            break;
+        case SettingsAction::ShowPreviewPicture:
+            view_.setVisible(Control::PreviewPicture, true);
+            break;
+        case SettingsAction::HidePreviewPicture:
+            view_.setVisible(Control::PreviewPicture, false);
+            break;
+        case SettingsAction::ShowPreviewLabel:
+            view_.setVisible(Control::PreviewLabel, true);
+            break;
+        case SettingsAction::HidePreviewLabel:
+            view_.setVisible(Control::PreviewLabel, false);
+            break;
+        case SettingsAction::StartPreview:
+            if (!preview_.start())
+                appendText(kPreviewUnavailable);
+            break;
+        case SettingsAction::SetCmdLineMode:
+            flags_.cmdLineMode = 1;
+            break;
+        case SettingsAction::SetMsgMode:
+            flags_.msgMode = 1;
+            break;
+        }
+    }
+}
+
+void CTessellDlg::fillCameraList() {
+    cameraTable_.clear();
+    view_.clearCameraList();
+    platform::CaptureDevices& devices = *services_.devices;
+    int videoCount = 0;
+    int sensorCount = 0;
+    CountXuCamerasDs(devices, videoCount);
+    CountXuCamerasMf(devices, sensorCount);
+
+    // Positions are numbered across both lists, video-input cameras first.
+    const auto addFrom = [&](int source, int count) {
+        for (int index = 0; index < count; ++index) {
+            CameraLink link(devices);
+            std::string name;
+            if (link.OpenCamera(chip::kAnyFamily, index, source) == status::kOk) {
+                UsbIdentity identity;
+                GetUsbIdentity(*services_.usb, link, identity);
+                name = link.device()->friendlyName();
+            }
+            const int position = static_cast<int>(cameraTable_.size());
+            view_.addCamera(format("%d:%s", position, name.c_str()));
+            cameraTable_.push_back({source, index});
+        }
+    };
+    addFrom(0, videoCount);
+    addFrom(1, sensorCount);
+}
+
+// --- selection -------------------------------------------------------------------------
+
+void CTessellDlg::SelectCamera() {
+    if (ended_ || selectEnabled_ == 0)
+        return;
+    waitForDump();
+    if (preview_.running()) {
+        preview_.moveOffScreen();
+        preview_.stop();
+    }
+    view_.setEnabled(Control::Download, false);
+    link_.reset();
+
+    currentIndex_ = view_.selectedCamera();
+    auto link = std::make_unique<CameraLink>(*services_.devices);
+    bool opened = false;
+    if (currentIndex_ >= 0 && currentIndex_ < static_cast<int>(cameraTable_.size())) {
+        const CameraEntry& entry = cameraTable_[static_cast<std::size_t>(currentIndex_)];
+        opened = link->OpenCamera(chip::kAnyFamily, entry.index, entry.source) == status::kOk;
+    }
+
+    if (!opened) {
+        connected_ = 0;
+        appendText("Driver Connection Fail\r\n");
+        showLog();
+        burnLogLine("Driver Connection Fail.");
+        link.reset();
+    } else {
+        link_ = std::move(link);
+        connected_ = 1;
+        link_->GetIcType(icType_);
+
+        switch (settings_.flashType.kind) {
+        case FlashTypeChoice::Kind::AskCamera: {
+            FlashCode code = flash::kUnknown;
+            link_->IdentifyFlash(code);
+            flashCode_ = code;
+            break;
+        }
+        case FlashTypeChoice::Kind::Forced:
+            flashCode_ = settings_.flashType.code;
+            break;
+        case FlashTypeChoice::Kind::LeaveUnset:
+            break;
+        }
+        show_flash_name(flashCode_, flashChoice_);
+        view_.setText(Control::FlashTypeName, flashChoice_.name);
+        view_.setEnabled(Control::FlashTypeName, false);
+
+        std::array<std::uint8_t, kSerialTextBytes + 1> text{};
+        if (ReadUsbString(*services_.usb, *link_, std::span(text).first(kSerialTextBytes),
+                          kUsbManufacturerString) == status::kOk)
+            view_.setText(Control::DeviceSerial, bufferText(text));
+        else
+            view_.setText(Control::DeviceSerial, "");
+
+        identity_ = UsbIdentity{};
+        identityStatus_ = GetUsbIdentity(*services_.usb, *link_, identity_);
+        // Matching the opened camera among the USB devices can fail without
+        // the walk failing: without a port the identity is not the camera's.
+        if (identityStatus_ == 0 && identity_.port == 0)
+            identityStatus_ = 1;
+        std::uint8_t chipId = 0;
+        link_->ReadRegister(chip::kChipIdRegister, chipId);
+
+        if (settings_.camNum == 0) {
+            identityCheck_ = 1;
+        } else if (chipId == settings_.rev) {
+            identityCheck_ = 1;
+        } else {
+            identityCheck_ = 0;
+            if (currentIndex_ + 1 < static_cast<int>(cameraTable_.size())) {
+                view_.selectCamera(currentIndex_ + 1);
+                SelectCamera();
+                return;
+            }
+        }
+
+        const std::string name = link_->device()->friendlyName();
+        if (identityStatus_ == 0)
+            appendText(
+                format("\r\n=== Select camera %d : %s ===\r\n", currentIndex_, name.c_str()));
+        appendText("Driver Connected");
+        appendText("(" + std::string(chip::icTypeName(icType_)) + ")\r\n");
+        showCameraIdentity();
+    }
+
+    if (settings_.chooseBinUsePid == 1) {
+        const ImagePathChoice choice = ChooseImageByPid(services_.programFolder, cameraPid_);
+        imagePath_ = choice.path;
+        appendText(choice.refusal);
+    } else if (imagePath_.empty()) {
+        const ImagePathChoice choice = ImagePathFromBin(services_.programFolder, settings_.bin);
+        imagePath_ = choice.path;
+        appendText(choice.refusal);
+    }
+
+    if (flags_.namesImage()) {
+        // A relative path is the script's: it names a file from where the
+        // tool was started.
+        std::error_code error;
+        const auto absolute = std::filesystem::absolute(flags_.namedImage, error);
+        const ImagePathChoice choice =
+            checkedImagePath(error ? flags_.namedImage : absolute.string());
+        imagePath_ = choice.path;
+        appendText(choice.refusal);
+        if (!flags_.cmdLineMode) {
+            flags_.cmdLineMode = 1;
+            makeLogFiles();
+        }
+    }
+
+    appendText("Auto ");
+    loadImage();
+    showLog();
+    statusState_ = 0;
+    view_.setCaption(std::string("Halvane Serial Flash Write") +
+                     (view_.isChecked(Control::ReworkToggle) ? "/Rework" : "") +
+                     " Tool for ALL IC " + std::string(kToolVersion));
+
+    if (identityCheck_ == 0) {
+        view_.setEnabled(Control::Download, false);
+        appendText(kNotMatchLine);
+        showLog();
+        scrollLog();
+        if (flags_.cmdLineMode) {
+            if (flags_.msgMode)
+                view_.messageBox(kNotMatchMessage, "Error", BoxIcon::Error);
+            writeCmdModeLog(kNotMatchMessage);
+            endProcess(kExitWrongCamera);
+            return;
+        }
+    } else if (flags_.cmdLineMode) {
+        OnDownload();
+        return;
+    }
+
+    if (settings_.autoDL) {
+        if (!link_)
+            return;
+        if (cameraBcd_ < image_.bcdDevice()) {
+            thread_.startTimer(kAutoDownloadTimer, kAutoDownloadPeriod);
+        } else {
+            appendText(format(" Auto download stop : \r\n   device bcdDevice(%04x) >= file "
+                              "bcdDevice(%04x)\r\n",
+                              cameraBcd_, image_.bcdDevice()));
+            showLog();
+        }
+    }
+    scrollLog();
+}
+
+void CTessellDlg::showCameraIdentity() {
+    const CameraIdentityDisplay display =
+        cameraIdentityDisplay(*link_, icType_, identity_.vid, identity_.pid, identity_.bcdDevice,
+                              settings_.showFWVer == 1);
+    view_.setText(Control::CameraBcd, display.bcdDeviceText);
+    view_.setText(Control::CameraPid, display.productIdText);
+    view_.setText(Control::CameraVid, display.vendorIdText);
+    for (const auto& line : display.log) {
+        appendText(line.text);
+        if (line.burnLog)
+            burnLogLine(line.text);
+    }
+    cameraVid_ = display.vid;
+    cameraPid_ = display.pid;
+    cameraBcd_ = display.bcdDevice;
+}
+
+void CTessellDlg::loadImage() {
+    FirmwareImage::LoadContext context;
+    if (link_)
+        context.camera = icType_;
+    context.showFirmwareVersion = settings_.showFWVer == 1;
+    std::vector<FirmwareImage::LogLine> lines;
+    imageLoaded_ = !imagePath_.empty() && image_.load(imagePath_, context, lines);
+    for (const auto& line : lines) {
+        appendText(line.text);
+        if (line.burnLog)
+            burnLogLine(line.text);
+    }
+    view_.setText(Control::ImagePath, imagePath_);
+    if (imageLoaded_) {
+        // An image with no camera to write it to leaves Download off.
+        view_.setEnabled(Control::Download, link_ != nullptr);
+        view_.setText(Control::ImageBcd, format("%.4X", image_.bcdDevice()));
+        showStatus(0);
+        view_.setProgress(0);
+    } else {
+        appendText("load \r\n  \"" + imagePath_ + "\"\r\n fail.\r\n");
+        shared_.exitCode = kExitImageLoadFailed;
+    }
+}
+
+// --- device change ---------------------------------------------------------------------
+
+void CTessellDlg::OnDeviceChange(const platform::HotplugEvent& event) {
+    if (ended_ || shared_.busy)
+        return;
+    using Kind = platform::HotplugEvent::Kind;
+    if (event.kind == Kind::Arrival) {
+        waitForDump();
+        link_.reset();
+        fillCameraList();
+        if (lastPassed_ && settings_.preview == 1 && !previewAfterSuccessStarted_) {
+            previewAfterSuccessStarted_ = true;
+            clock().sleepFor(kPreviewSettle);
+            if (!preview_.start())
+                appendText(kPreviewUnavailable);
+        }
+        clock().sleepFor(kShortPause);
+        view_.setEnabled(Control::ReworkToggle, true);
+        // After a removal that left the list empty no position is selected:
+        // the camera that came back is then the first one.
+        if (currentIndex_ < 0 || currentIndex_ >= static_cast<int>(cameraTable_.size()))
+            currentIndex_ = 0;
+        view_.selectCamera(currentIndex_);
+        if (!preview_.running())
+            SelectCamera();
+    } else {
+        if (selectEnabled_ == 0)
+            return;
+        waitForDump();
+        connected_ = 0;
+        if (settings_.preview == 1 && previewAfterSuccessStarted_)
+            lastPassed_ = false;
+        view_.clearCameraList();
+        appendText("Camera Plug Out\r\n");
+        burnLogLine("Camera Plug Out");
+        appendText(std::string(kPlugOutRule) + "\r\n");
+        burnLogLine(kPlugOutRule);
+        view_.setEnabled(Control::Download, false);
+        view_.setText(Control::FlashTypeName, "");
+        paint(StatusPicture::Blank);
+        view_.setText(Control::CameraPid, kBlankIds);
+        view_.setText(Control::CameraVid, kBlankIds);
+        view_.setText(Control::CameraBcd, "ver");
+        view_.setText(Control::DeviceSerial, kBlankSerial);
+        link_.reset();
+        showLog();
+        if (settings_.preview == 1 && preview_.running())
+            preview_.setVisible(false);
+        clock().sleepFor(kUnplugSettle);
+        currentIndex_ = 0;
+        fillCameraList();
+        view_.selectCamera(0);
+        SelectCamera();
+    }
+    if (!ended_)
+        scrollLog();
+}
+
+// --- Browse and Download ---------------------------------------------------------------
+
+void CTessellDlg::OnBrowse() {
+    if (ended_ || job_)
+        return;
+    const auto chosen = view_.chooseImageFile(services_.programFolder.string(), FileFilter{});
+    if (!chosen)
+        return;
+    const ImagePathChoice choice = checkedImagePath(*chosen);
+    if (!choice.refusal.empty()) {
+        appendText(choice.refusal);
+        showLog();
+        return;
+    }
+    imagePath_ = choice.path;
+    FirmwareImage::LoadContext context;
+    if (link_)
+        context.camera = icType_;
+    context.showFirmwareVersion = settings_.showFWVer == 1;
+    std::vector<FirmwareImage::LogLine> lines;
+    imageLoaded_ = image_.load(imagePath_, context, lines);
+    for (const auto& line : lines) {
+        appendText(line.text);
+        if (line.burnLog)
+            burnLogLine(line.text);
+    }
+    view_.setText(Control::ImagePath, imagePath_);
+    if (imageLoaded_)
+        view_.setText(Control::ImageBcd, format("%.4X", image_.bcdDevice()));
+    showLog();
+    view_.setEnabled(Control::Download, true);
+    showStatus(0);
+    view_.setProgress(0);
+}
+
+bool CTessellDlg::imageRefusedForChip() const {
+    ImageFamily family = image_.family();
+    if (family == 'j' && image_.length() == image::kBufferSize)
+        family = 'i';
+    const auto bytes = image_.buffer();
+    const bool header8916 = bytes.size() >= 2 && bytes[0] == 0x89 && bytes[1] == 0x16;
+    const bool headerF9FF = bytes.size() >= 2 && bytes[0] == 0xF9 && bytes[1] == 0xFF;
+    if (family == 'd' && icType_ != 'h')
+        return true;
+    if (family == 'f' && icType_ != 'k')
+        return true;
+    if (header8916 && ((family == 'e' && icType_ != 'i') || (family == 'g' && icType_ != 'j')))
+        return true;
+    if (headerF9FF && family == 'h' && icType_ != 'm')
+        return true;
+    return false;
+}
+
+void CTessellDlg::endStoppedCommandLineRun() {
+    // Unattended, nobody could press anything after this stop: the run ends
+    // with what it stored, as closing the window would.
+    if (flags_.cmdLineMode)
+        OnDestroy();
+}
+
+void CTessellDlg::OnDownload() {
+    if (ended_ || job_ || dumpRunning_)
+        return;
+    if (identityCheck_ == 0) {
+        appendText(kNotMatchLine);
+        showLog();
+        scrollLog();
+        if (!flags_.cmdLineMode)
+            return;
+        if (flags_.msgMode)
+            view_.messageBox(kNotMatchMessage, "Error", BoxIcon::Error);
+        writeCmdModeLog(kNotMatchMessage);
+        endProcess(kExitRefused);
+        return;
+    }
+    if (!link_) {
+        appendText("\r\n *** Device not found! ***\r\n\r\n");
+        showLog();
+        scrollLog();
+        endStoppedCommandLineRun();
+        return;
+    }
+    burnLogLine(" click download.");
+
+    std::array<std::uint8_t, kSerialTextBytes + 1> serial{};
+    cameraSerial_.clear();
+    if (ReadUsbString(*services_.usb, *link_, std::span(serial).first(kSerialTextBytes),
+                      settings_.snAddr) == status::kOk)
+        cameraSerial_ = bufferText(serial);
+
+    if (settings_.settingsIndex == settingsIndexRework && settings_.reworkFlag == 1 &&
+        settings_.checkPidVid == 1) {
+        std::array<std::uint8_t, kSerialTextBytes + 1> again{};
+        ReadUsbString(*services_.usb, *link_, std::span(again).first(kSerialTextBytes),
+                      settings_.snAddr);
+        burnLogLine(format("Device VID:0x%04x  PID:0x%04x  SN:%su.", cameraVid_, cameraPid_,
+                           bufferText(again).c_str()));
+        const bool pidDiffers = cameraPid_ != image_.pid();
+        const bool vidDiffers = cameraVid_ != image_.vid();
+        if (pidDiffers || vidDiffers) {
+            std::string text = "Please check pid/vid !\r\n Device PID\t | Device VID\r\n";
+            text += format(" 0x%04x \t\t | 0x%04x \r\n", cameraPid_, cameraVid_);
+            text += "------------------------------------ \r\n File PID\t\t | File VID\r\n";
+            if (pidDiffers && vidDiffers)
+                text += format(" 0x%04x (x)\t | 0x%04x (x)", image_.pid(), image_.vid());
+            else if (pidDiffers)
+                text += format(" 0x%04x (x)\t | 0x%04x", image_.pid(), image_.vid());
+            else
+                text += format(" 0x%04x \t\t | 0x%04x (x)", image_.pid(), image_.vid());
+            text += "\r\n";
+            burnLogLine(text);
+            if (flags_.cmdLineMode) {
+                burnLogLine(text);
+                if (flags_.msgMode)
+                    view_.messageBox(text, "Error", BoxIcon::Error);
+                endProcess(kExitWrongCamera);
+                return;
+            }
+            appendText(text);
+            showLog();
+            scrollLog();
+            view_.messageBox(text, "Error", BoxIcon::Error);
+            paint(StatusPicture::Fail);
+            return;
+        }
+    }
+
+    if (!imageLoaded_) {
+        view_.messageBox("Please load file first!", "Error", BoxIcon::Error);
+        if (flags_.cmdLineMode)
+            endProcess(kExitNoImage);
+        return;
+    }
+
+    if (imageRefusedForChip()) {
+        burnLogLine("it seems bin file not match IC");
+        if (!view_.askYesNo("It seems that the bincode is NOT for the IC\nDo you really want to "
+                            "download?",
+                            "Warning")) {
+            if (flags_.cmdLineMode)
+                endProcess(kExitNoImage);
+            return;
+        }
+    }
+
+    if (settings_.burnSnFlag == 1) {
+        appendText("\r\nStart Download (Change Serial Number)...");
+    } else if (settings_.reworkFlag == 1 && settings_.settingsIndex == settingsIndexRework) {
+        appendText("\r\nStart Rework...");
+        burnLogLine("  Start Rework...");
+    } else {
+        appendText("\r\nStart Download...");
+        burnLogLine("  Start Download...");
+    }
+
+    if (settings_.preview == 1)
+        leavePreview();
+
+    std::uint8_t streaming = 0;
+    link_->ReadRegister(kStreamingRegister, streaming);
+    if ((streaming & 0xF0) != 0) {
+        appendText("\r\n Fail, please stop preview first.");
+        burnLogLine("   Fail, stop preview first.");
+        showLog();
+        scrollLog();
+        endStoppedCommandLineRun();
+        return;
+    }
+
+    if (identityStatus_ != 0) {
+        appendText("Driver Connection Fail\r\n");
+        burnLogLine("  Driver Connect Fail.");
+        showLog();
+        showStatus(2);
+        endStoppedCommandLineRun();
+        return;
+    }
+
+    showLog();
+    showStatus(3);
+    scrollLog();
+    selectEnabled_ = 0;
+    shared_.result = 0;
+    shared_.done = 0;
+    clock().sleepFor(kShortPause);
+    startWorker();
+
+    view_.setEnabled(Control::Download, false);
+    view_.setEnabled(Control::PreviewToggle, false);
+    view_.setEnabled(Control::ReworkToggle, false);
+    view_.setEnabled(Control::CameraList, false);
+    view_.setProgress(0);
+    thread_.startTimer(kProgressTimer, kProgressPeriod);
+}
+
+void CTessellDlg::startWorker() {
+    downloadResults_.fill(0);
+    link_->downloadSlot().value = 1;
+    link_->downloadSlot().results = downloadResults_;
+
+    auto job = std::make_unique<DownloadJob>();
+    job->devices = services_.devices;
+    job->usb = services_.usb;
+    job->link = std::move(link_);
+    job->image = &image_;
+    job->camera = icType_;
+    job->vid = cameraVid_;
+    job->pid = cameraPid_;
+    job->port = identity_.port;
+    job->hub = identity_.hubId;
+    job->cameraCount = static_cast<int>(cameraTable_.size());
+    job->flashCode = flashCode_;
+    job->familyIndex = static_cast<std::uint8_t>(flashChoice_.familyIndex);
+    job->serial = serialText_;
+    job->options.preview = settings_.preview == 1;
+    job->options.burnSerial = settings_.burnSnFlag == 1;
+    job->options.serialFile = settings_.snFile;
+    job->options.snAddr = settings_.snAddr;
+    job->options.rework = settings_.reworkFlag == 1;
+    job->options.settingsIndex = settings_.settingsIndex;
+    job->options.moduleSetting = settings_.isMCM == 1;
+    job->options.romBurn = settings_.romBurn == 1;
+    job->options.timeout = settings_.timeout;
+    job_ = std::move(job);
+
+    previewAfterSuccessStarted_ = false;
+    // Set before the thread exists, so that no device change slips in
+    // between the start and the worker's own first step.
+    shared_.busy = 1;
+    worker_ = std::thread([this] { download_worker(*job_, shared_, *this); });
+}
+
+// --- timers ------------------------------------------------------------------------------
+
+void CTessellDlg::OnTimer(int id) {
+    if (ended_)
+        return;
+    switch (id) {
+    case kProgressTimer:
+        if (shared_.done == 0)
+            progressTick();
+        else
+            completeDownload();
+        break;
+    case kReselectTimer:
+        selectEnabled_ = 1;
+        thread_.stopTimer(kReselectTimer);
+        break;
+    case kAutoDownloadTimer:
+        thread_.stopTimer(kAutoDownloadTimer);
+        waitForDump();
+        OnDownload();
+        break;
+    case kPreviewEndTimer:
+        if (settings_.preview == 1) {
+            view_.setVisible(Control::PreviewLabel, false);
+            view_.setVisible(Control::LogBox, true);
+            view_.setVisible(Control::PreviewPicture, false);
+            if (preview_.running()) {
+                preview_.moveOffScreen();
+                preview_.stop();
+            }
+            SelectCamera();
+        }
+        thread_.stopTimer(kPreviewEndTimer);
+        break;
+    default:
+        break;
+    }
+}
+
+void CTessellDlg::progressTick() {
+    const int progress = shared_.status.progress;
+    view_.setProgress(progress);
+    if (const auto picture = countDownPicture(progress))
+        paint(*picture);
+    shared_.busy = 1;
+}
+
+void CTessellDlg::completeDownload() {
+    // The worker has set done as its last word; what is left of its thread
+    // only returns.
+    if (worker_.joinable())
+        worker_.join();
+    clock().sleepFor(kCompletionPause);
+
+    const bool rework = settings_.reworkFlag == 1 && settings_.settingsIndex == settingsIndexRework;
+    const bool serial = settings_.burnSnFlag == 1;
+    std::string line;
+    std::string message;
+    const bool passed = shared_.result == 1;
+    if (passed) {
+        thread_.startTimer(kPreviewEndTimer, std::chrono::milliseconds(settings_.previewTimeMs));
+        view_.setProgress(100);
+        if (rework) {
+            line = "Rework complete.\r\n";
+            message = "Rework complete.";
+        } else if (serial) {
+            if (settings_.settingsIndex != settingsIndexBurnSerial && job_) {
+                DialogSerialOutput output(*this);
+                advance_serial(settings_.snFile, job_->serial, output);
+            }
+            line = "Download (Change SN) complete.\r\n";
+            message = "Download (Change SN) complete.";
+        } else {
+            line = "Download complete.\r\n\r\n";
+            message = "Download complete.";
+        }
+        appendText(line);
+        writeCmdModeLog(message);
+        logFiles_->WriteTestResult(true);
+        showLog();
+        showStatus(1);
+        resultText_ = "Pass";
+        shared_.exitCode = kExitPassed;
+    } else {
+        view_.setProgress(100);
+        if (rework) {
+            line = "Rework fail.\r\n";
+            message = "Rework fail.";
+            shared_.exitCode = kExitReworkFailed;
+        } else if (!serial) {
+            line = "Download fail.\r\n";
+            message = "Download fail.";
+            shared_.exitCode = kExitDownloadFailed;
+        } else {
+            line = "Download (Change SN) fail.\r\n";
+            message = "Download (Change SN) fail.";
+            shared_.exitCode = kExitSerialDownloadFailed;
+        }
+        appendText(line);
+        writeCmdModeLog(message);
+        resultText_ = "Fail";
+        logFiles_->WriteTestResult(false);
+        showLog();
+        showStatus(2);
+    }
+    lastPassed_ = passed;
+    if (job_)
+        serialText_ = job_->serial;
+
+    ResultRecord record;
+    record.pid = cameraPid_;
+    record.vid = cameraVid_;
+    record.bcd = cameraBcd_;
+    record.sn = cameraSerial_;
+    record.result = resultText_;
+    record.errcode = shared_.exitCode;
+    logFiles_->AppendResultRecord(record);
+
+    selectEnabled_ = 1;
+    view_.setEnabled(Control::CameraList, true);
+    view_.setEnabled(Control::PreviewToggle, true);
+    view_.setEnabled(Control::ReworkToggle, false);
+    shared_.done = 0;
+    thread_.stopTimer(kProgressTimer);
+    clock().sleepFor(kShortPause);
+    job_.reset(); // the worker closed its link; this frees what is left
+    link_.reset();
+    scrollLog();
+    clock().sleepFor(kShortPause);
+    thread_.startTimer(kReselectTimer, kReselectPeriod);
+
+    if (flags_.cmdLineMode) {
+        if (flags_.msgMode) {
+            const char* text =
+                passed ? (settings_.reworkFlag == 1 ? "Rework complete!" : "Download complete!")
+                       : (settings_.reworkFlag == 1 ? "Rework Fail!" : "Download Fail!");
+            view_.messageBox(text, passed ? "Success" : "Fail", BoxIcon::None);
+        }
+        shared_.busy = 0;
+        endProcess(shared_.exitCode);
+        return;
+    }
+    shared_.busy = 0;
+}
+
+// --- preview -----------------------------------------------------------------------------
+
+void CTessellDlg::leavePreview() {
+    view_.setVisible(Control::PreviewLabel, false);
+    view_.setVisible(Control::LogBox, true);
+    view_.setVisible(Control::PreviewPicture, false);
+    if (preview_.running()) {
+        preview_.moveOffScreen();
+        preview_.stop();
+    }
+}
+
+void CTessellDlg::OnPreviewToggle() {
+    if (ended_)
+        return;
+    if (view_.isChecked(Control::PreviewToggle)) {
+        settings_.preview = 1;
+        preview_.setVisible(true);
+        if (!preview_.available()) {
+            appendText(kPreviewUnavailable);
+            showLog();
+            scrollLog();
+        }
+    } else {
+        settings_.preview = 0;
+        preview_.setVisible(false);
+    }
+}
+
+// --- maintenance ---------------------------------------------------------------------------
+
+void CTessellDlg::OnReworkToggle() {
+    if (settings_.settingsIndex != settingsIndexRework) {
+        settings_.reworkFlag = 0;
+        view_.messageBox("function not work", kApplicationTitle, BoxIcon::None);
+        return;
+    }
+    const bool checked = view_.isChecked(Control::ReworkToggle);
+    settings_.reworkFlag = checked ? 1 : 0;
+    view_.setText(Control::Download, checked ? "Re-Work" : "Download");
+}
+
+void CTessellDlg::setMaintenanceEnabled(bool enabled) {
+    for (const Control control :
+         {Control::Download, Control::Dump, Control::Erase, Control::LedOn, Control::LedOff})
+        view_.setEnabled(control, enabled);
+}
+
+void CTessellDlg::waitForDump() {
+    if (dumpThread_.joinable())
+        dumpThread_.join();
+}
+
+void CTessellDlg::OnDump() {
+    if (ended_ || job_ || dumpRunning_)
+        return;
+    const auto chosen = view_.chooseDumpFile("DUMP_BIN.bin", FileFilter{});
+    if (!chosen)
+        return;
+    shared_.status.progress = 0;
+    shared_.status.stage = 0;
+    if (!link_) {
+        // Nothing to read from: say so instead of writing a file of nothing.
+        appendText("DUMP internal Serial Flash fail: no camera.\r\n");
+        showLog();
+        scrollLog();
+        return;
+    }
+    waitForDump();
+    dumpRunning_ = true;
+    // The dump thread has the camera to itself until it ends: the commands
+    // that would use it too are off meanwhile, and selection and device
+    // changes wait for it.
+    setMaintenanceEnabled(false);
+    const bool downloadWasEnabled = imageLoaded_ && link_;
+    dumpThread_ = std::thread([this, path = *chosen, link = link_.get(),
+                               family = flashChoice_.familyIndex, downloadWasEnabled] {
+        runDump(path, *link, static_cast<std::uint8_t>(family));
+        postToDialog([this, downloadWasEnabled] {
+            waitForDump();
+            setMaintenanceEnabled(true);
+            view_.setEnabled(Control::Download, downloadWasEnabled && link_ != nullptr);
+        });
+    });
+}
+
+void CTessellDlg::runDump(const std::string& path, CameraLink& link, std::uint8_t familyIndex) {
+    postToDialog([this] {
+        view_.setProgress(0);
+        paint(StatusPicture::Running);
+    });
+    std::vector<std::uint8_t> buffer(kDumpSize, 0xFF);
+    const FlashRangeReader reader = [&link](std::span<std::uint8_t> out, FlashCode code,
+                                            std::uint32_t start, std::uint32_t end) {
+        return read_range(link, out, code, start, end);
+    };
+    std::string failure;
+    if (link.DumpFlash(buffer, familyIndex, reader) != 0) {
+        failure = "the flash could not be read";
+    } else {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(buffer.data()),
+                   static_cast<std::streamsize>(buffer.size()));
+        file.close();
+        if (!file)
+            failure = "the file could not be written";
+    }
+    if (failure.empty()) {
+        appendText("DUMP internal Serial Flash to\r\n" + path + "\r\n");
+        postToDialog([this] {
+            showLog();
+            paint(StatusPicture::Success);
+            view_.setProgress(100);
+        });
+    } else {
+        appendText("DUMP internal Serial Flash fail: " + failure + "\r\n" + path + "\r\n");
+        postToDialog([this] {
+            showLog();
+            paint(StatusPicture::Fail);
+        });
+    }
+    dumpRunning_ = false;
+}
+
+void CTessellDlg::OnErase() {
+    if (ended_ || job_ || dumpRunning_ || !link_)
+        return;
+    const bool erased = erase_all(*link_, static_cast<std::uint8_t>(flashChoice_.familyIndex));
+    appendText(erased ? "Erase SF ok.\r\n" : "Erase SF fail.\r\n");
+    if (CameraDevice* device = link_->device())
+        device->ResetChip();
+    showLog();
+    scrollLog();
+}
+
+void CTessellDlg::OnLedOn() {
+    if (ended_ || job_ || dumpRunning_ || !link_)
+        return;
+    link_->WriteRegister(kLedRegisterA, kLedOn);
+    link_->WriteRegister(kLedRegisterB, kLedOn);
+}
+
+void CTessellDlg::OnLedOff() {
+    if (ended_ || job_ || dumpRunning_ || !link_)
+        return;
+    link_->WriteRegister(kLedRegisterA, kLedOff);
+    link_->WriteRegister(kLedRegisterB, kLedOff);
+}
+
+void CTessellDlg::OnTest() {
+    CameraLink link(*services_.devices);
+    link.OpenCamera(chip::kAnyFamily, 0, 1);
+    link.CloseCamera();
+}
+
+int CTessellDlg::answerAcQuery() {
+    if (!services_.power)
+        return 1;
+    BoxForErrors box(view_);
+    return answerAcPowerQuery(settings_.checkac, flags_, *services_.power, box);
+}
+
+void CTessellDlg::OnExit() {
+    OnDestroy();
+}
+
+void CTessellDlg::OnDestroy() {
+    if (ended_)
+        return;
+    // A download in progress is let finish: the worker is bounded, and a
+    // flash left half-written is worse than a late exit.
+    if (worker_.joinable())
+        worker_.join();
+    waitForDump();
+    preview_.stop();
+    job_.reset();
+    link_.reset();
+    endProcess(shared_.exitCode);
+}
+
+} // namespace tessell

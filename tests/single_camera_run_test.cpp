@@ -1,0 +1,152 @@
+// End-to-end runs of the built program in its unattended mode, against
+// simulated stations.
+
+#include "device/flash_parts.h"
+#include "download/image_synthesis.h"
+#include "tests/support/process.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace tessell::testing {
+namespace {
+
+using nlohmann::json;
+using Bytes = std::vector<std::uint8_t>;
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A scratch station: program folder, station file and image in one folder.
+class Station {
+public:
+    Station(json devices, std::string settings = "[SETTING]\r\nWriteLog=1\r\n") {
+        json station = {{"time_scale", 0.01}, {"devices", std::move(devices)}};
+        home.write("station.json", station.dump(2));
+        home.write("setting.ini", settings);
+    }
+
+    Bytes image(ImageFamily family) {
+        image::SynthesisRequest request;
+        request.family = family;
+        request.vid = 0x1234;
+        request.pid = 0x5678;
+        request.bcdDevice = 0x0102;
+        std::string error;
+        const auto bytes = image::synthesizeImage(request, error);
+        EXPECT_TRUE(bytes) << error;
+        if (!bytes)
+            return {};
+        home.write("image.bin", std::string(bytes->begin(), bytes->end()));
+        return *bytes;
+    }
+
+    ProcessResult run(std::vector<std::string> arguments) {
+        return runProcess(TESSELL_BINARY, arguments,
+                          {{"TESSELL_SIM", (home / "station.json").string()},
+                           {"TESSELL_HOME", home.path().string()},
+                           {"XDG_RUNTIME_DIR", home.path().string()},
+                           {"TMPDIR", home.path().string()}});
+    }
+
+    std::string imagePath() const { return (home / "image.bin").string(); }
+
+    TempDir home;
+};
+
+json camera(const char* chipId, json extra = json::object()) {
+    json device = {{"friendly_name", "Line camera"},
+                   {"chip_id", chipId},
+                   {"flash", {{"part", "0x79"}, {"file", "cam0.flash"}}}};
+    device.update(extra);
+    return device;
+}
+
+TEST(SingleCameraRun, SilentDownloadIntoA7315PassesAndLeavesTheImageInFlash) {
+    Station station(json::array({camera("0xC0")}));
+    const Bytes image = station.image('f');
+    const auto result = station.run({"-s", station.imagePath(), "-silent"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_TRUE(contains(result.out, "Driver Connected(ZLTA_7315/23/13/17 series)\n"))
+        << result.out;
+    EXPECT_TRUE(contains(result.out, "Start Download...Download complete.\n")) << result.out;
+    EXPECT_FALSE(contains(result.out, "\r")) << "plain lines on standard output";
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
+
+    // The flash as the camera holds it, with the part's type byte the
+    // download wrote into the image.
+    const std::string flash = station.home.read("cam0.flash");
+    ASSERT_GE(flash.size(), image.size());
+    Bytes expected = image;
+    const auto type = flash::imageFlashType('k', flash::opcodeTableNumber(0x79));
+    ASSERT_TRUE(type);
+    expected.at(type->offset) = type->value;
+    EXPECT_TRUE(
+        std::equal(expected.begin(), expected.end(), flash.begin(),
+                   [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+}
+
+TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
+    Station station(json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}));
+    station.image('f');
+    const auto result = station.run({"-f", station.imagePath(), "-silent", "-m"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 2) << result.out << result.err;
+    EXPECT_TRUE(contains(result.out, "Download fail.\n")) << result.out;
+    EXPECT_TRUE(contains(result.err, "Fail: Download Fail!\n")) << result.err;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+    EXPECT_TRUE(contains(station.home.read("CmdModeLog.log"), "]Download fail.\r\n"));
+}
+
+TEST(SingleCameraRun, NoCameraEndsPromptlyWithTheStoredCode) {
+    Station station(json::array());
+    station.image('f');
+    const auto result = station.run({"-s", station.imagePath(), "-silent"});
+    ASSERT_TRUE(result.finished) << "a run without a camera must not wait";
+    EXPECT_EQ(result.status, 99);
+    EXPECT_TRUE(contains(result.out, "*** Device not found! ***")) << result.out;
+    EXPECT_EQ(station.home.read("Result.txt"), "");
+}
+
+TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
+    // A 7315 image offered to a 7310 camera.
+    {
+        Station station(json::array({camera("0x80")}));
+        station.image('f');
+        const auto result = station.run({"-s", station.imagePath(), "-silent"});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.status, 5);
+        EXPECT_TRUE(contains(result.err, "Warning: It seems that the bincode is NOT for the IC\n"
+                                         "Do you really want to download?\n"))
+            << result.err;
+        EXPECT_TRUE(contains(result.err, "Answered No")) << result.err;
+        EXPECT_FALSE(contains(result.out, "Start Download"));
+    }
+    {
+        Station station(json::array({camera("0x80")}));
+        station.image('f');
+        const auto result = station.run({"-s", station.imagePath(), "-y", "-silent"});
+        ASSERT_TRUE(result.finished);
+        EXPECT_TRUE(contains(result.err, "Answered Yes")) << result.err;
+        EXPECT_TRUE(contains(result.out, "Start Download...")) << result.out;
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << result.status;
+    }
+}
+
+TEST(SingleCameraRun, WindowModeIsRefusedClearly) {
+    Station station(json::array({camera("0xC0")}));
+    station.image('f');
+    const auto result = station.run({});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 99);
+    EXPECT_TRUE(contains(result.err, "window is not available")) << result.err;
+    const std::string flash = station.home.read("cam0.flash");
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](char c) { return c == '\xFF'; }))
+        << "nothing was written";
+}
+
+} // namespace
+} // namespace tessell::testing

@@ -1,0 +1,505 @@
+#include "app/exit_codes.h"
+#include "device/flash_parts.h"
+#include "tests/support/dialog_rig.h"
+
+#include <gtest/gtest.h>
+
+namespace tessell::testing {
+namespace {
+
+using nlohmann::json;
+
+// A ZLTA_7310 camera: its ISP download needs no reset, so a test thread on a
+// manual clock can follow it from start to end.
+json camera7310(json extra = json::object()) {
+    json camera = {{"friendly_name", "Bench camera"},
+                   {"chip_id", "0x80"},
+                   {"flash", {{"part", "0x79"}}},
+                   {"state_file", "cam.state"}};
+    camera.update(extra);
+    return camera;
+}
+
+image::SynthesisRequest image7310(std::uint16_t bcd = 0x0102) {
+    image::SynthesisRequest request;
+    request.family = 'd';
+    request.vid = 0x1234;
+    request.pid = 0x5678;
+    request.bcdDevice = bcd;
+    return request;
+}
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+json cameraState(const DialogRig& rig) {
+    return json::parse(rig.file("cam.state"), nullptr, false);
+}
+
+constexpr std::string_view kResultFormat =
+    "[LOG]\r\nFORMAT={pid}{tab}{vid}{tab}{bcd}{tab}{result}{tab}{errcode}\r\n";
+
+TEST(SingleCameraDialog, UnattendedDownloadPassesAndLeavesEveryResult) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.settings("[SETTING]\r\nWriteLog=1\r\n" + std::string(kResultFormat));
+    const Bytes image = rig.image("image.bin", image7310());
+    rig.start(commandLine((rig.folder() / "image.bin").string()));
+    ASSERT_TRUE(rig.initialised);
+    ASSERT_TRUE(rig.runToEnd());
+
+    EXPECT_EQ(rig.view.endedWith, kExitPassed);
+    const std::string log = rig.log();
+    EXPECT_TRUE(contains(log, "=== Select camera 0 : Bench camera ===\r\n")) << log;
+    EXPECT_TRUE(contains(log, "Driver Connected(ZLTA_7310)\r\n")) << log;
+    EXPECT_TRUE(contains(log, "\r\nStart Download...Download complete.\r\n\r\n")) << log;
+    // The whole log reached the view before the end.
+    EXPECT_EQ(rig.view.shownLog, log);
+    EXPECT_EQ(rig.file("Result.txt"), "TestResult = pass");
+    EXPECT_TRUE(contains(rig.file("CmdModeLog.log"), "]Download complete.\r\n"));
+    // The camera as it was selected: its erased flash left it the ROM's identity.
+    EXPECT_EQ(rig.file("burn_result.txt"), "\r\n0102\t1d6b\t0100\tPass\t0\r\n\r\n");
+    EXPECT_TRUE(contains(rig.file("burn_log.txt"), "]   Start Download...\r\n"));
+    ASSERT_FALSE(rig.view.progress.empty());
+    EXPECT_EQ(rig.view.progress.back(), 100);
+    ASSERT_FALSE(rig.view.pictures.empty());
+    EXPECT_EQ(rig.view.pictures.back(), StatusPicture::Success);
+    EXPECT_NE(std::find(rig.view.pictures.begin(), rig.view.pictures.end(), StatusPicture::Running),
+              rig.view.pictures.end());
+    EXPECT_TRUE(rig.view.boxes.empty()) << "no message box without -m";
+
+    const auto flash = rig.sim.platform().camera(0).flashContents();
+    ASSERT_GE(flash.size(), image.size());
+    // The download writes the flash part's type into the image it sends.
+    Bytes expected = image;
+    const auto type = flash::imageFlashType('h', flash::opcodeTableNumber(0x79));
+    ASSERT_TRUE(type);
+    expected.at(type->offset) = type->value;
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()))
+        << "the camera's flash holds the image";
+}
+
+struct FailureCase {
+    const char* name;
+    const char* settingsName;
+    std::string settings;
+    const char* line;
+    const char* message;
+    int exitCode;
+};
+
+TEST(SingleCameraDialog, EveryFailureKindHasItsTextsFilesAndExitCode) {
+    // The camera breaks the download in the same way every time: a block is
+    // received damaged, so the checksums disagree.
+    const std::vector<FailureCase> cases = {
+        {"download", "setting.ini", "[SETTING]\r\nWriteLog=1\r\n", "Download fail.\r\n",
+         "]Download fail.\r\n", kExitDownloadFailed},
+        {"rework", "moravel.ini", "[SETTING]\r\nWriteLog=1\r\nrework=1\r\n", "Rework fail.\r\n",
+         "]Rework fail.\r\n", kExitReworkFailed},
+        {"serial number", "setting.ini", "[SETTING]\r\nWriteLog=1\r\nSNFile=sn.txt\r\n",
+         "Download (Change SN) fail.\r\n", "]Download (Change SN) fail.\r\n",
+         kExitSerialDownloadFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogRig rig(json::array({camera7310({{"faults", {{{"corrupt_block", 1}}}}})}));
+        ScopedEnv home("TESSELL_HOME", rig.folder().c_str());
+        ScopedEnv temporary("TMPDIR", rig.folder().c_str());
+        rig.settings(c.settings + std::string(kResultFormat), c.settingsName);
+        rig.sim.dir.write("sn.txt", "AB12****\r\nAB120001\r\n");
+        rig.image("image.bin", image7310());
+        StartupFlags flags = commandLine((rig.folder() / "image.bin").string());
+        flags.msgMode = 1;
+        rig.start(flags);
+        ASSERT_TRUE(rig.runToEnd());
+
+        EXPECT_EQ(rig.view.endedWith, c.exitCode);
+        EXPECT_TRUE(contains(rig.log(), c.line)) << rig.log();
+        EXPECT_EQ(rig.file("Result.txt"), "TestResult = fail");
+        EXPECT_TRUE(contains(rig.file("CmdModeLog.log"), c.message));
+        EXPECT_TRUE(contains(rig.file("burn_result.txt"),
+                             "\tFail\t" + std::to_string(c.exitCode) + "\r\n"));
+        ASSERT_FALSE(rig.view.boxes.empty());
+        const std::string expectedBox =
+            c.exitCode == kExitReworkFailed ? "Fail: Rework Fail!" : "Fail: Download Fail!";
+        EXPECT_EQ(rig.view.boxes.back(), expectedBox);
+        EXPECT_EQ(rig.view.pictures.back(), StatusPicture::Fail);
+        if (c.exitCode == kExitSerialDownloadFailed) {
+            EXPECT_EQ(rig.file("sn.txt"), "AB12****\r\nAB120001\r\n")
+                << "a failed download does not use up a serial number";
+        }
+    }
+}
+
+TEST(SingleCameraDialog, PassedSerialDownloadAdvancesTheNumberExceptForCalden) {
+    for (const char* name : {"setting.ini", "calden.ini"}) {
+        SCOPED_TRACE(name);
+        DialogRig rig(json::array({camera7310()}));
+        ScopedEnv home("TESSELL_HOME", rig.folder().c_str());
+        rig.settings("[SETTING]\r\nSNFile=sn.txt\r\nBurnSN=1\r\n", name);
+        rig.sim.dir.write("sn.txt", "AB12****\r\nAB120009\r\n");
+        rig.image("image.bin", image7310());
+        rig.start(commandLine((rig.folder() / "image.bin").string()));
+        ASSERT_TRUE(rig.runToEnd());
+        EXPECT_EQ(rig.view.endedWith, kExitPassed) << rig.log();
+        EXPECT_TRUE(contains(rig.log(), "Download (Change SN) complete.\r\n")) << rig.log();
+        const std::string serial = rig.file("sn.txt");
+        const char* expected = std::string_view(name) == "calden.ini" ? "AB120009" : "AB12000A";
+        EXPECT_TRUE(contains(serial, expected)) << serial;
+    }
+}
+
+struct CheckCase {
+    const char* name;
+    json devices;
+    std::string settings;
+    bool imageForOtherChip = false;
+    bool answerYes = false;
+    bool writeImage = true;
+    int exitCode;
+    const char* logText;
+};
+
+TEST(SingleCameraDialog, UnattendedChecksEndWithTheirExitCodes) {
+    const std::vector<CheckCase> cases = {
+        // No exit code of their own: the run ends with what it stored.
+        {"no camera", json::array(), "", false, false, true, kExitNothingFinished,
+         "\r\n *** Device not found! ***\r\n\r\n"},
+        {"streaming camera", json::array({camera7310({{"registers", {{"0x2509", "0x10"}}}})}), "",
+         false, false, true, kExitNothingFinished, "\r\n Fail, please stop preview first."},
+        {"wrong chip code", json::array({camera7310()}), "Cam_Num=1\r\nRev=11\r\n", false, false,
+         true, kExitWrongCamera, "\r\n *** Device PID/VID not match.\r\n"},
+        {"no image", json::array({camera7310()}), "", false, false, false, kExitNoImage,
+         "\r\n fail.\r\n"},
+        {"image for another chip, answered No", json::array({camera7310()}), "", true, false, true,
+         kExitNoImage, "Auto "},
+        {"pid/vid of the image differ", json::array({camera7310()}),
+         "rework=1\r\nCheckPidVid=1\r\n", false, false, true, kExitWrongCamera, "Auto "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogRig rig(c.devices);
+        const bool pidVid = std::string_view(c.name).starts_with("pid/vid");
+        rig.settings("[SETTING]\r\nWriteLog=1\r\n" + c.settings,
+                     pidVid ? "moravel.ini" : "setting.ini");
+        image::SynthesisRequest request = image7310();
+        if (c.imageForOtherChip)
+            request.family = 'f';
+        if (pidVid) {
+            // The camera shows the identity of its own flash, which is erased:
+            // the image's differs.
+            request.pid = 0x9999;
+        }
+        if (c.writeImage)
+            rig.image("image.bin", request);
+        rig.view.answerYes = c.answerYes;
+        rig.start(commandLine((rig.folder() / "image.bin").string()));
+        ASSERT_TRUE(rig.runToEnd()) << "the run must end by itself";
+        EXPECT_EQ(rig.view.endedWith, c.exitCode);
+        EXPECT_TRUE(contains(rig.log(), c.logText)) << rig.log();
+        EXPECT_FALSE(contains(rig.file("burn_log.txt"), "Start download progress"))
+            << "no download was started";
+        EXPECT_EQ(rig.file("Result.txt"), "") << "no result without a download";
+        if (c.imageForOtherChip) {
+            EXPECT_EQ(rig.view.questions.size(), 1U);
+        }
+        if (c.exitCode == kExitWrongCamera && !pidVid) {
+            EXPECT_TRUE(contains(rig.file("CmdModeLog.log"), "]Device PID/VID not match.\r\n"));
+        }
+        if (pidVid) {
+            EXPECT_TRUE(contains(rig.file("burn_log.txt"), "Please check pid/vid !"));
+        }
+    }
+}
+
+TEST(SingleCameraDialog, QuestionAnsweredYesWritesTheImageAnyway) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.settings("[SETTING]\r\nWriteLog=1\r\n");
+    image::SynthesisRequest request = image7310();
+    request.family = 'f';
+    rig.image("image.bin", request);
+    rig.view.answerYes = true;
+    rig.start(commandLine((rig.folder() / "image.bin").string()));
+    ASSERT_TRUE(rig.runToEnd());
+    ASSERT_EQ(rig.view.questions.size(), 1U);
+    EXPECT_EQ(rig.view.questions[0],
+              "It seems that the bincode is NOT for the IC\nDo you really want to download?");
+    EXPECT_TRUE(contains(rig.log(), "Start Download...")) << rig.log();
+    EXPECT_TRUE(contains(rig.file("burn_log.txt"), "] it seems bin file not match IC\r\n"));
+}
+
+TEST(SingleCameraDialog, NoPowerRefusesUnattendedRunAtStart) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.settings("[SETTING]\r\ncheckac=1\r\n");
+    rig.image("image.bin", image7310());
+    rig.power.line = platform::kAcOffline;
+    rig.start(commandLine((rig.folder() / "image.bin").string()));
+    EXPECT_EQ(rig.view.endedWith, kExitRefused);
+    EXPECT_EQ(rig.out.str(), "Please plugin AC power before update FW\n");
+    EXPECT_FALSE(contains(rig.log(), "Start Download"));
+}
+
+TEST(SingleCameraDialog, WindowModeStopsStayOpenAndWait) {
+    // The same refusals in the window leave the tool running for the operator.
+    DialogRig rig(json::array({camera7310({{"registers", {{"0x2509", "0x10"}}}})}));
+    rig.image("SF.bin", image7310());
+    rig.start();
+    ASSERT_TRUE(rig.initialised);
+    EXPECT_TRUE(rig.view.isEnabled(Control::Download));
+    EXPECT_EQ(rig.view.caption, "Halvane Serial Flash Write Tool for ALL IC v1.0.3.0c");
+    // An erased flash has no identity: the camera shows its ROM's.
+    EXPECT_EQ(rig.view.texts[Control::CameraPid], "0102");
+    rig.dialog->OnDownload();
+    EXPECT_TRUE(contains(rig.log(), "\r\n Fail, please stop preview first."));
+    EXPECT_FALSE(rig.view.endedWith.has_value());
+    EXPECT_FALSE(rig.dialog->downloadRunning());
+    EXPECT_EQ(rig.dialog->exitCode(), kExitNothingFinished);
+}
+
+TEST(SingleCameraDialog, WindowDownloadThenSelectionComesBackAfterTwoSeconds) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.image("SF.bin", image7310());
+    rig.start();
+    rig.dialog->OnDownload();
+    ASSERT_TRUE(rig.dialog->downloadRunning());
+    EXPECT_FALSE(rig.dialog->selectEnabled());
+    EXPECT_FALSE(rig.view.isEnabled(Control::CameraList));
+    EXPECT_FALSE(rig.view.isEnabled(Control::Download));
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->downloadRunning(); }));
+    EXPECT_EQ(rig.dialog->exitCode(), kExitPassed);
+    EXPECT_FALSE(rig.view.endedWith.has_value()) << "the window stays after a result";
+    EXPECT_TRUE(rig.view.isEnabled(Control::CameraList));
+    EXPECT_FALSE(rig.dialog->cameraOpen()) << "the link is closed after the download";
+    EXPECT_EQ(rig.file("Result.txt"), "") << "Result.txt is for command-line mode only";
+    EXPECT_TRUE(rig.loop.timerRunning(kReselectTimer));
+    EXPECT_TRUE(rig.loop.timerRunning(kPreviewEndTimer));
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.loop.timerRunning(kReselectTimer); }));
+    EXPECT_TRUE(rig.dialog->selectEnabled());
+}
+
+TEST(SingleCameraDialog, RemovalWhileIdleResetsTheWindowAndRelists) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.image("SF.bin", image7310());
+    rig.start();
+    ASSERT_EQ(rig.view.cameras, std::vector<std::string>{"0:Bench camera"});
+    ASSERT_TRUE(rig.dialog->cameraOpen());
+
+    rig.sim.rewrite(json::array({camera7310({{"present", false}})}));
+    ASSERT_TRUE(rig.pumpUntil([&] { return contains(rig.log(), "Camera Plug Out\r\n"); },
+                              std::chrono::seconds(5)));
+    EXPECT_TRUE(contains(rig.log(), "Camera Plug Out\r\n====================================\r\n"));
+    EXPECT_TRUE(rig.view.cameras.empty());
+    EXPECT_FALSE(rig.dialog->cameraOpen());
+    EXPECT_FALSE(rig.view.isEnabled(Control::Download));
+    EXPECT_EQ(rig.view.texts[Control::CameraPid], " __  __  __  __");
+    EXPECT_EQ(rig.view.texts[Control::CameraBcd], "ver");
+    EXPECT_EQ(rig.view.texts[Control::DeviceSerial], "____________________");
+
+    // And back: the arrival lists and selects it again.
+    rig.sim.rewrite(json::array({camera7310()}));
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.dialog->cameraOpen(); }, std::chrono::seconds(5)))
+        << rig.log();
+    EXPECT_EQ(rig.view.cameras, std::vector<std::string>{"0:Bench camera"});
+    EXPECT_TRUE(rig.view.isEnabled(Control::Download));
+}
+
+TEST(SingleCameraDialog, CameraLostDuringSelectionIsReportedNotUsed) {
+    // The camera leaves the bus a few requests into its selection.
+    for (const int after : {1, 4, 12}) {
+        SCOPED_TRACE(after);
+        DialogRig rig(json::array({camera7310({{"faults", {{{"unplug_after", after}}}}})}));
+        rig.image("image.bin", image7310());
+        rig.start(commandLine((rig.folder() / "image.bin").string()));
+        ASSERT_TRUE(rig.runToEnd()) << "the run must end by itself";
+        EXPECT_NE(rig.view.endedWith, kExitPassed);
+        EXPECT_NE(rig.file("Result.txt"), "TestResult = pass");
+    }
+}
+
+TEST(SingleCameraDialog, IdentityCheckMovesToTheNextCamera) {
+    json second = camera7310({{"chip_id", "0x81"}, {"friendly_name", "Second"}});
+    DialogRig rig(json::array({camera7310(), second}));
+    rig.settings("[SETTING]\r\nCam_Num=1\r\nRev=81\r\n");
+    rig.image("SF.bin", image7310());
+    rig.start();
+    EXPECT_EQ(rig.view.selection, 1);
+    EXPECT_EQ(rig.dialog->identityCheck(), 1);
+    EXPECT_TRUE(contains(rig.log(), "=== Select camera 1 : Second ===")) << rig.log();
+    EXPECT_FALSE(contains(rig.log(), "=== Select camera 0")) << rig.log();
+    EXPECT_TRUE(rig.view.isEnabled(Control::Download));
+}
+
+TEST(SingleCameraDialog, AutoDownloadOnlyForANewerImage) {
+    {
+        DialogRig rig(json::array({camera7310()}));
+        rig.settings("[SETTING]\r\nAutoDL=1\r\n");
+        rig.image("SF.bin", image7310(0x0100)); // the erased camera's ROM reports 0100
+        rig.start();
+        EXPECT_FALSE(rig.loop.timerRunning(kAutoDownloadTimer));
+        EXPECT_TRUE(contains(rig.log(), " Auto download stop : \r\n   device bcdDevice(0100) >= "
+                                        "file bcdDevice(0100)\r\n"))
+            << rig.log();
+    }
+    {
+        DialogRig rig(json::array({camera7310()}));
+        rig.settings("[SETTING]\r\nAutoDL=1\r\n");
+        rig.image("SF.bin", image7310(0x0200));
+        rig.start();
+        ASSERT_TRUE(rig.loop.timerRunning(kAutoDownloadTimer));
+        ASSERT_TRUE(rig.pumpUntil([&] { return contains(rig.log(), "complete."); }));
+        EXPECT_FALSE(rig.loop.timerRunning(kAutoDownloadTimer));
+        EXPECT_EQ(rig.dialog->exitCode(), kExitPassed);
+    }
+}
+
+TEST(SingleCameraDialog, DumpKeepsTheOtherCameraCommandsAway) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.settings("[SETTING]\r\nShowDump=1\r\nErase=1\r\nLEDTest=1\r\n");
+    rig.image("SF.bin", image7310());
+    rig.start();
+    ASSERT_TRUE(rig.dialog->cameraOpen());
+    const auto flashBefore = rig.sim.platform().camera(0).flashContents();
+    const auto dumpFile = rig.folder() / "dump.bin";
+    rig.view.dumpChoice = dumpFile.string();
+
+    // The dump thread is held at its first report to the window.
+    rig.thread.close();
+    rig.dialog->OnDump();
+    rig.thread.awaitVisitor();
+    ASSERT_TRUE(rig.dialog->dumpRunning());
+    EXPECT_FALSE(rig.view.isEnabled(Control::Download));
+    EXPECT_FALSE(rig.view.isEnabled(Control::Erase));
+    EXPECT_FALSE(rig.view.isEnabled(Control::LedOn));
+    EXPECT_FALSE(rig.view.isEnabled(Control::Dump));
+
+    rig.dialog->OnDownload();
+    rig.dialog->OnErase();
+    rig.dialog->OnLedOn();
+    rig.dialog->OnDump();
+    EXPECT_FALSE(rig.dialog->downloadRunning());
+    EXPECT_FALSE(contains(rig.log(), "Start Download"));
+    EXPECT_FALSE(contains(rig.log(), "Erase SF"));
+    EXPECT_EQ(rig.view.dumpProposals.size(), 1U) << "no second dump was offered";
+
+    rig.thread.open();
+    ASSERT_TRUE(rig.pumpUntil(
+        [&] { return !rig.dialog->dumpRunning() && rig.view.isEnabled(Control::Erase); }));
+    EXPECT_TRUE(
+        contains(rig.log(), "DUMP internal Serial Flash to\r\n" + dumpFile.string() + "\r\n"));
+    const std::string dumped = rig.file("dump.bin");
+    ASSERT_EQ(dumped.size(), kDumpSize);
+    EXPECT_TRUE(
+        std::equal(dumped.begin(), dumped.end(), flashBefore.begin(),
+                   [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+    EXPECT_EQ(rig.view.pictures.back(), StatusPicture::Success);
+    EXPECT_EQ(cameraState(rig).value("led", ""), "unknown") << "LED ON was kept away";
+    EXPECT_TRUE(rig.view.isEnabled(Control::Download));
+}
+
+TEST(SingleCameraDialog, DumpThatCannotWriteItsFileSaysSo) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.image("SF.bin", image7310());
+    rig.start();
+    rig.view.dumpChoice = (rig.folder() / "no-such-folder" / "dump.bin").string();
+    rig.dialog->OnDump();
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->dumpRunning(); }));
+    ASSERT_TRUE(rig.pumpUntil([&] { return contains(rig.log(), "DUMP"); }));
+    EXPECT_TRUE(contains(rig.log(), "DUMP internal Serial Flash fail: the file could not be "
+                                    "written\r\n"))
+        << rig.log();
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.view.pictures.back() == StatusPicture::Fail; }));
+}
+
+TEST(SingleCameraDialog, LedEraseAndReworkToggle) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.image("SF.bin", image7310());
+    rig.start();
+    rig.dialog->OnLedOn();
+    EXPECT_EQ(cameraState(rig).value("led", ""), "on");
+    rig.dialog->OnLedOff();
+    EXPECT_EQ(cameraState(rig).value("led", ""), "off");
+
+    // Only "moravel.ini" has a Re-Work mode.
+    rig.view.setChecked(Control::ReworkToggle, true);
+    rig.dialog->OnReworkToggle();
+    EXPECT_EQ(rig.dialog->settings().reworkFlag, 0);
+    ASSERT_EQ(rig.view.boxes.size(), 1U);
+    EXPECT_EQ(rig.view.boxes[0], "Tessell: function not work");
+
+    const int resetsBefore = cameraState(rig).value("resets", -1);
+    rig.dialog->OnErase();
+    EXPECT_TRUE(contains(rig.log(), "Erase SF ok.\r\n")) << rig.log();
+    const auto flash = rig.sim.platform().camera(0).flashContents();
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 0x10000,
+                            [](std::uint8_t byte) { return byte == 0xFF; }));
+    EXPECT_EQ(cameraState(rig).value("resets", -1), resetsBefore + 1);
+
+    // With no camera the commands do nothing.
+    rig.sim.rewrite(json::array({camera7310({{"present", false}})}));
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->cameraOpen(); }, std::chrono::seconds(5)));
+    const std::string log = rig.log();
+    rig.dialog->OnErase();
+    rig.dialog->OnLedOn();
+    EXPECT_EQ(rig.log(), log);
+}
+
+TEST(SingleCameraDialog, ReworkToggleInMoravelChangesTheButton) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.settings("[SETTING]\r\n", "moravel.ini");
+    rig.image("SF.bin", image7310());
+    rig.start();
+    rig.view.setChecked(Control::ReworkToggle, true);
+    rig.dialog->OnReworkToggle();
+    EXPECT_EQ(rig.dialog->settings().reworkFlag, 1);
+    EXPECT_EQ(rig.view.texts[Control::Download], "Re-Work");
+    rig.view.setChecked(Control::ReworkToggle, false);
+    rig.dialog->OnReworkToggle();
+    EXPECT_EQ(rig.dialog->settings().reworkFlag, 0);
+    EXPECT_EQ(rig.view.texts[Control::Download], "Download");
+}
+
+TEST(SingleCameraDialog, PreviewToggleSaysItIsNotAvailable) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.image("SF.bin", image7310());
+    rig.start();
+    rig.view.setChecked(Control::PreviewToggle, true);
+    rig.dialog->OnPreviewToggle();
+    EXPECT_EQ(rig.dialog->settings().preview, 1);
+    EXPECT_TRUE(contains(rig.log(), kPreviewUnavailable));
+}
+
+TEST(SingleCameraDialog, FailedImageLoadIsNotReplacedByTheOldImage) {
+    DialogRig rig(json::array({camera7310()}));
+    rig.image("SF.bin", image7310());
+    rig.start();
+    ASSERT_TRUE(rig.view.isEnabled(Control::Download));
+    // The operator picks a file that cannot be read: the image loaded before
+    // must not be written in its place.
+    rig.view.imageChoice = (rig.folder() / "missing.bin").string();
+    rig.dialog->OnBrowse();
+    rig.dialog->OnDownload();
+    EXPECT_FALSE(rig.dialog->downloadRunning());
+    ASSERT_FALSE(rig.view.boxes.empty());
+    EXPECT_EQ(rig.view.boxes.back(), "Error: Please load file first!");
+}
+
+TEST(SingleCameraDialog, CountDownPicturesInTheLastThirtyPercent) {
+    const std::vector<std::pair<int, std::optional<StatusPicture>>> cases = {
+        {5, std::nullopt},
+        {70, std::nullopt},
+        {71, StatusPicture::CountDown3},
+        {79, StatusPicture::CountDown3},
+        {80, std::nullopt},
+        {81, StatusPicture::CountDown2},
+        {89, StatusPicture::CountDown2},
+        {90, std::nullopt},
+        {91, StatusPicture::CountDown1},
+        {99, StatusPicture::CountDown1},
+        {100, std::nullopt},
+    };
+    for (const auto& [progress, picture] : cases)
+        EXPECT_EQ(countDownPicture(progress), picture) << progress;
+}
+
+} // namespace
+} // namespace tessell::testing
