@@ -6,6 +6,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace tessell {
 
@@ -57,13 +58,13 @@ std::string answerToolQuestion(ToolQuestion question, CTessellDlg& dialog) {
 struct QueryService::Shared {
     std::mutex mutex;
     std::condition_variable answered;
-    CTessellDlg* dialog = nullptr; // null once the service closes
+    QueryService::Answer answer; // empty once the service closes
     DialogThread* thread = nullptr;
 };
 
-QueryService::QueryService(CTessellDlg& dialog, DialogThread& thread, const OpenServer& open)
+QueryService::QueryService(Answer answer, DialogThread& thread, const OpenServer& open)
     : shared_(std::make_shared<Shared>()) {
-    shared_->dialog = &dialog;
+    shared_->answer = std::move(answer);
     shared_->thread = &thread;
     std::weak_ptr<Shared> weak = shared_;
     server_ = open(
@@ -79,29 +80,39 @@ QueryService::QueryService(CTessellDlg& dialog, DialogThread& thread, const Open
             auto answer = std::make_shared<std::optional<std::string>>();
             {
                 std::lock_guard lock(shared->mutex);
-                if (!shared->dialog)
+                if (!shared->answer)
                     return "ERR tool ending";
             }
             shared->thread->post([weak, answer, asked = *question] {
                 const std::shared_ptr<Shared> state = weak.lock();
                 if (!state)
                     return;
-                CTessellDlg* dialog = nullptr;
+                // Closing happens on this same thread, so the function cannot
+                // go away while it runs.
+                Answer function;
                 {
                     std::lock_guard lock(state->mutex);
-                    dialog = state->dialog;
+                    function = state->answer;
                 }
-                if (!dialog)
+                if (!function)
                     return;
-                std::string text = answerToolQuestion(asked, *dialog);
+                std::string text = function(asked);
                 std::lock_guard lock(state->mutex);
                 *answer = std::move(text);
                 state->answered.notify_all();
             });
+            const auto settled = [&] { return answer->has_value() || !shared->answer; };
             std::unique_lock lock(shared->mutex);
-            while (!answer->has_value() && shared->dialog)
-                clock().waitFor(shared->answered, lock, kAnswerSlice,
-                                [&] { return answer->has_value() || !shared->dialog; });
+            while (!settled()) {
+                clock().waitFor(shared->answered, lock, kAnswerSlice, settled);
+                // A clock that does not block (as in tests) must still let
+                // the dialog's thread in.
+                if (!settled()) {
+                    lock.unlock();
+                    std::this_thread::yield();
+                    lock.lock();
+                }
+            }
             return answer->has_value() ? **answer : "ERR tool ending";
         },
         error_);
@@ -110,7 +121,7 @@ QueryService::QueryService(CTessellDlg& dialog, DialogThread& thread, const Open
 QueryService::~QueryService() {
     {
         std::lock_guard lock(shared_->mutex);
-        shared_->dialog = nullptr;
+        shared_->answer = nullptr;
         shared_->answered.notify_all();
     }
     server_.reset();

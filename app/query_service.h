@@ -43,7 +43,8 @@ std::optional<ToolQuestion> parseToolQuestion(std::string_view request);
 // The answer line to `question`, from the dialog's state. Dialog's thread only.
 std::string answerToolQuestion(ToolQuestion question, CTessellDlg& dialog);
 
-// Serves the questions for one dialog while it lives.
+// Serves the questions for one dialog while it lives: each question is
+// answered by `answer` on the dialog's thread.
 class QueryService {
 public:
     // Opens the platform's server with the service's handler (normally
@@ -52,7 +53,9 @@ public:
     using OpenServer = std::function<std::unique_ptr<platform::QueryServer>(
         platform::QueryServer::Handler handler, std::string& error)>;
 
-    QueryService(CTessellDlg& dialog, DialogThread& thread, const OpenServer& open);
+    using Answer = std::function<std::string(ToolQuestion question)>;
+
+    QueryService(Answer answer, DialogThread& thread, const OpenServer& open);
     ~QueryService();
     QueryService(const QueryService&) = delete;
     QueryService& operator=(const QueryService&) = delete;

@@ -65,7 +65,10 @@ int QtWindowRunner::runSingleCamera(const DialogServices& services, const Startu
         window.attach(&controller);
         const auto socketPath = runtimeFolder() / kQuerySocketName;
         QueryService queries(
-            controller, thread,
+            [&controller](ToolQuestion question) {
+                return answerToolQuestion(question, controller);
+            },
+            thread,
             [&socketPath](platform::QueryServer::Handler handler, std::string& error) {
                 return platform::serveQueries(socketPath, std::move(handler), error);
             });
