@@ -1,33 +1,16 @@
 #pragma once
 
 // One QApplication for the window tests, on the offscreen platform so that
-// no display is needed.
+// no display is needed. It is made on first use and destroyed when the test
+// program tears down, before Qt's own globals go.
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <cstdlib>
 
 namespace tessell::testing {
 
-inline QApplication& qtApplication() {
-    static int argc = 1;
-    static char name[] = "tessell_tests";
-    static char* argv[] = {name, nullptr};
-    static const bool offscreen = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        return true;
-    }();
-    static QApplication application(argc, argv);
-    (void)offscreen;
-    return application;
-}
+QApplication& qtApplication();
 
 // Runs the window's event queue for what is pending now.
-inline void processEvents() {
-    qtApplication();
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-}
+void processEvents();
 
 } // namespace tessell::testing
