@@ -48,13 +48,18 @@ void ConsoleView::showLog(std::string_view text) {
     endBarLine();
     out_ << plainLines(text.substr(printed_)) << std::flush;
     printed_ = text.size();
+    midLine_ = text.back() != '\n';
 }
 
 void ConsoleView::setProgress(int percent) {
-    if (!progressBar_ || percent == lastPercent_)
-        return;
-    lastPercent_ = percent;
     const int clamped = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
+    // Nothing to show before a download has made progress.
+    if (!progressBar_ || clamped == lastPercent_ || (!barDrawn_ && clamped == 0))
+        return;
+    lastPercent_ = clamped;
+    // The bar redraws its line: it must not wipe a log line still open.
+    if (!barDrawn_ && midLine_)
+        err_ << '\n';
     const int filled = clamped * kBarWidth / 100;
     err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
          << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << clamped << "%"

@@ -61,6 +61,7 @@ private:
     bool barDrawn_ = false;
     int lastPercent_ = -1;
     std::size_t printed_ = 0;
+    bool midLine_ = false; // the log printed last ended without a line end
     std::set<Control> checked_;
     std::vector<std::string> cameras_;
     int selected_ = -1;

@@ -46,7 +46,10 @@ constexpr const char* kUsage =
     "serial-number change failed, 4 wrong camera, 5 no image or image refused,\n"
     "10 image load failed, 38 ended while a download was running, 99 nothing\n"
     "done (also when another copy is running), 255 no AC power or camera\n"
-    "refused by the identity check.\n";
+    "refused by the identity check. A run that stops before downloading with\n"
+    "no code of its own (no camera, camera streaming, camera's USB identity\n"
+    "unreadable) ends with the code stored so far: 99, or 10 after a failed\n"
+    "image load.\n";
 
 // Listing reads registers and the flash identification through the chip's
 // serial port, which would disturb a download another copy is running: it

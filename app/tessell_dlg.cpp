@@ -555,7 +555,7 @@ void CTessellDlg::showCameraIdentity() {
     cameraBcd_ = display.bcdDevice;
 }
 
-void CTessellDlg::loadImage() {
+bool CTessellDlg::readImageFile() {
     FirmwareImage::LoadContext context;
     if (link_)
         context.camera = icType_;
@@ -568,10 +568,15 @@ void CTessellDlg::loadImage() {
             burnLogLine(line.text);
     }
     view_.setText(Control::ImagePath, imagePath_);
-    if (imageLoaded_) {
+    if (imageLoaded_)
+        view_.setText(Control::ImageBcd, image_.versionText());
+    return imageLoaded_;
+}
+
+void CTessellDlg::loadImage() {
+    if (readImageFile()) {
         // An image with no camera to write it to leaves Download off.
         view_.setEnabled(Control::Download, link_ != nullptr);
-        view_.setText(Control::ImageBcd, format("%.4X", image_.bcdDevice()));
         showStatus(0);
         view_.setProgress(0);
     } else {
@@ -653,20 +658,7 @@ void CTessellDlg::OnBrowse() {
         return;
     }
     imagePath_ = choice.path;
-    FirmwareImage::LoadContext context;
-    if (link_)
-        context.camera = icType_;
-    context.showFirmwareVersion = settings_.showFWVer == 1;
-    std::vector<FirmwareImage::LogLine> lines;
-    imageLoaded_ = image_.load(imagePath_, context, lines);
-    for (const auto& line : lines) {
-        appendText(line.text);
-        if (line.burnLog)
-            burnLogLine(line.text);
-    }
-    view_.setText(Control::ImagePath, imagePath_);
-    if (imageLoaded_)
-        view_.setText(Control::ImageBcd, format("%.4X", image_.bcdDevice()));
+    readImageFile();
     showLog();
     view_.setEnabled(Control::Download, true);
     showStatus(0);

@@ -147,6 +147,8 @@ private:
     void makeLogFiles();
     void fillCameraList();
     void showCameraIdentity();
+    // Loads `imagePath_` with its log lines; whether it loaded.
+    bool readImageFile();
     void loadImage();
     bool imageRefusedForChip() const;
     // Ends a command-line run that stopped at a check with no exit code of

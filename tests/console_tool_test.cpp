@@ -27,11 +27,13 @@ TEST(ConsoleView, ProgressBarBoxesAndQuestionsOnStandardError) {
     std::ostringstream out, err;
     ConsoleView view(out, err, false, true);
     view.setProgress(0);
+    EXPECT_EQ(err.str(), "") << "no bar before any progress";
+    // The log line "Start Download..." is still open: the bar starts below it.
+    view.showLog("Start Download...");
     view.setProgress(50);
     view.setProgress(50);
     view.setProgress(130);
-    EXPECT_EQ(err.str(), "\r[........................................] 0%"
-                         "\r[####################....................] 50%"
+    EXPECT_EQ(err.str(), "\n\r[####################....................] 50%"
                          "\r[########################################] 100%");
     err.str("");
     // A box ends the bar's line first, so that it stands on a line of its own.
