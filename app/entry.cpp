@@ -6,14 +6,17 @@
 #include "app/list_command.h"
 #include "app/paths.h"
 #include "app/private_profile.h"
+#include "app/query_service.h"
 #include "app/settings.h"
 #include "app/settings_command.h"
 #include "app/startup.h"
 #include "app/window_runner.h"
 #include "platform/instance_guard.h"
+#include "platform/query_socket.h"
 #include "platform/terminal.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -88,13 +91,21 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, Windo
     services.programFolder = programFolder();
     services.temporaryFolder = temporaryFolder();
     services.out = &std::cout;
+    // Other processes ask the running tool their questions on a socket in the
+    // runtime folder; the single-instance lock makes its name the tool's alone.
+    const std::filesystem::path socketPath = runtimeFolder() / kQuerySocketName;
+    const QueryService::OpenServer queries = [&socketPath](platform::QueryServer::Handler handler,
+                                                           std::string& problem) {
+        return platform::serveQueries(socketPath, std::move(handler), problem);
+    };
     if (windowMode) {
-        const int exitCode = windows->runSingleCamera(services, flags);
+        const int exitCode = windows->runSingleCamera(services, flags, queries);
         std::cout.flush();
         return processStatus(exitCode);
     }
-    const int exitCode = runCommandLineTool(services, flags, std::cout, std::cerr,
-                                            platform::isTerminal(platform::StandardStream::Error));
+    const int exitCode =
+        runCommandLineTool(services, flags, std::cout, std::cerr,
+                           platform::isTerminal(platform::StandardStream::Error), queries);
     std::cout.flush();
     return processStatus(exitCode);
 }

@@ -2,7 +2,6 @@
 
 #include "app/dialog_preview.h"
 #include "app/exit_codes.h"
-#include "app/paths.h"
 #include "app/preview_sources.h"
 #include "app/query_service.h"
 #include "preview/preview_dlg.h"
@@ -31,7 +30,8 @@ bool displayAvailable() {
            setAndNotEmpty("QT_QPA_PLATFORM");
 }
 
-int QtWindowRunner::runSingleCamera(const DialogServices& services, const StartupFlags& flags) {
+int QtWindowRunner::runSingleCamera(const DialogServices& services, const StartupFlags& flags,
+                                    const QueryService::OpenServer& queries) {
     // Without a display the toolkit would abort the process; say why instead.
     if (!displayAvailable()) {
         std::fputs("tessell: the single-camera window is not available: no display (DISPLAY and "
@@ -63,18 +63,14 @@ int QtWindowRunner::runSingleCamera(const DialogServices& services, const Startu
         CTessellDlg controller(services, window, thread, flags, preview);
         dialog = &controller;
         window.attach(&controller);
-        const auto socketPath = runtimeFolder() / kQuerySocketName;
-        QueryService queries(
+        QueryService questions(
             [&controller](ToolQuestion question) {
                 return answerToolQuestion(question, controller);
             },
-            thread,
-            [&socketPath](platform::QueryServer::Handler handler, std::string& error) {
-                return platform::serveQueries(socketPath, std::move(handler), error);
-            });
-        if (!queries.serving())
+            thread, queries);
+        if (!questions.serving())
             std::fprintf(stderr, "tessell: not answering questions of other processes: %s\n",
-                         queries.error().c_str());
+                         questions.error().c_str());
 
         // With notifications unavailable the window still comes up, empty and inert.
         controller.OnInitDialog();

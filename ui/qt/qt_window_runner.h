@@ -11,7 +11,8 @@ public:
     // The program's arguments, for the toolkit's own options.
     QtWindowRunner(int& argc, char** argv) : argc_(argc), argv_(argv) {}
 
-    int runSingleCamera(const DialogServices& services, const StartupFlags& flags) override;
+    int runSingleCamera(const DialogServices& services, const StartupFlags& flags,
+                        const QueryService::OpenServer& queries) override;
 
 private:
     int& argc_;
