@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 #include <chrono>
 
 namespace tessell::ui {
@@ -39,7 +40,11 @@ PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent, Qt::Window) {
         if (engine_)
             engine_->pumpFrame();
     });
-    pump_.start(static_cast<int>(clock().realInterval(kFramePeriod).count()));
+    // A fast simulated station shortens the period in tool time, but no
+    // screen shows more pictures than this: painting faster only burns CPU.
+    pump_.start(static_cast<int>(
+        std::max(clock().realInterval(kFramePeriod), std::chrono::milliseconds(kFramePeriod))
+            .count()));
 }
 
 void PreviewWidget::setWindowGeometry(const preview::Rect& rect) {
