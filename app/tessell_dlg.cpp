@@ -1158,6 +1158,11 @@ int CTessellDlg::answerAcQuery() {
     return answerAcPowerQuery(settings_.checkac, flags_, *services_.power, box);
 }
 
+void CTessellDlg::OnActivate() {
+    if (!ended_)
+        paint(pictureOfState(statusState_));
+}
+
 void CTessellDlg::OnExit() {
     OnDestroy();
 }
