@@ -107,7 +107,8 @@ void ConsoleView::endProcess(int exitCode) {
 }
 
 int runCommandLineTool(const DialogServices& services, const StartupFlags& flags, std::ostream& out,
-                       std::ostream& err, bool progressBar) {
+                       std::ostream& err, bool progressBar,
+                       const QueryService::OpenServer& queries) {
     ConsoleView view(out, err, flags.answerYes != 0, progressBar);
     CTessellDlg* dialog = nullptr;
     DialogLoop loop([&dialog](int id) {
@@ -117,6 +118,17 @@ int runCommandLineTool(const DialogServices& services, const StartupFlags& flags
     UnavailablePreview preview;
     CTessellDlg controller(services, view, loop, flags, preview);
     dialog = &controller;
+    std::optional<QueryService> questions;
+    if (queries) {
+        questions.emplace(
+            [&controller](ToolQuestion question) {
+                return answerToolQuestion(question, controller);
+            },
+            loop, queries);
+        if (!questions->serving())
+            err << "tessell: not answering questions of other processes: " << questions->error()
+                << "\n";
+    }
 
     if (!controller.OnInitDialog()) {
         err << "tessell: camera arrival and removal cannot be watched on this system; not "

@@ -6,6 +6,7 @@
 // one question the tool asks is answered by "-y" (Yes) or else No.
 
 #include "app/dialog_view.h"
+#include "app/query_service.h"
 #include "app/startup_flags.h"
 #include "app/tessell_dlg.h"
 
@@ -70,8 +71,10 @@ private:
 };
 
 // Runs the tool to its one result and returns the exit code (-1 as given,
-// not yet reduced to a process status).
+// not yet reduced to a process status). With `queries`, other processes
+// may ask their questions while it runs.
 int runCommandLineTool(const DialogServices& services, const StartupFlags& flags, std::ostream& out,
-                       std::ostream& err, bool progressBar);
+                       std::ostream& err, bool progressBar,
+                       const QueryService::OpenServer& queries = nullptr);
 
 } // namespace tessell

@@ -6,13 +6,17 @@
 #include "app/list_command.h"
 #include "app/paths.h"
 #include "app/private_profile.h"
+#include "app/query_service.h"
 #include "app/settings.h"
 #include "app/settings_command.h"
 #include "app/startup.h"
+#include "app/window_runner.h"
 #include "platform/instance_guard.h"
+#include "platform/query_socket.h"
 #include "platform/terminal.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -67,10 +71,10 @@ int runGuardedList(const std::vector<std::string>& args) {
     return runListCommand(args, std::cout, std::cerr);
 }
 
-// The single-camera tool. Unattended runs need no window; the window itself
-// is not part of this build yet.
-int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting) {
-    if (!flags.cmdLineMode && commandLineModeSetting != 1) {
+// The single-camera tool. Unattended runs need no window.
+int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, WindowRunner* windows) {
+    const bool windowMode = !flags.cmdLineMode && commandLineModeSetting != 1;
+    if (windowMode && !windows) {
         std::fputs("tessell: the single-camera window is not available in this build; run "
                    "unattended with -f PATH, -s PATH or -silent\n",
                    stderr);
@@ -87,14 +91,27 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting) {
     services.programFolder = programFolder();
     services.temporaryFolder = temporaryFolder();
     services.out = &std::cout;
-    const int exitCode = runCommandLineTool(services, flags, std::cout, std::cerr,
-                                            platform::isTerminal(platform::StandardStream::Error));
+    // Other processes ask the running tool their questions on a socket in the
+    // runtime folder; the single-instance lock makes its name the tool's alone.
+    const std::filesystem::path socketPath = runtimeFolder() / kQuerySocketName;
+    const QueryService::OpenServer queries = [&socketPath](platform::QueryServer::Handler handler,
+                                                           std::string& problem) {
+        return platform::serveQueries(socketPath, std::move(handler), problem);
+    };
+    if (windowMode) {
+        const int exitCode = windows->runSingleCamera(services, flags, queries);
+        std::cout.flush();
+        return processStatus(exitCode);
+    }
+    const int exitCode =
+        runCommandLineTool(services, flags, std::cout, std::cerr,
+                           platform::isTerminal(platform::StandardStream::Error), queries);
     std::cout.flush();
     return processStatus(exitCode);
 }
 
 // The default path: one guarded copy of the single- or multi-camera tool.
-int runChosenTool(int argc, char** argv) {
+int runChosenTool(int argc, char** argv, WindowRunner* windows) {
     std::vector<std::string> arguments;
     for (int index = 1; index < argc; ++index)
         arguments.emplace_back(argv[index]);
@@ -128,7 +145,7 @@ int runChosenTool(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", plan.diagnostic.c_str());
         return processStatus(plan.exitCode);
     case ToolKind::SingleCamera:
-        return runSingleCamera(plan.flags, commandLineModeSetting);
+        return runSingleCamera(plan.flags, commandLineModeSetting, windows);
     case ToolKind::MultiCamera:
         std::fputs("tessell: the multi-camera tool is not available in this build\n", stderr);
         break;
@@ -138,7 +155,7 @@ int runChosenTool(int argc, char** argv) {
 
 } // namespace
 
-int runTool(int argc, char** argv) {
+int runTool(int argc, char** argv, WindowRunner* windows) {
     if (argc >= 2) {
         const std::string_view first = argv[1];
         if (first == "--help" || first == "-h") {
@@ -157,7 +174,7 @@ int runTool(int argc, char** argv) {
         // Sub-commands are dispatched here, before the tool's own
         // single-instance handling.
     }
-    return runChosenTool(argc, argv);
+    return runChosenTool(argc, argv, windows);
 }
 
 } // namespace tessell

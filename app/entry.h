@@ -2,8 +2,11 @@
 
 namespace tessell {
 
+class WindowRunner;
+
 // The whole program: sub-commands, options, the chosen tool. Returns the
-// process status.
-int runTool(int argc, char** argv);
+// process status. `windows` shows the single-camera window; without it only
+// unattended runs are possible.
+int runTool(int argc, char** argv, WindowRunner* windows = nullptr);
 
 } // namespace tessell

@@ -99,18 +99,7 @@ private:
     DialogView& view_;
 };
 
-// Serial-number lines after a passed download go to the dialog's log.
-namespace {
-class DialogSerialOutput final : public SerialNumberOutput {
-public:
-    explicit DialogSerialOutput(DownloadDialog& dialog) : dialog_(dialog) {}
-    void appendLog(std::string_view text) override { dialog_.appendLog(text); }
-    void showMessage(std::string_view text) override { dialog_.showMessage(text); }
-
-private:
-    DownloadDialog& dialog_;
-};
-} // namespace
+namespace {} // namespace
 
 CTessellDlg::CTessellDlg(DialogServices services, DialogView& view, DialogThread& thread,
                          StartupFlags flags, PreviewControl& preview)
@@ -1167,6 +1156,11 @@ int CTessellDlg::answerAcQuery() {
         return 1;
     BoxForErrors box(view_);
     return answerAcPowerQuery(settings_.checkac, flags_, *services_.power, box);
+}
+
+void CTessellDlg::OnActivate() {
+    if (!ended_)
+        paint(pictureOfState(statusState_));
 }
 
 void CTessellDlg::OnExit() {

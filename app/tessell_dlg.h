@@ -91,6 +91,8 @@ public:
     void OnPreviewToggle();
     void OnTest();
     void OnExit();
+    // The window became active: the status box shows the status state again.
+    void OnActivate();
     // The window is closed: the process ends with `exitCode`.
     void OnDestroy();
 

@@ -158,6 +158,17 @@ Status CameraLink::WriteRegister(std::uint16_t address, std::uint8_t value) {
     return device_ ? device_->WriteRegister(address, value) : status::kPointer;
 }
 
+Status CameraLink::changeRegisterBits(std::uint16_t address, std::uint8_t set, std::uint8_t clear) {
+    std::uint8_t value = 0;
+    const Status read = ReadRegister(address, value);
+    if (read != status::kOk) {
+        trace::writef("register 0x%04X unreadable (0x%08X), left as it was.", address,
+                      static_cast<std::uint32_t>(read));
+        return read;
+    }
+    return WriteRegister(address, static_cast<std::uint8_t>((value | set) & ~clear));
+}
+
 int CameraLink::GetIcType(IcType& type) const {
     const XuChannel* channel = device_ ? device_->channel() : nullptr;
     type = channel ? channel->icType() : chip::kUndetected;

@@ -53,6 +53,10 @@ public:
 
     Status ReadRegister(std::uint16_t address, std::uint8_t& value);
     Status WriteRegister(std::uint16_t address, std::uint8_t value);
+    // Read-modify-write: sets the bits of `set`, clears those of `clear`. A
+    // register that cannot be read is left alone (with a trace line), so
+    // that nothing is written from a value never seen.
+    Status changeRegisterBits(std::uint16_t address, std::uint8_t set, std::uint8_t clear);
     int GetIcType(IcType& type) const;
 
     Status IdentifyFlash(FlashCode& code);

@@ -45,23 +45,12 @@ std::optional<std::uint16_t> readFlashWord(CameraLink& link, std::uint32_t addre
 }
 
 std::optional<std::size_t> cameraStringBlockOffset(CameraLink& link, IcType camera) {
-    std::uint32_t pointerField = 0;
-    switch (camera) {
-    case 'h':
-    case 'i':
+    if (camera == 'h' || camera == 'i')
         return 0xE000;
-    case 'j':
-        pointerField = 0x74;
-        break;
-    case 'k':
-        pointerField = 0x7A;
-        break;
-    case 'm':
-        pointerField = 0x9C;
-        break;
-    default:
+    const auto field = image::stringPointerField(camera);
+    if (!field)
         return std::nullopt;
-    }
+    const auto pointerField = static_cast<std::uint32_t>(*field);
     const auto signature = readFlashWord(link, 0);
     if (!signature || (*signature >> 8) != 0x89 || (*signature & 0xFF) < 0x10 ||
         (*signature & 0xFF) > 0x2F)

@@ -130,17 +130,17 @@ Status streamImage(XuChannel& channel, std::span<const std::uint8_t> content,
     return status::kOk;
 }
 
-// Read-modify-write of a register. The register is left alone when it cannot
-// be read, so that nothing is written from a value never seen.
-Status changeBits(CameraLink& link, std::uint16_t address, std::uint8_t set, std::uint8_t clear) {
-    std::uint8_t value = 0;
-    const Status read = link.ReadRegister(address, value);
-    if (!ok(read)) {
-        trace::writef("register 0x%04X unreadable (0x%08X), left as it was.", address,
-                      static_cast<std::uint32_t>(read));
-        return read;
+// An empty image would "pass" with nothing written.
+bool haveImageAndChannel(const FirmwareImage& image, const XuChannel* channel) {
+    if (image.buffer().empty() || image.length() == 0) {
+        trace::write("Download Data is NULL!\r\n");
+        return false;
     }
-    return link.WriteRegister(address, static_cast<std::uint8_t>((value | set) & ~clear));
+    if (!channel) {
+        trace::write("NULL pExt Pointer fail.\r\n");
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -153,16 +153,9 @@ int download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyInd
         set_image_flash_type(image.buffer(), camera, familyIndex);
     report(statusBlock, stage::kInitialised, 5);
     trace::write("downloading...");
-    // An empty image would "pass" with nothing written.
-    if (image.buffer().empty() || image.length() == 0) {
-        trace::write("Download Data is NULL!\r\n");
-        return 1;
-    }
     XuChannel* channel = link.channel();
-    if (!channel) {
-        trace::write("NULL pExt Pointer fail.\r\n");
+    if (!haveImageAndChannel(image, channel))
         return 1;
-    }
 
     const auto content = image.content();
     RunCounters run;
@@ -272,16 +265,9 @@ int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex
                                         : "--in Download_Fw, sftype=%d (SF)",
                   familyIndex);
     report(statusBlock, stage::kInitialised, 5);
-    // An empty image would "pass" with nothing written.
-    if (image.buffer().empty() || image.length() == 0) {
-        trace::write("Download Data is NULL!\r\n");
-        return 1;
-    }
     XuChannel* channel = link.channel();
-    if (!channel) {
-        trace::write("NULL pExt Pointer fail.\r\n");
+    if (!haveImageAndChannel(image, channel))
         return 1;
-    }
 
     const auto content = image.content();
     RunCounters run;
@@ -441,7 +427,7 @@ int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex
         }
         checksumRead = true;
         if (chipId == kModuleChipD2)
-            changeBits(link, reg::kModuleChecksum, 0, 0x20);
+            link.changeRegisterBits(reg::kModuleChecksum, 0, 0x20);
         if (statusBlock)
             statusBlock->cameraChecksum = cameraChecksum;
 
@@ -500,14 +486,14 @@ bool prepare_module(CameraLink& link) {
         return false;
     }
     if (chipId == kModuleChipD0) {
-        changeBits(link, reg::kModuleEnable, 0x80, 0);
+        link.changeRegisterBits(reg::kModuleEnable, 0x80, 0);
     } else if (chipId == kModuleChipD2) {
         // Invalidate the flash header, then restart the firmware with the
         // module path on.
         const std::uint8_t header[2] = {0x00, 0x00};
         write_bytes(link, 0, header);
-        changeBits(link, reg::kModuleEnable, 0x80, 0);
-        changeBits(link, reg::kModuleChecksum, 0x20, 0);
+        link.changeRegisterBits(reg::kModuleEnable, 0x80, 0);
+        link.changeRegisterBits(reg::kModuleChecksum, 0x20, 0);
         link.WriteRegister(reg::kRestartArm, 0x01);
         link.WriteRegister(reg::kRestartKey0, 0xAA);
         link.WriteRegister(reg::kRestartKey1, 0x55);
@@ -534,7 +520,7 @@ bool prepare_module(CameraLink& link) {
 }
 
 bool prepare_module_2(CameraLink& link) {
-    return ok(changeBits(link, reg::kBootControl, 0, 0x02));
+    return ok(link.changeRegisterBits(reg::kBootControl, 0, 0x02));
 }
 
 } // namespace tessell

@@ -19,37 +19,15 @@ constexpr std::size_t kReworkBackup = 0x10000;
 constexpr auto kResetSettle = std::chrono::milliseconds(500);
 constexpr std::uint8_t kFlashHeaderInvalid[2] = {0x00, 0x00};
 
-// Serial-number and rework lines go to the dialog.
-class DialogOutput final : public SerialNumberOutput {
-public:
-    explicit DialogOutput(DownloadDialog& dialog) : dialog_(dialog) {}
-    void appendLog(std::string_view text) override { dialog_.appendLog(text); }
-    void showMessage(std::string_view text) override { dialog_.showMessage(text); }
-
-private:
-    DownloadDialog& dialog_;
-};
-
-// Read-modify-write of one register. The camera's answer to these is not
-// what decides the download: a camera that refuses them fails the
-// procedure's own checks afterwards. A failure is traced.
-void changeRegister(CameraLink& link, std::uint16_t address, std::uint8_t clear, std::uint8_t set) {
-    std::uint8_t value = 0;
-    const Status read = link.ReadRegister(address, value);
-    const Status written =
-        link.WriteRegister(address, static_cast<std::uint8_t>((value & ~clear) | set));
-    if (read != status::kOk || written != status::kOk)
-        trace::writef("worker: register 0x%04X change failed (read 0x%08X, write 0x%08X)", address,
-                      static_cast<unsigned>(read), static_cast<unsigned>(written));
-}
-
 // Bit 1 of 0x2501 cleared and bit 7 of 0x20EB set before a download.
+// The camera's answer to these is not what decides the download: a camera
+// that refuses them fails the procedure's own checks afterwards.
 void clearBootControlBit(CameraLink& link) {
-    changeRegister(link, reg::kBootControl, 0x02, 0);
+    link.changeRegisterBits(reg::kBootControl, 0, 0x02);
 }
 
 void setModuleEnableBit(CameraLink& link) {
-    changeRegister(link, reg::kModuleEnable, 0, 0x80);
+    link.changeRegisterBits(reg::kModuleEnable, 0x80, 0);
 }
 
 bool needsAeCheck(std::uint16_t vid, std::uint16_t pid) {
@@ -225,7 +203,7 @@ private:
     DownloadJob& job_;
     DownloadShared& shared_;
     DownloadDialog& dialog_;
-    DialogOutput output_;
+    DialogSerialOutput output_;
     std::vector<std::uint8_t> backup_;
     std::size_t backupLength_ = 0;
     bool reworked_ = false;

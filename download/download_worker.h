@@ -79,6 +79,17 @@ public:
     virtual void showIdleStatus() = 0;
 };
 
+// Serial-number and rework lines and boxes, shown by the dialog.
+class DialogSerialOutput final : public SerialNumberOutput {
+public:
+    explicit DialogSerialOutput(DownloadDialog& dialog) : dialog_(dialog) {}
+    void appendLog(std::string_view text) override { dialog_.appendLog(text); }
+    void showMessage(std::string_view text) override { dialog_.showMessage(text); }
+
+private:
+    DownloadDialog& dialog_;
+};
+
 // Settings the worker follows.
 struct DownloadOptions {
     bool preview = false;    // `Preview` is 1

@@ -222,22 +222,25 @@ std::uint8_t checksum(std::span<const std::uint8_t> image, std::size_t blockSize
     return sum;
 }
 
-std::optional<std::size_t> imageStringBlockOffset(std::span<const std::uint8_t> bytes,
-                                                  IcType camera) {
-    std::size_t pointerField = 0;
+std::optional<std::size_t> stringPointerField(IcType camera) {
     switch (camera) {
     case 'j':
-        pointerField = 0x74;
-        break;
+        return 0x74;
     case 'k':
-        pointerField = 0x7A;
-        break;
+        return 0x7A;
     case 'm':
-        pointerField = 0x9C;
-        break;
+        return 0x9C;
     default:
         return std::nullopt;
     }
+}
+
+std::optional<std::size_t> imageStringBlockOffset(std::span<const std::uint8_t> bytes,
+                                                  IcType camera) {
+    const auto field = stringPointerField(camera);
+    if (!field)
+        return std::nullopt;
+    const std::size_t pointerField = *field;
     if (!hasPointerTable(bytes))
         return std::nullopt;
     const auto p = wordAt(bytes, std::size_t{headerOffset(bytes)} + pointerField);

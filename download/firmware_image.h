@@ -92,6 +92,10 @@ std::uint8_t checksum(std::span<const std::uint8_t> image, std::size_t blockSize
 
 // --- string blocks --------------------------------------------------------------
 
+// Where the header of a 'j', 'k' or 'm' image keeps its string-block pointer
+// P, relative to H (none for the other families).
+std::optional<std::size_t> stringPointerField(IcType camera);
+
 // Where the first string block of an image lies for a camera family: P + 0x1000
 // for 'j', 'k', 'm' with a pointer-table header, P read at H+0x74, H+0x7A or
 // H+0x9C; none for other families, for P = 0xFFFF, and when P is out of reach.
@@ -126,7 +130,6 @@ std::optional<std::string> decodeStringBlock(std::span<const std::uint8_t> bytes
 // A whole string block for `characters`: 00 L L 03 then UTF-16LE, with
 // L = 2 + 2 * count. None when L would exceed 66.
 std::optional<std::vector<std::uint8_t>> encodeStringBlock(std::u16string_view characters);
-
 
 } // namespace image
 

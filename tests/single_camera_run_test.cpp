@@ -48,7 +48,11 @@ public:
                           {{"TESSELL_SIM", (home / "station.json").string()},
                            {"TESSELL_HOME", home.path().string()},
                            {"XDG_RUNTIME_DIR", home.path().string()},
-                           {"TMPDIR", home.path().string()}});
+                           {"TMPDIR", home.path().string()},
+                           // Never a window on the developer's screen.
+                           {"DISPLAY", std::nullopt},
+                           {"WAYLAND_DISPLAY", std::nullopt},
+                           {"QT_QPA_PLATFORM", std::nullopt}});
     }
 
     std::string imagePath() const { return (home / "image.bin").string(); }

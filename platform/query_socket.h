@@ -1,0 +1,44 @@
+#pragma once
+
+// A local socket where other processes of the same user ask the running tool
+// short questions: one request line in, one answer line out, then the
+// connection closes. The service answers one connection at a time, so
+// questions are answered in the order they arrive, like window messages.
+
+#include "common/clock.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tessell::platform {
+
+// The longest request line accepted (without its line end).
+inline constexpr std::size_t kQueryLineLimit = 256;
+
+class QueryServer {
+public:
+    // Maps one request line (line end removed) to its answer line (without
+    // a line end). Runs on the server's own thread; it may block, e.g. until
+    // another thread has the answer.
+    using Handler = std::function<std::string(const std::string& request)>;
+
+    // Stops serving and removes the socket file.
+    virtual ~QueryServer() = default;
+    virtual const std::filesystem::path& path() const = 0;
+};
+
+// Serves `socketPath` (a stale socket file left there by a dead process is
+// replaced). Null, with `error` saying why, when it cannot.
+std::unique_ptr<QueryServer> serveQueries(const std::filesystem::path& socketPath,
+                                          QueryServer::Handler handler, std::string& error);
+
+// Asks one question; none, with `error` saying why, when nobody answers a
+// whole line within `timeout` of tool time.
+std::optional<std::string> askQuery(const std::filesystem::path& socketPath,
+                                    const std::string& request, Clock::Duration timeout,
+                                    std::string& error);
+
+} // namespace tessell::platform

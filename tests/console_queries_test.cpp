@@ -1,0 +1,65 @@
+// An unattended run of the built program answers the query socket while it
+// works, and takes the socket away when it ends.
+
+#include "app/query_service.h"
+#include "download/image_synthesis.h"
+#include "platform/query_socket.h"
+#include "tests/support/process.h"
+#include "tests/support/test_env.h"
+
+#include <future>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace tessell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ConsoleQueries, AnUnattendedRunAnswersWhileItWorks) {
+    TempDir home;
+    // A slower station than usual: the run must last long enough to be asked.
+    const nlohmann::json station = {
+        {"time_scale", 0.25},
+        {"devices",
+         {{{"friendly_name", "Line camera"}, {"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}}}};
+    home.write("station.json", station.dump());
+    image::SynthesisRequest request;
+    request.family = 'd';
+    request.vid = 0x1234;
+    request.pid = 0x5678;
+    request.bcdDevice = 0x0102;
+    std::string error;
+    const auto image = image::synthesizeImage(request, error);
+    ASSERT_TRUE(image) << error;
+    const auto imagePath = home.write("SF.bin", std::string(image->begin(), image->end()));
+
+    auto run = std::async(std::launch::async, [&] {
+        return runProcess(TESSELL_BINARY, {"-s", imagePath.string(), "-silent"},
+                          {{"TESSELL_SIM", (home / "station.json").string()},
+                           {"TESSELL_HOME", home.path().string()},
+                           {"XDG_RUNTIME_DIR", home.path().string()},
+                           {"TMPDIR", home.path().string()},
+                           {"DISPLAY", std::nullopt},
+                           {"WAYLAND_DISPLAY", std::nullopt}});
+    });
+
+    const auto socket = home / std::string(kQuerySocketName);
+    std::optional<std::string> imageAnswer;
+    while (run.wait_for(2ms) != std::future_status::ready && !imageAnswer) {
+        if (!std::filesystem::exists(socket))
+            continue;
+        std::string why;
+        if (auto answer = platform::askQuery(socket, "image", 5s, why);
+            answer && *answer != "ERR tool ending")
+            imageAnswer = answer;
+    }
+    const ProcessResult result = run.get();
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(imageAnswer, "1") << "asked while the download ran";
+    EXPECT_FALSE(std::filesystem::exists(socket)) << "the socket goes with the tool";
+}
+
+} // namespace
+} // namespace tessell::testing

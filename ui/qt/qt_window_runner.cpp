@@ -1,0 +1,90 @@
+#include "ui/qt/qt_window_runner.h"
+
+#include "app/dialog_preview.h"
+#include "app/exit_codes.h"
+#include "app/preview_sources.h"
+#include "app/query_service.h"
+#include "preview/preview_dlg.h"
+#include "ui/qt/preview_window.h"
+#include "ui/qt/qt_dialog_thread.h"
+#include "ui/qt/tessell_window.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+namespace tessell::ui {
+
+namespace {
+
+bool setAndNotEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+} // namespace
+
+bool displayAvailable() {
+    return setAndNotEmpty("DISPLAY") || setAndNotEmpty("WAYLAND_DISPLAY") ||
+           setAndNotEmpty("QT_QPA_PLATFORM");
+}
+
+int QtWindowRunner::runSingleCamera(const DialogServices& services, const StartupFlags& flags,
+                                    const QueryService::OpenServer& queries) {
+    // Without a display the toolkit would abort the process; say why instead.
+    if (!displayAvailable()) {
+        std::fputs("tessell: the single-camera window is not available: no display (DISPLAY and "
+                   "WAYLAND_DISPLAY are not set); run unattended with -f PATH, -s PATH or "
+                   "-silent\n",
+                   stderr);
+        return kExitNothingFinished;
+    }
+    QApplication application(argc_, argv_);
+    TessellWindow window;
+
+    const std::unique_ptr<preview::FrameSources> sources = processFrameSources();
+    PreviewWidget previewWindow;
+    preview::PreviewDlg engine(*sources, previewWindow);
+    previewWindow.attach(&engine);
+    DialogPreview preview(engine, *sources, window,
+                          [&previewWindow](bool visible) { previewWindow.setVisible(visible); });
+
+    CTessellDlg* dialog = nullptr;
+    QtDialogThread thread(window, [&dialog](int id) {
+        if (dialog)
+            dialog->OnTimer(id);
+    });
+    QObject::connect(&window, &TessellWindow::toolEnded, &application,
+                     [&application] { QTimer::singleShot(0, &application, &QApplication::quit); });
+
+    int exitCode = kExitNothingFinished;
+    {
+        CTessellDlg controller(services, window, thread, flags, preview);
+        dialog = &controller;
+        window.attach(&controller);
+        QueryService questions(
+            [&controller](ToolQuestion question) {
+                return answerToolQuestion(question, controller);
+            },
+            thread, queries);
+        if (!questions.serving())
+            std::fprintf(stderr, "tessell: not answering questions of other processes: %s\n",
+                         questions.error().c_str());
+
+        // With notifications unavailable the window still comes up, empty and inert.
+        controller.OnInitDialog();
+        if (!window.ended()) {
+            if (!controller.flags().silentMode && !controller.flags().cmdLineMode)
+                window.show();
+            application.exec();
+        }
+        exitCode = window.ended() ? window.exitCode() : controller.exitCode();
+        window.attach(nullptr);
+        dialog = nullptr;
+    }
+    previewWindow.attach(nullptr);
+    return exitCode;
+}
+
+} // namespace tessell::ui
