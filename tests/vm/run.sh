@@ -239,6 +239,7 @@ reader_pid=$!
 exec 7<>"$run/console.in"
 
 say "boot"
+boot_start=$(date +%s.%N)
 timeout -k 5 "$suite_limit" qemu-system-x86_64 -accel tcg -m 512 -smp 1 \
     -nodefaults -no-user-config -display none -no-reboot \
     -kernel "$kernel/vmlinuz" -initrd "$run/initrd.gz" \
@@ -354,7 +355,8 @@ finish() { summary+=("$(printf '%-44s %6s s' "$1" "$(elapsed "$scenario_start")"
 
 # ---------------------------------------------------------------- scenarios
 await "@@READY .*" 180
-say "guest up after $(elapsed "$suite_start") s: $(console_text | sed -n 's/^@@READY //p')"
+boot_time=$(elapsed "$boot_start")
+say "guest up after $boot_time s: $(console_text | sed -n 's/^@@READY //p')"
 
 begin "list --json, one camera"
 with_cameras 16
@@ -452,7 +454,8 @@ done
 say "times"
 for line in "${summary[@]}"; do echo "   $line"; done
 echo "   64 KiB 'k' download through uvcvideo: ${k_time:-?} s (tool run in the guest)"
-echo "   whole suite: $(elapsed "$suite_start") s"
+echo "   boot to the guest's first command: $boot_time s (initramfs $(($(stat -c %s "$run/initrd.gz") / 1048576)) MiB)"
+echo "   whole suite: $(elapsed "$suite_start") s, with the build and the kernel fetch"
 if [ "$failures" -ne 0 ]; then
     say "$failures check(s) failed; files in $run"
     exit 1
