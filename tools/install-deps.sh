@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in packaging/debian-packages.txt that are
-# missing. Needs root (or sudo) only when something is missing.
+# Installs the Debian packages listed in packaging/debian-packages.txt (or in
+# the list given as the argument) that are missing. Needs root (or sudo) only
+# when something is missing.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
+list="${1:-$here/packaging/debian-packages.txt}"
 
 missing=()
 while read -r package; do
@@ -12,7 +14,7 @@ while read -r package; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi
-done < "$here/packaging/debian-packages.txt"
+done < "$list"
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 
