@@ -22,10 +22,13 @@ bool contains(const std::string& text, std::string_view part) {
 // A scratch station: program folder, station file and image in one folder.
 class Station {
 public:
-    Station(json devices, std::string settings = "[SETTING]\r\nWriteLog=1\r\n") {
+    Station(json devices, std::string settings = "[SETTING]\r\nWriteLog=1\r\n",
+            std::string settingsName = "setting.ini", json stationExtra = json::object()) {
         json station = {{"time_scale", 0.01}, {"devices", std::move(devices)}};
+        station.update(stationExtra);
         home.write("station.json", station.dump(2));
-        home.write("setting.ini", settings);
+        home.write(settingsName, settings);
+        std::filesystem::create_directories(temporaryFolder());
     }
 
     Bytes image(ImageFamily family) {
@@ -48,7 +51,7 @@ public:
                           {{"TESSELL_SIM", (home / "station.json").string()},
                            {"TESSELL_HOME", home.path().string()},
                            {"XDG_RUNTIME_DIR", home.path().string()},
-                           {"TMPDIR", home.path().string()},
+                           {"TMPDIR", temporaryFolder().string()},
                            // Never a window on the developer's screen.
                            {"DISPLAY", std::nullopt},
                            {"WAYLAND_DISPLAY", std::nullopt},
@@ -56,6 +59,8 @@ public:
     }
 
     std::string imagePath() const { return (home / "image.bin").string(); }
+    // Apart from the program folder, so that both burn-log copies show.
+    std::filesystem::path temporaryFolder() const { return home / "tmp"; }
 
     TempDir home;
 };
@@ -91,6 +96,76 @@ TEST(SingleCameraRun, SilentDownloadIntoA7315PassesAndLeavesTheImageInFlash) {
     EXPECT_TRUE(
         std::equal(expected.begin(), expected.end(), flash.begin(),
                    [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+}
+
+// Every exit code a factory script branches on, each in the situation that
+// gives it, with the files the run leaves behind.
+TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
+    const std::string logSettings = "[LOG]\r\nHEADER=Result\r\nFORMAT={result}\r\n";
+    struct Case {
+        const char* name;
+        json devices;
+        std::string settingsName;
+        std::string settings;
+        json stationExtra;
+        bool missingImage;
+        int status;
+        const char* cmdModeLog; // expected line of CmdModeLog.log; "" when none
+        const char* result;     // Result.txt
+        bool burnResult;        // a record in burn_result.txt
+    };
+    const std::vector<Case> cases = {
+        {"pass", json::array({camera("0xC0")}), "setting.ini",
+         "[SETTING]\r\nWriteLog=1\r\n" + logSettings, json::object(), false, 0,
+         "]Download complete.\r\n", "TestResult = pass", true},
+        {"download fails", json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}),
+         "setting.ini", "[SETTING]\r\nWriteLog=1\r\n" + logSettings, json::object(), false, 2,
+         "]Download fail.\r\n", "TestResult = fail", true},
+        {"download with serial number fails",
+         json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}), "calden.ini",
+         "[SETTING]\r\nWriteLog=1\r\nBurnSN=1\r\n" + logSettings, json::object(), false, 3,
+         "]Download (Change SN) fail.\r\n", "TestResult = fail", true},
+        {"PID/VID differ from the image's",
+         json::array({camera("0xC0", {{"rom", {{"vid", "0x1D6B"}, {"pid", "0x0102"}}}})}),
+         "moravel.ini", "[SETTING]\r\nWriteLog=1\r\nrework=1\r\nCheckPidVid=1\r\n" + logSettings,
+         json::object(), false, 4, "", "", false},
+        {"identity check at selection", json::array({camera("0xC0")}), "setting.ini",
+         "[SETTING]\r\nWriteLog=1\r\nCam_Num=1\r\nRev=38\r\n" + logSettings, json::object(), false,
+         4, "]Device PID/VID not match.\r\n", "", false},
+        {"image load fails without a camera", json::array(), "setting.ini",
+         "[SETTING]\r\nWriteLog=1\r\n" + logSettings, json::object(), true, 10, "", "", false},
+        {"AC power refused", json::array({camera("0xC0")}), "setting.ini",
+         "[SETTING]\r\nWriteLog=1\r\ncheckac=1\r\n" + logSettings, json{{"ac_power", false}}, false,
+         255, "", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Station station(c.devices, c.settings, c.settingsName, c.stationExtra);
+        if (!c.missingImage)
+            station.image('f');
+        const auto result = station.run({"-s", station.imagePath(), "-silent"});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.status, c.status) << result.out << result.err;
+        EXPECT_EQ(station.home.read("Result.txt"), c.result);
+        const std::string cmdModeLog = station.home.read("CmdModeLog.log");
+        if (*c.cmdModeLog) {
+            EXPECT_TRUE(contains(cmdModeLog, c.cmdModeLog)) << cmdModeLog;
+        }
+        const std::string burnResult = station.home.read("burn_result.txt");
+        if (c.burnResult) {
+            EXPECT_TRUE(contains(burnResult, "Result\r\n")) << burnResult;
+            EXPECT_TRUE(contains(burnResult, c.status == 0 ? "Pass\r\n" : "Fail\r\n"))
+                << burnResult;
+        } else {
+            EXPECT_EQ(burnResult, "");
+        }
+        // Both burn-log copies hold the same lines.
+        const std::string burnLog = station.home.read("burn_log.txt");
+        EXPECT_EQ(burnLog, TempDir::readFile(station.temporaryFolder() / "burn_log.txt"));
+        if (c.status != 255) {
+            EXPECT_FALSE(burnLog.empty());
+        }
+    }
 }
 
 TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
