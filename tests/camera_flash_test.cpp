@@ -1,6 +1,7 @@
 #include "download/camera_flash.h"
 #include "download/image_synthesis.h"
 #include "support/sim_link.h"
+#include "tests/support/synthetic_image.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,7 @@ Bytes synthesize(ImageFamily family, std::uint16_t typeNumber,
     request.family = family;
     request.header = header;
     request.typeNumber = typeNumber;
-    std::string error;
-    auto bytes = image::synthesizeImage(request, error);
-    EXPECT_TRUE(bytes) << error;
-    return bytes.value_or(Bytes{});
+    return synthesized(request);
 }
 
 json camera(const TempDir& dir, const char* chip, const Bytes& content,

@@ -5,6 +5,7 @@
 #include "download/image_synthesis.h"
 #include "platform/query_socket.h"
 #include "tests/support/process.h"
+#include "tests/support/synthetic_image.h"
 #include "tests/support/test_env.h"
 
 #include <future>
@@ -24,15 +25,9 @@ TEST(ConsoleQueries, AnUnattendedRunAnswersWhileItWorks) {
         {"devices",
          {{{"friendly_name", "Line camera"}, {"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}}}};
     home.write("station.json", station.dump());
-    image::SynthesisRequest request;
-    request.family = 'd';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
-    request.bcdDevice = 0x0102;
-    std::string error;
-    const auto image = image::synthesizeImage(request, error);
-    ASSERT_TRUE(image) << error;
-    const auto imagePath = home.write("SF.bin", std::string(image->begin(), image->end()));
+    const auto image = synthesized(lineImage('d'));
+    ASSERT_FALSE(image.empty());
+    const auto imagePath = writeImage(home, "SF.bin", image);
 
     auto run = std::async(std::launch::async, [&] {
         return runProcess(TESSELL_BINARY, {"-s", imagePath.string(), "-silent"},

@@ -6,6 +6,7 @@
 #include "download/image_synthesis.h"
 #include "platform/sim/flash_identity.h"
 #include "support/sim_link.h"
+#include "tests/support/synthetic_image.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ struct Station {
     RecordingDialog dialog;
 };
 
-Bytes synthesized(ImageFamily family, std::uint16_t vid = 0x0C45, std::uint16_t pid = 0x6366,
+Bytes familyImage(ImageFamily family, std::uint16_t vid = 0x0C45, std::uint16_t pid = 0x6366,
                   std::size_t size = 0) {
     image::SynthesisRequest request;
     request.family = family;
@@ -68,10 +69,7 @@ Bytes synthesized(ImageFamily family, std::uint16_t vid = 0x0C45, std::uint16_t 
     request.bcdDevice = 0x0210;
     request.manufacturer = "Maker";
     request.size = size;
-    std::string error;
-    const auto bytes = image::synthesizeImage(request, error);
-    EXPECT_TRUE(bytes) << error;
-    return bytes ? *bytes : Bytes{};
+    return synthesized(request);
 }
 
 void expectPassed(Station& station, const Bytes& image) {
@@ -160,7 +158,7 @@ TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         Station station(row.device);
-        const Bytes bytes = synthesized(row.family);
+        const Bytes bytes = familyImage(row.family);
         ASSERT_TRUE(station.image.assign(bytes, station.job.camera));
         station.job.flashCode = row.flashCode;
         station.job.familyIndex = row.familyIndex;
@@ -217,7 +215,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
         Station station({{"chip_id", "0xC0"},
                          {"flash", {{"part", "0x79"}}},
                          {"faults", json::array({{{"no_return", true}}})}});
-        ASSERT_TRUE(station.image.assign(synthesized('f'), 'k'));
+        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
         station.job.flashCode = 0x79;
         const auto start = station.rig.clock.now();
         station.run();
@@ -240,7 +238,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
                                                   {"nth", 1},
                                                   {"times", 10},
                                                   {"status", "0x80004005"}}})}});
-        ASSERT_TRUE(station.image.assign(synthesized('f'), 'k'));
+        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
         station.job.flashCode = 0x79;
         station.run();
         EXPECT_TRUE(station.dialog.burned(kLogResetFail));
@@ -251,7 +249,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
     {
         SCOPED_TRACE("a serial-number file that is refused");
         Station station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
-        ASSERT_TRUE(station.image.assign(synthesized('f'), 'k'));
+        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
         const Bytes before(station.flash());
         station.job.options.burnSerial = true;
         station.job.options.serialFile = "missing-sn.txt";
@@ -272,7 +270,7 @@ TEST(DownloadWorker, TheImageQualityCheckOfTwoModels) {
         Station station({{"chip_id", "0x80"},
                          {"flash", {{"part", "0x79"}}},
                          {"registers", {{"0x059A", "0x01"}, {"0x059B", b}}}});
-        ASSERT_TRUE(station.image.assign(synthesized('d'), 'h'));
+        ASSERT_TRUE(station.image.assign(familyImage('d'), 'h'));
         station.job.flashCode = 0x79;
         station.job.vid = 0x064E;
         station.job.pid = 0x812C;
@@ -289,10 +287,8 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStringsAndRestoresTheImage) {
     request.family = 'f';
     request.manufacturer = "Old Maker";
     request.serialNumber = "OLD-1";
-    std::string error;
-    const auto old = image::synthesizeImage(request, error);
-    ASSERT_TRUE(old) << error;
-    Bytes oldFlash = *old;
+    Bytes oldFlash = synthesized(request);
+    ASSERT_FALSE(oldFlash.empty());
     oldFlash.resize(0x10000, 0xFF);
     TempDir dir;
     Station station(
@@ -303,9 +299,8 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStringsAndRestoresTheImage) {
     freshRequest.vid = 0x0C45;
     freshRequest.pid = 0x6366;
     freshRequest.serialIndex = 3;
-    const auto freshBytes = image::synthesizeImage(freshRequest, error);
-    ASSERT_TRUE(freshBytes) << error;
-    const Bytes& fresh = *freshBytes;
+    const Bytes fresh = synthesized(freshRequest);
+    ASSERT_FALSE(fresh.empty());
     ASSERT_TRUE(station.image.assign(fresh, 'k'));
     const std::size_t length = station.image.length();
     station.job.flashCode = 0x79;

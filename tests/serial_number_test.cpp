@@ -4,6 +4,7 @@
 #include "download/serial_number.h"
 #include "support/sim_link.h"
 #include "support/test_env.h"
+#include "tests/support/synthetic_image.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,13 +16,6 @@ namespace tessell::testing {
 namespace {
 
 using image::SynthesisRequest;
-
-Bytes synthesize(const SynthesisRequest& request) {
-    std::string error;
-    auto bytes = image::synthesizeImage(request, error);
-    EXPECT_TRUE(bytes) << error;
-    return bytes.value_or(Bytes{});
-}
 
 SynthesisRequest kImage(std::optional<std::size_t> strings = std::nullopt) {
     SynthesisRequest request;
@@ -79,7 +73,7 @@ protected:
 };
 
 TEST_F(SerialNumberTest, MalformedFilesAreRefusedWithTheirMessage) {
-    const Bytes content = synthesize(kImage());
+    const Bytes content = synthesized(kImage());
     SimLink sim(camera(home, "0xC0", content));
     ASSERT_TRUE(sim.opened);
     FirmwareImage image;
@@ -128,9 +122,9 @@ TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
     // The camera's own image keeps its strings at 0x3000; the new image says
     // 0x6000. The camera is asked, and only when it cannot tell does the
     // image's own place count.
-    SimLink sim(camera(home, "0xC0", synthesize(kImage(0x3000))));
+    SimLink sim(camera(home, "0xC0", synthesized(kImage(0x3000))));
     ASSERT_TRUE(sim.opened);
-    const Bytes content = synthesize(kImage());
+    const Bytes content = synthesized(kImage());
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
 
@@ -150,7 +144,7 @@ TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
     // after a 0x0007 character, and a message box naming the index.
     auto request = kImage();
     request.serialIndex = 3;
-    const Bytes indexed = synthesize(request);
+    const Bytes indexed = synthesized(request);
     ASSERT_TRUE(image.assign(indexed));
     output = {};
     EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 1, output), indexed.size() + 29);
@@ -176,7 +170,7 @@ TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
     SimLink sim(camera(home, "0xC0", Bytes{})); // erased flash: no header
     ASSERT_TRUE(sim.opened);
     writeSerialFile("AB12****\r\nAB12003F\r\n");
-    const Bytes content = synthesize(kImage());
+    const Bytes content = synthesized(kImage());
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
     EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), content.size() + 23);
@@ -186,7 +180,7 @@ TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
     SynthesisRequest older;
     older.family = 'j';
     older.header = image::HeaderBytes{0x55, 0x90};
-    ASSERT_TRUE(image.assign(synthesize(older)));
+    ASSERT_TRUE(image.assign(synthesized(older)));
     output = {};
     EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u);
     EXPECT_EQ(output.log, "cannot allocate serial number memory, download stop.\r\n");
@@ -196,7 +190,7 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
     SynthesisRequest request;
     request.family = 'd'; // 0x55 0x90, descriptor at 0xB700, for 'h' cameras
     request.serialIndex = 3;
-    const Bytes content = synthesize(request);
+    const Bytes content = synthesized(request);
     SimLink sim(camera(home, "0x80", Bytes{}));
     ASSERT_TRUE(sim.opened);
     writeSerialFile("AB12****\r\nAB120039\r\n");
@@ -215,7 +209,7 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
 
     // A block beyond the bytes sent would never reach the camera.
     request.size = 0xE000;
-    ASSERT_TRUE(image.assign(synthesize(request)));
+    ASSERT_TRUE(image.assign(synthesized(request)));
     output = {};
     EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u);
     EXPECT_EQ(output.log, "cannot allocate serial number memory, download stop.\r\n");
@@ -224,7 +218,7 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
     SynthesisRequest other;
     other.family = 'h'; // 0x89 0x26
     FirmwareImage otherImage;
-    ASSERT_TRUE(otherImage.assign(synthesize(other)));
+    ASSERT_TRUE(otherImage.assign(synthesized(other)));
     output = {};
     EXPECT_EQ(inject_serial(otherImage, sim.link, text, "sn.txt", 0, output), 0u);
     EXPECT_EQ(output.log, "\r\nThe image header does not take a serial number, download stop.\r\n");
@@ -278,7 +272,7 @@ Bytes reworkedCameraFlash(const char* manufacturer = "Camera Maker",
     auto request = kImage(0x3000);
     request.manufacturer = manufacturer;
     request.serialNumber = serial;
-    return synthesize(request);
+    return synthesized(request);
 }
 
 // The new image: iSerialNumber 3, no strings, the strings' places in its header.
@@ -286,7 +280,7 @@ Bytes newImage(std::size_t size = 0) {
     auto request = kImage();
     request.serialIndex = 3;
     request.size = size;
-    return synthesize(request);
+    return synthesized(request);
 }
 
 TEST_F(SerialNumberTest, ReworkKeepsTheCamerasStringsAndSavesThem) {
@@ -323,7 +317,7 @@ TEST_F(SerialNumberTest, ReworkFallsBackToSavedThenDefaultBlocks) {
         ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u);
     }
     // A camera whose blocks are not valid (erased strings, L = 0xFF).
-    SimLink sim(camera(home, "0xC0", synthesize(kImage(0x3000)), "lost.flash"));
+    SimLink sim(camera(home, "0xC0", synthesized(kImage(0x3000)), "lost.flash"));
     ASSERT_TRUE(sim.opened);
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
@@ -373,12 +367,12 @@ TEST_F(SerialNumberTest, ReworkOfOlderChipsTakesTheWholeStringSector) {
     request.family = 'd';
     request.manufacturer = "Older Maker";
     request.serialNumber = "OLD-7";
-    const Bytes flash = synthesize(request);
+    const Bytes flash = synthesized(request);
     SimLink sim(camera(home, "0x80", flash));
     ASSERT_TRUE(sim.opened);
     request.manufacturer.reset();
     request.serialNumber.reset();
-    const Bytes content = synthesize(request);
+    const Bytes content = synthesized(request);
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
     EXPECT_EQ(keep_camera_strings(image, sim.link, 0x79, output), content.size());
@@ -406,7 +400,7 @@ TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
     older.header = image::HeaderBytes{0x55, 0x90};
     const Case cases[] = {
         {"image over 64 KiB", newImage(0x10001), json::array(), "larger than 64 KiB"},
-        {"no pointer table", synthesize(older), json::array(), "no header"},
+        {"no pointer table", synthesized(older), json::array(), "no header"},
         {"block beyond the image", farTarget, json::array(), "string block does not fit"},
         {"flash reads fail", newImage(),
          json::array({{{"op", "get"},
@@ -448,9 +442,9 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
     auto newImage = kImage();
     newImage.serialIndex = 3;
     newImage.bcdDevice = 0x0A00;
-    const Bytes content = synthesize(newImage);
+    const Bytes content = synthesized(newImage);
     {
-        SimLink sim(camera(home, "0xC0", synthesize(oldImage), "burn.flash"));
+        SimLink sim(camera(home, "0xC0", synthesized(oldImage), "burn.flash"));
         ASSERT_TRUE(sim.opened);
         writeSerialFile("AB12****\r\nAB120001\r\n");
         FirmwareImage image;
@@ -464,7 +458,7 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
                                       "AB120001");
     }
     {
-        SimLink sim(camera(home, "0xC0", synthesize(oldImage), "rework.flash"));
+        SimLink sim(camera(home, "0xC0", synthesized(oldImage), "rework.flash"));
         ASSERT_TRUE(sim.opened);
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));

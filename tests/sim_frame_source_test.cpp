@@ -4,6 +4,7 @@
 #include "preview/bitmap_font.h"
 #include "preview/sim_frame_source.h"
 #include "tests/support/sim_rig.h"
+#include "tests/support/synthetic_image.h"
 
 #include <gtest/gtest.h>
 
@@ -93,17 +94,11 @@ TEST(TestPicture, ShowsNameAndVersionAndMoves) {
 }
 
 TEST(SimFrameSources, PicturesOfTheStationsCamerasByPosition) {
-    image::SynthesisRequest request;
-    request.family = 'f';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
-    request.bcdDevice = 0x0102;
-    std::string error;
-    const auto image = image::synthesizeImage(request, error);
-    ASSERT_TRUE(image) << error;
+    const auto image = synthesized(lineImage('f'));
+    ASSERT_FALSE(image.empty());
 
     TempDir flashes;
-    std::string flash(image->begin(), image->end());
+    std::string flash(image.begin(), image.end());
     flash.resize(65536, '\xFF');
     const auto flashFile = flashes.write("cam1.flash", flash);
 

@@ -4,6 +4,7 @@
 #include "device/flash_parts.h"
 #include "download/image_synthesis.h"
 #include "tests/support/process.h"
+#include "tests/support/synthetic_image.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -32,18 +33,10 @@ public:
     }
 
     Bytes image(ImageFamily family) {
-        image::SynthesisRequest request;
-        request.family = family;
-        request.vid = 0x1234;
-        request.pid = 0x5678;
-        request.bcdDevice = 0x0102;
-        std::string error;
-        const auto bytes = image::synthesizeImage(request, error);
-        EXPECT_TRUE(bytes) << error;
-        if (!bytes)
-            return {};
-        home.write("image.bin", std::string(bytes->begin(), bytes->end()));
-        return *bytes;
+        auto bytes = synthesized(lineImage(family));
+        if (!bytes.empty())
+            writeImage(home, "image.bin", bytes);
+        return bytes;
     }
 
     ProcessResult run(std::vector<std::string> arguments) {

@@ -376,15 +376,9 @@ struct WindowRig {
 TEST(TessellWindow, TheControllerDrivesTheWindow) {
     qtApplication();
     WindowRig rig(json::array({camera7310()}));
-    image::SynthesisRequest request;
-    request.family = 'd';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
-    request.bcdDevice = 0x0102;
-    std::string error;
-    const auto image = image::synthesizeImage(request, error);
-    ASSERT_TRUE(image) << error;
-    rig.sim.dir.write("SF.bin", std::string(image->begin(), image->end()));
+    const auto image = synthesized(lineImage('d'));
+    ASSERT_FALSE(image.empty());
+    writeImage(rig.sim.dir, "SF.bin", image);
     rig.start();
 
     auto* list = rig.window.findChild<QListWidget*>("1005");
@@ -436,22 +430,16 @@ TEST(TessellWindow, TheControllerDrivesTheWindow) {
     EXPECT_EQ(rig.window.statusBox().picture(), StatusPicture::Blank);
 }
 
-// Pressing Download on a camera takes the window through the whole download,
-// the chip's reset and its return, to the Success picture. With
+// Pressing Download on a camera takes the window through the whole download
+// to the Success picture. With
 // TESSELL_WINDOW_SHOT set, the window as it then stands is saved there as a
 // PNG (the picture in the documentation is made this way).
 TEST(TessellWindow, DownloadRunsToSuccessInTheWindow) {
     qtApplication();
     WindowRig rig(json::array({camera7310()}));
-    image::SynthesisRequest request;
-    request.family = 'd';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
-    request.bcdDevice = 0x0102;
-    std::string error;
-    const auto image = image::synthesizeImage(request, error);
-    ASSERT_TRUE(image) << error;
-    rig.sim.dir.write("SF.bin", std::string(image->begin(), image->end()));
+    const auto image = synthesized(lineImage('d'));
+    ASSERT_FALSE(image.empty());
+    writeImage(rig.sim.dir, "SF.bin", image);
     rig.start();
 
     auto* download = rig.window.findChild<QPushButton*>("1003");
@@ -481,8 +469,8 @@ TEST(TessellWindow, DownloadRunsToSuccessInTheWindow) {
 
     // The flash holds the image with the part's type byte written into it.
     const auto flash = rig.sim.platform().camera(0).flashContents();
-    ASSERT_GE(flash.size(), image->size());
-    Bytes expected = *image;
+    ASSERT_GE(flash.size(), image.size());
+    Bytes expected = image;
     const auto type = flash::imageFlashType('h', flash::opcodeTableNumber(0x79));
     ASSERT_TRUE(type);
     expected.at(type->offset) = type->value;

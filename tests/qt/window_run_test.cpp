@@ -4,6 +4,7 @@
 #include "app/query_service.h"
 #include "download/image_synthesis.h"
 #include "platform/query_socket.h"
+#include "tests/support/synthetic_image.h"
 #include "tests/support/test_env.h"
 
 #include <csignal>
@@ -84,15 +85,9 @@ TEST(WindowRun, AnswersTheQuestionsOfOtherProcesses) {
          {{{"friendly_name", "Line camera"}, {"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}}}};
     home.write("station.json", station.dump());
     home.write("setting.ini", "[SETTING]\r\nBIN=SF.bin\r\n");
-    image::SynthesisRequest request;
-    request.family = 'd';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
-    request.bcdDevice = 0x0102;
-    std::string error;
-    const auto image = image::synthesizeImage(request, error);
-    ASSERT_TRUE(image) << error;
-    home.write("SF.bin", std::string(image->begin(), image->end()));
+    const auto image = synthesized(lineImage('d'));
+    ASSERT_FALSE(image.empty());
+    writeImage(home, "SF.bin", image);
 
     Running tool({}, {{"TESSELL_SIM", (home / "station.json").string()},
                       {"TESSELL_HOME", home.path().string()},

@@ -10,6 +10,7 @@
 #include "download/image_synthesis.h"
 #include "platform/power.h"
 #include "tests/support/sim_rig.h"
+#include "tests/support/synthetic_image.h"
 
 #include <condition_variable>
 #include <map>
@@ -164,13 +165,10 @@ public:
 
     // A synthetic image in the program folder; its bytes.
     Bytes image(std::string_view name, image::SynthesisRequest request) {
-        std::string error;
-        const auto bytes = image::synthesizeImage(request, error);
-        EXPECT_TRUE(bytes) << error;
-        if (!bytes)
-            return {};
-        sim.dir.write(name, std::string(bytes->begin(), bytes->end()));
-        return *bytes;
+        auto bytes = synthesized(request);
+        if (!bytes.empty())
+            writeImage(sim.dir, name, bytes);
+        return bytes;
     }
 
     void start(StartupFlags flags = {}) {
