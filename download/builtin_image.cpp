@@ -1,5 +1,7 @@
 #include "download/builtin_image.h"
 
+#include "device/usb_descriptor.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -63,26 +65,14 @@ Image build() {
 
     // USB device descriptor (USB 2.0, composite device class), strings 1 and
     // 2, no serial-number string, one configuration.
-    const std::uint8_t descriptor[18] = {0x12,
-                                         0x01,
-                                         0x00,
-                                         0x02,
-                                         0xEF,
-                                         0x02,
-                                         0x01,
-                                         0x40,
-                                         static_cast<std::uint8_t>(kVendorId),
-                                         static_cast<std::uint8_t>(kVendorId >> 8),
-                                         static_cast<std::uint8_t>(kProductId),
-                                         static_cast<std::uint8_t>(kProductId >> 8),
-                                         static_cast<std::uint8_t>(kBcdDevice),
-                                         static_cast<std::uint8_t>(kBcdDevice >> 8),
-                                         0x01,
-                                         0x02,
-                                         0x00,
-                                         0x01};
-    std::copy(std::begin(descriptor), std::end(descriptor),
-              image.begin() + kDeviceDescriptorPointer + 2);
+    usb::DeviceDescriptorFields fields;
+    fields.vid = kVendorId;
+    fields.pid = kProductId;
+    fields.bcdDevice = kBcdDevice;
+    fields.manufacturer = 1;
+    fields.product = 2;
+    const auto descriptor = usb::compositeDeviceDescriptor(fields);
+    std::copy(descriptor.begin(), descriptor.end(), image.begin() + kDeviceDescriptorPointer + 2);
 
     // The string-block area: manufacturer first, where the camera looks for
     // it, the product string after it; both padded with 0xFF.

@@ -1,6 +1,7 @@
 #include "download/image_synthesis.h"
 
 #include "common/utf16_text.h"
+#include "device/usb_descriptor.h"
 
 #include <algorithm>
 #include <array>
@@ -93,34 +94,26 @@ private:
     bool ok_ = true;
 };
 
-std::array<std::uint8_t, 18> deviceDescriptor(const SynthesisRequest& request, std::uint16_t bcdUsb,
-                                              std::uint8_t serialIndex) {
-    const std::uint8_t manufacturerIndex = request.manufacturer ? 1 : 0;
-    return {0x12,
-            0x01,
-            static_cast<std::uint8_t>(bcdUsb),
-            static_cast<std::uint8_t>(bcdUsb >> 8),
-            0xEF, // composite device: miscellaneous class, common class, interface association
-            0x02,
-            0x01,
-            static_cast<std::uint8_t>(bcdUsb >= 0x0300 ? 0x09 : 0x40),
-            static_cast<std::uint8_t>(request.vid),
-            static_cast<std::uint8_t>(request.vid >> 8),
-            static_cast<std::uint8_t>(request.pid),
-            static_cast<std::uint8_t>(request.pid >> 8),
-            static_cast<std::uint8_t>(request.bcdDevice),
-            static_cast<std::uint8_t>(request.bcdDevice >> 8),
-            manufacturerIndex,
-            0x00,
-            serialIndex,
-            0x01};
+std::array<std::uint8_t, usb::kDeviceDescriptorLength>
+deviceDescriptor(const SynthesisRequest& request, std::uint16_t bcdUsb, std::uint8_t serialIndex) {
+    usb::DeviceDescriptorFields fields;
+    fields.bcdUsb = bcdUsb;
+    // A USB 3.0 descriptor gives the control endpoint's size as a power of two.
+    fields.maxPacketSize0 = bcdUsb >= 0x0300 ? 0x09 : 0x40;
+    fields.vid = request.vid;
+    fields.pid = request.pid;
+    fields.bcdDevice = request.bcdDevice;
+    fields.manufacturer = request.manufacturer ? 1 : 0;
+    fields.serialNumber = serialIndex;
+    return usb::compositeDeviceDescriptor(fields);
 }
 
 // The descriptor as the pointer-table and older layouts keep it: one byte
 // not interpreted, its length, then the descriptor (so D + 2 is where it begins).
-std::vector<std::uint8_t> descriptorBlock(const std::array<std::uint8_t, 18>& descriptor) {
+std::vector<std::uint8_t>
+descriptorBlock(const std::array<std::uint8_t, usb::kDeviceDescriptorLength>& descriptor) {
     std::vector<std::uint8_t> block(2 + descriptor.size());
-    block[1] = 0x12;
+    block[1] = static_cast<std::uint8_t>(descriptor.size());
     std::copy(descriptor.begin(), descriptor.end(), block.begin() + 2);
     return block;
 }

@@ -1,19 +1,12 @@
 #include "platform/linux/usb_descriptors.h"
 
+#include "device/usb_descriptor.h"
+
 #include <algorithm>
 
 namespace tessell::platform {
 
 namespace {
-
-constexpr std::uint8_t kTypeDevice = 0x01;
-constexpr std::uint8_t kTypeConfiguration = 0x02;
-constexpr std::uint8_t kTypeInterface = 0x04;
-constexpr std::uint8_t kTypeClassInterface = 0x24;
-constexpr std::uint8_t kSubtypeExtensionUnit = 0x06;
-constexpr std::uint8_t kClassVideo = 0x0E;
-constexpr std::uint8_t kSubclassVideoControl = 0x01;
-constexpr std::size_t kDeviceDescriptorLength = 18;
 
 // Fixed part of an Extension Unit descriptor up to bNrInPins, and the fields
 // after the source ids: bControlSize, then bmControls.
@@ -59,16 +52,17 @@ DescriptorScan scanDescriptors(std::span<const std::uint8_t> bytes, std::uint8_t
         }
         const auto d = bytes.subspan(offset, length);
         const std::uint8_t type = d[1];
-        if (type == kTypeDevice && offset == 0 && length >= kDeviceDescriptorLength) {
+        if (type == usb::kDescriptorDevice && offset == 0 &&
+            length >= usb::kDeviceDescriptorLength) {
             scan.identity = DeviceIdentity{word(d, 8), word(d, 10), word(d, 12)};
-        } else if (type == kTypeConfiguration && length >= 6) {
+        } else if (type == usb::kDescriptorConfiguration && length >= 6) {
             inConfiguration = d[5] == configuration;
             inVideoControl = false;
-        } else if (type == kTypeInterface && length >= 7) {
+        } else if (type == usb::kDescriptorInterface && length >= 7) {
             interfaceNumber = d[2];
-            inVideoControl = d[5] == kClassVideo && d[6] == kSubclassVideoControl;
-        } else if (type == kTypeClassInterface && inConfiguration && inVideoControl &&
-                   length >= 3 && d[2] == kSubtypeExtensionUnit) {
+            inVideoControl = d[5] == usb::kClassVideo && d[6] == usb::kSubclassVideoControl;
+        } else if (type == usb::kDescriptorClassInterface && inConfiguration && inVideoControl &&
+                   length >= 3 && d[2] == usb::kVideoControlExtensionUnit) {
             // bNrInPins p, then p source ids, bControlSize n, n bytes of bmControls.
             if (length <= kUnitPinsOffset) {
                 scan.fault = at(offset, "Extension Unit too short");

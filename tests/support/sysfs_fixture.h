@@ -5,6 +5,7 @@
 // of bus/usb/devices and class/video4linux pointing into them the way the
 // kernel makes them, and UVC descriptor dumps built byte by byte.
 
+#include "device/usb_descriptor.h"
 #include "tests/support/test_env.h"
 
 #include <array>
@@ -26,24 +27,15 @@ inline void append(Bytes& to, const Bytes& from) {
 }
 
 inline Bytes deviceDescriptor(std::uint16_t vid, std::uint16_t pid, std::uint16_t bcd) {
-    return {18,
-            0x01,
-            0x00,
-            0x02,
-            0xEF,
-            0x02,
-            0x01,
-            64,
-            static_cast<std::uint8_t>(vid),
-            static_cast<std::uint8_t>(vid >> 8),
-            static_cast<std::uint8_t>(pid),
-            static_cast<std::uint8_t>(pid >> 8),
-            static_cast<std::uint8_t>(bcd),
-            static_cast<std::uint8_t>(bcd >> 8),
-            1,
-            2,
-            3,
-            1};
+    usb::DeviceDescriptorFields fields;
+    fields.vid = vid;
+    fields.pid = pid;
+    fields.bcdDevice = bcd;
+    fields.manufacturer = 1;
+    fields.product = 2;
+    fields.serialNumber = 3;
+    const auto descriptor = usb::compositeDeviceDescriptor(fields);
+    return Bytes(descriptor.begin(), descriptor.end());
 }
 
 // A configuration descriptor followed by `body`, with its total length.

@@ -1,6 +1,7 @@
 #include "tools/usbcam/descriptors.h"
 
 #include "common/utf16_text.h"
+#include "device/usb_descriptor.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,22 +10,6 @@ namespace tessell::usbcam {
 
 namespace {
 
-constexpr std::uint8_t kTypeDevice = 0x01;
-constexpr std::uint8_t kTypeConfiguration = 0x02;
-constexpr std::uint8_t kTypeString = 0x03;
-constexpr std::uint8_t kTypeInterface = 0x04;
-constexpr std::uint8_t kTypeEndpoint = 0x05;
-constexpr std::uint8_t kTypeInterfaceAssociation = 0x0B;
-constexpr std::uint8_t kTypeClassInterface = 0x24;
-
-constexpr std::uint8_t kSubclassInterfaceCollection = 0x03;
-
-// VideoControl descriptor subtypes.
-constexpr std::uint8_t kVcHeader = 0x01;
-constexpr std::uint8_t kVcInputTerminal = 0x02;
-constexpr std::uint8_t kVcOutputTerminal = 0x03;
-constexpr std::uint8_t kVcProcessingUnit = 0x05;
-constexpr std::uint8_t kVcExtensionUnit = 0x06;
 // VideoStreaming descriptor subtypes.
 constexpr std::uint8_t kVsInputHeader = 0x01;
 constexpr std::uint8_t kVsFormatUncompressed = 0x04;
@@ -72,8 +57,8 @@ void putTotal(Bytes& out, std::size_t at, std::size_t total) {
 
 void interfaceDescriptor(Bytes& out, std::uint8_t number, std::uint8_t endpoints,
                          std::uint8_t subclass) {
-    const auto d = begin(out, kTypeInterface);
-    out.insert(out.end(), {number, 0, endpoints, kClassVideo, subclass, 0, 0});
+    const auto d = begin(out, usb::kDescriptorInterface);
+    out.insert(out.end(), {number, 0, endpoints, usb::kClassVideo, subclass, 0, 0});
     finish(out, d);
 }
 
@@ -81,8 +66,8 @@ Bytes videoControlEntities(const CameraLayout& layout) {
     Bytes out;
     // Camera terminal and processing unit announce no controls: the driver
     // then asks them nothing.
-    auto d = begin(out, kTypeClassInterface);
-    out.insert(out.end(), {kVcInputTerminal, kCameraTerminalId});
+    auto d = begin(out, usb::kDescriptorClassInterface);
+    out.insert(out.end(), {usb::kVideoControlInputTerminal, kCameraTerminalId});
     put16(out, kTerminalCamera);
     out.insert(out.end(), {0, 0}); // bAssocTerminal, iTerminal
     put16(out, 0);                 // wObjectiveFocalLengthMin
@@ -91,8 +76,8 @@ Bytes videoControlEntities(const CameraLayout& layout) {
     out.insert(out.end(), {3, 0, 0, 0});
     finish(out, d);
 
-    d = begin(out, kTypeClassInterface);
-    out.insert(out.end(), {kVcProcessingUnit, kProcessingUnitId, kCameraTerminalId});
+    d = begin(out, usb::kDescriptorClassInterface);
+    out.insert(out.end(), {usb::kVideoControlProcessingUnit, kProcessingUnitId, kCameraTerminalId});
     put16(out, 0);                       // wMaxMultiplier
     out.insert(out.end(), {2, 0, 0, 0}); // bControlSize, bmControls, iProcessing
     out.push_back(0);                    // bmVideoStandards
@@ -100,8 +85,8 @@ Bytes videoControlEntities(const CameraLayout& layout) {
 
     std::uint8_t lastEntity = kProcessingUnitId;
     if (const auto& unit = layout.extensionUnit) {
-        d = begin(out, kTypeClassInterface);
-        out.insert(out.end(), {kVcExtensionUnit, kExtensionUnitId});
+        d = begin(out, usb::kDescriptorClassInterface);
+        out.insert(out.end(), {usb::kVideoControlExtensionUnit, kExtensionUnitId});
         out.insert(out.end(), unit->guid.bytes.begin(), unit->guid.bytes.end());
         const Bytes controls = controlBitmap(unit->selectors);
         std::size_t announced = 0;
@@ -116,8 +101,8 @@ Bytes videoControlEntities(const CameraLayout& layout) {
         lastEntity = kExtensionUnitId;
     }
 
-    d = begin(out, kTypeClassInterface);
-    out.insert(out.end(), {kVcOutputTerminal, kOutputTerminalId});
+    d = begin(out, usb::kDescriptorClassInterface);
+    out.insert(out.end(), {usb::kVideoControlOutputTerminal, kOutputTerminalId});
     put16(out, kTerminalStreaming);
     out.insert(out.end(), {0, lastEntity, 0});
     finish(out, d);
@@ -125,10 +110,10 @@ Bytes videoControlEntities(const CameraLayout& layout) {
 }
 
 void videoControlInterface(Bytes& out, const CameraLayout& layout) {
-    interfaceDescriptor(out, kControlInterface, 0, kSubclassVideoControl);
+    interfaceDescriptor(out, kControlInterface, 0, usb::kSubclassVideoControl);
     const Bytes entities = videoControlEntities(layout);
-    const auto header = begin(out, kTypeClassInterface);
-    out.push_back(kVcHeader);
+    const auto header = begin(out, usb::kDescriptorClassInterface);
+    out.push_back(usb::kVideoControlHeader);
     put16(out, kUvcVersion);
     const std::size_t total = out.size();
     put16(out, 0);
@@ -140,9 +125,9 @@ void videoControlInterface(Bytes& out, const CameraLayout& layout) {
 }
 
 void videoStreamingInterface(Bytes& out) {
-    interfaceDescriptor(out, kStreamingInterface, 1, kSubclassVideoStreaming);
+    interfaceDescriptor(out, kStreamingInterface, 1, usb::kSubclassVideoStreaming);
     const std::size_t classStart = out.size();
-    auto d = begin(out, kTypeClassInterface);
+    auto d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {kVsInputHeader, 1}); // one format
     const std::size_t total = out.size();
     put16(out, 0);
@@ -151,14 +136,14 @@ void videoStreamingInterface(Bytes& out) {
     out.insert(out.end(), {kStreamEndpoint, 0, kOutputTerminalId, 0, 0, 0, 1, 0});
     finish(out, d);
 
-    d = begin(out, kTypeClassInterface);
+    d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {kVsFormatUncompressed, 1, 1});
     out.insert(out.end(), std::begin(kFormatYuy2), std::end(kFormatYuy2));
     // Bits per pixel, default frame, aspect ratio, interlacing, copy protection.
     out.insert(out.end(), {16, 1, 0, 0, 0, 0});
     finish(out, d);
 
-    d = begin(out, kTypeClassInterface);
+    d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {kVsFrameUncompressed, 1, 0});
     put16(out, kFrameWidth);
     put16(out, kFrameHeight);
@@ -171,12 +156,12 @@ void videoStreamingInterface(Bytes& out) {
     put32(out, kFrameInterval100ns);
     finish(out, d);
 
-    d = begin(out, kTypeClassInterface);
+    d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {kVsColorFormat, 1, 1, 4}); // BT.709, BT.709, SMPTE 170M
     finish(out, d);
     putTotal(out, total, out.size() - classStart);
 
-    d = begin(out, kTypeEndpoint);
+    d = begin(out, usb::kDescriptorEndpoint);
     out.insert(out.end(), {kStreamEndpoint, 0x02}); // bulk
     put16(out, kStreamPacketSize);
     out.push_back(0);
@@ -199,32 +184,29 @@ Bytes controlBitmap(const std::vector<std::uint32_t>& selectors) {
 }
 
 Bytes deviceDescriptor(const CameraLayout& layout) {
-    Bytes out;
-    const auto d = begin(out, kTypeDevice);
-    put16(out, 0x0200);
-    out.insert(out.end(), {kDeviceClassMisc, kDeviceSubclassCommon, kDeviceProtocolIad,
-                           static_cast<std::uint8_t>(kControlPacketSize)});
-    put16(out, layout.vid);
-    put16(out, layout.pid);
-    put16(out, layout.bcdDevice);
-    out.push_back(layout.manufacturer.empty() ? 0 : kManufacturerString);
-    out.push_back(layout.product.empty() ? 0 : kProductString);
-    out.push_back(layout.serial.empty() ? 0 : kSerialString);
-    out.push_back(1);
-    finish(out, d);
-    return out;
+    usb::DeviceDescriptorFields fields;
+    fields.maxPacketSize0 = static_cast<std::uint8_t>(kControlPacketSize);
+    fields.vid = layout.vid;
+    fields.pid = layout.pid;
+    fields.bcdDevice = layout.bcdDevice;
+    fields.manufacturer = layout.manufacturer.empty() ? 0 : kManufacturerString;
+    fields.product = layout.product.empty() ? 0 : kProductString;
+    fields.serialNumber = layout.serial.empty() ? 0 : kSerialString;
+    const auto descriptor = usb::compositeDeviceDescriptor(fields);
+    return Bytes(descriptor.begin(), descriptor.end());
 }
 
 Bytes configurationDescriptor(const CameraLayout& layout) {
     Bytes out;
-    const auto d = begin(out, kTypeConfiguration);
+    const auto d = begin(out, usb::kDescriptorConfiguration);
     put16(out, 0); // wTotalLength, below
     // Two interfaces, this configuration's value, no string, bus powered, 500 mA.
     out.insert(out.end(), {2, kConfigurationValue, 0, 0x80, 250});
     finish(out, d);
 
-    const auto association = begin(out, kTypeInterfaceAssociation);
-    out.insert(out.end(), {kControlInterface, 2, kClassVideo, kSubclassInterfaceCollection, 0, 0});
+    const auto association = begin(out, usb::kDescriptorInterfaceAssociation);
+    out.insert(out.end(), {kControlInterface, 2, usb::kClassVideo,
+                           usb::kSubclassVideoInterfaceCollection, 0, 0});
     finish(out, association);
 
     videoControlInterface(out, layout);
@@ -236,7 +218,7 @@ Bytes configurationDescriptor(const CameraLayout& layout) {
 std::optional<Bytes> stringDescriptor(const CameraLayout& layout, std::uint8_t index) {
     Bytes out;
     if (index == 0) {
-        const auto d = begin(out, kTypeString);
+        const auto d = begin(out, usb::kDescriptorString);
         put16(out, 0x0409); // English (United States)
         finish(out, d);
         return out;
@@ -254,7 +236,7 @@ std::optional<Bytes> stringDescriptor(const CameraLayout& layout, std::uint8_t i
         if (units.back() >= 0xD800 && units.back() < 0xDC00)
             units.pop_back();
     }
-    const auto d = begin(out, kTypeString);
+    const auto d = begin(out, usb::kDescriptorString);
     for (char16_t unit : units)
         put16(out, unit);
     finish(out, d);

@@ -7,6 +7,7 @@
 // endpoint. Bulk keeps isochronous timing out of the emulation; the driver
 // binds either.
 
+#include "device/usb_descriptor.h"
 #include "platform/guid.h"
 
 #include <cstdint>
@@ -29,14 +30,6 @@ constexpr std::uint8_t kOutputTerminalId = 4;
 constexpr std::uint8_t kStreamEndpoint = 0x81;
 constexpr std::uint16_t kStreamPacketSize = 512; // high-speed bulk
 constexpr std::uint16_t kControlPacketSize = 64;
-
-// Device class of a composite device with interface associations.
-constexpr std::uint8_t kDeviceClassMisc = 0xEF;
-constexpr std::uint8_t kDeviceSubclassCommon = 0x02;
-constexpr std::uint8_t kDeviceProtocolIad = 0x01;
-constexpr std::uint8_t kClassVideo = 0x0E;
-constexpr std::uint8_t kSubclassVideoControl = 0x01;
-constexpr std::uint8_t kSubclassVideoStreaming = 0x02;
 
 // The one video mode: YUYV, 160 x 120, 10 frames a second.
 constexpr std::uint16_t kFrameWidth = 160;

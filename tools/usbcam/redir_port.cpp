@@ -346,11 +346,11 @@ void RedirPort::sendDeviceInfo() {
     usb_redir_interface_info_header interfaces{};
     interfaces.interface_count = 2;
     interfaces.interface[0] = kControlInterface;
-    interfaces.interface_class[0] = kClassVideo;
-    interfaces.interface_subclass[0] = kSubclassVideoControl;
+    interfaces.interface_class[0] = usb::kClassVideo;
+    interfaces.interface_subclass[0] = usb::kSubclassVideoControl;
     interfaces.interface[1] = kStreamingInterface;
-    interfaces.interface_class[1] = kClassVideo;
-    interfaces.interface_subclass[1] = kSubclassVideoStreaming;
+    interfaces.interface_class[1] = usb::kClassVideo;
+    interfaces.interface_subclass[1] = usb::kSubclassVideoStreaming;
     usbredirparser_send_interface_info(parser_.get(), &interfaces);
 
     // Indexed by direction bit then endpoint number.
@@ -401,9 +401,9 @@ void RedirPort::pump() {
         sendDeviceInfo();
         usb_redir_device_connect_header connect{};
         connect.speed = usb_redir_speed_high;
-        connect.device_class = kDeviceClassMisc;
-        connect.device_subclass = kDeviceSubclassCommon;
-        connect.device_protocol = kDeviceProtocolIad;
+        connect.device_class = usb::kClassMiscellaneous;
+        connect.device_subclass = usb::kSubclassCommon;
+        connect.device_protocol = usb::kProtocolInterfaceAssociation;
         connect.vendor_id = layout.vid;
         connect.product_id = layout.pid;
         connect.device_version_bcd = layout.bcdDevice;
