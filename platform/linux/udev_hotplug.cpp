@@ -50,15 +50,6 @@ std::string text(const char* value) {
     return value ? value : "";
 }
 
-class UdevSubscription final : public Hotplug::Subscription {
-public:
-    explicit UdevSubscription(std::function<void()> remove) : remove_(std::move(remove)) {}
-    ~UdevSubscription() override { remove_(); }
-
-private:
-    std::function<void()> remove_;
-};
-
 } // namespace
 
 std::optional<HotplugEvent> hotplugEventFor(const UdevEvent& event) {
@@ -134,22 +125,9 @@ UdevHotplug::~UdevHotplug() {
 }
 
 std::unique_ptr<Hotplug::Subscription> UdevHotplug::subscribe(Listener listener) {
-    std::uint64_t id;
-    {
-        std::lock_guard lock(listeners_->mutex);
-        id = listeners_->nextId++;
-        listeners_->byId.emplace(id, std::move(listener));
-    }
+    auto subscription = listeners_.add(std::move(listener));
     start();
-    std::weak_ptr<Listeners> weak = listeners_;
-    return std::make_unique<UdevSubscription>([weak, id] {
-        if (const auto listeners = weak.lock()) {
-            // Waits for a notification in progress, unless dropped from inside it.
-            std::lock_guard dispatch(listeners->dispatch);
-            std::lock_guard lock(listeners->mutex);
-            listeners->byId.erase(id);
-        }
-    });
+    return subscription;
 }
 
 void UdevHotplug::start() {
@@ -197,28 +175,7 @@ void UdevHotplug::run() {
         event.modelId = text(udev_device_get_property_value(device.get(), "ID_MODEL_ID"));
         event.product = text(udev_device_get_property_value(device.get(), "PRODUCT"));
         if (const auto notification = hotplugEventFor(event))
-            deliver(*notification);
-    }
-}
-
-void UdevHotplug::deliver(const HotplugEvent& event) {
-    std::lock_guard dispatch(listeners_->dispatch);
-    std::vector<std::uint64_t> ids;
-    {
-        std::lock_guard lock(listeners_->mutex);
-        for (const auto& entry : listeners_->byId)
-            ids.push_back(entry.first);
-    }
-    for (const auto id : ids) {
-        Listener listener;
-        {
-            std::lock_guard lock(listeners_->mutex);
-            const auto found = listeners_->byId.find(id);
-            if (found == listeners_->byId.end())
-                continue; // dropped by an earlier listener
-            listener = found->second;
-        }
-        listener(event);
+            listeners_.deliver(*notification);
     }
 }
 

@@ -9,6 +9,7 @@
 // down never waits on a quiet bus.
 
 #include "platform/hotplug.h"
+#include "platform/hotplug_listeners.h"
 
 #include <atomic>
 #include <map>
@@ -46,18 +47,10 @@ public:
     std::unique_ptr<Subscription> subscribe(Listener listener) override;
 
 private:
-    struct Listeners {
-        std::recursive_mutex dispatch; // held while listeners are called
-        std::mutex mutex;
-        std::map<std::uint64_t, Listener> byId;
-        std::uint64_t nextId = 1;
-    };
-
     void start();
     void run();
-    void deliver(const HotplugEvent& event);
 
-    std::shared_ptr<Listeners> listeners_ = std::make_shared<Listeners>();
+    HotplugListeners listeners_;
     std::mutex startMutex_;
     std::thread thread_;
     std::atomic<bool> stop_{false};

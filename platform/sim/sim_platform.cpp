@@ -164,29 +164,6 @@ std::string descriptorText(const std::string& text) {
 
 } // namespace
 
-// Listeners outlive the platform's service thread and any subscription; a
-// subscription being dropped waits for a notification in progress (unless
-// it is dropped from inside that notification).
-struct SimPlatform::Listeners {
-    std::recursive_mutex dispatch;
-    std::mutex mutex;
-    std::map<std::uint64_t, Listener> byId;
-    std::uint64_t nextId = 1;
-};
-
-namespace {
-
-class SimSubscription final : public platform::Hotplug::Subscription {
-public:
-    SimSubscription(std::function<void()> remove) : remove_(std::move(remove)) {}
-    ~SimSubscription() override { remove_(); }
-
-private:
-    std::function<void()> remove_;
-};
-
-} // namespace
-
 std::unique_ptr<SimPlatform> SimPlatform::open(const std::filesystem::path& stationPath,
                                                const Options& options, std::string& error) {
     // Paths in the station are relative to its folder, wherever the process
@@ -218,7 +195,6 @@ std::unique_ptr<SimPlatform> SimPlatform::open(const std::filesystem::path& stat
 std::unique_ptr<SimPlatform> SimPlatform::fromStation(StationConfig station, const Options& options,
                                                       std::string& error) {
     std::unique_ptr<SimPlatform> platform(new SimPlatform());
-    platform->listeners_ = std::make_shared<Listeners>();
     platform->acPower_ = station.acPower;
     if (options.applyTimeScale)
         clock().setTimeScale(station.timeScale);
@@ -311,45 +287,12 @@ std::string SimPlatform::reloadError() const {
 }
 
 void SimPlatform::deliver(const std::deque<platform::HotplugEvent>& events) {
-    if (events.empty())
-        return;
-    std::lock_guard dispatch(listeners_->dispatch);
-    for (const auto& event : events) {
-        std::vector<std::uint64_t> ids;
-        {
-            std::lock_guard lock(listeners_->mutex);
-            for (const auto& [id, listener] : listeners_->byId)
-                ids.push_back(id);
-        }
-        for (std::uint64_t id : ids) {
-            Listener listener;
-            {
-                std::lock_guard lock(listeners_->mutex);
-                const auto found = listeners_->byId.find(id);
-                if (found == listeners_->byId.end())
-                    continue; // dropped by an earlier listener
-                listener = found->second;
-            }
-            listener(event);
-        }
-    }
+    for (const auto& event : events)
+        listeners_.deliver(event);
 }
 
 std::unique_ptr<platform::Hotplug::Subscription> SimPlatform::subscribe(Listener listener) {
-    std::uint64_t id;
-    {
-        std::lock_guard lock(listeners_->mutex);
-        id = listeners_->nextId++;
-        listeners_->byId.emplace(id, std::move(listener));
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    return std::make_unique<SimSubscription>([weak, id] {
-        if (const auto listeners = weak.lock()) {
-            std::lock_guard dispatch(listeners->dispatch);
-            std::lock_guard lock(listeners->mutex);
-            listeners->byId.erase(id);
-        }
-    });
+    return listeners_.add(std::move(listener));
 }
 
 Status SimPlatform::list(platform::DeviceListKind kind,

@@ -12,6 +12,7 @@
 
 #include "platform/capture_devices.h"
 #include "platform/hotplug.h"
+#include "platform/hotplug_listeners.h"
 #include "platform/sim/camera.h"
 #include "platform/sim/event_queue.h"
 #include "platform/sim/station.h"
@@ -76,7 +77,6 @@ public:
     SimCamera& camera(std::size_t position) const { return *cameras_.at(position); }
 
 private:
-    struct Listeners;
     SimPlatform() = default;
     void start(const Options& options);
     void serviceLoop();
@@ -85,7 +85,7 @@ private:
 
     std::vector<std::shared_ptr<SimCamera>> cameras_;
     std::shared_ptr<EventQueue> events_ = std::make_shared<EventQueue>();
-    std::shared_ptr<Listeners> listeners_;
+    platform::HotplugListeners listeners_;
     bool acPower_ = true;
 
     std::filesystem::path stationFile_;
