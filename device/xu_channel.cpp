@@ -1,5 +1,6 @@
 #include "device/xu_channel.h"
 
+#include "common/little_endian.h"
 #include "common/poll.h"
 #include "common/trace.h"
 #include "device/xu_protocol.h"
@@ -20,13 +21,6 @@ std::mutex& currentGuidMutex() {
 Guid& currentGuid() {
     static Guid instance;
     return instance;
-}
-
-void putWord(std::uint8_t* out, std::uint32_t word) {
-    out[0] = static_cast<std::uint8_t>(word);
-    out[1] = static_cast<std::uint8_t>(word >> 8);
-    out[2] = static_cast<std::uint8_t>(word >> 16);
-    out[3] = static_cast<std::uint8_t>(word >> 24);
 }
 
 bool isNodeMode(XuMode mode) {
@@ -80,10 +74,10 @@ Status XuChannel::querySize(std::uint32_t selector, std::uint32_t& size) {
             return status::kPointer;
         const std::uint32_t word = vendorCommandWord(selector, kUvcGetLen, 2);
         std::array<std::uint8_t, 4> command{};
-        putWord(command.data(), word);
+        le::store32(command, 0, word);
         vendor_->set(kVendorPropertyId, command); // only the answer's status counts
         std::array<std::uint8_t, 8> answer{};
-        putWord(answer.data(), word);
+        le::store32(answer, 0, word);
         const Status result = vendor_->get(kVendorPropertyId, answer);
         if (!status::failed(result))
             size = std::uint32_t{answer[0]} | std::uint32_t{answer[1]} << 8;
@@ -110,8 +104,9 @@ Status XuChannel::write(std::uint32_t selector, std::span<const std::uint8_t> da
         if (data.size() > kXuMaxTransfer)
             return status::kInvalidArgument;
         std::array<std::uint8_t, 4 + kXuMaxTransfer> command;
-        putWord(command.data(),
-                vendorCommandWord(selector, kUvcSetCur, static_cast<std::uint32_t>(data.size())));
+        le::store32(
+            command, 0,
+            vendorCommandWord(selector, kUvcSetCur, static_cast<std::uint32_t>(data.size())));
         std::copy(data.begin(), data.end(), command.begin() + 4);
         return vendor_->set(kVendorPropertyId, std::span(command).first(4 + data.size()));
     }
@@ -133,8 +128,9 @@ Status XuChannel::read(std::uint32_t selector, std::span<std::uint8_t> buffer) {
         if (buffer.size() > kXuMaxTransfer)
             return status::kInvalidArgument;
         std::array<std::uint8_t, 8> command{};
-        putWord(command.data(),
-                vendorCommandWord(selector, kUvcGetCur, static_cast<std::uint32_t>(buffer.size())));
+        le::store32(
+            command, 0,
+            vendorCommandWord(selector, kUvcGetCur, static_cast<std::uint32_t>(buffer.size())));
         vendor_->set(kVendorPropertyId, command); // only the answer's status counts
         std::array<std::uint8_t, kXuMaxTransfer> answer{};
         const Status result = vendor_->get(kVendorPropertyId, answer);

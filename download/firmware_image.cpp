@@ -1,5 +1,6 @@
 #include "download/firmware_image.h"
 
+#include "common/little_endian.h"
 #include "common/path_text.h"
 #include "common/utf16_text.h"
 
@@ -106,7 +107,7 @@ std::uint16_t bigEndian16(std::span<const std::uint8_t> bytes, std::size_t offse
 std::uint16_t littleEndian16(std::span<const std::uint8_t> bytes, std::size_t offset) {
     if (offset >= bytes.size() || bytes.size() - offset < 2)
         return 0;
-    return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+    return le::load16(bytes, offset);
 }
 
 std::uint16_t headerOffset(std::span<const std::uint8_t> bytes) {

@@ -3,6 +3,7 @@
 // driver's error codes, and its place on the bus across resets and unplugs.
 
 #include "common/clock.h"
+#include "common/little_endian.h"
 #include "device/xu_protocol.h"
 #include "platform/linux/usb_descriptors.h"
 #include "platform/sim/camera.h"
@@ -87,10 +88,6 @@ std::vector<Bytes> split(const Bytes& bytes) {
     return parts;
 }
 
-std::uint16_t word(const Bytes& bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
 Bytes descriptorsOf(UsbCamera& usb) {
     Bytes bytes = deviceDescriptor(usb.layout());
     const Bytes configuration = configurationDescriptor(usb.layout());
@@ -157,7 +154,7 @@ TEST(UsbCamDescriptors, ParseBackWithTheLinuxBackendsReader) {
 TEST(UsbCamDescriptors, LengthsAndTotalsHoldTogether) {
     Rig rig(json::object());
     const Bytes configuration = configurationDescriptor(rig.usb->layout());
-    EXPECT_EQ(word(configuration, 2), configuration.size()) << "wTotalLength";
+    EXPECT_EQ(le::load16(configuration, 2), configuration.size()) << "wTotalLength";
 
     const auto parts = split(configuration);
     // The class-specific totals of both interfaces cover exactly their own
@@ -171,9 +168,10 @@ TEST(UsbCamDescriptors, LengthsAndTotalsHoldTogether) {
         for (std::size_t j = i; j < parts.size() && parts[j][1] == 0x24; ++j)
             sum += parts[j].size();
         const bool control = headers == 0;
-        EXPECT_EQ(word(d, control ? 5 : 4), sum) << (control ? "VideoControl" : "VideoStreaming");
+        EXPECT_EQ(le::load16(d, control ? 5 : 4), sum)
+            << (control ? "VideoControl" : "VideoStreaming");
         if (control) {
-            EXPECT_EQ(word(d, 3), 0x0110) << "UVC 1.1";
+            EXPECT_EQ(le::load16(d, 3), 0x0110) << "UVC 1.1";
         }
         ++headers;
     }

@@ -1,5 +1,6 @@
 #include "platform/linux/usb_descriptors.h"
 
+#include "common/little_endian.h"
 #include "device/usb_descriptor.h"
 
 #include <algorithm>
@@ -13,10 +14,6 @@ namespace {
 constexpr std::size_t kUnitGuidOffset = 4;
 constexpr std::size_t kUnitPinsOffset = 21;
 constexpr std::size_t kUnitSourcesOffset = 22;
-
-std::uint16_t word(std::span<const std::uint8_t> d, std::size_t offset) {
-    return static_cast<std::uint16_t>(d[offset] | d[offset + 1] << 8);
-}
 
 std::string at(std::size_t offset, const std::string& what) {
     return what + " at byte " + std::to_string(offset);
@@ -54,7 +51,7 @@ DescriptorScan scanDescriptors(std::span<const std::uint8_t> bytes, std::uint8_t
         const std::uint8_t type = d[1];
         if (type == usb::kDescriptorDevice && offset == 0 &&
             length >= usb::kDeviceDescriptorLength) {
-            scan.identity = DeviceIdentity{word(d, 8), word(d, 10), word(d, 12)};
+            scan.identity = DeviceIdentity{le::load16(d, 8), le::load16(d, 10), le::load16(d, 12)};
         } else if (type == usb::kDescriptorConfiguration && length >= 6) {
             inConfiguration = d[5] == configuration;
             inVideoControl = false;

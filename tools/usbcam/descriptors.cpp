@@ -1,5 +1,6 @@
 #include "tools/usbcam/descriptors.h"
 
+#include "common/little_endian.h"
 #include "common/utf16_text.h"
 #include "device/usb_descriptor.h"
 
@@ -27,16 +28,6 @@ constexpr std::uint8_t kFormatYuy2[16] = {'Y',  'U',  'Y',  '2',  0x00, 0x00, 0x
 
 // A string descriptor holds at most 126 UTF-16 code units.
 constexpr std::size_t kStringUnitsMax = 126;
-
-void put16(Bytes& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(Bytes& out, std::uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
 
 // Starts a descriptor; finish() writes its length once its fields are in.
 std::size_t begin(Bytes& out, std::uint8_t type) {
@@ -68,17 +59,17 @@ Bytes videoControlEntities(const CameraLayout& layout) {
     // then asks them nothing.
     auto d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {usb::kVideoControlInputTerminal, kCameraTerminalId});
-    put16(out, kTerminalCamera);
+    le::append16(out, kTerminalCamera);
     out.insert(out.end(), {0, 0}); // bAssocTerminal, iTerminal
-    put16(out, 0);                 // wObjectiveFocalLengthMin
-    put16(out, 0);                 // wObjectiveFocalLengthMax
-    put16(out, 0);                 // wOcularFocalLength
+    le::append16(out, 0);          // wObjectiveFocalLengthMin
+    le::append16(out, 0);          // wObjectiveFocalLengthMax
+    le::append16(out, 0);          // wOcularFocalLength
     out.insert(out.end(), {3, 0, 0, 0});
     finish(out, d);
 
     d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {usb::kVideoControlProcessingUnit, kProcessingUnitId, kCameraTerminalId});
-    put16(out, 0);                       // wMaxMultiplier
+    le::append16(out, 0);                // wMaxMultiplier
     out.insert(out.end(), {2, 0, 0, 0}); // bControlSize, bmControls, iProcessing
     out.push_back(0);                    // bmVideoStandards
     finish(out, d);
@@ -103,7 +94,7 @@ Bytes videoControlEntities(const CameraLayout& layout) {
 
     d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {usb::kVideoControlOutputTerminal, kOutputTerminalId});
-    put16(out, kTerminalStreaming);
+    le::append16(out, kTerminalStreaming);
     out.insert(out.end(), {0, lastEntity, 0});
     finish(out, d);
     return out;
@@ -114,10 +105,10 @@ void videoControlInterface(Bytes& out, const CameraLayout& layout) {
     const Bytes entities = videoControlEntities(layout);
     const auto header = begin(out, usb::kDescriptorClassInterface);
     out.push_back(usb::kVideoControlHeader);
-    put16(out, kUvcVersion);
+    le::append16(out, kUvcVersion);
     const std::size_t total = out.size();
-    put16(out, 0);
-    put32(out, kClockFrequency);
+    le::append16(out, 0);
+    le::append32(out, kClockFrequency);
     out.insert(out.end(), {1, kStreamingInterface}); // the collection
     finish(out, header);
     putTotal(out, total, out[header] + entities.size());
@@ -130,7 +121,7 @@ void videoStreamingInterface(Bytes& out) {
     auto d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {kVsInputHeader, 1}); // one format
     const std::size_t total = out.size();
-    put16(out, 0);
+    le::append16(out, 0);
     // Endpoint, bmInfo, terminal link, still capture, trigger support and
     // usage, control size, the format's controls.
     out.insert(out.end(), {kStreamEndpoint, 0, kOutputTerminalId, 0, 0, 0, 1, 0});
@@ -145,15 +136,15 @@ void videoStreamingInterface(Bytes& out) {
 
     d = begin(out, usb::kDescriptorClassInterface);
     out.insert(out.end(), {kVsFrameUncompressed, 1, 0});
-    put16(out, kFrameWidth);
-    put16(out, kFrameHeight);
+    le::append16(out, kFrameWidth);
+    le::append16(out, kFrameHeight);
     const std::uint32_t bitRate = kFrameBytes * 8 * (10'000'000 / kFrameInterval100ns);
-    put32(out, bitRate);
-    put32(out, bitRate);
-    put32(out, kFrameBytes);
-    put32(out, kFrameInterval100ns);
+    le::append32(out, bitRate);
+    le::append32(out, bitRate);
+    le::append32(out, kFrameBytes);
+    le::append32(out, kFrameInterval100ns);
     out.push_back(1); // one discrete interval
-    put32(out, kFrameInterval100ns);
+    le::append32(out, kFrameInterval100ns);
     finish(out, d);
 
     d = begin(out, usb::kDescriptorClassInterface);
@@ -163,7 +154,7 @@ void videoStreamingInterface(Bytes& out) {
 
     d = begin(out, usb::kDescriptorEndpoint);
     out.insert(out.end(), {kStreamEndpoint, 0x02}); // bulk
-    put16(out, kStreamPacketSize);
+    le::append16(out, kStreamPacketSize);
     out.push_back(0);
     finish(out, d);
 }
@@ -199,7 +190,7 @@ Bytes deviceDescriptor(const CameraLayout& layout) {
 Bytes configurationDescriptor(const CameraLayout& layout) {
     Bytes out;
     const auto d = begin(out, usb::kDescriptorConfiguration);
-    put16(out, 0); // wTotalLength, below
+    le::append16(out, 0); // wTotalLength, below
     // Two interfaces, this configuration's value, no string, bus powered, 500 mA.
     out.insert(out.end(), {2, kConfigurationValue, 0, 0x80, 250});
     finish(out, d);
@@ -219,7 +210,7 @@ std::optional<Bytes> stringDescriptor(const CameraLayout& layout, std::uint8_t i
     Bytes out;
     if (index == 0) {
         const auto d = begin(out, usb::kDescriptorString);
-        put16(out, 0x0409); // English (United States)
+        le::append16(out, 0x0409); // English (United States)
         finish(out, d);
         return out;
     }
@@ -238,7 +229,7 @@ std::optional<Bytes> stringDescriptor(const CameraLayout& layout, std::uint8_t i
     }
     const auto d = begin(out, usb::kDescriptorString);
     for (char16_t unit : units)
-        put16(out, unit);
+        le::append16(out, unit);
     finish(out, d);
     return out;
 }

@@ -1,5 +1,6 @@
 #include "tools/usbcam/usb_camera.h"
 
+#include "common/little_endian.h"
 #include "device/xu_protocol.h"
 
 #include <algorithm>
@@ -36,28 +37,18 @@ constexpr std::uint8_t kInfoSet = 0x02;
 // Another maker's unit, on a camera whose Extension Unit is not ours.
 const Guid kForeignUnit = *Guid::parse("{7839C5A6-F840-4DA1-93F4-63B7CC3F43E8}");
 
-void put16(Bytes& out, std::size_t at, std::uint32_t value) {
-    out[at] = static_cast<std::uint8_t>(value);
-    out[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put32(Bytes& out, std::size_t at, std::uint32_t value) {
-    put16(out, at, value & 0xFFFF);
-    put16(out, at + 2, value >> 16);
-}
-
 // The streaming parameters the camera settles on whatever the host proposes:
 // its one format, frame and interval.
 Bytes streamingParameters() {
     Bytes p(kStreamingControlLength, 0);
-    put16(p, 0, 1); // bmHint: the frame interval is fixed
-    p[2] = 1;       // bFormatIndex
-    p[3] = 1;       // bFrameIndex
-    put32(p, 4, kFrameInterval100ns);
-    put32(p, 18, kFrameBytes);              // dwMaxVideoFrameSize
-    put32(p, 22, VideoStream::kPayloadMax); // dwMaxPayloadTransferSize
-    put32(p, 26, 48'000'000);               // dwClockFrequency
-    p[30] = 0x03;                           // bmFramingInfo: frame id and end of frame
+    le::store16(p, 0, 1); // bmHint: the frame interval is fixed
+    p[2] = 1;             // bFormatIndex
+    p[3] = 1;             // bFrameIndex
+    le::store32(p, 4, kFrameInterval100ns);
+    le::store32(p, 18, kFrameBytes);              // dwMaxVideoFrameSize
+    le::store32(p, 22, VideoStream::kPayloadMax); // dwMaxPayloadTransferSize
+    le::store32(p, 26, 48'000'000);               // dwClockFrequency
+    p[30] = 0x03;                                 // bmFramingInfo: frame id and end of frame
     return p;
 }
 
