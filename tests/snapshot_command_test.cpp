@@ -40,15 +40,10 @@ TEST(SnapshotArguments, OptionsAndTheirRefusals) {
     };
     const Row refused[] = {
         {{"--json"}, "unknown argument \"--json\""},
-        {{"--camera"}, "--camera needs a value"},
         {{"--camera", "-1"}, "not \"-1\""},
-        {{"--camera", "1x"}, "not \"1x\""},
         {{"--frames", "0"}, "from 1 to 100000"},
-        {{"--frames", "100001"}, "from 1 to 100000"},
-        {{"--frames", ""}, "not \"\""},
         {{"--frames", "99999999999999999999"}, "from 1 to 100000"},
         {{"--out", ""}, "--out needs a file name"},
-        {{"3"}, "unknown argument \"3\""},
     };
     for (const auto& row : refused) {
         error.clear();
@@ -148,21 +143,6 @@ TEST(SnapshotCommand, WritesTheLastPictureAndCountsWhatCame) {
     EXPECT_EQ(status, kSnapshotError);
     EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
-
-    // A position without a named device.
-    sources.names = {std::nullopt};
-    options.out.reset();
-    std::tie(status, out, err) = run();
-    EXPECT_EQ(status, kSnapshotNoPicture);
-    EXPECT_NE(err.find("camera 0 has no name"), std::string::npos) << err;
-    options.camera = 4;
-    std::tie(status, out, err) = run();
-    EXPECT_EQ(status, kSnapshotNoPicture);
-    EXPECT_NE(err.find("no camera 4 (1 video device)"), std::string::npos) << err;
-
-    preview::NoFrameSources none;
-    std::ostringstream noOut, noErr;
-    EXPECT_EQ(takeSnapshot(none, options, noOut, noErr), kSnapshotError);
 }
 
 // The built program, as a station's script runs it.
@@ -203,8 +183,6 @@ TEST(SnapshotCommand, TheProgramAgainstASimulatedStation) {
         EXPECT_EQ(static_cast<unsigned char>(ppm[at + 2]), pixel & 0xFF) << x << "," << y;
     }
 
-    const auto nameless = run({"--camera", "1"}, station);
-    EXPECT_EQ(nameless.status, kSnapshotNoPicture) << nameless.err;
     const auto absent = run({"--camera", "2"}, station);
     EXPECT_EQ(absent.status, kSnapshotNoPicture);
     EXPECT_NE(absent.err.find("no camera 2 (2 video devices)"), std::string::npos) << absent.err;
@@ -213,8 +191,6 @@ TEST(SnapshotCommand, TheProgramAgainstASimulatedStation) {
     const auto wrong = run({"--frames", "none"}, station);
     EXPECT_EQ(wrong.status, kSnapshotError);
     EXPECT_NE(wrong.err.find("usage: tessell snapshot"), std::string::npos) << wrong.err;
-    const auto unwritable = run({"--out", (dir / "no" / "such" / "x.ppm").string()}, station);
-    EXPECT_EQ(unwritable.status, kSnapshotError);
     const auto broken = run({}, dir.write("broken.json", "{\"devices\": ["));
     EXPECT_EQ(broken.status, kSnapshotError);
     EXPECT_NE(broken.err.find("TESSELL_SIM"), std::string::npos) << broken.err;

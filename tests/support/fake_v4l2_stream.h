@@ -45,9 +45,7 @@ struct Delivery {
 
 struct FakeStreamScript {
     std::vector<std::uint32_t> formats{platform::kPixelFormatYuyv};
-    int formatsError = 0;
     std::vector<platform::FrameSizeRange> sizes;
-    int sizesError = 0;
     int setFormatError = 0;
     // The driver's changes to the format asked for (default: as asked).
     std::function<void(platform::StreamFormat&)> driverFormat;
@@ -56,7 +54,6 @@ struct FakeStreamScript {
     std::size_t bufferLength = 0; // default: the format's image size
     int streamOnError = 0;
     int streamOffError = 0;
-    int queueError = 0;
     std::deque<Delivery> deliveries;
     ManualClock* clock = nullptr;
 
@@ -78,11 +75,11 @@ public:
 
     int pixelFormats(std::vector<std::uint32_t>& formats) override {
         formats = script_->formats;
-        return script_->formatsError;
+        return 0;
     }
     int frameSizes(std::uint32_t, std::vector<platform::FrameSizeRange>& sizes) override {
         sizes = script_->sizes;
-        return script_->sizesError;
+        return 0;
     }
     int setFormat(platform::StreamFormat& format) override {
         script_->askedFormats.push_back(format);
@@ -117,8 +114,6 @@ public:
         return 0;
     }
     int queueBuffer(std::uint32_t index) override {
-        if (script_->queueError != 0)
-            return script_->queueError;
         if (index >= script_->buffers.size() || !script_->queued.insert(index).second)
             return EINVAL;
         return 0;
