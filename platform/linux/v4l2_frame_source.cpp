@@ -261,10 +261,11 @@ bool V4l2FrameSource::read(Frame& frame) {
                 silentSince_ = clock().now();
                 return true;
             }
-            continue;
-        }
-        if (error != EAGAIN)
+            // A refused picture is no sign of life: the bound still holds
+            // for a camera that sends nothing else.
+        } else if (error != EAGAIN) {
             return breakOff("the stream broke off", error);
+        }
         const Clock::TimePoint now = clock().now();
         if (now >= end) {
             // Not broken: the window keeps asking, and a stream that comes
@@ -274,6 +275,8 @@ bool V4l2FrameSource::read(Frame& frame) {
                 text += "; it sent only " + refusal_;
             return fail(std::move(text));
         }
+        if (error == 0)
+            continue; // another picture may be waiting
         const Clock::Duration slice = std::min<Clock::Duration>(end - now, kWaitSlice);
         if (const int waitError = node_->waitForBuffer(clock().realInterval(slice)); waitError != 0)
             return breakOff("waiting for a picture failed", waitError);

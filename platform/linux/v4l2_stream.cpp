@@ -118,7 +118,10 @@ public:
     }
 
     int mapBuffers(std::uint32_t count) override {
-        releaseBuffers();
+        // Not with nothing held: count 0 would also give up the camera
+        // uvcvideo reserved for this handle when its format was set.
+        if (!mappings_.empty())
+            releaseBuffers();
         v4l2_requestbuffers buffers{};
         buffers.count = std::min(count, kMaxBuffers);
         buffers.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
