@@ -9,6 +9,7 @@
 #include "app/query_service.h"
 #include "app/settings.h"
 #include "app/settings_command.h"
+#include "app/snapshot_command.h"
 #include "app/startup.h"
 #include "app/window_runner.h"
 #include "platform/instance_guard.h"
@@ -17,6 +18,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -31,6 +33,11 @@ constexpr const char* kUsage =
     "       tessell settings [--pid ID]  print the effective settings as JSON\n"
     "       tessell list [--json]        list the cameras the tool finds (exit 0;\n"
     "                                    1 with no camera, 2 on error)\n"
+    "       tessell snapshot [--camera N] [--frames N] [--out FILE]\n"
+    "                                    stream --frames pictures (10) from the camera\n"
+    "                                    at list position --camera (0) and write the\n"
+    "                                    last one to FILE as PPM (exit 0; 1 with no\n"
+    "                                    such camera or fewer frames, 2 on error)\n"
     "\n"
     "Options:\n"
     "  --help       show this text and exit\n"
@@ -55,20 +62,23 @@ constexpr const char* kUsage =
     "image load.\n";
 
 // Listing reads registers and the flash identification through the chip's
-// serial port, which would disturb a download another copy is running: it
-// takes the same single-instance lock, and refuses while another copy holds it.
-int runGuardedList(const std::vector<std::string>& args) {
+// serial port, and a snapshot streams from a camera; either would disturb a
+// download another copy is running. Both take the same single-instance lock,
+// and refuse while another copy holds it. `doing` names the refused work.
+int runGuarded(const std::string& command, const std::string& doing, int errorStatus,
+               const std::function<int()>& run) {
     const auto guard = platform::makeInstanceGuard(runtimeFolder(), kInstanceMutexName);
     const auto claim = guard->acquire();
     if (claim.status != platform::InstanceStatus::Acquired) {
-        std::fputs(claim.status == platform::InstanceStatus::HeldElsewhere
-                       ? "tessell list: another copy of the tool is running; not listing, so "
-                         "as not to disturb its cameras\n"
-                       : "tessell list: the single-instance lock cannot be taken\n",
-                   stderr);
-        return kListError;
+        const std::string text =
+            claim.status == platform::InstanceStatus::HeldElsewhere
+                ? "tessell " + command + ": another copy of the tool is running; not " + doing +
+                      ", so as not to disturb its cameras\n"
+                : "tessell " + command + ": the single-instance lock cannot be taken\n";
+        std::fputs(text.c_str(), stderr);
+        return errorStatus;
     }
-    return runListCommand(args, std::cout, std::cerr);
+    return run();
 }
 
 // The single-camera tool. Unattended runs need no window.
@@ -162,11 +172,18 @@ int runTool(int argc, char** argv, WindowRunner* windows) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        const std::vector<std::string> rest(argv + 2, argv + argc);
         if (first == "settings")
-            return runSettingsCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,
-                                      std::cerr);
+            return runSettingsCommand(rest, std::cout, std::cerr);
         if (first == "list")
-            return runGuardedList(std::vector<std::string>(argv + 2, argv + argc));
+            return runGuarded("list", "listing", kListError,
+                              [&rest] { return runListCommand(rest, std::cout, std::cerr); });
+        if (first == "snapshot")
+            return runGuarded("snapshot", "streaming", kSnapshotError, [&rest] {
+                const int status = runSnapshotCommand(rest, std::cout, std::cerr);
+                std::cout.flush();
+                return status;
+            });
         if (first == "--version") {
             std::printf("tessell %s\n", TESSELL_VERSION);
             return 0;

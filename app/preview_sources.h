@@ -1,7 +1,7 @@
 #pragma once
 
 // The frame sources of the process's cameras: test pictures for a simulated
-// station; real cameras have no capture backend yet, so no pictures.
+// station, else the pictures of the machine's real cameras.
 
 #include "preview/frame_source.h"
 
@@ -9,6 +9,8 @@
 
 namespace tessell {
 
+// With TESSELL_SIM set no real camera is touched, even when the station
+// cannot be loaded: there is nothing to show then.
 std::unique_ptr<preview::FrameSources> processFrameSources();
 
 } // namespace tessell

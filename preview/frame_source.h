@@ -43,6 +43,8 @@ public:
     virtual bool stop() = 0;
     // The next picture; false when the device has none (stopped, or gone).
     virtual bool read(Frame& frame) = 0;
+    // Why the last start or read failed, for the operator; empty when it did not.
+    virtual std::string problem() const { return {}; }
 };
 
 class FrameSources {
@@ -56,6 +58,9 @@ public:
     // Opens the device at `position` of the last enumeration; null when it is
     // gone or cannot be opened.
     virtual std::unique_ptr<FrameSource> open(std::size_t position) = 0;
+    // Why devices were left out of the last enumeration (a node the user may
+    // not open, with the fix) or why the last open failed; one line each.
+    virtual std::vector<std::string> problems() const { return {}; }
 };
 
 // A backend with no capture: nothing to show.

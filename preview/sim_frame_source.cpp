@@ -37,8 +37,11 @@ public:
 
     bool start() override {
         sim::BusView view;
-        if (!findCamera(station_, devicePath_, view))
+        if (!findCamera(station_, devicePath_, view)) {
+            problem_ = kGone;
             return false;
+        }
+        problem_.clear();
         running_ = true;
         return true;
     }
@@ -47,20 +50,30 @@ public:
         return true;
     }
     bool read(Frame& frame) override {
+        if (!running_) {
+            problem_ = "the stream is not started";
+            return false;
+        }
         sim::BusView view;
         // A camera that left the bus (unplugged, or resetting after a
         // download) sends nothing until it is opened again.
-        if (!running_ || !findCamera(station_, devicePath_, view))
+        if (!findCamera(station_, devicePath_, view)) {
+            problem_ = kGone;
             return false;
+        }
         paintTestPicture(frame, {view.friendlyName, view.identity.bcdDevice}, sequence_++);
         return true;
     }
+    std::string problem() const override { return problem_; }
 
 private:
     sim::SimPlatform& station_;
     std::string devicePath_;
     bool running_ = false;
     std::uint64_t sequence_ = 0;
+    std::string problem_;
+
+    static constexpr const char* kGone = "the camera has left the bus";
 };
 
 } // namespace

@@ -66,6 +66,17 @@ std::string permissionProblem(const fs::path& node, std::string_view camera,
            joinVideo;
 }
 
+std::string nodeOpenProblem(const fs::path& node, std::string_view camera, int error) {
+    if (error == EACCES || error == EPERM)
+        return permissionProblem(node, camera, nodeGroup(node));
+    if (error == ENOENT)
+        return node.string() + " does not exist although sysfs lists " + node.filename().string() +
+               " (is /dev managed by udev here?)";
+    if (error == ENODEV || error == ENXIO) // gone in the meantime: nothing to say
+        return {};
+    return "cannot open " + node.string() + ": " + std::generic_category().message(error);
+}
+
 LinuxCameras::LinuxCameras(fs::path sysRoot, fs::path devRoot, std::unique_ptr<V4l2Opener> opener)
     : sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)), opener_(std::move(opener)) {}
 
@@ -75,14 +86,7 @@ std::unique_ptr<V4l2Node> LinuxCameras::openNode(const VideoNode& node, NodeCapa
     int error = 0;
     auto opened = opener_->open(path, error);
     if (!opened) {
-        if (error == EACCES || error == EPERM)
-            problem = permissionProblem(path, cameraName(node), nodeGroup(path));
-        else if (error == ENOENT)
-            problem = path.string() + " does not exist although sysfs lists " + node.name +
-                      " (is /dev managed by udev here?)";
-        else if (error != ENODEV && error != ENXIO) // gone in the meantime: nothing to say
-            problem =
-                "cannot open " + path.string() + ": " + std::generic_category().message(error);
+        problem = nodeOpenProblem(path, cameraName(node), error);
         return nullptr;
     }
     if (const int capsError = opened->queryCapabilities(caps); capsError != 0) {
@@ -136,12 +140,8 @@ std::unique_ptr<CaptureDevice> LinuxCameras::bind(DeviceListKind kind, std::size
                                                   const DeviceEntry& entry) {
     if (kind != DeviceListKind::VideoInput)
         return nullptr;
-    const auto name = nodeNameOfPath(entry.devicePath);
-    if (!name)
-        return nullptr;
-    // The node name may have passed to another camera since the list was read.
-    const auto node = readVideoNode(sysRoot_, *name);
-    if (!node || capturePath(*node) != entry.devicePath)
+    const auto node = listedNode(entry.devicePath);
+    if (!node)
         return nullptr;
     NodeCapabilities caps;
     std::string problem;
@@ -162,6 +162,23 @@ std::unique_ptr<CaptureDevice> LinuxCameras::bind(DeviceListKind kind, std::size
         units = unitsOfInterface(scan, node->interfaceNumber);
     }
     return std::make_unique<UvcCaptureDevice>(std::move(opened), node->name, std::move(units));
+}
+
+std::optional<VideoNode> LinuxCameras::listedNode(std::string_view devicePath) const {
+    const auto name = nodeNameOfPath(devicePath);
+    if (!name)
+        return std::nullopt;
+    // The node name may have passed to another camera since the list was read.
+    auto node = readVideoNode(sysRoot_, *name);
+    if (!node || capturePath(*node) != devicePath)
+        return std::nullopt;
+    return node;
+}
+
+std::optional<fs::path> LinuxCameras::captureNodeFile(std::string_view devicePath) const {
+    if (const auto node = listedNode(devicePath))
+        return devRoot_ / node->name;
+    return std::nullopt;
 }
 
 Status LinuxCameras::imagingDevices(std::vector<ImagingDevice>& devices) {

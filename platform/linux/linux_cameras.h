@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ namespace tessell::platform {
 // group that owns it, and the two fixes.
 std::string permissionProblem(const std::filesystem::path& node, std::string_view camera,
                               std::string_view group);
+
+// What an operator reads when `node` of `camera` could not be opened with
+// `error`; empty when the node simply went away (nothing to fix).
+std::string nodeOpenProblem(const std::filesystem::path& node, std::string_view camera, int error);
 
 class LinuxCameras final : public CaptureDevices, public UsbLocation {
 public:
@@ -37,11 +42,16 @@ public:
                                         const DeviceEntry& entry) override;
     std::vector<std::string> listProblems() override;
 
+    // The node file of a capture device as `list` named it; none when the
+    // node is gone or its name has since passed to another device.
+    std::optional<std::filesystem::path> captureNodeFile(std::string_view devicePath) const;
+
     Status imagingDevices(std::vector<ImagingDevice>& devices) override;
     Status findDeviceOnPort(std::uint8_t port, const Guid& extensionCode,
                             UsbDescriptorInfo& found) override;
 
 private:
+    std::optional<VideoNode> listedNode(std::string_view devicePath) const;
     // Opens the node and reads its capabilities; null (with `problem` set
     // when the operator should hear about it) when that fails.
     std::unique_ptr<V4l2Node> openNode(const VideoNode& node, NodeCapabilities& caps,

@@ -162,6 +162,7 @@ settings() {
         >"$1/setting.ini"
 }
 settings "$run/root/vm/list"
+mkdir -p "$run/root/vm/snap"
 for name in h k j unplug; do settings "$run/root/vm/$name"; done
 mkimage() { build/tessell-mkimage "$@" | sed 's/^/   /'; }
 mkimage --family d --vid 0x0C45 --pid 0x6310 --bcd 0x0100 --manufacturer "Tessell VM" --serial H0001 \
@@ -366,6 +367,53 @@ rows="$(list_rows "$step_out")"
 [ "$rows" = "usb1 3 3141 25446 L1" ] || fail "list of one camera: got '$rows', want 'usb1 3 3141 25446 L1'"
 grep -q '"chipId": 194' "$step_out" || fail "list of one camera: chip id 0xC2 missing"
 finish "list --json, 1 camera"
+
+# ppm_pixel FILE X Y: "R G B" of a binary PPM's pixel.
+ppm_pixel() {
+    local header width
+    header=$(head -n 3 "$1" | wc -c)
+    width=$(head -n 2 "$1" | tail -n 1 | cut -d' ' -f1)
+    od -An -tu1 -j $((header + ($3 * width + $2) * 3)) -N3 "$1" | awk '{ print $1, $2, $3 }'
+}
+
+begin "preview source receiving frames"
+# On a root port: behind the emulated hub the camera runs at full speed,
+# where its high-speed bulk endpoint does not stream.
+with_cameras 16
+guest 90 tool 60 /vm/snap snapshot --frames 10 --out /vm/snap/frame.ppm
+snap_time=$step_time
+[ "$step_rc" = 0 ] || fail "tessell snapshot exited $step_rc"
+grep -qE '^snapshot: 10 frames 160x120 from .+ in [0-9.]+ s$' "$step_out" ||
+    fail "tessell snapshot: no line about 10 frames of 160x120"
+# The picture comes back over the console, packed.
+guest 120 "gzip -c /vm/snap/frame.ppm | base64"
+snap="$run/frame.ppm"
+if base64 -d <"$step_out" 2>/dev/null | gunzip >"$snap" 2>/dev/null; then
+    if [ "$(head -n 3 "$snap" | tr '\n' ' ')" != "P6 160 120 255 " ]; then
+        fail "frame.ppm: header '$(head -n 3 "$snap" | tr '\n' ' ')', want 'P6 160 120 255'"
+    elif [ "$(stat -c %s "$snap")" -ne $((15 + 160 * 120 * 3)) ]; then
+        fail "frame.ppm: $(stat -c %s "$snap") bytes, want $((15 + 160 * 120 * 3))"
+    else
+        # The emulated camera's eight bars, 20 pixels each: white, yellow,
+        # cyan, green, magenta, red, blue, black.
+        bars=("255 255 255" "255 255 0" "0 255 255" "0 255 0" "255 0 255" "255 0 0" "0 0 255" "0 0 0")
+        for ((bar = 0; bar < 8; bar++)); do
+            for y in 5 60 115; do
+                got="$(ppm_pixel "$snap" $((bar * 20 + 10)) "$y")"
+                if ! awk -v got="$got" -v want="${bars[bar]}" 'BEGIN {
+                    split(got, g); split(want, w)
+                    for (i = 1; i <= 3; i++) if (g[i] == "" || g[i] - w[i] > 24 || w[i] - g[i] > 24) exit 1
+                }'; then
+                    fail "frame.ppm: bar $bar at y $y is '$got', want about '${bars[bar]}'"
+                fi
+            done
+        done
+        echo "   frame.ppm: 160x120, the eight colour bars of the emulated camera"
+    fi
+else
+    fail "frame.ppm did not come back from the guest"
+fi
+finish "snapshot, 10 frames, tool ${snap_time} s"
 
 begin "list --json, 16 cameras behind two hubs"
 with_cameras $(seq 0 15)
