@@ -209,22 +209,26 @@ void TessellWindow::connectCommands() {
     // Programmatic changes (setChecked, selectCamera) do not come through
     // here: only the operator's clicks reach the controller, as with the
     // dialog's notifications.
-    const auto command = [this](Control id, void (CTessellDlg::*handler)()) {
+    // Each handler is a plain function taking the controller: with a
+    // member-function pointer in the slot's capture, g++ 12's
+    // AddressSanitizer build reported a stack-buffer-underflow on reading
+    // it when a button was clicked.
+    const auto command = [this](Control id, void (*handler)(CTessellDlg&)) {
         auto* button = qobject_cast<QAbstractButton*>(control(id));
         connect(button, &QAbstractButton::clicked, this, [this, handler] {
             if (controller_)
-                (controller_->*handler)();
+                handler(*controller_);
         });
     };
-    command(Control::Download, &CTessellDlg::OnDownload);
-    command(Control::Browse, &CTessellDlg::OnBrowse);
-    command(Control::Dump, &CTessellDlg::OnDump);
-    command(Control::Erase, &CTessellDlg::OnErase);
-    command(Control::LedOn, &CTessellDlg::OnLedOn);
-    command(Control::LedOff, &CTessellDlg::OnLedOff);
-    command(Control::ReworkToggle, &CTessellDlg::OnReworkToggle);
-    command(Control::PreviewToggle, &CTessellDlg::OnPreviewToggle);
-    command(Control::Test, &CTessellDlg::OnTest);
+    command(Control::Download, [](CTessellDlg& dialog) { dialog.OnDownload(); });
+    command(Control::Browse, [](CTessellDlg& dialog) { dialog.OnBrowse(); });
+    command(Control::Dump, [](CTessellDlg& dialog) { dialog.OnDump(); });
+    command(Control::Erase, [](CTessellDlg& dialog) { dialog.OnErase(); });
+    command(Control::LedOn, [](CTessellDlg& dialog) { dialog.OnLedOn(); });
+    command(Control::LedOff, [](CTessellDlg& dialog) { dialog.OnLedOff(); });
+    command(Control::ReworkToggle, [](CTessellDlg& dialog) { dialog.OnReworkToggle(); });
+    command(Control::PreviewToggle, [](CTessellDlg& dialog) { dialog.OnPreviewToggle(); });
+    command(Control::Test, [](CTessellDlg& dialog) { dialog.OnTest(); });
     connect(cameras_, &QListWidget::currentRowChanged, this, [this] {
         if (controller_)
             controller_->SelectCamera();
