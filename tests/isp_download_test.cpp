@@ -8,6 +8,7 @@
 #include "platform/sim/flash_identity.h"
 #include "support/fake_link.h"
 #include "support/sim_link.h"
+#include "tests/support/synthetic_image.h"
 
 #include <gtest/gtest.h>
 
@@ -38,17 +39,6 @@ Bytes imageFor(IcType camera, std::size_t length, bool variant18 = false) {
     const Bytes header = headerFor(camera, variant18);
     std::copy(header.begin(), header.end(), bytes.begin());
     return bytes;
-}
-
-// What the flash must hold after a good download: the image as loaded, with
-// the flash-type byte the camera reads (from the part tables, not from the
-// code under test).
-Bytes expectedFlash(const Bytes& image, IcType camera, std::uint8_t flashType) {
-    Bytes expected = image;
-    if (const auto type = flash::imageFlashType(camera, flash::opcodeTableNumber(flashType));
-        type && type->offset < expected.size())
-        expected[type->offset] = type->value;
-    return expected;
 }
 
 bool allBytes(const Bytes& bytes, std::size_t from, std::size_t to, std::uint8_t value) {

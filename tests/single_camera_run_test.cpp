@@ -1,7 +1,6 @@
 // End-to-end runs of the built program in its unattended mode, against
 // simulated stations.
 
-#include "device/flash_parts.h"
 #include "download/image_synthesis.h"
 #include "tests/support/process.h"
 #include "tests/support/synthetic_image.h"
@@ -80,15 +79,7 @@ TEST(SingleCameraRun, SilentDownloadIntoA7315PassesAndLeavesTheImageInFlash) {
 
     // The flash as the camera holds it, with the part's type byte the
     // download wrote into the image.
-    const std::string flash = station.home.read("cam0.flash");
-    ASSERT_GE(flash.size(), image.size());
-    Bytes expected = image;
-    const auto type = flash::imageFlashType('k', flash::opcodeTableNumber(0x79));
-    ASSERT_TRUE(type);
-    expected.at(type->offset) = type->value;
-    EXPECT_TRUE(
-        std::equal(expected.begin(), expected.end(), flash.begin(),
-                   [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+    EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
 }
 
 // Every exit code a factory script branches on, each in the situation that

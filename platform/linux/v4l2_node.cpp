@@ -69,20 +69,23 @@ private:
 class SystemOpener final : public V4l2Opener {
 public:
     std::unique_ptr<V4l2Node> open(const std::filesystem::path& node, int& error) override {
-        int descriptor;
-        do {
-            descriptor = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        } while (descriptor < 0 && errno == EINTR);
-        if (descriptor < 0) {
-            error = errno;
+        const int descriptor = openVideoNode(node, error);
+        if (descriptor < 0)
             return nullptr;
-        }
-        error = 0;
         return std::make_unique<SystemNode>(descriptor);
     }
 };
 
 } // namespace
+
+int openVideoNode(const std::filesystem::path& node, int& error) {
+    int descriptor;
+    do {
+        descriptor = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    error = descriptor < 0 ? errno : 0;
+    return descriptor;
+}
 
 std::unique_ptr<V4l2Opener> makeSystemV4l2Opener() {
     return std::make_unique<SystemOpener>();

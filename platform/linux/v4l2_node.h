@@ -47,6 +47,10 @@ public:
 // The real nodes.
 std::unique_ptr<V4l2Opener> makeSystemV4l2Opener();
 
+// Opens a video node for reading and writing, without blocking: the file
+// descriptor, or -1 with `error` set to the errno.
+int openVideoNode(const std::filesystem::path& node, int& error);
+
 // Capability bits of VIDIOC_QUERYCAP the services test.
 constexpr std::uint32_t kCapVideoCapture = 0x00000001;
 constexpr std::uint32_t kCapMetaCapture = 0x00800000;

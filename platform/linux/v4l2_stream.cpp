@@ -1,8 +1,9 @@
 #include "platform/linux/v4l2_stream.h"
 
+#include "platform/linux/v4l2_node.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <linux/videodev2.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -217,15 +218,9 @@ private:
 class SystemStreamOpener final : public V4l2StreamOpener {
 public:
     std::unique_ptr<V4l2StreamNode> open(const std::filesystem::path& node, int& error) override {
-        int descriptor;
-        do {
-            descriptor = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        } while (descriptor < 0 && errno == EINTR);
-        if (descriptor < 0) {
-            error = errno;
+        const int descriptor = openVideoNode(node, error);
+        if (descriptor < 0)
             return nullptr;
-        }
-        error = 0;
         return std::make_unique<SystemStreamNode>(descriptor);
     }
 };

@@ -2,7 +2,6 @@
 // status pictures as painted, Escape, and the controller's calls arriving on
 // the window's thread.
 
-#include "device/flash_parts.h"
 #include "tests/qt/qt_app.h"
 #include "tests/support/dialog_rig.h"
 #include "ui/qt/qt_dialog_thread.h"
@@ -468,14 +467,8 @@ TEST(TessellWindow, DownloadRunsToSuccessInTheWindow) {
     EXPECT_TRUE(rig.prompts.messages.empty());
 
     // The flash holds the image with the part's type byte written into it.
-    const auto flash = rig.sim.platform().camera(0).flashContents();
-    ASSERT_GE(flash.size(), image.size());
-    Bytes expected = image;
-    const auto type = flash::imageFlashType('h', flash::opcodeTableNumber(0x79));
-    ASSERT_TRUE(type);
-    expected.at(type->offset) = type->value;
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()))
-        << "the camera's flash holds the image";
+    EXPECT_TRUE(flashBeginsWith(rig.sim.platform().camera(0).flashContents(),
+                                expectedFlash(image, 'h', 0x79)));
 
     if (const char* shot = std::getenv("TESSELL_WINDOW_SHOT"); shot && *shot) {
         rig.window.resize(rig.window.sizeHint());

@@ -4,9 +4,11 @@
 // that asked for it and gives no bytes, so no test runs on against an image
 // that is not there.
 
+#include "device/flash_parts.h"
 #include "download/image_synthesis.h"
 #include "tests/support/test_env.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -37,6 +39,35 @@ inline std::vector<std::uint8_t> synthesized(const image::SynthesisRequest& requ
 inline std::filesystem::path writeImage(const TempDir& dir, std::string_view name,
                                         const std::vector<std::uint8_t>& bytes) {
     return dir.write(name, std::string(bytes.begin(), bytes.end()));
+}
+
+// What the flash must hold after a good download: the image as loaded, with
+// the flash-type byte the camera reads (from the part tables, not from the
+// code under test).
+inline std::vector<std::uint8_t> expectedFlash(const std::vector<std::uint8_t>& image,
+                                               IcType camera, std::uint8_t flashCode) {
+    std::vector<std::uint8_t> expected = image;
+    if (const auto type = flash::imageFlashType(camera, flash::opcodeTableNumber(flashCode));
+        type && type->offset < expected.size())
+        expected[type->offset] = type->value;
+    return expected;
+}
+
+// Whether `flash` (a flash file's bytes or a camera's flash) begins with `expected`.
+template <typename Flash>
+::testing::AssertionResult flashBeginsWith(const Flash& flash,
+                                           const std::vector<std::uint8_t>& expected) {
+    if (flash.size() < expected.size())
+        return ::testing::AssertionFailure()
+               << "the flash holds " << flash.size() << " bytes, fewer than the image's "
+               << expected.size();
+    const auto differs =
+        std::mismatch(expected.begin(), expected.end(), flash.begin(),
+                      [](std::uint8_t a, auto b) { return a == static_cast<std::uint8_t>(b); });
+    if (differs.first != expected.end())
+        return ::testing::AssertionFailure()
+               << "the flash differs from the image at byte " << (differs.first - expected.begin());
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace tessell::testing
