@@ -35,14 +35,29 @@ struct Frame {
     void fillRect(int x, int y, int w, int h, std::uint32_t colour);
 };
 
+// What a look for a picture found.
+enum class FrameRead {
+    Picture, // a new picture is in the frame
+    NotYet,  // the stream is alive, but nothing new has come yet
+    Ended,   // no picture: stopped, gone, or silent too long (see problem())
+};
+
 // One opened device's stream.
 class FrameSource {
 public:
     virtual ~FrameSource() = default;
     virtual bool start() = 0;
     virtual bool stop() = 0;
-    // The next picture; false when the device has none (stopped, or gone).
+    // The next picture, waiting a bounded time for it; false when the device
+    // has none (stopped, or gone).
     virtual bool read(Frame& frame) = 0;
+    // A new picture if one is ready, without waiting: the window's timer
+    // asks this, so that a camera sending fewer pictures than the window
+    // paints never holds up the window's thread. A source whose read() does
+    // not wait need not override it.
+    virtual FrameRead poll(Frame& frame) {
+        return read(frame) ? FrameRead::Picture : FrameRead::Ended;
+    }
     // Why the last start or read failed, for the operator; empty when it did not.
     virtual std::string problem() const { return {}; }
 };

@@ -134,7 +134,7 @@ void PreviewDlg::fitFrame(const Rect& window) {
 }
 
 bool PreviewDlg::pumpFrame() {
-    if (!previewRunning_ || !graph_ || !graph_->read(frame_))
+    if (!previewRunning_ || !graph_ || graph_->poll(frame_) != FrameRead::Picture)
         return false;
     window_.presentFrame(frame_);
     return true;

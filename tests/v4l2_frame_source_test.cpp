@@ -203,6 +203,42 @@ TEST(V4l2FrameSource, ASilentStreamEndsEachReadInBoundedToolTime) {
         << rig.source.problem();
 }
 
+// The window looks for a picture on every tick of its timer: a look never
+// waits, says whether the stream is still alive, and ends it once the
+// silence outlasts the same bound a read has.
+TEST(V4l2FrameSource, AWindowsLookNeverWaits) {
+    using preview::FrameRead;
+    ManualClock manual;
+    ClockOverride useManual(manual);
+    Rig rig;
+    rig.script->clock = &manual;
+    rig.script->sizes = {FrameSizeRange::discrete(160, 120)};
+    ASSERT_TRUE(rig.source.start());
+
+    Frame frame;
+    EXPECT_EQ(rig.source.poll(frame), FrameRead::NotYet);
+    rig.script->deliveries = {Delivery::picture(halfWhiteHalfBlue(160, 120))};
+    EXPECT_EQ(rig.source.poll(frame), FrameRead::Picture);
+    EXPECT_EQ(frame.width, 160);
+    EXPECT_EQ(rig.source.poll(frame), FrameRead::NotYet);
+    EXPECT_EQ(rig.script->waited, std::chrono::milliseconds(0));
+
+    manual.advance(kPictureGapLimit - std::chrono::milliseconds(1));
+    EXPECT_EQ(rig.source.poll(frame), FrameRead::NotYet);
+    manual.advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(rig.source.poll(frame), FrameRead::Ended);
+    EXPECT_NE(rig.source.problem().find("no picture from the camera for 2 s"), std::string::npos)
+        << rig.source.problem();
+    EXPECT_EQ(rig.script->waited, std::chrono::milliseconds(0));
+
+    // A camera that leaves ends the stream at the next look.
+    rig.script->deliveries = {Delivery::failure(ENODEV)};
+    EXPECT_EQ(rig.source.poll(frame), FrameRead::Ended);
+    EXPECT_EQ(rig.source.poll(frame), FrameRead::Ended);
+    EXPECT_NE(rig.source.problem().find("left the bus"), std::string::npos)
+        << rig.source.problem();
+}
+
 TEST(V4l2FrameSource, AStartThatFailsSaysWhyAndHoldsNothing) {
     struct Row {
         const char* what;

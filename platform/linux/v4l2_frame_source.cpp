@@ -243,10 +243,21 @@ V4l2FrameSource::Taken V4l2FrameSource::take(const FilledBuffer& filled, Frame& 
 }
 
 bool V4l2FrameSource::read(Frame& frame) {
+    return next(frame, true) == preview::FrameRead::Picture;
+}
+
+preview::FrameRead V4l2FrameSource::poll(Frame& frame) {
+    return next(frame, false);
+}
+
+preview::FrameRead V4l2FrameSource::next(Frame& frame, bool wait) {
+    using preview::FrameRead;
     if (broken_)
-        return false;
-    if (!streaming_)
-        return fail("the stream is not running");
+        return FrameRead::Ended;
+    if (!streaming_) {
+        fail("the stream is not running");
+        return FrameRead::Ended;
+    }
     const Clock::Duration limit = pictured_ ? kPictureGapLimit : kFirstPictureLimit;
     const Clock::TimePoint end = silentSince_ + limit;
     for (;;) {
@@ -255,16 +266,17 @@ bool V4l2FrameSource::read(Frame& frame) {
         if (error == 0) {
             const Taken taken = take(filled, frame);
             if (taken == Taken::Broken)
-                return false;
+                return FrameRead::Ended;
             if (taken == Taken::Picture) {
                 pictured_ = true;
                 silentSince_ = clock().now();
-                return true;
+                return FrameRead::Picture;
             }
             // A refused picture is no sign of life: the bound still holds
             // for a camera that sends nothing else.
         } else if (error != EAGAIN) {
-            return breakOff("the stream broke off", error);
+            breakOff("the stream broke off", error);
+            return FrameRead::Ended;
         }
         const Clock::TimePoint now = clock().now();
         if (now >= end) {
@@ -273,13 +285,19 @@ bool V4l2FrameSource::read(Frame& frame) {
             std::string text = "no picture from the camera for " + seconds(limit);
             if (!refusal_.empty())
                 text += "; it sent only " + refusal_;
-            return fail(std::move(text));
+            fail(std::move(text));
+            return FrameRead::Ended;
         }
         if (error == 0)
             continue; // another picture may be waiting
+        if (!wait)
+            return FrameRead::NotYet;
         const Clock::Duration slice = std::min<Clock::Duration>(end - now, kWaitSlice);
-        if (const int waitError = node_->waitForBuffer(clock().realInterval(slice)); waitError != 0)
-            return breakOff("waiting for a picture failed", waitError);
+        if (const int waitError = node_->waitForBuffer(clock().realInterval(slice));
+            waitError != 0) {
+            breakOff("waiting for a picture failed", waitError);
+            return FrameRead::Ended;
+        }
     }
 }
 

@@ -55,6 +55,7 @@ public:
     bool start() override;
     bool stop() override;
     bool read(preview::Frame& frame) override;
+    preview::FrameRead poll(preview::Frame& frame) override;
     std::string problem() const override { return problem_; }
 
     // The format the stream runs with, once started.
@@ -67,6 +68,8 @@ private:
     bool failStart(const char* step, int error);
     bool breakOff(const char* step, int error);
     Taken take(const FilledBuffer& filled, preview::Frame& frame);
+    // A picture, waiting for it up to the silence limit when `wait` is set.
+    preview::FrameRead next(preview::Frame& frame, bool wait);
     void releaseStream();
 
     std::unique_ptr<V4l2StreamNode> node_;
