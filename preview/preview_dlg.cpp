@@ -1,6 +1,59 @@
 #include "preview/preview_dlg.h"
 
+#include "preview/bitmap_font.h"
+
+#include <algorithm>
+
 namespace tessell::preview {
+
+namespace {
+
+constexpr int kNoticeWidth = 640;
+constexpr int kNoticeHeight = 360;
+constexpr int kNoticeMargin = 16;
+constexpr int kNoticeScale = 2;
+constexpr std::uint32_t kNoticeBackground = 0xFF000000;
+constexpr std::uint32_t kNoticeText = 0xFFFFFFFF;
+
+// `text` cut into lines of at most `width` characters, at spaces where it can.
+std::vector<std::string> wrapped(const std::string& text, std::size_t width) {
+    std::vector<std::string> lines;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        std::size_t end = std::min(text.size(), begin + width);
+        if (end < text.size()) {
+            const std::size_t space = text.rfind(' ', end);
+            if (space != std::string::npos && space > begin)
+                end = space;
+        }
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end;
+        while (begin < text.size() && text[begin] == ' ')
+            ++begin;
+    }
+    return lines;
+}
+
+// What the preview shows once its stream has ended.
+Frame endNotice(const std::optional<std::string>& camera, const std::string& problem) {
+    Frame notice;
+    notice.resize(kNoticeWidth, kNoticeHeight, kNoticeBackground);
+    const auto columns = static_cast<std::size_t>((kNoticeWidth - 2 * kNoticeMargin) /
+                                                  (kGlyphAdvance * kNoticeScale));
+    const int lineHeight = (kGlyphHeight + 3) * kNoticeScale;
+    std::vector<std::string> lines =
+        wrapped("No picture from " + camera.value_or("the camera"), columns);
+    for (auto& line : wrapped(problem.empty() ? "the stream ended" : problem, columns))
+        lines.push_back(std::move(line));
+    int y = kNoticeMargin;
+    for (const auto& line : lines) {
+        drawText(notice, kNoticeMargin, y, line, kNoticeText, kNoticeScale);
+        y += lineHeight;
+    }
+    return notice;
+}
+
+} // namespace
 
 PreviewDlg::PreviewDlg(FrameSources& sources, PreviewWindow& window)
     : sources_(sources), window_(window) {}
@@ -90,6 +143,7 @@ bool PreviewDlg::runPreview() {
         return false;
     }
     previewRunning_ = true;
+    showingEnd_ = false;
     return true;
 }
 
@@ -134,10 +188,23 @@ void PreviewDlg::fitFrame(const Rect& window) {
 }
 
 bool PreviewDlg::pumpFrame() {
-    if (!previewRunning_ || !graph_ || graph_->poll(frame_) != FrameRead::Picture)
+    if (!previewRunning_ || !graph_)
         return false;
-    window_.presentFrame(frame_);
-    return true;
+    switch (graph_->poll(frame_)) {
+    case FrameRead::Picture:
+        showingEnd_ = false;
+        window_.presentFrame(frame_);
+        return true;
+    case FrameRead::NotYet:
+        return false;
+    case FrameRead::Ended:
+        if (!showingEnd_) {
+            showingEnd_ = true;
+            window_.presentFrame(endNotice(friendlyName_, graph_->problem()));
+        }
+        return false;
+    }
+    return false;
 }
 
 } // namespace tessell::preview

@@ -78,7 +78,9 @@ public:
     void onSizing(int width, int height);
 
     // Hands the next picture of a running stream to the window; false when
-    // there was none. The window's own timer calls this.
+    // there was none. The window's own timer calls this. When the stream
+    // ends (the camera left, or stopped sending), the window shows once why,
+    // instead of the last picture standing as if the camera were live.
     bool pumpFrame();
 
 private:
@@ -102,6 +104,7 @@ private:
     bool previewRunning_ = false;
     bool lastStartFoundDevice_ = false;
     Frame frame_;
+    bool showingEnd_ = false;
 };
 
 } // namespace tessell::preview

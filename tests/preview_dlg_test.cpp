@@ -5,6 +5,7 @@
 #include "preview/preview_dlg.h"
 #include "tests/support/dialog_rig.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace tessell::testing {
@@ -19,6 +20,7 @@ struct SourceLog {
     int stopped = 0;
     int destroyed = 0;
     std::vector<std::size_t> openedPositions;
+    bool silent = false; // the stream has ended: read gives nothing
 };
 
 class FakeSource final : public preview::FrameSource {
@@ -38,10 +40,13 @@ public:
         return stopWorks_;
     }
     bool read(Frame& frame) override {
-        if (!running_)
+        if (!running_ || log_.silent)
             return false;
         frame.resize(4, 2, colour_);
         return true;
+    }
+    std::string problem() const override {
+        return log_.silent ? "no picture from the camera for 2 s" : "";
     }
 
 private:
@@ -203,9 +208,24 @@ TEST(PreviewDlg, FrameFollowsResizesAndPicturesFlowOnlyWhileRunning) {
     engine.moveVideoWindow(preview::kOffScreen, preview::kOffScreen);
     EXPECT_EQ(engine.videoWindow(), (Rect{-500, -500, 1280, 720}));
 
+    // A stream that ends says so once, instead of leaving its last picture
+    // standing as if the camera were live; pictures that come again replace it.
+    sources.log.silent = true;
+    EXPECT_FALSE(engine.pumpFrame());
+    EXPECT_FALSE(engine.pumpFrame());
+    ASSERT_EQ(window.frames.size(), 2u);
+    const Frame& notice = window.frames[1];
+    EXPECT_GT(notice.width, 100);
+    EXPECT_GT(std::count(notice.pixels.begin(), notice.pixels.end(), 0xFFFFFFFFu), 100)
+        << "the notice carries text";
+    sources.log.silent = false;
+    EXPECT_TRUE(engine.pumpFrame());
+    ASSERT_EQ(window.frames.size(), 3u);
+    EXPECT_EQ(window.frames[2].width, 4);
+
     ASSERT_TRUE(engine.StopPreview());
     EXPECT_FALSE(engine.pumpFrame());
-    EXPECT_EQ(window.frames.size(), 1u);
+    EXPECT_EQ(window.frames.size(), 3u);
 }
 
 TEST(DialogPreview, StartsTheSelectedCameraAndShowsTheLabelWhenADeviceWasFound) {
