@@ -181,6 +181,7 @@ int download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyInd
         }
 
         trace::write("get property size");
+        // The size is asked twice and only the second answer counts.
         std::uint32_t blockSize = 0;
         queryBlockSize(*channel, blockSize);
         if (!ok(queryBlockSize(*channel, blockSize))) {

@@ -42,6 +42,20 @@ struct Rig {
     V4l2FrameSource source{std::make_unique<FakeStreamNode>(script)};
 };
 
+struct ManualTime {
+    ManualClock manual;
+    ClockOverride useManual{manual};
+};
+
+// A 160 x 120 stream on a manual clock that the source's own waits move; the
+// clock outlives the source.
+struct TimedRig : ManualTime, Rig {
+    TimedRig() {
+        script->clock = &manual;
+        script->sizes = {FrameSizeRange::discrete(160, 120)};
+    }
+};
+
 TEST(V4l2Format, LargestYuyvSizeWithinThePreviewWindow) {
     using Sizes = std::vector<FrameSizeRange>;
     const auto d = FrameSizeRange::discrete;
@@ -163,18 +177,14 @@ TEST(V4l2FrameSource, UntrustedBuffersAreNeverShown) {
 }
 
 TEST(V4l2FrameSource, ASilentStreamEndsEachReadInBoundedToolTime) {
-    ManualClock manual;
-    ClockOverride useManual(manual);
-    Rig rig;
-    rig.script->clock = &manual;
-    rig.script->sizes = {FrameSizeRange::discrete(160, 120)};
+    TimedRig rig;
     ASSERT_TRUE(rig.source.start());
 
     // Nothing at all: the first picture gets its longer allowance.
     Frame frame;
-    const auto begin = manual.now();
+    const auto begin = rig.manual.now();
     EXPECT_FALSE(rig.source.read(frame));
-    EXPECT_EQ(manual.now() - begin, kFirstPictureLimit);
+    EXPECT_EQ(rig.manual.now() - begin, kFirstPictureLimit);
     EXPECT_EQ(rig.script->waited,
               std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPictureLimit));
     EXPECT_NE(rig.source.problem().find("no picture from the camera for 4 s"), std::string::npos)
@@ -187,9 +197,9 @@ TEST(V4l2FrameSource, ASilentStreamEndsEachReadInBoundedToolTime) {
     // The stream recovers; then it stops after one picture.
     rig.script->deliveries = {Delivery::picture(halfWhiteHalfBlue(160, 120))};
     ASSERT_TRUE(rig.source.read(frame)) << rig.source.problem();
-    const auto afterPicture = manual.now();
+    const auto afterPicture = rig.manual.now();
     EXPECT_FALSE(rig.source.read(frame));
-    EXPECT_EQ(manual.now() - afterPicture, kPictureGapLimit);
+    EXPECT_EQ(rig.manual.now() - afterPicture, kPictureGapLimit);
 
     // Refused pictures do not keep a stream alive; the problem says what came.
     ASSERT_TRUE(rig.source.stop());
@@ -208,11 +218,7 @@ TEST(V4l2FrameSource, ASilentStreamEndsEachReadInBoundedToolTime) {
 // silence outlasts the same bound a read has.
 TEST(V4l2FrameSource, AWindowsLookNeverWaits) {
     using preview::FrameRead;
-    ManualClock manual;
-    ClockOverride useManual(manual);
-    Rig rig;
-    rig.script->clock = &manual;
-    rig.script->sizes = {FrameSizeRange::discrete(160, 120)};
+    TimedRig rig;
     ASSERT_TRUE(rig.source.start());
 
     Frame frame;
@@ -223,9 +229,9 @@ TEST(V4l2FrameSource, AWindowsLookNeverWaits) {
     EXPECT_EQ(rig.source.poll(frame), FrameRead::NotYet);
     EXPECT_EQ(rig.script->waited, std::chrono::milliseconds(0));
 
-    manual.advance(kPictureGapLimit - std::chrono::milliseconds(1));
+    rig.manual.advance(kPictureGapLimit - std::chrono::milliseconds(1));
     EXPECT_EQ(rig.source.poll(frame), FrameRead::NotYet);
-    manual.advance(std::chrono::milliseconds(1));
+    rig.manual.advance(std::chrono::milliseconds(1));
     EXPECT_EQ(rig.source.poll(frame), FrameRead::Ended);
     EXPECT_NE(rig.source.problem().find("no picture from the camera for 2 s"), std::string::npos)
         << rig.source.problem();
@@ -235,8 +241,7 @@ TEST(V4l2FrameSource, AWindowsLookNeverWaits) {
     rig.script->deliveries = {Delivery::failure(ENODEV)};
     EXPECT_EQ(rig.source.poll(frame), FrameRead::Ended);
     EXPECT_EQ(rig.source.poll(frame), FrameRead::Ended);
-    EXPECT_NE(rig.source.problem().find("left the bus"), std::string::npos)
-        << rig.source.problem();
+    EXPECT_NE(rig.source.problem().find("left the bus"), std::string::npos) << rig.source.problem();
 }
 
 TEST(V4l2FrameSource, AStartThatFailsSaysWhyAndHoldsNothing) {
@@ -289,19 +294,15 @@ TEST(V4l2FrameSource, AStartThatFailsSaysWhyAndHoldsNothing) {
 }
 
 TEST(V4l2FrameSource, ACameraLeavingEndsTheStreamAtOnce) {
-    ManualClock manual;
-    ClockOverride useManual(manual);
-    Rig rig;
-    rig.script->clock = &manual;
-    rig.script->sizes = {FrameSizeRange::discrete(160, 120)};
+    TimedRig rig;
     rig.script->deliveries = {Delivery::picture(halfWhiteHalfBlue(160, 120)),
                               Delivery::failure(ENODEV)};
     ASSERT_TRUE(rig.source.start());
     Frame frame;
     ASSERT_TRUE(rig.source.read(frame));
-    const auto before = manual.now();
+    const auto before = rig.manual.now();
     EXPECT_FALSE(rig.source.read(frame));
-    EXPECT_EQ(manual.now(), before) << "no waiting for a camera that is gone";
+    EXPECT_EQ(rig.manual.now(), before) << "no waiting for a camera that is gone";
     EXPECT_EQ(rig.source.problem(), "the camera has left the bus");
     EXPECT_FALSE(rig.source.read(frame));
 

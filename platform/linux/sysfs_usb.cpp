@@ -1,5 +1,6 @@
 #include "platform/linux/sysfs_usb.h"
 
+#include "device/usb_descriptor.h"
 #include "platform/linux/sysfs_attribute.h"
 
 #include <algorithm>
@@ -230,8 +231,8 @@ std::vector<VideoControlInterface> listVideoControlInterfaces(const fs::path& sy
         const auto name = parseUsbInterfaceName(entry.filename().string());
         if (!name)
             continue;
-        if (hexByte(readAttribute(entry / "bInterfaceClass")) != 0x0E ||
-            hexByte(readAttribute(entry / "bInterfaceSubClass")) != 0x01)
+        if (hexByte(readAttribute(entry / "bInterfaceClass")) != usb::kClassVideo ||
+            hexByte(readAttribute(entry / "bInterfaceSubClass")) != usb::kSubclassVideoControl)
             continue;
         auto device = readUsbDevice(devices / name->device);
         if (!device)

@@ -360,6 +360,14 @@ struct WindowRig {
         window.attach(dialog.get());
         ASSERT_TRUE(dialog->OnInitDialog());
     }
+    // Starts with a synthetic image of `family` as "SF.bin" in the program folder; its bytes.
+    Bytes startWithImage(ImageFamily family) {
+        Bytes image = synthesized(lineImage(family));
+        if (!image.empty())
+            writeImage(sim.dir, "SF.bin", image);
+        start();
+        return image;
+    }
     QString log() const { return window.findChild<QPlainTextEdit*>("1000")->toPlainText(); }
 
     SimRig sim;
@@ -375,10 +383,8 @@ struct WindowRig {
 TEST(TessellWindow, TheControllerDrivesTheWindow) {
     qtApplication();
     WindowRig rig(json::array({camera7310()}));
-    const auto image = synthesized(lineImage('d'));
+    const Bytes image = rig.startWithImage('d');
     ASSERT_FALSE(image.empty());
-    writeImage(rig.sim.dir, "SF.bin", image);
-    rig.start();
 
     auto* list = rig.window.findChild<QListWidget*>("1005");
     ASSERT_EQ(list->count(), 1);
@@ -436,10 +442,8 @@ TEST(TessellWindow, TheControllerDrivesTheWindow) {
 TEST(TessellWindow, DownloadRunsToSuccessInTheWindow) {
     qtApplication();
     WindowRig rig(json::array({camera7310()}));
-    const auto image = synthesized(lineImage('d'));
+    const Bytes image = rig.startWithImage('d');
     ASSERT_FALSE(image.empty());
-    writeImage(rig.sim.dir, "SF.bin", image);
-    rig.start();
 
     auto* download = rig.window.findChild<QPushButton*>("1003");
     auto* progress = rig.window.findChild<QProgressBar*>("1010");
