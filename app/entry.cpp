@@ -51,6 +51,8 @@ constexpr const char* kUsage =
     "  -y           when unattended, answer Yes to the question whether an image\n"
     "               that seems to be for another chip is to be written anyway\n"
     "               (without it the answer is No and the run ends with 5)\n"
+    "  -wait SECONDS  when unattended and no camera is plugged in, wait this long\n"
+    "               for one (default 60, at most 3600; 0 ends at once)\n"
     "\n"
     "Exit status: 0 passed, 1 rework failed, 2 download failed, 3 download with\n"
     "serial-number change failed, 4 wrong camera, 5 no image or image refused,\n"

@@ -16,28 +16,18 @@ namespace {
 
 using platform::DeviceListKind;
 
-// Hub, port and strings of the imaging device that is this camera.
+// Identity, hub, port and strings of the USB device that is this camera.
 void readUsbLocation(platform::UsbLocation& usb, const CameraLink& link, ListedCamera& camera) {
     UsbIdentity identity;
-    GetUsbIdentity(usb, link, identity);
+    if (GetUsbIdentity(usb, link, identity) != status::kOk)
+        return;
     camera.vid = identity.vid;
     camera.pid = identity.pid;
     camera.bcdDevice = identity.bcdDevice;
-    camera.port = identity.port;
-    camera.hub = identity.hubId;
-    if (identity.port == 0)
-        return; // not matched among the imaging devices
-    std::vector<platform::ImagingDevice> devices;
-    if (usb.imagingDevices(devices) != status::kOk)
-        return;
-    for (const auto& device : devices) {
-        const auto key = UsbMatchingKey(device.instanceId);
-        if (key && link.device()->devicePath().find(*key) != std::string::npos) {
-            camera.manufacturer = device.manufacturer;
-            camera.serial = device.serialNumber;
-            return;
-        }
-    }
+    camera.port = identity.address.port;
+    camera.hub = identity.address.hub;
+    camera.manufacturer = identity.manufacturer;
+    camera.serial = identity.serialNumber;
 }
 
 void listKind(const platform::CameraServices& services, DeviceListKind kind,
@@ -48,7 +38,7 @@ void listKind(const platform::CameraServices& services, DeviceListKind kind,
     const bool sensor = kind == DeviceListKind::SensorCamera;
     for (std::size_t position = 0; position < entries.size(); ++position) {
         const auto& entry = entries[position];
-        if (!entry.devicePathRead || !isUsbDevicePath(entry.devicePath))
+        if (!entry.devicePathRead || !entry.usb)
             continue;
         CameraLink link(*services.devices);
         if (link.OpenCamera(chip::kAnyFamily, static_cast<int>(position), sensor ? 1 : 0) !=

@@ -227,7 +227,9 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
             settings.burnSnFlag = 1;
             appendLog(" Load" + settings.snFilePath + " .\r\n\r\n");
         } else {
-            settings.burnSnFlag = 0;
+            // A station set up for serial numbers never passes a camera
+            // without one: its downloads fail until the file is there.
+            settings.burnSnFlag = 1;
             appendLog(" Load" + settings.snFilePath + " fail.\r\n\r\n");
         }
     }

@@ -2,7 +2,10 @@
 
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
+#include <string>
 #include <string_view>
 
 namespace tessell {
@@ -34,6 +37,15 @@ StartupFlags applyStartupOptions(const CCommandLineInfoEx& commandLine) {
         flags.acWarnBox = 1;
     if (commandLine.GetOption("y"))
         flags.answerYes = 1;
+    if (std::string wait; commandLine.GetOption("wait", wait)) {
+        // Whole seconds; anything else leaves the default.
+        int seconds = 0;
+        const auto [end, error] = std::from_chars(wait.data(), wait.data() + wait.size(), seconds);
+        if (error == std::errc() && end == wait.data() + wait.size() && seconds >= 0)
+            flags.cameraWaitSeconds = std::min(seconds, kMaximumCameraWaitSeconds);
+        else if (error == std::errc::result_out_of_range)
+            flags.cameraWaitSeconds = kMaximumCameraWaitSeconds;
+    }
     return flags;
 }
 

@@ -9,6 +9,10 @@ namespace tessell {
 
 class CCommandLineInfoEx;
 
+// Stations start the tool, then plug the camera in.
+inline constexpr int kDefaultCameraWaitSeconds = 60;
+inline constexpr int kMaximumCameraWaitSeconds = 3600;
+
 // Filled before the single-camera tool shows anything. Command-line mode can
 // later be switched on (by the `CmdLineMode` setting or a named image), never
 // off.
@@ -25,6 +29,9 @@ struct StartupFlags {
     int acWarnBox = 0;
     // Without a window to ask in, a question is answered Yes ("-y") or No.
     int answerYes = 0;
+    // Unattended with no camera plugged in: how long to wait for one
+    // ("-wait SECONDS"; 0 ends at once).
+    int cameraWaitSeconds = kDefaultCameraWaitSeconds;
 
     // Whether `namedImage` names an image ("-f" without a value leaves "TRUE").
     bool namesImage() const;

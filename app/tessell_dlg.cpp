@@ -1,6 +1,9 @@
 #include "app/tessell_dlg.h"
 
 #include "app/ac_power.h"
+#include "app/download_checks.h"
+#include "app/download_job.h"
+#include "app/download_outcome.h"
 #include "app/exit_codes.h"
 #include "common/clock.h"
 #include "common/trace.h"
@@ -19,18 +22,16 @@ namespace tessell {
 
 namespace {
 
-constexpr std::uint16_t kStreamingRegister = 0x2509;
 constexpr std::uint16_t kLedRegisterA = 0x2041;
 constexpr std::uint16_t kLedRegisterB = 0x2043;
 constexpr std::uint8_t kLedOn = 0xFF;
 constexpr std::uint8_t kLedOff = 0xFD;
-constexpr std::size_t kSerialTextBytes = 32;
 
 constexpr auto kReselectPeriod = std::chrono::milliseconds(2000);
 constexpr auto kAutoDownloadPeriod = std::chrono::milliseconds(1000);
 constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
 constexpr auto kShortPause = std::chrono::milliseconds(100);
-constexpr auto kCompletionPause = std::chrono::milliseconds(2000);
+constexpr auto kCompletionWait = std::chrono::milliseconds(2000);
 constexpr auto kUnplugSettle = std::chrono::milliseconds(300);
 constexpr auto kPreviewSettle = std::chrono::milliseconds(300);
 
@@ -47,17 +48,6 @@ std::string format(const char* pattern, ...) {
     va_start(arguments, pattern);
     std::vsnprintf(text, sizeof text, pattern, arguments);
     va_end(arguments);
-    return text;
-}
-
-// Text up to the first NUL of a byte buffer the device layer filled.
-std::string bufferText(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        if (byte == 0)
-            break;
-        text += static_cast<char>(byte);
-    }
     return text;
 }
 
@@ -99,13 +89,11 @@ private:
     DialogView& view_;
 };
 
-namespace {} // namespace
-
 CTessellDlg::CTessellDlg(DialogServices services, DialogView& view, DialogThread& thread,
                          StartupFlags flags, PreviewControl& preview)
     : services_(std::move(services)), view_(view), thread_(thread), flags_(std::move(flags)),
       preview_(preview) {
-    shared_.exitCode = kExitNothingFinished;
+    exitCode_ = kExitNothingFinished;
     makeLogFiles();
 }
 
@@ -113,8 +101,7 @@ CTessellDlg::~CTessellDlg() {
     notifications_.reset();
     // The worker and the dump are bounded; they must not outlive the fields
     // they write.
-    if (worker_.joinable())
-        worker_.join();
+    session_.reset();
     if (dumpThread_.joinable())
         dumpThread_.join();
 }
@@ -171,9 +158,12 @@ void CTessellDlg::endProcess(int code) {
     if (ended_)
         return;
     ended_ = true;
-    shared_.exitCode = code;
+    exitCode_ = code;
     for (const int id : {kProgressTimer, kReselectTimer, kAutoDownloadTimer, kPreviewEndTimer})
         thread_.stopTimer(id);
+    for (const auto& [id, next] : pauses_)
+        thread_.stopTimer(id);
+    pauses_.clear();
     notifications_.reset();
     // Whatever the log gained since it was last shown still reaches the view.
     showLog();
@@ -188,7 +178,7 @@ void CTessellDlg::postToDialog(std::function<void()> work) {
     });
 }
 
-// --- DownloadDialog (worker's thread) ------------------------------------------------
+// --- BurnObserver (worker's thread) ------------------------------------------------
 
 void CTessellDlg::appendLog(std::string_view text) {
     appendText(text);
@@ -233,9 +223,10 @@ bool CTessellDlg::OnInitDialog() {
     view_.setVisible(Control::ReworkToggle, false);
     view_.setChecked(Control::OutputLogFile, false);
     settingsFile_ = ChooseSettingsFile(services_.programFolder);
+    appendText(settingsFile_.loadLine);
 
     fillCameraList();
-    shared_.exitCode = kExitNothingFinished;
+    exitCode_ = kExitNothingFinished;
 
     view_.selectCamera(0);
     ToolSettingsInput input;
@@ -251,6 +242,7 @@ bool CTessellDlg::OnInitDialog() {
     // The files' settings are fixed from here on, except that command-line
     // mode may still be switched on.
     makeLogFiles();
+    serials_ = stationSerialNumbers(settings_);
 
     if (services_.power && services_.out) {
         BoxForErrors box(view_);
@@ -424,18 +416,14 @@ void CTessellDlg::SelectCamera() {
         view_.setText(Control::FlashTypeName, flashChoice_.name);
         view_.setEnabled(Control::FlashTypeName, false);
 
-        std::array<std::uint8_t, kSerialTextBytes + 1> text{};
-        if (ReadUsbString(*services_.usb, *link_, std::span(text).first(kSerialTextBytes),
-                          kUsbManufacturerString) == status::kOk)
-            view_.setText(Control::DeviceSerial, bufferText(text));
-        else
-            view_.setText(Control::DeviceSerial, "");
+        view_.setText(Control::DeviceSerial,
+                      ReadUsbString(*services_.usb, *link_, kUsbManufacturerString).value_or(""));
 
         identity_ = UsbIdentity{};
         identityStatus_ = GetUsbIdentity(*services_.usb, *link_, identity_);
         // Matching the opened camera among the USB devices can fail without
         // the walk failing: without a port the identity is not the camera's.
-        if (identityStatus_ == 0 && identity_.port == 0)
+        if (identityStatus_ == 0 && !identity_.address.known())
             identityStatus_ = 1;
         std::uint8_t chipId = 0;
         link_->ReadRegister(chip::kChipIdRegister, chipId);
@@ -570,72 +558,124 @@ void CTessellDlg::loadImage() {
         view_.setProgress(0);
     } else {
         appendText("load \r\n  \"" + imagePath_ + "\"\r\n fail.\r\n");
-        shared_.exitCode = kExitImageLoadFailed;
+        exitCode_ = kExitImageLoadFailed;
     }
 }
 
 // --- device change ---------------------------------------------------------------------
 
 void CTessellDlg::OnDeviceChange(const platform::HotplugEvent& event) {
-    if (ended_ || shared_.busy)
+    if (ended_)
         return;
+    // A change that comes while a download runs (the camera's own reset
+    // among them) or while another is being handled waits its turn.
+    if (session_ || changeInProgress_) {
+        pendingChanges_.push_back(event);
+        return;
+    }
+    handleDeviceChange(event);
+}
+
+void CTessellDlg::handleDeviceChange(const platform::HotplugEvent& event) {
     using Kind = platform::HotplugEvent::Kind;
     if (event.kind == Kind::Arrival) {
         waitForDump();
         link_.reset();
         fillCameraList();
+        auto pause = kShortPause;
         if (lastPassed_ && settings_.preview == 1 && !previewAfterSuccessStarted_) {
             previewAfterSuccessStarted_ = true;
-            clock().sleepFor(kPreviewSettle);
-            if (!preview_.start())
-                appendText(kPreviewUnavailable);
+            pause += kPreviewSettle;
         }
-        clock().sleepFor(kShortPause);
-        view_.setEnabled(Control::ReworkToggle, true);
-        // After a removal that left the list empty no position is selected:
-        // the camera that came back is then the first one.
-        if (currentIndex_ < 0 || currentIndex_ >= static_cast<int>(cameraTable_.size()))
-            currentIndex_ = 0;
-        view_.selectCamera(currentIndex_);
-        if (!preview_.running())
-            SelectCamera();
-    } else {
-        if (selectEnabled_ == 0)
-            return;
-        waitForDump();
-        connected_ = 0;
-        if (settings_.preview == 1 && previewAfterSuccessStarted_)
-            lastPassed_ = false;
-        view_.clearCameraList();
-        appendText("Camera Plug Out\r\n");
-        burnLogLine("Camera Plug Out");
-        appendText(std::string(kPlugOutRule) + "\r\n");
-        burnLogLine(kPlugOutRule);
-        view_.setEnabled(Control::Download, false);
-        view_.setText(Control::FlashTypeName, "");
-        paint(StatusPicture::Blank);
-        view_.setText(Control::CameraPid, kBlankIds);
-        view_.setText(Control::CameraVid, kBlankIds);
-        view_.setText(Control::CameraBcd, "ver");
-        view_.setText(Control::DeviceSerial, kBlankSerial);
-        link_.reset();
-        showLog();
-        if (settings_.preview == 1 && preview_.running())
-            preview_.setVisible(false);
-        clock().sleepFor(kUnplugSettle);
+        changeInProgress_ = true;
+        after(kDeviceChangePause, pause, [this] {
+            if (lastPassed_ && settings_.preview == 1 && previewAfterSuccessStarted_ &&
+                !preview_.running() && !preview_.start())
+                appendText(kPreviewUnavailable);
+            view_.setEnabled(Control::ReworkToggle, true);
+            // After a removal that left the list empty no position is
+            // selected: the camera that came back is then the first one.
+            if (currentIndex_ < 0 || currentIndex_ >= static_cast<int>(cameraTable_.size()))
+                currentIndex_ = 0;
+            view_.selectCamera(currentIndex_);
+            if (!preview_.running())
+                SelectCamera();
+            deviceChangeHandled();
+        });
+        return;
+    }
+    if (selectEnabled_ == 0)
+        return;
+    waitForDump();
+    connected_ = 0;
+    if (settings_.preview == 1 && previewAfterSuccessStarted_)
+        lastPassed_ = false;
+    view_.clearCameraList();
+    appendText("Camera Plug Out\r\n");
+    burnLogLine("Camera Plug Out");
+    appendText(std::string(kPlugOutRule) + "\r\n");
+    burnLogLine(kPlugOutRule);
+    view_.setEnabled(Control::Download, false);
+    view_.setText(Control::FlashTypeName, "");
+    paint(StatusPicture::Blank);
+    view_.setText(Control::CameraPid, kBlankIds);
+    view_.setText(Control::CameraVid, kBlankIds);
+    view_.setText(Control::CameraBcd, "ver");
+    view_.setText(Control::DeviceSerial, kBlankSerial);
+    link_.reset();
+    showLog();
+    if (settings_.preview == 1 && preview_.running())
+        preview_.setVisible(false);
+    changeInProgress_ = true;
+    after(kDeviceChangePause, kUnplugSettle, [this] {
         currentIndex_ = 0;
         fillCameraList();
         view_.selectCamera(0);
         SelectCamera();
+        deviceChangeHandled();
+    });
+}
+
+void CTessellDlg::deviceChangeHandled() {
+    changeInProgress_ = false;
+    if (ended_)
+        return;
+    scrollLog();
+    if (!pendingChanges_.empty() && !session_) {
+        const auto next = pendingChanges_.front();
+        pendingChanges_.pop_front();
+        handleDeviceChange(next);
     }
-    if (!ended_)
-        scrollLog();
+}
+
+void CTessellDlg::replayDeviceChanges() {
+    if (pendingChanges_.empty() || ended_)
+        return;
+    // What the changes during the download add up to: a camera fewer than
+    // before is a removal; otherwise the cameras came back (a camera resets
+    // itself as part of its download) and are listed and selected again.
+    const std::size_t before = cameraTable_.size();
+    int videoCount = 0;
+    int sensorCount = 0;
+    CountXuCamerasDs(*services_.devices, videoCount);
+    CountXuCamerasMf(*services_.devices, sensorCount);
+    const auto now = static_cast<std::size_t>(videoCount + sensorCount);
+    pendingChanges_.clear();
+    platform::HotplugEvent change{now < before ? platform::HotplugEvent::Kind::Removal
+                                               : platform::HotplugEvent::Kind::Arrival,
+                                  {}};
+    handleDeviceChange(change);
+}
+
+void CTessellDlg::after(int id, Clock::Duration pause, std::function<void()> next) {
+    pauses_[id] = std::move(next);
+    thread_.startTimer(id, pause);
 }
 
 // --- Browse and Download ---------------------------------------------------------------
 
 void CTessellDlg::OnBrowse() {
-    if (ended_ || job_)
+    if (ended_ || session_)
         return;
     const auto chosen = view_.chooseImageFile(services_.programFolder.string(), FileFilter{});
     if (!chosen)
@@ -654,24 +694,6 @@ void CTessellDlg::OnBrowse() {
     view_.setProgress(0);
 }
 
-bool CTessellDlg::imageRefusedForChip() const {
-    ImageFamily family = image_.family();
-    if (family == 'j' && image_.length() == image::kBufferSize)
-        family = 'i';
-    const auto bytes = image_.buffer();
-    const bool header8916 = bytes.size() >= 2 && bytes[0] == 0x89 && bytes[1] == 0x16;
-    const bool headerF9FF = bytes.size() >= 2 && bytes[0] == 0xF9 && bytes[1] == 0xFF;
-    if (family == 'd' && icType_ != 'h')
-        return true;
-    if (family == 'f' && icType_ != 'k')
-        return true;
-    if (header8916 && ((family == 'e' && icType_ != 'i') || (family == 'g' && icType_ != 'j')))
-        return true;
-    if (headerF9FF && family == 'h' && icType_ != 'm')
-        return true;
-    return false;
-}
-
 void CTessellDlg::endStoppedCommandLineRun() {
     // Unattended, nobody could press anything after this stop: the run ends
     // with what it stored, as closing the window would.
@@ -680,7 +702,7 @@ void CTessellDlg::endStoppedCommandLineRun() {
 }
 
 void CTessellDlg::OnDownload() {
-    if (ended_ || job_ || dumpRunning_)
+    if (ended_ || session_ || dumpRunning_ || pauses_.count(kStartDownloadPause))
         return;
     if (identityCheck_ == 0) {
         appendText(kNotMatchLine);
@@ -696,51 +718,55 @@ void CTessellDlg::OnDownload() {
     }
     if (!link_) {
         appendText("\r\n *** Device not found! ***\r\n\r\n");
+        if (flags_.cmdLineMode && !waitingForCamera_ && flags_.cameraWaitSeconds > 0 &&
+            imageLoaded_) {
+            // Stations start the tool, then plug the camera in: the camera
+            // that arrives is selected and downloaded. (Without an image
+            // there is nothing to wait for.)
+            waitingForCamera_ = true;
+            appendText(format("Waiting up to %d s for a camera to be plugged in...\r\n",
+                              flags_.cameraWaitSeconds));
+            after(kCameraWait, std::chrono::seconds(flags_.cameraWaitSeconds), [this] {
+                waitingForCamera_ = false;
+                appendText("No camera was plugged in.\r\n");
+                showLog();
+                endStoppedCommandLineRun();
+            });
+        }
         showLog();
         scrollLog();
-        endStoppedCommandLineRun();
+        if (!waitingForCamera_)
+            endStoppedCommandLineRun();
         return;
+    }
+    if (waitingForCamera_) {
+        waitingForCamera_ = false;
+        thread_.stopTimer(kCameraWait);
+        pauses_.erase(kCameraWait);
     }
     burnLogLine(" click download.");
 
-    std::array<std::uint8_t, kSerialTextBytes + 1> serial{};
-    cameraSerial_.clear();
-    if (ReadUsbString(*services_.usb, *link_, std::span(serial).first(kSerialTextBytes),
-                      settings_.snAddr) == status::kOk)
-        cameraSerial_ = bufferText(serial);
+    cameraSerial_ = ReadUsbString(*services_.usb, *link_, settings_.snAddr).value_or("");
 
     if (settings_.settingsIndex == settingsIndexRework && settings_.reworkFlag == 1 &&
         settings_.checkPidVid == 1) {
-        std::array<std::uint8_t, kSerialTextBytes + 1> again{};
-        ReadUsbString(*services_.usb, *link_, std::span(again).first(kSerialTextBytes),
-                      settings_.snAddr);
+        const std::string again =
+            ReadUsbString(*services_.usb, *link_, settings_.snAddr).value_or("");
         burnLogLine(format("Device VID:0x%04x  PID:0x%04x  SN:%su.", cameraVid_, cameraPid_,
-                           bufferText(again).c_str()));
-        const bool pidDiffers = cameraPid_ != image_.pid();
-        const bool vidDiffers = cameraVid_ != image_.vid();
-        if (pidDiffers || vidDiffers) {
-            std::string text = "Please check pid/vid !\r\n Device PID\t | Device VID\r\n";
-            text += format(" 0x%04x \t\t | 0x%04x \r\n", cameraPid_, cameraVid_);
-            text += "------------------------------------ \r\n File PID\t\t | File VID\r\n";
-            if (pidDiffers && vidDiffers)
-                text += format(" 0x%04x (x)\t | 0x%04x (x)", image_.pid(), image_.vid());
-            else if (pidDiffers)
-                text += format(" 0x%04x (x)\t | 0x%04x", image_.pid(), image_.vid());
-            else
-                text += format(" 0x%04x \t\t | 0x%04x (x)", image_.pid(), image_.vid());
-            text += "\r\n";
-            burnLogLine(text);
+                           again.c_str()));
+        if (const auto text = pidVidMismatchText(cameraVid_, cameraPid_, image_)) {
+            burnLogLine(*text);
             if (flags_.cmdLineMode) {
-                burnLogLine(text);
+                burnLogLine(*text);
                 if (flags_.msgMode)
-                    view_.messageBox(text, "Error", BoxIcon::Error);
+                    view_.messageBox(*text, "Error", BoxIcon::Error);
                 endProcess(kExitWrongCamera);
                 return;
             }
-            appendText(text);
+            appendText(*text);
             showLog();
             scrollLog();
-            view_.messageBox(text, "Error", BoxIcon::Error);
+            view_.messageBox(*text, "Error", BoxIcon::Error);
             paint(StatusPicture::Fail);
             return;
         }
@@ -753,7 +779,7 @@ void CTessellDlg::OnDownload() {
         return;
     }
 
-    if (imageRefusedForChip()) {
+    if (imageRefusedForChip(image_, icType_)) {
         burnLogLine("it seems bin file not match IC");
         if (!view_.askYesNo("It seems that the bincode is NOT for the IC\nDo you really want to "
                             "download?",
@@ -764,22 +790,17 @@ void CTessellDlg::OnDownload() {
         }
     }
 
-    if (settings_.burnSnFlag == 1) {
-        appendText("\r\nStart Download (Change Serial Number)...");
-    } else if (settings_.reworkFlag == 1 && settings_.settingsIndex == settingsIndexRework) {
-        appendText("\r\nStart Rework...");
-        burnLogLine("  Start Rework...");
-    } else {
-        appendText("\r\nStart Download...");
-        burnLogLine("  Start Download...");
-    }
+    const DownloadStartTexts start = downloadStartTexts(downloadKindOf(settings_));
+    appendText(start.logLine);
+    if (!start.burnLogLine.empty())
+        burnLogLine(start.burnLogLine);
 
     if (settings_.preview == 1)
         leavePreview();
 
     std::uint8_t streaming = 0;
     link_->ReadRegister(kStreamingRegister, streaming);
-    if ((streaming & 0xF0) != 0) {
+    if (cameraStreaming(streaming)) {
         appendText("\r\n Fail, please stop preview first.");
         burnLogLine("   Fail, stop preview first.");
         showLog();
@@ -801,54 +822,34 @@ void CTessellDlg::OnDownload() {
     showStatus(3);
     scrollLog();
     selectEnabled_ = 0;
-    shared_.result = 0;
-    shared_.done = 0;
-    clock().sleepFor(kShortPause);
-    startWorker();
-
     view_.setEnabled(Control::Download, false);
     view_.setEnabled(Control::PreviewToggle, false);
     view_.setEnabled(Control::ReworkToggle, false);
     view_.setEnabled(Control::CameraList, false);
     view_.setProgress(0);
-    thread_.startTimer(kProgressTimer, kProgressPeriod);
+    // The camera settles for a moment before the worker takes it.
+    after(kStartDownloadPause, kShortPause, [this] {
+        startWorker();
+        thread_.startTimer(kProgressTimer, kProgressPeriod);
+    });
 }
 
 void CTessellDlg::startWorker() {
-    downloadResults_.fill(0);
-    link_->downloadSlot().value = 1;
-    link_->downloadSlot().results = downloadResults_;
-
-    auto job = std::make_unique<DownloadJob>();
-    job->devices = services_.devices;
-    job->usb = services_.usb;
-    job->link = std::move(link_);
-    job->image = &image_;
-    job->camera = icType_;
-    job->vid = cameraVid_;
-    job->pid = cameraPid_;
-    job->port = identity_.port;
-    job->hub = identity_.hubId;
-    job->cameraCount = static_cast<int>(cameraTable_.size());
-    job->flashCode = flashCode_;
-    job->familyIndex = static_cast<std::uint8_t>(flashChoice_.familyIndex);
-    job->serial = serialText_;
-    job->options.preview = settings_.preview == 1;
-    job->options.burnSerial = settings_.burnSnFlag == 1;
-    job->options.serialFile = settings_.snFile;
-    job->options.snAddr = settings_.snAddr;
-    job->options.rework = settings_.reworkFlag == 1;
-    job->options.settingsIndex = settings_.settingsIndex;
-    job->options.moduleSetting = settings_.isMCM == 1;
-    job->options.romBurn = settings_.romBurn == 1;
-    job->options.timeout = settings_.timeout;
-    job_ = std::move(job);
-
+    SelectedCamera camera;
+    camera.link = std::move(link_);
+    camera.icType = icType_;
+    camera.vid = cameraVid_;
+    camera.pid = cameraPid_;
+    camera.address = identity_.address;
+    camera.flashCode = flashCode_;
+    camera.familyIndex = static_cast<std::uint8_t>(flashChoice_.familyIndex);
+    JobServices jobServices{services_.devices, services_.usb, services_.temporaryFolder,
+                            serials_.get()};
+    session_ = std::make_unique<BurnSession>(
+        assembleDownloadJob(settings_, jobServices, std::move(camera), image_), *this);
     previewAfterSuccessStarted_ = false;
-    // Set before the thread exists, so that no device change slips in
-    // between the start and the worker's own first step.
-    shared_.busy = 1;
-    worker_ = std::thread([this] { download_worker(*job_, shared_, *this); });
+    exitCode_ = kExitWorkerRunning;
+    session_->start();
 }
 
 // --- timers ------------------------------------------------------------------------------
@@ -856,12 +857,24 @@ void CTessellDlg::startWorker() {
 void CTessellDlg::OnTimer(int id) {
     if (ended_)
         return;
+    if (const auto pause = pauses_.find(id); pause != pauses_.end()) {
+        thread_.stopTimer(id);
+        auto next = std::move(pause->second);
+        pauses_.erase(pause);
+        next();
+        return;
+    }
     switch (id) {
     case kProgressTimer:
-        if (shared_.done == 0)
+        if (!session_) {
+            thread_.stopTimer(kProgressTimer);
+        } else if (!session_->finished()) {
             progressTick();
-        else
-            completeDownload();
+        } else {
+            // The outcome is shown once the camera has had its moment.
+            thread_.stopTimer(kProgressTimer);
+            after(kCompletionPause, kCompletionWait, [this] { completeDownload(); });
+        }
         break;
     case kReselectTimer:
         selectEnabled_ = 1;
@@ -891,74 +904,28 @@ void CTessellDlg::OnTimer(int id) {
 }
 
 void CTessellDlg::progressTick() {
-    const int progress = shared_.status.progress;
+    const int progress = session_->progress();
     view_.setProgress(progress);
     if (const auto picture = countDownPicture(progress))
         paint(*picture);
-    shared_.busy = 1;
 }
 
 void CTessellDlg::completeDownload() {
     // The worker has set done as its last word; what is left of its thread
     // only returns.
-    if (worker_.joinable())
-        worker_.join();
-    clock().sleepFor(kCompletionPause);
-
-    const bool rework = settings_.reworkFlag == 1 && settings_.settingsIndex == settingsIndexRework;
-    const bool serial = settings_.burnSnFlag == 1;
-    std::string line;
-    std::string message;
-    const bool passed = shared_.result == 1;
-    if (passed) {
+    session_->join();
+    const DownloadOutcome outcome = downloadOutcome(settings_, session_->passed());
+    if (outcome.passed)
         thread_.startTimer(kPreviewEndTimer, std::chrono::milliseconds(settings_.previewTimeMs));
-        view_.setProgress(100);
-        if (rework) {
-            line = "Rework complete.\r\n";
-            message = "Rework complete.";
-        } else if (serial) {
-            if (settings_.settingsIndex != settingsIndexBurnSerial && job_) {
-                DialogSerialOutput output(*this);
-                advance_serial(settings_.snFile, job_->serial, output);
-            }
-            line = "Download (Change SN) complete.\r\n";
-            message = "Download (Change SN) complete.";
-        } else {
-            line = "Download complete.\r\n\r\n";
-            message = "Download complete.";
-        }
-        appendText(line);
-        writeCmdModeLog(message);
-        logFiles_->WriteTestResult(true);
-        showLog();
-        showStatus(1);
-        resultText_ = "Pass";
-        shared_.exitCode = kExitPassed;
-    } else {
-        view_.setProgress(100);
-        if (rework) {
-            line = "Rework fail.\r\n";
-            message = "Rework fail.";
-            shared_.exitCode = kExitReworkFailed;
-        } else if (!serial) {
-            line = "Download fail.\r\n";
-            message = "Download fail.";
-            shared_.exitCode = kExitDownloadFailed;
-        } else {
-            line = "Download (Change SN) fail.\r\n";
-            message = "Download (Change SN) fail.";
-            shared_.exitCode = kExitSerialDownloadFailed;
-        }
-        appendText(line);
-        writeCmdModeLog(message);
-        resultText_ = "Fail";
-        logFiles_->WriteTestResult(false);
-        showLog();
-        showStatus(2);
-    }
-    lastPassed_ = passed;
-    if (job_)
-        serialText_ = job_->serial;
+    view_.setProgress(100);
+    appendText(outcome.logLine);
+    writeCmdModeLog(outcome.message);
+    logFiles_->WriteTestResult(outcome.passed);
+    showLog();
+    showStatus(outcome.passed ? 1 : 2);
+    resultText_ = outcome.resultText;
+    exitCode_ = outcome.exitCode;
+    lastPassed_ = outcome.passed;
 
     ResultRecord record;
     record.pid = cameraPid_;
@@ -966,34 +933,25 @@ void CTessellDlg::completeDownload() {
     record.bcd = cameraBcd_;
     record.sn = cameraSerial_;
     record.result = resultText_;
-    record.errcode = shared_.exitCode;
+    record.errcode = exitCode_;
     logFiles_->AppendResultRecord(record);
 
     selectEnabled_ = 1;
     view_.setEnabled(Control::CameraList, true);
     view_.setEnabled(Control::PreviewToggle, true);
     view_.setEnabled(Control::ReworkToggle, false);
-    shared_.done = 0;
-    thread_.stopTimer(kProgressTimer);
-    clock().sleepFor(kShortPause);
-    job_.reset(); // the worker closed its link; this frees what is left
+    session_.reset(); // the worker closed its link; this frees what is left
     link_.reset();
     scrollLog();
-    clock().sleepFor(kShortPause);
     thread_.startTimer(kReselectTimer, kReselectPeriod);
 
     if (flags_.cmdLineMode) {
-        if (flags_.msgMode) {
-            const char* text =
-                passed ? (settings_.reworkFlag == 1 ? "Rework complete!" : "Download complete!")
-                       : (settings_.reworkFlag == 1 ? "Rework Fail!" : "Download Fail!");
-            view_.messageBox(text, passed ? "Success" : "Fail", BoxIcon::None);
-        }
-        shared_.busy = 0;
-        endProcess(shared_.exitCode);
+        if (flags_.msgMode)
+            view_.messageBox(outcome.boxText, outcome.boxCaption, BoxIcon::None);
+        endProcess(exitCode_);
         return;
     }
-    shared_.busy = 0;
+    replayDeviceChanges();
 }
 
 // --- preview -----------------------------------------------------------------------------
@@ -1050,13 +1008,11 @@ void CTessellDlg::waitForDump() {
 }
 
 void CTessellDlg::OnDump() {
-    if (ended_ || job_ || dumpRunning_)
+    if (ended_ || session_ || dumpRunning_)
         return;
     const auto chosen = view_.chooseDumpFile("DUMP_BIN.bin", FileFilter{});
     if (!chosen)
         return;
-    shared_.status.progress = 0;
-    shared_.status.stage = 0;
     if (!link_) {
         // Nothing to read from: say so instead of writing a file of nothing.
         appendText("DUMP internal Serial Flash fail: no camera.\r\n");
@@ -1121,7 +1077,7 @@ void CTessellDlg::runDump(const std::string& path, CameraLink& link, std::uint8_
 }
 
 void CTessellDlg::OnErase() {
-    if (ended_ || job_ || dumpRunning_ || !link_)
+    if (ended_ || session_ || dumpRunning_ || !link_)
         return;
     const bool erased = erase_all(*link_, static_cast<std::uint8_t>(flashChoice_.familyIndex));
     appendText(erased ? "Erase SF ok.\r\n" : "Erase SF fail.\r\n");
@@ -1132,14 +1088,14 @@ void CTessellDlg::OnErase() {
 }
 
 void CTessellDlg::OnLedOn() {
-    if (ended_ || job_ || dumpRunning_ || !link_)
+    if (ended_ || session_ || dumpRunning_ || !link_)
         return;
     link_->WriteRegister(kLedRegisterA, kLedOn);
     link_->WriteRegister(kLedRegisterB, kLedOn);
 }
 
 void CTessellDlg::OnLedOff() {
-    if (ended_ || job_ || dumpRunning_ || !link_)
+    if (ended_ || session_ || dumpRunning_ || !link_)
         return;
     link_->WriteRegister(kLedRegisterA, kLedOff);
     link_->WriteRegister(kLedRegisterB, kLedOff);
@@ -1172,13 +1128,13 @@ void CTessellDlg::OnDestroy() {
         return;
     // A download in progress is let finish: the worker is bounded, and a
     // flash left half-written is worse than a late exit.
-    if (worker_.joinable())
-        worker_.join();
+    if (session_)
+        session_->join();
     waitForDump();
     preview_.stop();
-    job_.reset();
+    session_.reset();
     link_.reset();
-    endProcess(shared_.exitCode);
+    endProcess(exitCode_);
 }
 
 } // namespace tessell

@@ -14,6 +14,7 @@
 #include "app/startup_flags.h"
 #include "device/camera_link.h"
 #include "device/usb_identity.h"
+#include "download/burn_session.h"
 #include "download/download_worker.h"
 #include "download/firmware_image.h"
 #include "download/flash_access.h"
@@ -25,7 +26,10 @@
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,6 +46,12 @@ inline constexpr int kProgressTimer = 37008;    // 100 ms: progress and completi
 inline constexpr int kReselectTimer = 37009;    // 2000 ms: selection allowed again
 inline constexpr int kAutoDownloadTimer = 2457; // 1000 ms: auto-download start
 inline constexpr int kPreviewEndTimer = 1234;   // `Preview_Time`: preview after success ends
+// One-shot timers of the dialog's own: pauses the dialog's thread waits out
+// without sleeping, so that it keeps painting and answering meanwhile.
+inline constexpr int kStartDownloadPause = 0x7E00;
+inline constexpr int kCompletionPause = 0x7E01;
+inline constexpr int kDeviceChangePause = 0x7E02;
+inline constexpr int kCameraWait = 0x7E03; // unattended, no camera yet
 
 inline constexpr std::string_view kDialogCaption = "Halvane Serial Flash Write Tool";
 inline constexpr std::string_view kApplicationTitle = "Tessell";
@@ -65,7 +75,7 @@ struct DialogServices {
     LogFiles::Now now;
 };
 
-class CTessellDlg final : public DownloadDialog {
+class CTessellDlg final : public BurnObserver {
 public:
     CTessellDlg(DialogServices services, DialogView& view, DialogThread& thread, StartupFlags flags,
                 PreviewControl& preview);
@@ -103,12 +113,15 @@ public:
 
     // State, for the view and for tests.
     bool ended() const { return ended_; }
-    int exitCode() const { return shared_.exitCode; }
+    int exitCode() const { return exitCode_; }
     std::string logText() const;
     int statusState() const { return statusState_; }
-    bool downloadRunning() const { return job_ != nullptr; }
-    // The worker has reported its outcome; completion has not run yet.
-    bool workerDone() const { return shared_.done != 0; }
+    // From Download's start (its pause included) to the end of completion.
+    bool downloadRunning() const {
+        return session_ != nullptr || pauses_.count(kStartDownloadPause) != 0;
+    }
+    // No worker is at work now: none started yet, or it reported its outcome.
+    bool workerDone() const { return !session_ || session_->finished(); }
     bool dumpRunning() const { return dumpRunning_; }
     int identityCheck() const { return identityCheck_; }
     bool selectEnabled() const { return selectEnabled_ != 0; }
@@ -118,7 +131,7 @@ public:
     const std::string& imagePath() const { return imagePath_; }
     int cameraCount() const { return static_cast<int>(cameraTable_.size()); }
 
-    // DownloadDialog: called from the worker's thread.
+    // BurnObserver: called from the worker's thread.
     void appendLog(std::string_view text) override;
     void burnLog(std::string_view message) override;
     void showMessage(std::string_view text) override;
@@ -150,13 +163,19 @@ private:
     // Loads `imagePath_` with its log lines; whether it loaded.
     bool readImageFile();
     void loadImage();
-    bool imageRefusedForChip() const;
     // Ends a command-line run that stopped at a check with no exit code of
     // its own, as closing the window would.
     void endStoppedCommandLineRun();
     void startWorker();
     void progressTick();
     void completeDownload();
+    // Runs `next` on the dialog's thread once `pause` has passed, on the
+    // one-shot timer `id`.
+    void after(int id, Clock::Duration pause, std::function<void()> next);
+    void handleDeviceChange(const platform::HotplugEvent& event);
+    void deviceChangeHandled();
+    // Device changes that came while a download ran, taken as one after it.
+    void replayDeviceChanges();
     void leavePreview();
     void waitForDump();
     void runDump(const std::string& path, CameraLink& link, std::uint8_t familyIndex);
@@ -198,11 +217,13 @@ private:
     mutable std::mutex logMutex_;
     std::string logText_;
 
-    DownloadShared shared_;
-    std::unique_ptr<DownloadJob> job_;
-    std::array<std::uint8_t, 4> downloadResults_{};
-    SerialNumberText serialText_;
-    std::thread worker_;
+    int exitCode_ = 0;
+    std::unique_ptr<SerialNumberAllocator> serials_;
+    std::unique_ptr<BurnSession> session_;
+    std::map<int, std::function<void()>> pauses_;
+    std::deque<platform::HotplugEvent> pendingChanges_;
+    bool changeInProgress_ = false;
+    bool waitingForCamera_ = false;
 
     std::atomic<bool> dumpRunning_{false};
     std::thread dumpThread_;

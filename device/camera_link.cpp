@@ -62,7 +62,7 @@ int CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
     for (std::size_t position = index > 0 ? static_cast<std::size_t>(index) : 0;
          position < entries.size(); ++position) {
         const auto& entry = entries[position];
-        if (!entry.devicePathRead || !isUsbDevicePath(entry.devicePath))
+        if (!entry.devicePathRead || !entry.usb)
             continue;
         auto bound = devices_.bind(kind, position, entry);
         if (!bound) {

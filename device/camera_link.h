@@ -44,6 +44,8 @@ public:
     int OpenCamera(IcType family, int index, int mediaFoundation);
     // Always the video-input list: the reconnect after a chip reset.
     int OpenCameraVideoInput(IcType family, int index) { return OpenCamera(family, index, 0); }
+    // The device lists the link opens cameras from.
+    platform::CaptureDevices& devices() const { return devices_; }
     // Destroys the device; the next `OpenCamera` creates a new one. 0.
     int CloseCamera();
 

@@ -18,7 +18,7 @@ int countUsbDevices(platform::CaptureDevices& devices, DeviceListKind kind, int&
         return status::kNothingDone;
     int found = 0;
     for (const auto& entry : entries)
-        if (entry.devicePathRead && isUsbDevicePath(entry.devicePath))
+        if (entry.devicePathRead && entry.usb)
             ++found;
     count = found;
     return status::kOk;
@@ -47,7 +47,7 @@ int countXuCameras(platform::CaptureDevices& devices, DeviceListKind kind, int& 
     int found = 0;
     for (std::size_t position = 0; position < entries.size(); ++position) {
         const auto& entry = entries[position];
-        if (!entry.devicePathRead || !isUsbDevicePath(entry.devicePath))
+        if (!entry.devicePathRead || !entry.usb)
             continue;
         const auto device = devices.bind(kind, position, entry);
         if (!device) {

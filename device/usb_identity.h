@@ -1,18 +1,18 @@
 #pragma once
 
-// Where an opened camera sits on the USB tree and what its USB identity is.
-// The platform lists the imaging-class devices and walks the hub tree; the
-// steps here (parsing, matching a device to the opened camera, choosing the
-// port) are the same on every platform.
+// Where an opened camera sits on the USB tree and what its USB identity is,
+// and finding a camera again by its USB port. The platform locates the USB
+// device of a capture device; everything here works on those typed fields,
+// so that no camera is ever taken for another that shares a port number on
+// another hub.
 
+#include "device/ic_type.h"
 #include "platform/status.h"
 #include "platform/usb_location.h"
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
-#include <string_view>
 
 namespace tessell {
 
@@ -22,26 +22,14 @@ struct UsbIdentity {
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
     std::uint16_t bcdDevice = 0;
-    std::uint8_t port = 0;
-    std::string hubId;      // instance id of the hub above the device
-    std::string instanceId; // the device's own instance id, lower case
+    platform::UsbAddress address; // port 0 until the camera was located
     std::string friendlyName;
+    std::string manufacturer; // UTF-8, as the device gives it
+    std::string serialNumber;
 };
 
-// Four hexadecimal characters, most significant first. ':'..'?' count as
-// 10..15 like 'A'..'F'; a NUL, a space or a character past the end counts
-// as 0; any other character gives 0xFFFF.
-std::uint16_t ParseHex4(std::string_view characters);
-
-// The key that finds the opened camera among the imaging devices: the second
-// "&" field of the third "\" component of the lower-cased instance id
-// (usb\vid_1234&pid_5678&mi_00\6&2f1b2c3&0&0000 gives 2f1b2c3). None when
-// the id has no such field.
-std::optional<std::string> UsbMatchingKey(std::string_view instanceId);
-
-// Fills `identity` from the imaging device whose key occurs in the camera's
-// device path; `instanceId` is overwritten for every device examined. 0 when
-// the list ended normally (matched or not), 1 when it cannot be created.
+// Fills `identity` with the USB device of the opened camera: 0 when it was
+// located, 1 (and `identity` untouched) when it was not.
 int GetUsbIdentity(platform::UsbLocation& usb, const CameraLink& camera, UsbIdentity& identity);
 
 // Port and hub id of the n-th imaging device (positions count every device
@@ -49,23 +37,22 @@ int GetUsbIdentity(platform::UsbLocation& usb, const CameraLink& camera, UsbIden
 int GetHubPortByIndex(platform::UsbLocation& usb, int position, std::uint16_t& port,
                       std::string& hubId);
 
-// Which string `ReadUsbString` and `FindUsbDeviceOnPort` copy.
+// Which string `ReadUsbString` gives.
 constexpr int kUsbManufacturerString = 0;
 constexpr int kUsbSerialNumberString = 1; // any non-zero value
+// The files that carry a camera string keep 32 single-byte characters of it.
 constexpr std::size_t kUsbStringCopy = 32;
 
-// The manufacturer (which = 0) or serial-number string of the camera, at
-// most 32 bytes into `buffer`. 1 without a walk when the buffer is missing.
-Status ReadUsbString(platform::UsbLocation& usb, const CameraLink& camera,
-                     std::span<std::uint8_t> buffer, int which);
+// The manufacturer (which = 0) or serial-number string of the camera, cut to
+// 32 characters as the single-byte files count them (characters outside
+// Latin-1 become '?'); none when the camera could not be located.
+std::optional<std::string> ReadUsbString(platform::UsbLocation& usb, const CameraLink& camera,
+                                         int which);
 
-// Walks the USB tree for the first device on `port` carrying the camera's
-// Extension Unit (`CurrentXuGuid`) and gives its VID, PID, bcdDevice and at
-// most 32 bytes (and at most buffer.size()) of one of its strings; zeros
-// when none is found. 1 when an output is missing or the buffer is empty,
-// else the status of the walk.
-Status FindUsbDeviceOnPort(platform::UsbLocation& usb, std::uint16_t* vid, std::uint16_t* pid,
-                           std::uint16_t* bcdDevice, std::span<std::uint8_t> buffer,
-                           std::uint8_t port, int which);
+// Opens on `link` the camera of `family` ('e' for any) that is on the USB
+// port `address` of the video-input list now: 0 opened; 1 when no such
+// camera is there (not plugged, still re-enumerating, or another family).
+int OpenCameraAt(CameraLink& link, platform::UsbLocation& usb, IcType family,
+                 const platform::UsbAddress& address);
 
 } // namespace tessell

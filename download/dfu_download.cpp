@@ -2,6 +2,7 @@
 
 #include "common/clock.h"
 #include "common/trace.h"
+#include "device/usb_identity.h"
 #include "device/xu_protocol.h"
 #include "download/flash_access.h"
 #include "download/isp_download.h"
@@ -476,7 +477,8 @@ int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex
     return 1;
 }
 
-bool prepare_module(CameraLink& link) {
+bool prepare_module(CameraLink& link, platform::UsbLocation& usb,
+                    const platform::UsbAddress& address) {
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
     if (camera != 'm')
@@ -503,7 +505,9 @@ bool prepare_module(CameraLink& link) {
 
     clock().sleepFor(kModuleReopenPause);
     const Deadline deadline(kModuleReopenBudget);
-    while (link.OpenCameraVideoInput('m', 0) != status::kOk) {
+    // The restart re-enumerates the camera: the one on the same port is this
+    // camera, whatever other 'm' cameras the station holds.
+    while (OpenCameraAt(link, usb, 'm', address) != status::kOk) {
         if (deadline.expired()) {
             trace::write("prepare_module: camera did not come back, stop download. (timeout)");
             return false;

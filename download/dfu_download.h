@@ -19,6 +19,7 @@
 #include "device/camera_link.h"
 #include "download/download_status.h"
 #include "download/firmware_image.h"
+#include "platform/usb_location.h"
 
 #include <chrono>
 #include <cstdint>
@@ -63,9 +64,11 @@ int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex
 
 // Register steps before a module download of an 'm' camera (nothing for
 // other families): the firmware restart of chip 0xD2, the reopen of the
-// camera, and the burn of the built-in image into its serial flash. False
-// when the camera cannot be read or did not come back within the budget.
-bool prepare_module(CameraLink& link);
+// camera on its USB port `address`, and the burn of the built-in image into
+// its serial flash. False when the camera cannot be read or did not come
+// back within the budget.
+bool prepare_module(CameraLink& link, platform::UsbLocation& usb,
+                    const platform::UsbAddress& address);
 // Clears bit 1 of register 0x2501; false when the register could not be
 // read or written.
 bool prepare_module_2(CameraLink& link);

@@ -15,7 +15,6 @@ namespace tessell {
 
 namespace {
 
-constexpr std::size_t kReworkBackup = 0x10000;
 constexpr auto kResetSettle = std::chrono::milliseconds(500);
 constexpr std::uint8_t kFlashHeaderInvalid[2] = {0x00, 0x00};
 
@@ -38,20 +37,22 @@ bool needsAeCheck(std::uint16_t vid, std::uint16_t pid) {
 
 class Worker {
 public:
-    Worker(DownloadJob& job, DownloadShared& shared, DownloadDialog& dialog)
-        : job_(job), shared_(shared), dialog_(dialog), output_(dialog) {}
+    Worker(DownloadJob& job, DownloadShared& shared, BurnObserver& observer)
+        : job_(job), shared_(shared), observer_(observer), output_(observer) {}
 
     void run() {
         shared_.busy = 1;
-        dialog_.burnLog(kLogStart);
-        shared_.exitCode = kExitWorkerRunning;
-        if (!job_.link || !job_.image || !job_.devices) {
-            trace::write("worker: no camera or no image");
+        observer_.burnLog(kLogStart);
+        if (!job_.link || !job_.devices || !job_.usb) {
+            trace::write("worker: no camera or no camera services");
             finish(false);
             return;
         }
+        shared_.dfuResults.fill(0);
+        job_.link->downloadSlot().value = 1;
+        job_.link->downloadSlot().results = shared_.dfuResults;
         if (job_.options.preview)
-            dialog_.leavePreviewForProgress();
+            observer_.leavePreviewForProgress();
         if (!prepareImage())
             return;
 
@@ -67,37 +68,34 @@ public:
             return;
         const bool passed = *qualityPassed && *downloaded == 0;
         if (!*qualityPassed)
-            dialog_.appendLog(kAeFail);
+            observer_.appendLog(kAeFail);
         else if (passed)
-            dialog_.burnLog(kLogSuccess);
+            observer_.burnLog(kLogSuccess);
         finish(passed);
     }
 
 private:
-    // Serial number or rework strings into the image. False when the
+    // Serial number or rework strings into the job's image. False when the
     // download must not go on (finish() has run).
     bool prepareImage() {
-        FirmwareImage& image = *job_.image;
-        const DownloadOptions& options = job_.options;
-        if (options.burnSerial) {
-            if (inject_serial(image, *job_.link, job_.serial, options.serialFile, options.snAddr,
-                              output_) == 0) {
-                dialog_.showMessage("something wrong in " + options.serialFile);
-                dialog_.showIdleStatus();
+        FirmwareImage& image = job_.image;
+        if (job_.serials) {
+            job_.serial = job_.serials->take(output_);
+            if (!job_.serial ||
+                inject_serial(image, *job_.link, *job_.serial, job_.options.snAddr, output_) == 0) {
+                observer_.showMessage("something wrong in " + job_.serials->name());
+                observer_.showIdleStatus();
                 finish(false);
                 return false;
             }
             return true;
         }
-        if (options.rework && options.settingsIndex == 2) {
-            dialog_.burnLog(kLogRework);
-            const auto bytes = image.buffer();
-            backup_.assign(bytes.begin(), bytes.begin() + std::min(bytes.size(), kReworkBackup));
-            backupLength_ = image.length();
-            reworked_ = true;
+        if (job_.options.rework) {
+            observer_.burnLog(kLogRework);
             // Writing the image without the camera's own strings would lose
             // them, which is what a rework exists to prevent.
-            if (keep_camera_strings(image, *job_.link, job_.flashCode, output_) == 0) {
+            const ReworkFiles files = reworkFiles(job_.camera, job_.temporaryFolder, job_.address);
+            if (keep_camera_strings(image, *job_.link, job_.flashCode, files, output_) == 0) {
                 finish(false);
                 return false;
             }
@@ -108,23 +106,24 @@ private:
     // The procedure of the camera's family: its result (0 passed), or none
     // when the camera did not come back after a reset.
     std::optional<int> downloadByFamily() {
-        FirmwareImage& image = *job_.image;
+        FirmwareImage& image = job_.image;
         DownloadStatus* status = &shared_.status;
         switch (job_.camera) {
         case 'k':
-            dialog_.burnLog(kLogSerialDownload);
+            observer_.burnLog(kLogSerialDownload);
             clearBootControlBit(*job_.link);
             if (!resetAndReopen())
                 return std::nullopt;
             clearBootControlBit(*job_.link);
             return isp_download(image, *job_.link, job_.familyIndex, status, true);
         case 'm': {
-            dialog_.burnLog(kLog7330);
+            observer_.burnLog(kLog7330);
             if (job_.options.moduleSetting || image.length() > 0x10000)
                 job_.familyIndex = flash::kModuleFamily0;
             if (job_.familyIndex == flash::kModuleFamily0 ||
                 job_.familyIndex == flash::kModuleFamily1) {
-                if (!prepare_module(*job_.link) || !prepare_module_2(*job_.link))
+                if (!prepare_module(*job_.link, *job_.usb, job_.address) ||
+                    !prepare_module_2(*job_.link))
                     return 1;
                 return Download_Fw(image, *job_.link, job_.familyIndex, status,
                                    job_.options.timeout);
@@ -140,7 +139,7 @@ private:
             return isp_download(image, *job_.link, job_.familyIndex, status, true);
         }
         case 'j':
-            dialog_.burnLog(kLog7312);
+            observer_.burnLog(kLog7312);
             return download_7312(image, *job_.link, job_.familyIndex, status);
         default:
             return isp_download(image, *job_.link, job_.familyIndex, status, true);
@@ -151,16 +150,16 @@ private:
     // the old firmware), resets the chip and waits for it on its port.
     bool resetAndReopen() {
         write_bytes(*job_.link, 0, kFlashHeaderInvalid);
-        dialog_.burnLog(kLogResetBefore);
+        observer_.burnLog(kLogResetBefore);
         CameraDevice* device = job_.link->device();
         if (!device || !device->ResetChip()) {
-            dialog_.burnLog(kLogResetFail);
+            observer_.burnLog(kLogResetFail);
             finish(false);
             return false;
         }
         job_.link.reset();
         clock().sleepFor(kResetSettle);
-        job_.link = reopen_camera(job_, dialog_);
+        job_.link = reopen_camera(job_, observer_);
         if (!job_.link) {
             finish(false);
             return false;
@@ -175,7 +174,7 @@ private:
             return true;
         clock().sleepFor(kResetSettle);
         job_.link.reset();
-        job_.link = reopen_camera(job_, dialog_);
+        job_.link = reopen_camera(job_, observer_);
         if (!job_.link) {
             finish(false);
             return std::nullopt;
@@ -183,17 +182,26 @@ private:
         return ae_check(*job_.link);
     }
 
-    // Every end comes here once: the image as loaded again after a rework,
-    // the camera closed, then the outcome for the dialog.
+    // Every end comes here once: the camera closed, the serial number kept
+    // or given back, then the outcome.
     void finish(bool passed) {
-        if (reworked_) {
-            std::copy(backup_.begin(), backup_.end(), job_.image->buffer().begin());
-            job_.image->setLength(backupLength_);
-            reworked_ = false;
-        }
         if (job_.link) {
             job_.link->CloseCamera();
             job_.link.reset();
+        }
+        if (job_.serial) {
+            // A number burned into a passed camera must never be handed out
+            // again: when the file cannot record that, the camera fails.
+            if (passed && job_.options.advanceSerialOnPass) {
+                if (!job_.serials->confirm(*job_.serial, output_)) {
+                    observer_.appendLog("\r\n" + job_.serials->name() +
+                                        " could not be advanced: serial number " +
+                                        job_.serial->serial + " would be burned again.\r\n");
+                    passed = false;
+                }
+            } else {
+                job_.serials->release(*job_.serial);
+            }
         }
         shared_.result = passed ? 1 : 0;
         shared_.done = 1;
@@ -202,45 +210,26 @@ private:
 
     DownloadJob& job_;
     DownloadShared& shared_;
-    DownloadDialog& dialog_;
-    DialogSerialOutput output_;
-    std::vector<std::uint8_t> backup_;
-    std::size_t backupLength_ = 0;
-    bool reworked_ = false;
+    BurnObserver& observer_;
+    ObserverSerialOutput output_;
 };
 
 } // namespace
 
-int download_worker(DownloadJob& job, DownloadShared& shared, DownloadDialog& dialog) {
-    Worker(job, shared, dialog).run();
+int download_worker(DownloadJob& job, DownloadShared& shared, BurnObserver& observer) {
+    // Every trace line of this download names the camera's port.
+    const trace::ScopedContext context(job.address.text());
+    Worker(job, shared, observer).run();
     return 0;
 }
 
-std::unique_ptr<CameraLink> reopen_camera(DownloadJob& job, DownloadDialog& dialog) {
-    int index = 0;
-    int misses = 0;
-    int wrongPort = 0;
-    for (;;) {
+std::unique_ptr<CameraLink> reopen_camera(DownloadJob& job, BurnObserver& observer) {
+    for (int misses = 0;; ++misses) {
         auto link = std::make_unique<CameraLink>(*job.devices);
-        if (link->OpenCamera(job.camera, index, 0) != status::kOk) {
-            ++misses;
-        } else {
-            UsbIdentity identity;
-            if (job.usb)
-                GetUsbIdentity(*job.usb, *link, identity);
-            if (identity.port == job.port && (job.hub.empty() || identity.hubId == job.hub))
-                return link;
-            ++wrongPort;
-        }
-        if (wrongPort % 3 == 2)
-            ++index;
-        if (index > job.cameraCount) {
-            ++misses;
-            index = 0;
-        }
-        link.reset();
-        if (misses > kReopenMisses) {
-            dialog.burnLog(kLogNotFound);
+        if (OpenCameraAt(*link, *job.usb, job.camera, job.address) == status::kOk)
+            return link;
+        if (misses >= kReopenMisses) {
+            observer.burnLog(kLogNotFound);
             return nullptr;
         }
         clock().sleepFor(kReopenPause);

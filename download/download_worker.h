@@ -15,10 +15,13 @@
 #include "platform/capture_devices.h"
 #include "platform/usb_location.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,83 +57,93 @@ constexpr std::uint16_t kAeCheckProducts[] = {0x812C, 0x812E};
 constexpr auto kReopenPause = std::chrono::milliseconds(500);
 constexpr int kReopenMisses = 30;
 
-// Fields of the dialog the worker writes and the dialog's timer reads.
+// What a download reports while it runs, written by its worker and read by
+// whoever shows it (the dialog's timer, a multi-camera slot).
 struct DownloadShared {
     std::atomic<int> busy{0};
     std::atomic<int> done{0};
     std::atomic<int> result{0};
-    std::atomic<int> exitCode{0};
     DownloadStatus status;
+    // Where the DFU procedure stores its outcome byte (at position 1).
+    std::array<std::uint8_t, 4> dfuResults{};
 };
 
-// What the worker asks of the dialog that started it. Called from the
-// worker's thread: implementations hand window work to the window's thread.
-class DownloadDialog {
+// Where one download's texts go. Called from the worker's thread:
+// implementations hand window work to the window's thread.
+class BurnObserver {
 public:
-    virtual ~DownloadDialog() = default;
-    // Appends to the dialog log and scrolls it to the last line.
+    virtual ~BurnObserver() = default;
+    // Appends to the operator's log and scrolls it to the last line.
     virtual void appendLog(std::string_view text) = 0;
     virtual void burnLog(std::string_view message) = 0;
     virtual void showMessage(std::string_view text) = 0;
     // Stops a running preview (its window moved off screen first), hides the
     // preview control and shows the progress display.
-    virtual void leavePreviewForProgress() = 0;
+    virtual void leavePreviewForProgress() {}
     // The status area back to its idle picture.
-    virtual void showIdleStatus() = 0;
+    virtual void showIdleStatus() {}
 };
 
-// Serial-number and rework lines and boxes, shown by the dialog.
-class DialogSerialOutput final : public SerialNumberOutput {
+// Serial-number and rework lines and boxes, shown where the download's go.
+class ObserverSerialOutput final : public SerialNumberOutput {
 public:
-    explicit DialogSerialOutput(DownloadDialog& dialog) : dialog_(dialog) {}
-    void appendLog(std::string_view text) override { dialog_.appendLog(text); }
-    void showMessage(std::string_view text) override { dialog_.showMessage(text); }
+    explicit ObserverSerialOutput(BurnObserver& observer) : observer_(observer) {}
+    void appendLog(std::string_view text) override { observer_.appendLog(text); }
+    void showMessage(std::string_view text) override { observer_.showMessage(text); }
 
 private:
-    DownloadDialog& dialog_;
+    BurnObserver& observer_;
 };
 
 // Settings the worker follows.
 struct DownloadOptions {
-    bool preview = false;    // `Preview` is 1
-    bool burnSerial = false; // serial-number burning on
-    std::string serialFile;  // the `SNFile` name
-    int snAddr = 0;          // `SNAddr`
-    bool rework = false;     // the Re-Work toggle
-    std::optional<int> settingsIndex;
+    bool preview = false; // `Preview` is 1
+    int snAddr = 0;       // `SNAddr`
+    // A pass moves the serial-number file on (every station but the one
+    // whose numbers come from elsewhere).
+    bool advanceSerialOnPass = true;
+    bool rework = false;        // the Re-Work toggle, with the rework settings file
     bool moduleSetting = false; // `isMCM` is 1
     bool romBurn = false;       // `RomBurn` is 1
     int timeout = 30;           // `Timeout`, the module's checksum-busy polls
 };
 
-// One download: the camera, where to find it again, and what to write.
+// One download: the camera, where to find it again, and what to write. The
+// job holds everything it uses, so that downloads of several cameras can run
+// side by side.
 struct DownloadJob {
     platform::CaptureDevices* devices = nullptr;
     platform::UsbLocation* usb = nullptr;
     std::unique_ptr<CameraLink> link; // replaced on reconnection; closed at the end
-    FirmwareImage* image = nullptr;
+    // The download's own copy of the image: the serial number and the rework
+    // strings go into it, never into the image other cameras are sent.
+    FirmwareImage image;
     IcType camera = chip::kUndetected;
     std::uint16_t vid = 0; // the camera's identity, remembered at selection
     std::uint16_t pid = 0;
-    // The USB port the camera was selected on; the hub too, when known, so
-    // that a camera on the same port of another hub is never taken for it.
-    std::uint16_t port = 0;
-    std::string hub;
-    int cameraCount = 0; // cameras the dialog counted
+    // The USB port the camera was selected on: after a reset the camera on
+    // this port of this hub is the one, and no other.
+    platform::UsbAddress address;
     std::uint8_t flashCode = 0;
     std::uint8_t familyIndex = 0;
-    SerialNumberText serial;
+    // Set when serial-number burning is on; shared with other downloads.
+    SerialNumberAllocator* serials = nullptr;
+    // The number this download took, once it took one.
+    std::optional<SerialNumberText> serial;
+    std::filesystem::path temporaryFolder; // the rework's work files
     DownloadOptions options;
 };
 
 // Runs one download on the calling thread (the worker thread). Every end —
 // passed, failed or stopped early — sets done (with result 1 only for a pass)
-// and clears busy, so the dialog always reaches its completion.
-int download_worker(DownloadJob& job, DownloadShared& shared, DownloadDialog& dialog);
+// and clears busy, so the dialog always reaches its completion. A number
+// taken from the serial-number allocator is confirmed for a pass (a file that
+// cannot be advanced fails the download) and released otherwise.
+int download_worker(DownloadJob& job, DownloadShared& shared, BurnObserver& observer);
 
-// Waits for the camera to come back on the remembered port after a reset:
-// the new link, or null after 31 misses (about 15 s), with the burn-log line.
-std::unique_ptr<CameraLink> reopen_camera(DownloadJob& job, DownloadDialog& dialog);
+// Waits for the camera to come back on its USB port after a reset: the new
+// link, or null after 31 misses (about 15 s), with the burn-log line.
+std::unique_ptr<CameraLink> reopen_camera(DownloadJob& job, BurnObserver& observer);
 
 // The image-quality check: at least two of the bits of 0x059A and of 0x059B's
 // top two bits set. A register that cannot be read fails the check.

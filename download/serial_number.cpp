@@ -1,6 +1,5 @@
 #include "download/serial_number.h"
 
-#include "app/paths.h"
 #include "common/trace.h"
 #include "download/camera_flash.h"
 #include "download/flash_access.h"
@@ -23,6 +22,9 @@ constexpr std::size_t kScanLimit = 0x10000;
 constexpr std::size_t kMaxStoredBlock = image::kMaxStringBlockLength + 2;
 // The serial-number descriptor that names a string index starts with this character.
 constexpr std::uint8_t kISerialMarker = 0x07;
+// How far past the file's number a confirmed number is looked for, beyond
+// the numbers reserved now.
+constexpr std::size_t kConfirmLookahead = 64;
 
 struct Token {
     std::string text;
@@ -117,6 +119,70 @@ std::string format(const char* pattern, int first, int second) {
     return text;
 }
 
+// The checks of a counter before its number is burned; false with the
+// refusal in `output`'s log.
+bool counterUsable(std::string_view counter, const std::string& fileName,
+                   SerialNumberOutput& output) {
+    if (std::all_of(counter.begin(), counter.end(), [](char c) { return c == '9'; })) {
+        output.appendLog("\r\nReach max number(9999...) in " + fileName + ", stop burning! \r\n");
+        return false;
+    }
+    if (counter.size() <= kCheckedCounterLength &&
+        !std::all_of(counter.begin(), counter.end(), isCounterCharacter)) {
+        output.appendLog("\r\nThe  chars must be 0~f in " + fileName + " \r\n");
+        return false;
+    }
+    return true;
+}
+
+// Writes the file through a temporary file next to it, renamed over it, so
+// that a power cut leaves the old or the new number, never half of one.
+bool replaceSerialFile(const std::filesystem::path& path, std::string_view pattern,
+                       std::string_view serial) {
+    auto temporary = path;
+    temporary += ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out << pattern << "\r\n" << serial << "\r\n";
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            return false;
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::filesystem::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
+// Whether the file could be replaced now: the temporary file can be written
+// in full beside it. Checked before a number is burned, since a pass whose
+// number cannot be recorded would hand that number to the next camera.
+bool serialFileReplaceable(const std::filesystem::path& path, std::string_view pattern,
+                           std::string_view serial) {
+    auto temporary = path;
+    temporary += ".new";
+    bool written = false;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (out) {
+            out << pattern << "\r\n" << serial << "\r\n";
+            out.close();
+            written = static_cast<bool>(out);
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return written;
+}
+
 // --- rework helpers ----------------------------------------------------------------
 
 std::optional<std::vector<std::uint8_t>> readWorkFile(const std::filesystem::path& path) {
@@ -206,62 +272,59 @@ const std::array<std::uint8_t, 32> kDefaultFirstBlock = {
     'e',  0,    'I',  0,    'T', 0, ' ', 0, 'I', 0, 'N', 0, 'C', 0, 0x2E, 0x88};
 const std::array<std::uint8_t, 6> kDefaultSerialBlock = {0x00, 0x04, 0x04, 0x03, 0x07, 0x00};
 
-std::filesystem::path serialNumberFilePath(const std::string& fileName) {
-    return programFolder() / fileName;
-}
-
-std::size_t inject_serial(FirmwareImage& image, CameraLink& link, SerialNumberText& text,
-                          const std::string& fileName, int writeToISerial,
-                          SerialNumberOutput& output) {
-    text = {};
-    std::ifstream file(serialNumberFilePath(fileName), std::ios::binary);
-    if (!file) {
+std::optional<SerialNumberText> read_serial_file(const std::filesystem::path& path,
+                                                 const std::string& fileName,
+                                                 SerialNumberOutput& output) {
+    SerialNumberText text;
+    std::error_code error;
+    // A folder or a device is no serial-number file (and a FIFO would block).
+    std::ifstream file;
+    if (std::filesystem::is_regular_file(path, error))
+        file.open(path, std::ios::binary);
+    if (!file.is_open()) {
         output.appendLog("\r\nopen " + fileName + " fail\r\n");
-        return 0;
+        return std::nullopt;
     }
     std::size_t scanned = 0;
     const Token line1 = readToken(file, scanned);
     text.pattern = line1.text;
     if (line1.tooLong) {
         output.appendLog("\r\nManufacturing string must <= 30\r\n");
-        return 0;
+        return std::nullopt;
     }
     const auto stars = starPositions(line1.text);
     if (stars.empty()) {
         output.appendLog("\r\nNo * in the first line of " + fileName + "\r\n");
-        return 0;
+        return std::nullopt;
     }
     if (!contiguous(stars)) {
         output.appendLog("\r\n * must be continuity (  " + line1.text + " )\r\n");
-        return 0;
+        return std::nullopt;
     }
     if (line1.text.size() > kMaxSerialPatternLength) {
         output.appendLog("\r\nManufacturing string must <= 30\r\n");
-        return 0;
+        return std::nullopt;
     }
     const Token line2 = readToken(file, scanned);
     text.serial = line2.text;
     if (line2.tooLong || line2.text.size() != line1.text.size()) {
         output.appendLog("\r\nThe length of two line should be the same.\r\n");
-        return 0;
+        return std::nullopt;
     }
     if (std::any_of(line1.text.begin(), line1.text.end(), isControl) ||
         std::any_of(line2.text.begin(), line2.text.end(), isControl)) {
         output.appendLog("\r\nUnreadable characters in " + fileName + "\r\n");
-        return 0;
+        return std::nullopt;
     }
-    const std::string_view serial = text.serial;
-    text.counter = counterOf(serial, stars);
-    if (std::all_of(text.counter.begin(), text.counter.end(), [](char c) { return c == '9'; })) {
-        output.appendLog("\r\nReach max number(9999...) in " + fileName + ", stop burning! \r\n");
-        return 0;
-    }
-    if (text.counter.size() <= kCheckedCounterLength &&
-        !std::all_of(text.counter.begin(), text.counter.end(), isCounterCharacter)) {
-        output.appendLog("\r\nThe  chars must be 0~f in " + fileName + " \r\n");
-        return 0;
-    }
+    text.counter = counterOf(text.serial, stars);
+    if (!counterUsable(text.counter, fileName, output))
+        return std::nullopt;
+    return text;
+}
 
+std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNumberText& text,
+                          int writeToISerial, SerialNumberOutput& output) {
+    const std::string_view serial = text.serial;
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
     auto bytes = image.buffer();
@@ -350,43 +413,115 @@ std::optional<std::string> nextSerial(std::string_view pattern, std::string_view
     return next;
 }
 
-bool advance_serial(const std::string& fileName, const SerialNumberText& text,
-                    SerialNumberOutput& output) {
+bool counterExhausted(std::string_view pattern, std::string_view serial) {
+    const auto stars = starPositions(pattern);
+    if (stars.empty() || pattern.size() != serial.size())
+        return true;
+    // nextSerial counts up the last character that can count; when there is
+    // none, every counter character overflows back to '0'.
+    const std::string counter = counterOf(serial, stars);
+    return std::none_of(counter.begin(), counter.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'E') || (c >= 'a' && c <= 'e');
+    });
+}
+
+bool advance_serial(const std::filesystem::path& path, const std::string& fileName,
+                    const SerialNumberText& text, SerialNumberOutput& output) {
     const auto next = nextSerial(text.pattern, text.serial);
     if (!next) {
         // Writing now would lose the number the file holds.
         output.appendLog("\r\nThe serial number does not fit the pattern in " + fileName + "\r\n");
         return false;
     }
-    const auto path = serialNumberFilePath(fileName);
-    auto temporary = path;
-    temporary += ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            output.appendLog("open " + fileName + " fail\r\n");
-            return false;
-        }
-        out << text.pattern << "\r\n" << *next << "\r\n";
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            output.appendLog("open " + fileName + " fail\r\n");
-            return false;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
+    if (!replaceSerialFile(path, text.pattern, *next)) {
         output.appendLog("open " + fileName + " fail\r\n");
         return false;
     }
     return true;
 }
 
-ReworkFiles reworkFiles(IcType camera) {
+// --- the allocator ---------------------------------------------------------------
+
+SerialNumberAllocator::SerialNumberAllocator(std::filesystem::path file, std::string name)
+    : file_(std::move(file)), name_(std::move(name)) {}
+
+bool SerialNumberAllocator::reserved(std::string_view serial) const {
+    return std::find(reserved_.begin(), reserved_.end(), serial) != reserved_.end();
+}
+
+void SerialNumberAllocator::unreserve(std::string_view serial) {
+    const auto found = std::find(reserved_.begin(), reserved_.end(), serial);
+    if (found != reserved_.end())
+        reserved_.erase(found);
+}
+
+std::optional<SerialNumberText> SerialNumberAllocator::take(SerialNumberOutput& output) {
+    std::lock_guard lock(mutex_);
+    auto text = read_serial_file(file_, name_, output);
+    if (!text)
+        return std::nullopt;
+    const auto stars = starPositions(text->pattern);
+    // Numbers other cameras hold now are passed over; there are at most as
+    // many of them as cameras burning.
+    while (reserved(text->serial)) {
+        if (counterExhausted(text->pattern, text->serial)) {
+            output.appendLog("\r\nReach max number in " + name_ + ", stop burning! \r\n");
+            return std::nullopt;
+        }
+        text->serial = *nextSerial(text->pattern, text->serial);
+        text->counter = counterOf(text->serial, stars);
+        if (!counterUsable(text->counter, name_, output))
+            return std::nullopt;
+    }
+    if (counterExhausted(text->pattern, text->serial)) {
+        output.appendLog("\r\nReach max number(" + text->counter + ") in " + name_ +
+                         ": the number after it would repeat burned numbers, stop burning! \r\n");
+        return std::nullopt;
+    }
+    if (!serialFileReplaceable(file_, text->pattern, text->serial)) {
+        output.appendLog("\r\n" + name_ +
+                         " cannot be written: the next number could not be kept after a pass, "
+                         "stop burning!\r\n");
+        return std::nullopt;
+    }
+    reserved_.push_back(text->serial);
+    return text;
+}
+
+bool SerialNumberAllocator::confirm(const SerialNumberText& text, SerialNumberOutput& output) {
+    std::lock_guard lock(mutex_);
+    // The file moves past this number unless another pass already took it
+    // further: numbers count up from what the file holds now.
+    CollectedSerialNumberOutput quiet;
+    if (const auto current = read_serial_file(file_, name_, quiet);
+        current && current->pattern == text.pattern) {
+        std::string number = current->serial;
+        bool atOrAfter = number == text.serial;
+        for (std::size_t step = 0; !atOrAfter && step < reserved_.size() + kConfirmLookahead;
+             ++step) {
+            if (counterExhausted(text.pattern, number))
+                break;
+            number = *nextSerial(text.pattern, number);
+            atOrAfter = number == text.serial;
+        }
+        if (!atOrAfter) {
+            unreserve(text.serial);
+            return true;
+        }
+    }
+    if (!advance_serial(file_, name_, text, output))
+        return false;
+    unreserve(text.serial);
+    return true;
+}
+
+void SerialNumberAllocator::release(const SerialNumberText& text) {
+    std::lock_guard lock(mutex_);
+    unreserve(text.serial);
+}
+
+ReworkFiles reworkFiles(IcType camera, const std::filesystem::path& folder,
+                        const platform::UsbAddress& address) {
     std::string prefix;
     switch (camera) {
     case 'h':
@@ -407,12 +542,20 @@ ReworkFiles reworkFiles(IcType camera) {
     default:
         break;
     }
-    const auto folder = temporaryFolder();
+    if (address.known()) {
+        // Hub ids may hold characters a file name must not (Windows instance
+        // ids carry backslashes).
+        std::string hub = address.hub;
+        for (char& c : hub)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
+                c = '_';
+        prefix += hub + "_" + std::to_string(address.port) + "_";
+    }
     return {folder / (prefix + "HVSN.bin"), folder / (prefix + "HVSN-2.bin")};
 }
 
 std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                                SerialNumberOutput& output) {
+                                const ReworkFiles& files, SerialNumberOutput& output) {
     auto refuse = [&output](const char* reason) -> std::size_t {
         trace::writef("Rework: %s.", reason);
         output.appendLog(std::string("\r\nRework stop: ") + reason + ".\r\n");
@@ -422,7 +565,6 @@ std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uin
         return refuse("no image is loaded");
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
-    const ReworkFiles files = reworkFiles(camera);
     auto bytes = image.buffer();
     std::vector<std::uint8_t> flash(kFlashWindow, 0xFF);
 
@@ -446,7 +588,10 @@ std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uin
     std::size_t length = image.length();
     if (length > kReworkLimit)
         return refuse("the image is larger than 64 KiB");
-    if (!image::hasPointerTable(bytes))
+    // F9 FF images carry the same header with the places of their strings as
+    // the 89 xx ones.
+    const bool headerF9FF = bytes.size() >= 2 && bytes[0] == 0xF9 && bytes[1] == 0xFF;
+    if (!image::hasPointerTable(bytes) && !headerF9FF)
         return refuse("the image has no header with the places of its strings");
     if (!readSector(link, flash, flashType, 0))
         return refuse("the camera's flash could not be read");

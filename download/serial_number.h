@@ -13,8 +13,8 @@
 //
 // A rework keeps the strings a camera already carries: keep_camera_strings
 // reads the camera's string blocks from its flash, keeps a copy in the
-// temporary folder for cameras that have lost theirs, and places them into
-// the image.
+// temporary folder for a camera on the same port that has lost them, and
+// places them into the image.
 //
 // The serial-number file, the work files and every byte read from a camera
 // are untrusted: anything malformed is refused with a line in the dialog log
@@ -23,11 +23,13 @@
 #include "device/camera_link.h"
 #include "device/ic_type.h"
 #include "download/firmware_image.h"
+#include "platform/usb_location.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,18 +69,21 @@ constexpr std::size_t kMaxSerialPatternLength = 30;
 // More counter characters than this are not checked for hexadecimal digits.
 constexpr std::size_t kCheckedCounterLength = 20;
 
-// The serial-number file: `fileName` (the `SNFile` setting) inside programFolder().
-std::filesystem::path serialNumberFilePath(const std::string& fileName);
+// Reads and checks the serial-number file at `path` (`name` is how the
+// settings name it, for the messages): its pattern, current number and
+// counter. None when the file is refused, with the reason in `output`'s log.
+std::optional<SerialNumberText> read_serial_file(const std::filesystem::path& path,
+                                                 const std::string& name,
+                                                 SerialNumberOutput& output);
 
-// Writes the file's current serial number into the image's serial-number
-// string descriptor for the camera's family and returns the new image length
-// (which the image also takes), or 0 when the file or the image is refused;
-// every refusal leaves a line in `output`'s log and the image unchanged.
-// `writeToISerial` is the `SNAddr` setting: 1 places the number, after a
-// 0x0007 character, in the block the device descriptor's iSerialNumber names.
-std::size_t inject_serial(FirmwareImage& image, CameraLink& link, SerialNumberText& text,
-                          const std::string& fileName, int writeToISerial,
-                          SerialNumberOutput& output);
+// Writes `text.serial` into the image's serial-number string descriptor for
+// the camera's family and returns the new image length (which the image
+// also takes), or 0 when the image is refused; every refusal leaves a line in
+// `output`'s log and the image unchanged. `writeToISerial` is the `SNAddr`
+// setting: 1 places the number, after a 0x0007 character, in the block the
+// device descriptor's iSerialNumber names.
+std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNumberText& text,
+                          int writeToISerial, SerialNumberOutput& output);
 
 // The serial number after `serial`: the counter characters (at the '*'
 // positions of `pattern`) count up in hexadecimal, 9 going to A and F
@@ -86,22 +91,65 @@ std::size_t inject_serial(FirmwareImage& image, CameraLink& link, SerialNumberTe
 // fit together (different lengths, no '*').
 std::optional<std::string> nextSerial(std::string_view pattern, std::string_view serial);
 
+// Whether the counter of `serial` has no number after it: every counter
+// character is at its top, so counting on would start again from zero and
+// hand out numbers already burned.
+bool counterExhausted(std::string_view pattern, std::string_view serial);
+
 // Rewrites the serial-number file with the pattern and the serial number
-// after `text.serial` (run after a passed download). The file is replaced
-// as a whole, so an interrupted write leaves the previous number in place.
-bool advance_serial(const std::string& fileName, const SerialNumberText& text,
-                    SerialNumberOutput& output);
+// after `text.serial`. The file is replaced as a whole, so an interrupted
+// write leaves the previous number in place.
+bool advance_serial(const std::filesystem::path& path, const std::string& name,
+                    const SerialNumberText& text, SerialNumberOutput& output);
+
+// The serial numbers of one serial-number file, shared by every download of
+// the process. A number is reserved for one camera from the moment it is
+// taken until that camera's download ends: two cameras burning at once never
+// get the same number, the file moves on only for a pass (and never back),
+// and a number that was burned is never handed out again.
+class SerialNumberAllocator {
+public:
+    SerialNumberAllocator(std::filesystem::path file, std::string name);
+
+    // The first number at or after the file's that no camera holds now. None,
+    // with the reason in `output`'s log, when the file is refused, its
+    // counter has no number left, or the file could not be advanced after a
+    // pass (then a pass would leave the number to be burned again).
+    std::optional<SerialNumberText> take(SerialNumberOutput& output);
+    // The camera that took `text` passed: the file moves past its number.
+    // False when the file could not be written; the number then stays
+    // reserved, so this process never hands it out again.
+    bool confirm(const SerialNumberText& text, SerialNumberOutput& output);
+    // The camera that took `text` did not pass (or its station does not
+    // advance the file): the number is free for the next camera.
+    void release(const SerialNumberText& text);
+
+    const std::string& name() const { return name_; }
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    bool reserved(std::string_view serial) const;
+    void unreserve(std::string_view serial);
+
+    std::filesystem::path file_;
+    std::string name_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> reserved_;
+};
 
 // --- rework ----------------------------------------------------------------------
 
-// The work files of a camera family: the prefix of the family ("7310_" for
-// 'h', "7318_" for 'i', "7312_" for 'j', "7315_" for 'k', "7610_" for 'm',
-// none otherwise) followed by "HVSN.bin" and "HVSN-2.bin", in temporaryFolder().
+// The work files of one camera: the prefix of its family ("7310_" for 'h',
+// "7318_" for 'i', "7312_" for 'j', "7315_" for 'k', "7610_" for 'm', none
+// otherwise), the camera's USB port when known, then "HVSN.bin" and
+// "HVSN-2.bin", in `folder`. Keyed by the port so that cameras burning side
+// by side never share them: "7315_1-2_3_HVSN.bin" for port 3 of hub 1-2.
 struct ReworkFiles {
     std::filesystem::path firstBlock;
     std::filesystem::path serialBlock;
 };
-ReworkFiles reworkFiles(IcType camera);
+ReworkFiles reworkFiles(IcType camera, const std::filesystem::path& folder,
+                        const platform::UsbAddress& address);
 
 // Used when neither the camera nor a work file has a valid block.
 extern const std::array<std::uint8_t, 32> kDefaultFirstBlock;
@@ -117,6 +165,6 @@ constexpr std::size_t kReworkLimit = 0x10000;
 // block places come from, a block place outside the image), with a line in
 // `output`'s log. The caller restores the image after the download.
 std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                                SerialNumberOutput& output);
+                                const ReworkFiles& files, SerialNumberOutput& output);
 
 } // namespace tessell

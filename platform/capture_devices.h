@@ -25,12 +25,15 @@ enum class DeviceListKind {
 
 // One entry of a device list, in list order.
 struct DeviceEntry {
-    // The device's symbolic link ("\\?\usb#vid_...", or a path whose bus name
-    // sits at characters 4..6 in the same way); empty with devicePathRead false
-    // when the system could not give it.
+    // The name the system knows the device by (its symbolic link on Windows,
+    // sysfs interface and node on Linux); empty with devicePathRead false when
+    // the system could not give it. Opaque to the device code, which only
+    // compares it and hands it back.
     std::string devicePath;
     bool devicePathRead = true;
     std::string friendlyName;
+    // Whether the device hangs on USB: only USB cameras are the tool's.
+    bool usb = false;
 };
 
 enum class PropertyOp {

@@ -1,59 +1,57 @@
 #pragma once
 
-// Where a camera sits on the USB tree and what its USB identity is. The
-// records keep the forms the identity-matching code relies on: instance
-// identifiers like usb\vid_1234&pid_5678&mi_00\6&2f1b2c3&0&0000 whose key also
-// occurs in the camera's device path, and hardware ids like
-// USB\VID_1234&PID_5678&REV_0100.
+// Where a camera sits on the USB tree and what its USB identity is, as typed
+// fields. Each backend reads them the way its system offers them (sysfs on
+// Linux, the device-setup services on Windows, the station file in the
+// simulator); the device code above never parses a system's id strings.
 
-#include "platform/guid.h"
 #include "platform/status.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessell::platform {
 
-// One present device of the imaging-device class, in the platform's order.
-struct ImagingDevice {
-    std::string instanceId;
-    std::string hardwareId;               // the first hardware id
-    std::optional<std::uint16_t> address; // the hub port, when readable
-    std::string hubInstanceId;            // instance id of the hub above the device
-    // The device's own manufacturer and serial-number strings, where the
-    // system gives them with the device (empty otherwise). Unlike the walk
-    // by port below, they cannot mix up two cameras on equal ports of two hubs.
-    std::string manufacturer;
-    std::string serialNumber;
+// A USB port: the hub a device hangs on and the port of that hub. It is what
+// finds a camera again after it left the bus (a chip reset re-enumerates it,
+// possibly under another device path or list position), and what tells two
+// cameras apart on a station with several hubs.
+struct UsbAddress {
+    std::string hub;        // the hub's id as the system names it ("1-2" on Linux)
+    std::uint16_t port = 0; // hub ports count from 1; 0 is "not known"
+
+    bool known() const { return port != 0; }
+    // "hub:port", the camera's tag in traces and logs.
+    std::string text() const { return hub + ":" + std::to_string(port); }
+    friend bool operator==(const UsbAddress&, const UsbAddress&) = default;
 };
 
-// What the hub-tree walk finds for a device on a port.
-struct UsbDescriptorInfo {
+// The USB device a capture device belongs to.
+struct UsbDeviceInfo {
+    UsbAddress address;
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
     std::uint16_t bcdDevice = 0;
-    std::string manufacturer; // at most 64 bytes
-    std::string product;      // at most 64 bytes
-    std::string serialNumber; // at most 64 bytes
+    // The device's own strings (UTF-8; empty when it has none).
+    std::string manufacturer;
+    std::string serialNumber;
 };
 
 class UsbLocation {
 public:
     virtual ~UsbLocation() = default;
 
-    // The present imaging-class devices. status::kNothingDone when the list
-    // cannot be created.
-    virtual Status imagingDevices(std::vector<ImagingDevice>& devices) = 0;
+    // The USB device of the capture device with this device path (as a device
+    // list gave it); none when it is not a USB device, is gone, or the system
+    // cannot tell.
+    virtual std::optional<UsbDeviceInfo> locate(std::string_view devicePath) = 0;
 
-    // Walks the USB tree (controllers in order, hubs depth-first, ports in
-    // ascending order) for the first device on port number `port` whose
-    // configuration carries an Extension Unit with `extensionCode`. Fills
-    // `found` and returns kOk when one is found; kOk with `found` cleared when
-    // none is; a failure status when the walk itself failed.
-    virtual Status findDeviceOnPort(std::uint8_t port, const Guid& extensionCode,
-                                    UsbDescriptorInfo& found) = 0;
+    // The present imaging-class devices (one per camera function), in the
+    // platform's order. status::kNothingDone when the list cannot be created.
+    virtual Status imagingDevices(std::vector<UsbDeviceInfo>& devices) = 0;
 };
 
 } // namespace tessell::platform

@@ -110,6 +110,8 @@ struct Bench {
     }
 
     Bytes flash() { return rig.platform().camera(0).flashContents(); }
+    // The module preparation of the camera on the station's first port.
+    bool prepareModule() { return prepare_module(link, rig.platform(), {"sim-hub-1", 1}); }
     Bytes module() { return rig.platform().camera(0).moduleContents(); }
     bool onBus() { return rig.platform().camera(0).view().onBus; }
     std::uint8_t readRegister(std::uint16_t address) {
@@ -541,7 +543,7 @@ TEST(PrepareModule, ChipD2RestartsTheFirmwareComesBackAndBurnsTheBuiltInImage) {
                               {"module", {{"size", 131072}}},
                               {"registers", {{"0x20EB", "0x01"}, {"0x20E9", "0x00"}}}}}));
     const auto before = bench.rig.clock.slept();
-    EXPECT_TRUE(prepare_module(bench.link));
+    EXPECT_TRUE(bench.prepareModule());
     EXPECT_GE(bench.rig.clock.slept() - before, 500ms);
     EXPECT_GT(bench.rig.platform().camera(0).view().generation, 0u) << "the firmware restarted";
     ASSERT_NE(bench.link.channel(), nullptr) << "the link is open on the camera again";
@@ -574,7 +576,7 @@ TEST(PrepareModule, ChipD0SetsTheModuleBitWithoutARestart) {
         {{{"chip_id", "0xD0"},
           {"flash", {{"part", "0x79"}}},
           {"registers", {{"0x20EB", "0x01"}, {"0x20E9", "0x00"}, {"0x2501", "0xFF"}}}}}));
-    EXPECT_TRUE(prepare_module(bench.link));
+    EXPECT_TRUE(bench.prepareModule());
     EXPECT_EQ(bench.readRegister(reg::kModuleEnable), 0x81);
     EXPECT_EQ(bench.readRegister(reg::kModuleChecksum), 0x00);
     EXPECT_EQ(bench.rig.platform().camera(0).view().generation, 0u) << "never left the bus";
@@ -586,7 +588,7 @@ TEST(PrepareModule, OtherFamiliesAreLeftAlone) {
     Bench bench(json::array({{{"chip_id", "0xB0"},
                               {"flash", {{"part", "0x79"}}},
                               {"registers", {{"0x20EB", "0x01"}}}}}));
-    EXPECT_TRUE(prepare_module(bench.link));
+    EXPECT_TRUE(bench.prepareModule());
     EXPECT_EQ(bench.readRegister(reg::kModuleEnable), 0x01);
     EXPECT_EQ(bench.flash(), Bytes(65536, 0xFF));
 }
@@ -596,7 +598,7 @@ TEST(PrepareModule, ACameraThatDoesNotComeBackEndsTheWaitAfterFifteenSeconds) {
                               {"flash", {{"part", "0x79"}}},
                               {"faults", json::array({{{"no_return", true}}})}}}));
     const auto before = bench.rig.clock.slept();
-    EXPECT_FALSE(prepare_module(bench.link));
+    EXPECT_FALSE(bench.prepareModule());
     const auto waited = bench.rig.clock.slept() - before;
     EXPECT_GE(waited, 15s);
     EXPECT_LE(waited, 16500ms);

@@ -1,7 +1,10 @@
 // The download worker over simulated cameras: the family paths end to end,
-// the early ends, the image-quality check and the rework restore. Every end
+// the early ends, the image-quality check, the rework, and two cameras
+// burning side by side. Every end
 // must leave the dialog able to complete: done set, busy cleared.
 
+#include "device/usb_identity.h"
+#include "download/burn_session.h"
 #include "download/download_worker.h"
 #include "download/image_synthesis.h"
 #include "platform/sim/flash_identity.h"
@@ -16,7 +19,7 @@ using namespace std::chrono_literals;
 namespace tessell::testing {
 namespace {
 
-class RecordingDialog final : public DownloadDialog {
+class RecordingDialog final : public BurnObserver {
 public:
     void appendLog(std::string_view text) override { log += text; }
     void burnLog(std::string_view message) override { burn.emplace_back(message); }
@@ -40,13 +43,10 @@ struct Station {
     explicit Station(json device) : rig(json::array({std::move(device)})), devices(rig.platform()) {
         job.devices = &devices;
         job.usb = &rig.platform();
-        job.image = &image;
         job.link = std::make_unique<CameraLink>(devices);
         EXPECT_EQ(job.link->OpenCamera(chip::kAnyFamily, 0, 0), 0);
         job.link->GetIcType(job.camera);
-        job.port = 1;
-        job.hub = "sim-hub-1";
-        job.cameraCount = 1;
+        job.address = {"sim-hub-1", 1};
     }
 
     Bytes flash() { return rig.platform().camera(0).flashContents(); }
@@ -54,8 +54,8 @@ struct Station {
 
     SimRig rig;
     ServicedDevices devices;
-    FirmwareImage image;
     DownloadJob job;
+    FirmwareImage& image = job.image;
     DownloadShared shared;
     RecordingDialog dialog;
 };
@@ -76,7 +76,6 @@ void expectPassed(Station& station, const Bytes& image) {
     EXPECT_EQ(station.shared.done, 1);
     EXPECT_EQ(station.shared.result, 1);
     EXPECT_EQ(station.shared.busy, 0);
-    EXPECT_EQ(station.shared.exitCode, kExitWorkerRunning);
     EXPECT_TRUE(station.dialog.burned(kLogStart));
     EXPECT_TRUE(station.dialog.burned(kLogSuccess));
     EXPECT_EQ(station.job.link, nullptr) << "the worker closes its camera";
@@ -251,8 +250,9 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
         Station station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
         ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
         const Bytes before(station.flash());
-        station.job.options.burnSerial = true;
-        station.job.options.serialFile = "missing-sn.txt";
+        TempDir dir;
+        SerialNumberAllocator serials(dir.path() / "missing-sn.txt", "missing-sn.txt");
+        station.job.serials = &serials;
         station.run();
         ASSERT_EQ(station.dialog.messages.size(), 1u);
         EXPECT_EQ(station.dialog.messages[0], "something wrong in missing-sn.txt");
@@ -282,7 +282,7 @@ TEST(DownloadWorker, TheImageQualityCheckOfTwoModels) {
     }
 }
 
-TEST(DownloadWorker, ReworkKeepsTheCameraStringsAndRestoresTheImage) {
+TEST(DownloadWorker, ReworkKeepsTheCameraStrings) {
     image::SynthesisRequest request;
     request.family = 'f';
     request.manufacturer = "Old Maker";
@@ -302,21 +302,70 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStringsAndRestoresTheImage) {
     const Bytes fresh = synthesized(freshRequest);
     ASSERT_FALSE(fresh.empty());
     ASSERT_TRUE(station.image.assign(fresh, 'k'));
-    const std::size_t length = station.image.length();
     station.job.flashCode = 0x79;
     station.job.options.rework = true;
-    station.job.options.settingsIndex = 2;
+    station.job.temporaryFolder = dir.path();
     station.run();
     EXPECT_TRUE(station.dialog.burned(kLogRework));
     EXPECT_EQ(station.shared.result, 1);
-    EXPECT_EQ(station.image.length(), length);
-    EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), station.image.buffer().begin()))
-        << "the next camera starts from the image as loaded";
+    // The camera's blocks are saved under its port, for a camera on that port
+    // that has lost its own.
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "7315_sim-hub-1_1_HVSN.bin"));
     station.rig.pass(1s);
     const auto identity = sim::identityFromFlash(station.flash(), 'k', {});
     EXPECT_EQ(identity.manufacturer, "Old Maker");
     EXPECT_EQ(identity.serial, "OLD-1");
     EXPECT_EQ(identity.vid, 0x0C45) << "the new image's identity";
+}
+
+TEST(BurnSession, TwoCamerasOnEqualPortsOfTwoHubsBurnSideBySide) {
+    // Two 'k' cameras: each resets and must be found again on its own hub.
+    TempDir dir;
+    SimRig rig(json::array({
+        {{"chip_id", "0xC0"}, {"hub", "1-1"}, {"port", 1}, {"flash", {{"part", "0x79"}}}},
+        {{"chip_id", "0xC0"}, {"hub", "1-2"}, {"port", 1}, {"flash", {{"part", "0x79"}}}},
+    }));
+    ServicedDevices devices(rig.platform());
+    dir.write("SN.txt", "AB12****\r\nAB120009\r\n");
+    SerialNumberAllocator serials(dir.path() / "SN.txt", "SN.txt");
+
+    const std::array<platform::UsbAddress, 2> ports{{{"1-1", 1}, {"1-2", 1}}};
+    std::array<RecordingDialog, 2> observers;
+    std::vector<std::unique_ptr<BurnSession>> sessions;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        DownloadJob job;
+        job.devices = &devices;
+        job.usb = &rig.platform();
+        job.link = std::make_unique<CameraLink>(devices);
+        ASSERT_EQ(OpenCameraAt(*job.link, rig.platform(), chip::kAnyFamily, ports[i]), 0);
+        job.link->GetIcType(job.camera);
+        job.address = ports[i];
+        job.flashCode = 0x79;
+        job.serials = &serials;
+        ASSERT_TRUE(job.image.assign(familyImage('f', 0x1209, static_cast<std::uint16_t>(i + 1)),
+                                     job.camera));
+        sessions.push_back(std::make_unique<BurnSession>(std::move(job), observers[i]));
+    }
+    for (auto& session : sessions)
+        session->start();
+    for (auto& session : sessions)
+        session->join();
+
+    rig.pass(1s);
+    std::vector<std::string> burned;
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        SCOPED_TRACE(ports[i].text());
+        EXPECT_TRUE(sessions[i]->passed()) << observers[i].log;
+        const Bytes flash = rig.platform().camera(i).flashContents();
+        EXPECT_TRUE(sim::isBootable(flash));
+        const auto identity = sim::identityFromFlash(flash, 'k', {});
+        EXPECT_EQ(identity.pid, i + 1) << "each camera holds its own image";
+        // With SNAddr 0 the number takes the place of the first string.
+        burned.push_back(identity.manufacturer);
+    }
+    std::sort(burned.begin(), burned.end());
+    EXPECT_EQ(burned, (std::vector<std::string>{"AB120009", "AB12000A"}));
+    EXPECT_EQ(dir.read("SN.txt"), "AB12****\r\nAB12000B\r\n") << "advanced once per pass";
 }
 
 } // namespace

@@ -341,12 +341,12 @@ TEST(ImageSynthesis, SimulatedCamerasPresentTheImageIdentity) {
     }
     testing::SimRig rig(devices);
     ASSERT_TRUE(rig);
+    std::vector<platform::UsbDeviceInfo> located;
+    ASSERT_EQ(rig.platform().imagingDevices(located), status::kOk);
+    ASSERT_EQ(located.size(), requests.size());
     for (std::size_t i = 0; i < requests.size(); ++i) {
         SCOPED_TRACE(std::string("family ") + requests[i].family);
-        platform::UsbDescriptorInfo found;
-        ASSERT_EQ(rig.platform().findDeviceOnPort(static_cast<std::uint8_t>(i + 1),
-                                                  XU_PROPSET_PRIMARY, found),
-                  status::kOk);
+        const auto& found = located[i];
         EXPECT_EQ(found.vid, requests[i].vid);
         EXPECT_EQ(found.pid, requests[i].pid);
         EXPECT_EQ(found.bcdDevice, requests[i].bcdDevice);

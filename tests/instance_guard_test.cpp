@@ -112,7 +112,8 @@ TEST(SingleInstance, MultipleModeInTheSettingsFileChoosesTheTool) {
         {"TESSELL_SIM", home.write("station.json", R"({"devices": []})").string()},
     };
     const auto run = [&] {
-        const auto result = testing::runProcess(TESSELL_BINARY, {"-s", "/img/a.bin"}, environment);
+        const auto result =
+            testing::runProcess(TESSELL_BINARY, {"-s", "/img/a.bin", "-wait", "0"}, environment);
         EXPECT_TRUE(result.finished);
         return result;
     };

@@ -144,14 +144,14 @@ TEST(LinuxCameras, ListsCaptureNodesAndSaysWhyOthersWereLeftOut) {
     std::vector<DeviceEntry> entries;
     ASSERT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kOk);
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].devicePath, "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#video0");
+    EXPECT_EQ(entries[0].devicePath, "1-2.3:1.0/video0");
     EXPECT_EQ(entries[0].friendlyName, "Camera video0");
-    EXPECT_EQ(entries[1].devicePath, "\\\\?\\usb#vid_3f2a&pid_0732&mi_00#[1-10:1.0]#video2");
-    EXPECT_EQ(entries[2].devicePath, "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[2-1.3:1.0]#video5");
-    EXPECT_EQ(entries[3].devicePath, "\\\\?\\root#video4linux#video4");
+    EXPECT_EQ(entries[1].devicePath, "1-10:1.0/video2");
+    EXPECT_EQ(entries[2].devicePath, "2-1.3:1.0/video5");
+    EXPECT_EQ(entries[3].devicePath, "video4");
     for (std::size_t i = 0; i < 3; ++i)
-        EXPECT_TRUE(isUsbDevicePath(entries[i].devicePath)) << i;
-    EXPECT_FALSE(isUsbDevicePath(entries[3].devicePath));
+        EXPECT_TRUE(entries[i].usb) << i;
+    EXPECT_FALSE(entries[3].usb);
 
     const auto problems = cameras.listProblems();
     ASSERT_EQ(problems.size(), 1u);
@@ -228,93 +228,44 @@ TEST(LinuxCameras, BindsOnlyTheNodeTheListNamed) {
     // A path of another camera (the node name passed on), a path of no
     // node, and the sensor list bind nothing.
     DeviceEntry stale = entries[0];
-    stale.devicePath = "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.4:1.0]#video0";
+    stale.devicePath = "1-2.4:1.0/video0";
     EXPECT_FALSE(cameras.bind(DeviceListKind::VideoInput, 0, stale));
-    stale.devicePath = "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#";
+    stale.devicePath = "1-2.3:1.0/";
     EXPECT_FALSE(cameras.bind(DeviceListKind::VideoInput, 0, stale));
-    stale.devicePath = "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#video0/../video1";
+    stale.devicePath = "1-2.3:1.0/video0/../video1";
     EXPECT_FALSE(cameras.bind(DeviceListKind::VideoInput, 0, stale));
     EXPECT_FALSE(cameras.bind(DeviceListKind::SensorCamera, 0, entries[0]));
 }
 
-TEST(LinuxUsbLocation, ImagingDevicesCarryTheTextsTheDeviceCodeParses) {
+TEST(LinuxUsbLocation, EachCaptureNodeIsLocatedOnItsOwnHubAndPort) {
     Station station;
     LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", stationNodes());
-    std::vector<ImagingDevice> devices;
+    std::vector<UsbDeviceInfo> devices;
     ASSERT_EQ(cameras.imagingDevices(devices), status::kOk);
     ASSERT_EQ(devices.size(), 4u);
-    EXPECT_EQ(devices[0].instanceId, "usb\\vid_3f2a&pid_0731&mi_00\\1&[1-2.3:1.0]&0&0000");
-    EXPECT_EQ(devices[0].hardwareId, "USB\\VID_3F2A&PID_0731&REV_0210&MI_00");
-    EXPECT_EQ(devices[0].address, 3);
-    EXPECT_EQ(devices[0].hubInstanceId, "1-2");
+    EXPECT_EQ(devices[0].address, (UsbAddress{"1-2", 3}));
+    EXPECT_EQ(devices[0].vid, 0x3F2A);
+    EXPECT_EQ(devices[0].pid, 0x0731);
+    EXPECT_EQ(devices[0].bcdDevice, 0x0210);
     EXPECT_EQ(devices[0].manufacturer, "Halvane");
     EXPECT_EQ(devices[0].serialNumber, "HV0001");
-    EXPECT_EQ(devices[1].hubInstanceId, "1-2");
-    EXPECT_EQ(devices[1].address, 4);
-    EXPECT_EQ(devices[2].hubInstanceId, "usb1"); // 1-10 sits on the root hub
-    EXPECT_EQ(devices[2].address, 10);
-    EXPECT_EQ(devices[3].hubInstanceId, "2-1");
-    EXPECT_EQ(devices[3].manufacturer, std::string(64, 'M'));
+    EXPECT_EQ(devices[1].address, (UsbAddress{"1-2", 4}));
+    EXPECT_EQ(devices[2].address, (UsbAddress{"usb1", 10})); // 1-10 sits on the root hub
+    EXPECT_EQ(devices[3].address, (UsbAddress{"2-1", 3}));
 
-    // The device code's own parsing: VID, PID, bcdDevice at fixed places,
-    // and a key that occurs in its camera's path and in no other.
-    EXPECT_EQ(ParseHex4(devices[0].hardwareId.substr(8)), 0x3F2A);
-    EXPECT_EQ(ParseHex4(devices[0].hardwareId.substr(17)), 0x0731);
-    EXPECT_EQ(ParseHex4(devices[0].hardwareId.substr(26)), 0x0210);
+    // Port 3 of two hubs: each node finds its own device.
     std::vector<DeviceEntry> entries;
     ASSERT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kOk);
-    const std::map<std::size_t, std::size_t> own = {{0, 0}, {2, 1}, {3, 2}}; // device -> entry
-    for (std::size_t d = 0; d < devices.size(); ++d) {
-        const auto key = UsbMatchingKey(devices[d].instanceId);
-        ASSERT_TRUE(key) << devices[d].instanceId;
-        for (std::size_t e = 0; e < entries.size(); ++e) {
-            const bool matches = entries[e].devicePath.find(*key) != std::string::npos;
-            const auto mine = own.find(d);
-            EXPECT_EQ(matches, mine != own.end() && mine->second == e)
-                << devices[d].instanceId << " vs " << entries[e].devicePath;
-        }
-    }
+    EXPECT_EQ(cameras.locate(entries[0].devicePath)->address, (UsbAddress{"1-2", 3}));
+    EXPECT_EQ(cameras.locate(entries[0].devicePath)->serialNumber, "HV0001");
+    EXPECT_EQ(cameras.locate(entries[2].devicePath)->address, (UsbAddress{"2-1", 3}));
+    EXPECT_EQ(cameras.locate(entries[2].devicePath)->manufacturer, std::string(70, 'M'));
+    EXPECT_FALSE(cameras.locate(entries[3].devicePath)) << "not on USB";
+    EXPECT_FALSE(cameras.locate("1-2.4:1.0/video0")) << "the node passed to another camera";
 
     testing::TempDir empty;
     LinuxCameras none(empty.path(), empty.path() / "dev", std::make_unique<FakeOpener>());
     EXPECT_EQ(none.imagingDevices(devices), status::kNothingDone);
-}
-
-TEST(LinuxUsbLocation, HubWalkFindsTheFirstDeviceOnThePortCarryingTheUnit) {
-    Station station;
-    LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", stationNodes());
-    UsbDescriptorInfo found;
-    // Port 3 of hub 1-2 comes before port 3 of hub 2-1.
-    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.vid, 0x3F2A);
-    EXPECT_EQ(found.pid, 0x0731);
-    EXPECT_EQ(found.bcdDevice, 0x0210);
-    EXPECT_EQ(found.manufacturer, "Halvane");
-    EXPECT_EQ(found.product, "ZLTA Camera");
-    EXPECT_EQ(found.serialNumber, "HV0001");
-
-    ASSERT_EQ(cameras.findDeviceOnPort(10, XU_PROPSET_FALLBACK, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x0732);
-    // The right port without the unit, the unit on another port.
-    ASSERT_EQ(cameras.findDeviceOnPort(4, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.vid, 0);
-    EXPECT_EQ(found.serialNumber, "");
-    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_FALLBACK, found), status::kOk);
-    EXPECT_EQ(found.vid, 0);
-
-    // An unconfigured camera and one with broken descriptors are passed over.
-    station.sys.write(station.sys.root() / "bus/usb/devices/1-2.3/bConfigurationValue", "\n");
-    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.bcdDevice, 0x0300);
-    EXPECT_EQ(found.manufacturer, std::string(64, 'M'));
-    station.sys.write(station.sys.root() / "bus/usb/devices/2-1.3/descriptors",
-                      std::string("\x12\x01\x00", 3));
-    ASSERT_EQ(cameras.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.vid, 0);
-
-    testing::TempDir empty;
-    LinuxCameras none(empty.path(), empty.path() / "dev", std::make_unique<FakeOpener>());
-    EXPECT_TRUE(status::failed(none.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found)));
 }
 
 TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
@@ -342,7 +293,7 @@ TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
     CameraLink link(cameras);
     ASSERT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0), status::kOk);
     ASSERT_NE(link.device(), nullptr);
-    EXPECT_EQ(link.device()->devicePath(), "\\\\?\\usb#vid_3f2a&pid_0731&mi_00#[1-2.3:1.0]#video0");
+    EXPECT_EQ(link.device()->devicePath(), "1-2.3:1.0/video0");
     EXPECT_EQ(CurrentXuGuid(), XU_PROPSET_PRIMARY);
 
     UsbIdentity identity;
@@ -350,12 +301,8 @@ TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
     EXPECT_EQ(identity.vid, 0x3F2A);
     EXPECT_EQ(identity.pid, 0x0731);
     EXPECT_EQ(identity.bcdDevice, 0x0210);
-    EXPECT_EQ(identity.port, 3);
-    EXPECT_EQ(identity.hubId, "1-2");
-
-    std::uint8_t serial[32] = {};
-    EXPECT_EQ(ReadUsbString(cameras, link, serial, kUsbSerialNumberString), status::kOk);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(serial)), "HV0001");
+    EXPECT_EQ(identity.address, (UsbAddress{"1-2", 3}));
+    EXPECT_EQ(ReadUsbString(cameras, link, kUsbSerialNumberString), "HV0001");
 }
 
 TEST(LinuxHotplug, EventsNameTheDevicesTheWayTheListDoes) {
@@ -377,12 +324,11 @@ TEST(LinuxHotplug, EventsNameTheDevicesTheWayTheListDoes) {
     EXPECT_EQ(notified->kind, HotplugEvent::Kind::Removal);
     EXPECT_EQ(notified->devicePath, capturePath(*video0));
 
-    // Without the ids the path still carries the camera's key.
+    // Without the ids the path is the same.
     event.vendorId.clear();
     notified = hotplugEventFor(event);
     ASSERT_TRUE(notified);
-    EXPECT_NE(notified->devicePath.find("[1-2.3:1.0]#video0"), std::string::npos);
-    EXPECT_TRUE(isUsbDevicePath(notified->devicePath));
+    EXPECT_EQ(notified->devicePath, "1-2.3:1.0/video0");
 
     event.action = "change";
     EXPECT_FALSE(hotplugEventFor(event));
@@ -391,14 +337,14 @@ TEST(LinuxHotplug, EventsNameTheDevicesTheWayTheListDoes) {
         "add", "video4linux", "", "/devices/platform/vivid.0/video4linux/video4", "", "", ""};
     notified = hotplugEventFor(virtualNode);
     ASSERT_TRUE(notified);
-    EXPECT_EQ(notified->devicePath, "\\\\?\\root#video4linux#video4");
+    EXPECT_EQ(notified->devicePath, "video4");
 
     UdevEvent usb{"remove", "usb", "usb_device",  "/devices/pci0000:00/0000:00:11.0/usb1/1-2/1-2.3",
                   "",       "",    "3f2a/731/210"};
     notified = hotplugEventFor(usb);
     ASSERT_TRUE(notified);
     EXPECT_EQ(notified->kind, HotplugEvent::Kind::Removal);
-    EXPECT_EQ(notified->devicePath, "\\\\?\\usb#vid_3f2a&pid_0731#1-2.3");
+    EXPECT_EQ(notified->devicePath, "1-2.3");
 
     usb.devpath = "/devices/pci0000:00/0000:00:11.0/usb1";
     EXPECT_FALSE(hotplugEventFor(usb)); // a root hub

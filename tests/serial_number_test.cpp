@@ -63,6 +63,22 @@ Bytes block(const std::string& serial, bool iSerial = false) {
 class SerialNumberTest : public ::testing::Test {
 protected:
     void writeSerialFile(const std::string& content) { home.write("sn.txt", content); }
+    // The file's number into the image, as a download takes it.
+    std::size_t inject(FirmwareImage& image, CameraLink& link, int snAddr) {
+        const auto read = read_serial_file(home / "sn.txt", "sn.txt", output);
+        if (!read)
+            return 0;
+        text = *read;
+        return inject_serial(image, link, text, snAddr, output);
+    }
+    // The camera's strings into the image, with the work files of a camera
+    // whose port is not known.
+    std::size_t keep(FirmwareImage& image, CameraLink& link) {
+        IcType camera = chip::kUndetected;
+        link.GetIcType(camera);
+        return keep_camera_strings(image, link, 0x79, reworkFiles(camera, temporary.path(), {}),
+                                   output);
+    }
 
     TempDir home;
     TempDir temporary;
@@ -109,7 +125,7 @@ TEST_F(SerialNumberTest, MalformedFilesAreRefusedWithTheirMessage) {
         if (c.file)
             writeSerialFile(*c.file);
         output = {};
-        EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u) << c.log;
+        EXPECT_EQ(inject(image, sim.link, 0), 0u) << c.log;
         EXPECT_EQ(output.log, c.log);
         EXPECT_TRUE(output.messages.empty());
         EXPECT_EQ(image.length(), content.size());
@@ -129,7 +145,7 @@ TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
     ASSERT_TRUE(image.assign(content));
 
     writeSerialFile("SN********\r\nSN0000003F\r\n");
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), content.size() + 27)
+    EXPECT_EQ(inject(image, sim.link, 0), content.size() + 27)
         << "a 10-character number: bLength 22, the image grows by 27 bytes";
     EXPECT_EQ(image.length(), content.size() + 27);
     EXPECT_EQ(at(image.buffer(), 0x3001, 23), block("SN0000003F"));
@@ -147,14 +163,14 @@ TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
     const Bytes indexed = synthesized(request);
     ASSERT_TRUE(image.assign(indexed));
     output = {};
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 1, output), indexed.size() + 29);
+    EXPECT_EQ(inject(image, sim.link, 1), indexed.size() + 29);
     EXPECT_EQ(at(image.buffer(), 0x4001, 25), block("SN0000003F", true));
     EXPECT_EQ(output.messages, std::vector<std::string>{"WriteToiSerial = 1, iSerialIndex = 3"});
 
     // SNAddr 1 but an image without iSerialNumber: the first block, no message.
     ASSERT_TRUE(image.assign(content));
     output = {};
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 1, output), content.size() + 27);
+    EXPECT_EQ(inject(image, sim.link, 1), content.size() + 27);
     EXPECT_EQ(at(image.buffer(), 0x3001, 23), block("SN0000003F"));
     EXPECT_TRUE(output.messages.empty());
 
@@ -162,7 +178,7 @@ TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
     writeSerialFile("S" + std::string(21, '*') + "\r\nS" + std::string(21, 'Z') + "\r\n");
     output = {};
     const std::size_t before = image.length();
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), before + 2 * 23 + 5);
+    EXPECT_EQ(inject(image, sim.link, 0), before + 2 * 23 + 5);
     EXPECT_EQ(text.counter, std::string(21, 'Z'));
 }
 
@@ -173,7 +189,7 @@ TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
     const Bytes content = synthesized(kImage());
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), content.size() + 23);
+    EXPECT_EQ(inject(image, sim.link, 0), content.size() + 23);
     EXPECT_EQ(at(image.buffer(), image::kSynthStringBlockOffset + 1, 19), block("AB12003F"));
 
     // An image without a pointer table has no place either.
@@ -182,7 +198,7 @@ TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
     older.header = image::HeaderBytes{0x55, 0x90};
     ASSERT_TRUE(image.assign(synthesized(older)));
     output = {};
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u);
+    EXPECT_EQ(inject(image, sim.link, 0), 0u);
     EXPECT_EQ(output.log, "cannot allocate serial number memory, download stop.\r\n");
 }
 
@@ -196,14 +212,13 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
     writeSerialFile("AB12****\r\nAB120039\r\n");
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), content.size())
-        << "the length stays";
+    EXPECT_EQ(inject(image, sim.link, 0), content.size()) << "the length stays";
     EXPECT_EQ(at(image.buffer(), 0xE001, 19), block("AB120039"));
 
     // With SNAddr 1 the block 0x1000 above takes the number from byte 4: these
     // chips know no 0x0007 character.
     output = {};
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 1, output), content.size());
+    EXPECT_EQ(inject(image, sim.link, 1), content.size());
     EXPECT_EQ(at(image.buffer(), 0xF001, 19), block("AB120039"));
     EXPECT_EQ(output.messages, std::vector<std::string>{"WriteToiSerial = 1, iSerialIndex = 3"});
 
@@ -211,7 +226,7 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
     request.size = 0xE000;
     ASSERT_TRUE(image.assign(synthesized(request)));
     output = {};
-    EXPECT_EQ(inject_serial(image, sim.link, text, "sn.txt", 0, output), 0u);
+    EXPECT_EQ(inject(image, sim.link, 0), 0u);
     EXPECT_EQ(output.log, "cannot allocate serial number memory, download stop.\r\n");
 
     // An image of another layout does not take a serial number on these chips.
@@ -220,7 +235,7 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
     FirmwareImage otherImage;
     ASSERT_TRUE(otherImage.assign(synthesized(other)));
     output = {};
-    EXPECT_EQ(inject_serial(otherImage, sim.link, text, "sn.txt", 0, output), 0u);
+    EXPECT_EQ(inject(otherImage, sim.link, 0), 0u);
     EXPECT_EQ(output.log, "\r\nThe image header does not take a serial number, download stop.\r\n");
     EXPECT_EQ(otherImage.buffer()[0xE001], 0xFF);
 }
@@ -246,7 +261,7 @@ TEST(NextSerial, CountsInHexadecimalAtTheStarPositions) {
 TEST_F(SerialNumberTest, AdvanceRewritesTheFileOrLeavesItAlone) {
     writeSerialFile("AB12****\nAB12003F\n");
     text = {"AB12****", "AB12003F", "003F"};
-    EXPECT_TRUE(advance_serial("sn.txt", text, output));
+    EXPECT_TRUE(advance_serial(home / "sn.txt", "sn.txt", text, output));
     const Bytes written = readFile(home / "sn.txt");
     EXPECT_EQ(std::string(written.begin(), written.end()), "AB12****\r\nAB120040\r\n");
     EXPECT_TRUE(output.log.empty());
@@ -254,14 +269,67 @@ TEST_F(SerialNumberTest, AdvanceRewritesTheFileOrLeavesItAlone) {
 
     // Texts that do not fit together would lose the number: the file stays.
     text = {"AB12", "AB12", ""};
-    EXPECT_FALSE(advance_serial("sn.txt", text, output));
+    EXPECT_FALSE(advance_serial(home / "sn.txt", "sn.txt", text, output));
     EXPECT_EQ(output.log, "\r\nThe serial number does not fit the pattern in sn.txt\r\n");
     EXPECT_EQ(readFile(home / "sn.txt"), written);
 
     output = {};
     text = {"AB12****", "AB120040", "0040"};
-    EXPECT_FALSE(advance_serial("no/such/sn.txt", text, output));
+    EXPECT_FALSE(advance_serial(home / "no/such/sn.txt", "no/such/sn.txt", text, output));
     EXPECT_EQ(output.log, "open no/such/sn.txt fail\r\n");
+}
+
+TEST_F(SerialNumberTest, TheAllocatorNeverHandsOneNumberToTwoCameras) {
+    writeSerialFile("AB12****\r\nAB12000E\r\n");
+    SerialNumberAllocator serials(home / "sn.txt", "sn.txt");
+    const auto first = serials.take(output);
+    const auto second = serials.take(output);
+    ASSERT_TRUE(first && second) << output.log;
+    EXPECT_EQ(first->serial, "AB12000E");
+    EXPECT_EQ(second->serial, "AB12000F");
+    EXPECT_EQ(second->counter, "000F");
+
+    // The second camera passes first: the file moves past it at once, and the
+    // first camera's pass later does not move it back.
+    EXPECT_TRUE(serials.confirm(*second, output));
+    EXPECT_EQ(home.read("sn.txt"), "AB12****\r\nAB120010\r\n");
+    EXPECT_TRUE(serials.confirm(*first, output));
+    EXPECT_EQ(home.read("sn.txt"), "AB12****\r\nAB120010\r\n");
+
+    // A camera that fails gives its number back to the next one.
+    const auto failed = serials.take(output);
+    ASSERT_TRUE(failed);
+    serials.release(*failed);
+    EXPECT_EQ(serials.take(output)->serial, failed->serial);
+    EXPECT_TRUE(output.log.empty()) << output.log;
+}
+
+TEST_F(SerialNumberTest, TheAllocatorRefusesNumbersItCouldNotKeep) {
+    // The last number of the counter: counting on would repeat 0000.
+    writeSerialFile("AB**\r\nABFF\r\n");
+    SerialNumberAllocator serials(home / "sn.txt", "sn.txt");
+    EXPECT_FALSE(serials.take(output));
+    EXPECT_NE(output.log.find("Reach max number(FF) in sn.txt"), std::string::npos) << output.log;
+
+    // A file that cannot be replaced (here its temporary file's place is
+    // taken by a folder) would hand the number out again after a pass.
+    writeSerialFile("AB**\r\nAB10\r\n");
+    std::filesystem::create_directory(home / "sn.txt.new");
+    output = {};
+    EXPECT_FALSE(serials.take(output));
+    EXPECT_NE(output.log.find("sn.txt cannot be written"), std::string::npos) << output.log;
+
+    // The same after the number was taken: the pass is not recorded, and the
+    // number is never handed out again by this process.
+    std::filesystem::remove(home / "sn.txt.new");
+    const auto taken = serials.take(output);
+    ASSERT_TRUE(taken);
+    std::filesystem::create_directory(home / "sn.txt.new");
+    EXPECT_FALSE(serials.confirm(*taken, output));
+    std::filesystem::remove(home / "sn.txt.new");
+    const auto next = serials.take(output);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->serial, "AB11");
 }
 
 // --- rework ---------------------------------------------------------------------------
@@ -293,7 +361,7 @@ TEST_F(SerialNumberTest, ReworkKeepsTheCamerasStringsAndSavesThem) {
 
     const Bytes first = at(flash, 0x3000, 2 + flash[0x3001]);
     const Bytes serial = at(flash, 0x4000, 2 + flash[0x4001]);
-    const std::size_t length = keep_camera_strings(image, sim.link, 0x79, output);
+    const std::size_t length = keep(image, sim.link);
     EXPECT_EQ(length, content.size() + first.size() + serial.size());
     EXPECT_EQ(image.length(), length);
     EXPECT_EQ(at(image.buffer(), 0x6000, first.size()), first);
@@ -314,14 +382,14 @@ TEST_F(SerialNumberTest, ReworkFallsBackToSavedThenDefaultBlocks) {
         ASSERT_TRUE(sim.opened);
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));
-        ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u);
+        ASSERT_NE(keep(image, sim.link), 0u);
     }
     // A camera whose blocks are not valid (erased strings, L = 0xFF).
     SimLink sim(camera(home, "0xC0", synthesized(kImage(0x3000)), "lost.flash"));
     ASSERT_TRUE(sim.opened);
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
-    ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u);
+    ASSERT_NE(keep(image, sim.link), 0u);
     EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0x6000), "Saved Maker");
     EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0x7000), "SAVED-1");
 
@@ -329,7 +397,7 @@ TEST_F(SerialNumberTest, ReworkFallsBackToSavedThenDefaultBlocks) {
     std::filesystem::remove(temporary / "7315_HVSN.bin");
     temporary.write("7315_HVSN-2.bin", std::string(100, '\x04'));
     ASSERT_TRUE(image.assign(content));
-    const std::size_t length = keep_camera_strings(image, sim.link, 0x79, output);
+    const std::size_t length = keep(image, sim.link);
     EXPECT_EQ(length, content.size() + 32 + 6);
     EXPECT_EQ(at(image.buffer(), 0x6000, 32),
               Bytes(kDefaultFirstBlock.begin(), kDefaultFirstBlock.end()));
@@ -354,7 +422,7 @@ TEST_F(SerialNumberTest, ReworkPlaceFollowsTheCamerasHeaderKind) {
         ASSERT_TRUE(sim.opened);
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));
-        ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u);
+        ASSERT_NE(keep(image, sim.link), 0u);
         const std::size_t first = kind == 0x17 ? 0x5000 : 0x6000;
         const std::size_t serial = kind == 0x17 ? 0x5800 : 0x7000;
         EXPECT_EQ(image::decodeStringBlock(image.buffer(), first), "Camera Maker") << int{kind};
@@ -375,7 +443,7 @@ TEST_F(SerialNumberTest, ReworkOfOlderChipsTakesTheWholeStringSector) {
     const Bytes content = synthesized(request);
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
-    EXPECT_EQ(keep_camera_strings(image, sim.link, 0x79, output), content.size());
+    EXPECT_EQ(keep(image, sim.link), content.size());
     EXPECT_EQ(at(image.buffer(), 0xE000, 0x1000), at(flash, 0xE000, 0x1000));
     EXPECT_EQ(image::decodeStringBlock(image.buffer(), 0xE000), "Older Maker");
     EXPECT_EQ(image.buffer()[0xF001], 0xFF) << "only the first string sector is taken";
@@ -418,12 +486,36 @@ TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
         FirmwareImage image;
         ASSERT_TRUE(image.assign(c.content));
         output = {};
-        EXPECT_EQ(keep_camera_strings(image, sim.link, 0x79, output), 0u) << c.what;
+        EXPECT_EQ(keep(image, sim.link), 0u) << c.what;
         EXPECT_NE(output.log.find(c.log), std::string::npos) << c.what << ": " << output.log;
         EXPECT_EQ(image.length(), c.content.size()) << c.what;
         EXPECT_EQ(image.buffer()[0x6001], c.content.size() > 0x6001 ? c.content[0x6001] : 0xFF)
             << c.what;
     }
+}
+
+TEST_F(SerialNumberTest, ReworkOfAnMCameraTakesF9FFImagesLikeTheirTwins) {
+    auto old = kImage(0x3000);
+    old.family = 'h';
+    old.manufacturer = "Camera Maker";
+    const Bytes flash = synthesized(old);
+    std::vector<Bytes> reworked;
+    for (const auto header : {image::HeaderBytes{0x89, 0x26}, image::HeaderBytes{0xF9, 0xFF}}) {
+        SCOPED_TRACE(header.signature);
+        SimLink sim(camera(home, "0xD0", flash));
+        ASSERT_TRUE(sim.opened);
+        auto fresh = kImage();
+        fresh.family = 'h';
+        fresh.header = header;
+        const Bytes content = synthesized(fresh);
+        FirmwareImage image;
+        ASSERT_TRUE(image.assign(content));
+        output = {};
+        const std::size_t length = keep(image, sim.link);
+        EXPECT_GT(length, content.size()) << output.log;
+        reworked.push_back(at(image.buffer(), 2, length - 2));
+    }
+    EXPECT_EQ(reworked[0], reworked[1]) << "the same strings in the same places";
 }
 
 // The whole road on a simulated 'k' camera: the number (or the camera's own
@@ -432,9 +524,9 @@ TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
 TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
     auto present = [](SimLink& sim) {
         sim.rig.pass(std::chrono::seconds(1)); // the reset's re-enumeration
-        platform::UsbDescriptorInfo found;
-        EXPECT_EQ(sim.rig.platform().findDeviceOnPort(1, XU_PROPSET_PRIMARY, found), status::kOk);
-        return found;
+        std::vector<platform::UsbDeviceInfo> found;
+        EXPECT_EQ(sim.rig.platform().imagingDevices(found), status::kOk);
+        return found.empty() ? platform::UsbDeviceInfo{} : found[0];
     };
     auto oldImage = kImage();
     oldImage.manufacturer = "Old Maker";
@@ -449,7 +541,7 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
         writeSerialFile("AB12****\r\nAB120001\r\n");
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));
-        ASSERT_NE(inject_serial(image, sim.link, text, "sn.txt", 1, output), 0u) << output.log;
+        ASSERT_NE(inject(image, sim.link, 1), 0u) << output.log;
         DownloadStatus status;
         ASSERT_EQ(isp_download(image, sim.link, 0x79, &status, true), 0);
         const auto found = present(sim);
@@ -462,7 +554,7 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
         ASSERT_TRUE(sim.opened);
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));
-        ASSERT_NE(keep_camera_strings(image, sim.link, 0x79, output), 0u) << output.log;
+        ASSERT_NE(keep(image, sim.link), 0u) << output.log;
         DownloadStatus status;
         ASSERT_EQ(isp_download(image, sim.link, 0x79, &status, true), 0);
         const auto found = present(sim);

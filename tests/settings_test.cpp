@@ -179,9 +179,11 @@ TEST(ToolSettingsRead, SerialNumberFileAndCaldenBurnSn) {
     EXPECT_EQ(result.settings.burnSnFlag, 1);
     EXPECT_EQ(result.appendedLog(), " Load" + folderOf(dir) + "/sn.txt .\r\n\r\n");
 
+    // A station set up for numbers stays so without its file: its downloads
+    // fail instead of passing cameras without a number.
     dir.write("setting.ini", "[SETTING]\nSNFile=missing.txt\n");
     result = readSettings(dir);
-    EXPECT_EQ(result.settings.burnSnFlag, 0);
+    EXPECT_EQ(result.settings.burnSnFlag, 1);
     EXPECT_EQ(result.appendedLog(), " Load" + folderOf(dir) + "/missing.txt fail.\r\n\r\n");
 
     // A Windows-style subfolder name.

@@ -28,20 +28,6 @@ bool passesUsbPathTest(const std::string& path) {
     return path.size() >= 7 && (path.substr(4, 3) == "usb" || path.substr(4, 3) == "USB");
 }
 
-// The key the identity matching takes from an instance id: the second "&"
-// field of the third "\" component.
-std::string matchingKey(const std::string& instanceId) {
-    const auto first = instanceId.find('\\');
-    const auto second = instanceId.find('\\', first + 1);
-    if (first == std::string::npos || second == std::string::npos)
-        return {};
-    const std::string third = instanceId.substr(second + 1);
-    const auto amp = third.find('&');
-    if (amp == std::string::npos)
-        return {};
-    return third.substr(amp + 1, third.find('&', amp + 1) - amp - 1);
-}
-
 TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
     SimRig rig(json::parse(R"([
         {"friendly_name": "Front", "hub": "usb-hub-7", "port": 3},
@@ -70,27 +56,22 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
     EXPECT_NE(sensor[0].devicePath.find("{24e552d7-6523-47f7-a647-d3465bf1f5ca}"),
               std::string::npos);
 
-    // Imaging devices: the present USB cameras, with their hub and port.
-    std::vector<platform::ImagingDevice> imaging;
+    // Imaging devices: the present USB cameras, with their hub and port;
+    // each listed USB device is located as itself.
+    std::vector<platform::UsbDeviceInfo> imaging;
     ASSERT_EQ(platform.imagingDevices(imaging), status::kOk);
     ASSERT_EQ(imaging.size(), 3u);
-    EXPECT_TRUE(std::regex_match(
-        imaging[0].instanceId, std::regex(R"(usb\\vid_1d6b&pid_0102&mi_00\\6&[0-9a-f]{7}&0&0000)")))
-        << imaging[0].instanceId;
-    EXPECT_EQ(imaging[0].hardwareId, "USB\\VID_1D6B&PID_0102&REV_0100");
-    EXPECT_EQ(imaging[0].address, std::optional<std::uint16_t>(3));
-    EXPECT_EQ(imaging[0].hubInstanceId, "usb-hub-7");
-    EXPECT_EQ(imaging[1].address, std::optional<std::uint16_t>(4));
-    EXPECT_EQ(imaging[2].hardwareId, "USB\\VID_046D&PID_0825&REV_0012");
-
-    // Each key occurs in its own device's path and in no other.
-    const std::string paths[] = {video[0].devicePath, sensor[0].devicePath, video[2].devicePath};
-    for (std::size_t i = 0; i < imaging.size(); ++i) {
-        const std::string key = matchingKey(imaging[i].instanceId);
-        ASSERT_EQ(key.size(), 7u) << imaging[i].instanceId;
-        for (std::size_t j = 0; j < std::size(paths); ++j)
-            EXPECT_EQ(paths[j].find(key) != std::string::npos, i == j) << key << " in " << paths[j];
-    }
+    EXPECT_EQ(imaging[0].address, (platform::UsbAddress{"usb-hub-7", 3}));
+    EXPECT_EQ(imaging[0].vid, 0x1D6B);
+    EXPECT_EQ(imaging[0].bcdDevice, 0x0100);
+    EXPECT_EQ(imaging[1].address, (platform::UsbAddress{"sim-hub-1", 4}));
+    EXPECT_EQ(imaging[2].pid, 0x0825);
+    EXPECT_EQ(platform.locate(video[0].devicePath)->address, imaging[0].address);
+    EXPECT_EQ(platform.locate(sensor[0].devicePath)->address, imaging[1].address);
+    EXPECT_EQ(platform.locate(video[2].devicePath)->pid, 0x0825);
+    EXPECT_FALSE(platform.locate(video[1].devicePath)) << "not a USB device";
+    EXPECT_TRUE(video[0].usb);
+    EXPECT_FALSE(video[1].usb);
 
     // A bound device is the one listed; a stale entry binds nothing.
     EXPECT_TRUE(platform.bind(DeviceListKind::VideoInput, 0, video[0]));
@@ -154,30 +135,18 @@ TEST(SimPlatform, SixteenCamerasOnTwoHubsListQuicklyAndAreFoundByPort) {
         ASSERT_EQ(entriesOf(platform, DeviceListKind::VideoInput).size(), 16u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "100 listings of 16 cameras";
 
-    std::vector<platform::ImagingDevice> imaging;
-    platform.imagingDevices(imaging);
-    ASSERT_EQ(imaging.size(), 16u);
-    std::set<std::string> keys;
-    for (const auto& device : imaging)
-        keys.insert(matchingKey(device.instanceId));
-    EXPECT_EQ(keys.size(), 16u) << "a key unique per device";
-
-    platform::UsbDescriptorInfo found;
-    ASSERT_EQ(platform.findDeviceOnPort(2, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6302) << "hub B, port 2";
-    EXPECT_EQ(found.manufacturer, std::string(64, 'M')) << "at most 64 bytes";
-    EXPECT_EQ(found.serialNumber, "SN2");
-    // Port 3 of hub B holds a camera answering under the fallback set, and
-    // port 4 one of another make: the walk goes on to hub A.
-    ASSERT_EQ(platform.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6305) << "hub A, port 3";
-    ASSERT_EQ(platform.findDeviceOnPort(3, XU_PROPSET_FALLBACK, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6304) << "hub B, port 3";
-    ASSERT_EQ(platform.findDeviceOnPort(4, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6307) << "hub A, port 4";
-    ASSERT_EQ(platform.findDeviceOnPort(9, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.vid, 0) << "nothing on port 9";
-    EXPECT_TRUE(found.manufacturer.empty());
+    // Every camera is located on its own hub and port, with its own strings.
+    const auto entries = entriesOf(platform, DeviceListKind::VideoInput);
+    std::set<std::string> ports;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto found = platform.locate(entries[i].devicePath);
+        ASSERT_TRUE(found) << i;
+        EXPECT_EQ(found->pid, 0x6300 + i);
+        EXPECT_EQ(found->serialNumber, "SN" + std::to_string(i));
+        EXPECT_EQ(found->manufacturer, std::string(80, 'M'));
+        ports.insert(found->address.text());
+    }
+    EXPECT_EQ(ports.size(), 16u) << "no two cameras share a hub and port";
 }
 
 TEST(SimPlatform, AccessAndPropertySetsAnswerAsConfigured) {

@@ -82,6 +82,97 @@ TEST(SingleCameraRun, SilentDownloadIntoA7315PassesAndLeavesTheImageInFlash) {
     EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
 }
 
+// Stations with two cameras: the camera downloaded is the camera selected,
+// whatever the other one shares with it.
+TEST(SingleCameraRun, TwoCameraStationsWriteAndRecordOnlyTheSelectedCamera) {
+    {
+        SCOPED_TRACE("two 'm' cameras, the second selected, module download");
+        const auto moduleCamera = [](const char* chipId, int port) {
+            const std::string n = std::to_string(port);
+            return camera(chipId, {{"hub", "1-1"},
+                                   {"port", port},
+                                   {"flash", {{"part", "0x79"}, {"file", "cam" + n + ".flash"}}},
+                                   {"module", {{"size", 131072}, {"file", "mod" + n + ".bin"}}}});
+        };
+        Station station(json::array({moduleCamera("0xD0", 1), moduleCamera("0xD2", 2)}),
+                        "[SETTING]\r\nCam_Num=1\r\nRev=D2\r\nisMCM=1\r\n");
+        const Bytes image = station.image('h');
+        const auto result = station.run({"-f", station.imagePath(), "-silent"});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+        const std::string text = station.home.read("mod2.bin");
+        const Bytes module2(text.begin(), text.end());
+        ASSERT_GE(module2.size(), image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), module2.begin()))
+            << "the selected camera's module holds the image";
+        EXPECT_FALSE(std::filesystem::exists(station.home / "mod1.bin") &&
+                     station.home.read("mod1.bin") != std::string(131072, '\xFF'))
+            << "the other camera's module is untouched";
+        EXPECT_FALSE(std::filesystem::exists(station.home / "cam1.flash") &&
+                     station.home.read("cam1.flash") != std::string(65536, '\xFF'))
+            << "the other camera's flash is untouched";
+    }
+    {
+        SCOPED_TRACE("port 1 of two hubs, the second camera selected, its serial recorded");
+        Station station(
+            json::array({camera("0xC0", {{"hub", "1-1"},
+                                         {"port", 1},
+                                         {"rom", {{"serial", "SERIAL-A"}}},
+                                         {"flash", {{"part", "0x79"}, {"file", "camA.flash"}}}}),
+                         camera("0x80", {{"hub", "1-2"},
+                                         {"port", 1},
+                                         {"rom", {{"serial", "SERIAL-B"}}},
+                                         {"flash", {{"part", "0x79"}, {"file", "camB.flash"}}}})}),
+            "[SETTING]\r\nCam_Num=1\r\nRev=80\r\nSNAddr=1\r\nWriteLog=1\r\n"
+            "[LOG]\r\nFORMAT={sn}{tab}{result}{nl}\r\n");
+        station.image('d');
+        const auto result = station.run({"-f", station.imagePath(), "-silent"});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+        EXPECT_TRUE(contains(station.home.read("burn_result.txt"), "SERIAL-B\tPass"))
+            << station.home.read("burn_result.txt");
+        EXPECT_FALSE(std::filesystem::exists(station.home / "camA.flash") &&
+                     station.home.read("camA.flash") != std::string(65536, '\xFF'));
+    }
+}
+
+// Serial numbers as stations configure them: the number goes in, the file
+// moves on once per pass, and a station set up for numbers never passes a
+// camera without one.
+TEST(SingleCameraRun, SerialNumberStationsAdvanceTheirFileOrFail) {
+    {
+        SCOPED_TRACE("a file in a subfolder, named with a backslash");
+        Station station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sub\\sn.txt\r\n");
+        std::filesystem::create_directories(station.home / "sub");
+        station.home.write("sub/sn.txt", "AB12****\r\nAB12003F\r\n");
+        station.image('f');
+        const auto result = station.run({"-f", station.imagePath(), "-silent"});
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+        EXPECT_TRUE(contains(result.out, " Load setting.ini ")) << result.out;
+        EXPECT_TRUE(contains(result.out, "Change SN to AB12003F")) << result.out;
+        EXPECT_EQ(station.home.read("sub/sn.txt"), "AB12****\r\nAB120040\r\n");
+    }
+    {
+        SCOPED_TRACE("a rework station with a serial-number file");
+        Station station(json::array({camera("0xC0")}), "[SETTING]\r\nrework=1\r\nSNFile=sn.txt\r\n",
+                        "moravel.ini");
+        station.home.write("sn.txt", "AB12****\r\nAB120041\r\n");
+        station.image('f');
+        const auto result = station.run({"-f", station.imagePath(), "-silent"});
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+        EXPECT_EQ(station.home.read("sn.txt"), "AB12****\r\nAB120042\r\n");
+    }
+    {
+        SCOPED_TRACE("a configured file that is missing");
+        Station station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sn.txt\r\n");
+        station.image('f');
+        const auto result = station.run({"-f", station.imagePath(), "-silent"});
+        EXPECT_EQ(result.status, 3) << result.out << result.err;
+        EXPECT_TRUE(contains(result.out, "open sn.txt fail")) << result.out;
+        EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+    }
+}
+
 // Every exit code a factory script branches on, each in the situation that
 // gives it, with the files the run leaves behind.
 TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {

@@ -249,6 +249,33 @@ TEST(SingleCameraDialog, WindowModeStopsStayOpenAndWait) {
     EXPECT_EQ(rig.dialog->exitCode(), kExitNothingFinished);
 }
 
+// "Start the tool, then plug the camera": an unattended run waits a bounded
+// time for a camera, downloads the one that arrives, and otherwise ends with
+// the code it had.
+TEST(SingleCameraDialog, UnattendedRunsWaitForACameraWithinTheirBound) {
+    for (const bool plugged : {true, false}) {
+        SCOPED_TRACE(plugged ? "plugged in after a while" : "never plugged in");
+        DialogRig rig(json::array({camera7310({{"present", false}})}));
+        rig.image("image.bin", image7310());
+        rig.start(commandLine((rig.folder() / "image.bin").string()));
+        ASSERT_TRUE(rig.pumpUntil([&] { return contains(rig.log(), "Waiting up to 60 s"); },
+                                  std::chrono::seconds(1)));
+        EXPECT_FALSE(rig.view.endedWith);
+        const auto start = rig.sim.clock.now();
+        if (plugged) {
+            rig.sim.pass(std::chrono::seconds(20));
+            rig.sim.rewrite(json::array({camera7310()}));
+        }
+        ASSERT_TRUE(rig.runToEnd());
+        EXPECT_EQ(rig.view.endedWith, plugged ? kExitPassed : kExitNothingFinished) << rig.log();
+        EXPECT_EQ(rig.file("Result.txt"), plugged ? "TestResult = pass" : "");
+        if (!plugged) {
+            EXPECT_GE(rig.sim.clock.now() - start, std::chrono::seconds(60));
+            EXPECT_LT(rig.sim.clock.now() - start, std::chrono::seconds(61));
+        }
+    }
+}
+
 TEST(SingleCameraDialog, WindowDownloadThenSelectionComesBackAfterTwoSeconds) {
     DialogRig rig(json::array({camera7310()}));
     rig.image("SF.bin", image7310());

@@ -1,134 +1,62 @@
 #include "device/camera_link.h"
 #include "device/usb_identity.h"
-#include "device/xu_channel.h"
-#include "device/xu_protocol.h"
-#include "tests/support/fake_camera.h"
+#include "tests/support/sim_rig.h"
 
 #include <gtest/gtest.h>
 
 namespace tessell {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using nlohmann::json;
 
-TEST(ParseHex4, DigitsLettersAndWhatEndsTheParse) {
-    const std::pair<std::string_view, std::uint16_t> rows[] = {
-        {"00A5", 0x00A5}, {"0g12", 0xFFFF}, {"1a2B", 0x1A2B},
-        {":;<?", 0xABCF}, {"12 4", 0x1204}, {"12", 0x1200},
-        {"", 0x0000},     {"ffff", 0xFFFF}, {"1234&PID", 0x1234},
-    };
-    for (const auto& [text, value] : rows)
-        EXPECT_EQ(ParseHex4(text), value) << text;
+// Two cameras on port 1 of two hubs, a camera of another make on port 2 of
+// the first, and port 2 of the second hub holding a camera of our own again:
+// what the port number alone cannot tell apart.
+json twoHubStation() {
+    return json::array({
+        {{"hub", "1-1"}, {"port", 1}, {"rom", {{"serial", "SERIAL-A"}, {"manufacturer", "Maker"}}}},
+        {{"hub", "1-1"}, {"port", 2}, {"chip_id", nullptr}},
+        {{"hub", "1-2"}, {"port", 1}, {"rom", {{"serial", "SERIAL-B"}}}},
+    });
 }
 
-TEST(UsbMatchingKey, SecondFieldOfTheInstancePart) {
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678&mi_00\\6&2f1b2c3&0&0000"), "2f1b2c3");
-    EXPECT_EQ(UsbMatchingKey("USB\\VID_1234&PID_5678&MI_00\\6&2F1B2C3&0&0000"), "2f1b2c3");
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\6&2f1b2c3"), "2f1b2c3");
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\5&1234"), "1234");
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\0001"), std::nullopt)
-        << "a serial-number instance without '&' gives no key";
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678"), std::nullopt);
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\6&&0"), std::nullopt);
-}
+TEST(UsbIdentity, CamerasAreFoundAgainByHubAndPortAndCarryTheirOwnStrings) {
+    auto station = twoHubStation();
+    // "a" followed by 17 x "Ä": 35 bytes of UTF-8, 18 single-byte characters.
+    std::string umlauts = "a";
+    for (int i = 0; i < 17; ++i)
+        umlauts += "\xC3\x84";
+    station[2]["rom"]["manufacturer"] = umlauts + umlauts;
+    testing::SimRig rig(station);
+    ASSERT_TRUE(rig);
+    auto& platform = rig.platform();
 
-struct Station {
-    testing::FakeCaptureDevices devices;
-    testing::FakeUsbLocation usb;
-    CameraLink link{devices};
-
-    Station() {
-        testing::FakeDevice camera;
-        camera.path = testing::usbDevicePath("2f1b2c3");
-        camera.friendlyName = "Fixture Camera";
-        camera.camera = std::make_shared<testing::FakeCamera>();
-        devices.add(camera);
-        usb.devices = {
-            {"USB\\VID_0000&PID_0000\\5&aaaaaaa&0&1", "USB\\VID_0000&PID_0000&REV_0000", 1,
-             "USB\\ROOT_HUB30\\4&1", "", ""},
-            {"USB\\VID_1D6B&PID_0102&MI_00\\6&2F1B2C3&0&0000", "USB\\VID_1D6B&PID_0102&REV_0100",
-             0x0103, "USB\\VID_05E3&PID_0610\\5&37A1&0&3", "", ""},
-            {"USB\\VID_2222&PID_0000\\0001", "USB\\VID_2222&PID_0000&REV_0000", 4, "hub", "", ""},
-        };
-    }
-};
-
-TEST(GetUsbIdentity, FindsTheOpenedCameraByItsKey) {
-    Station station;
-    ASSERT_EQ(station.link.OpenCamera('e', 0, 0), 0);
+    CameraLink link(platform);
+    ASSERT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-2", 1}), 0);
     UsbIdentity identity;
-    EXPECT_EQ(GetUsbIdentity(station.usb, station.link, identity), 0);
-    EXPECT_EQ(identity.vid, 0x1D6B);
-    EXPECT_EQ(identity.pid, 0x0102);
-    EXPECT_EQ(identity.bcdDevice, 0x0100);
-    EXPECT_EQ(identity.port, 3) << "the first byte of the address";
-    EXPECT_EQ(identity.hubId, "USB\\VID_05E3&PID_0610\\5&37A1&0&3");
-    EXPECT_EQ(identity.instanceId, "usb\\vid_1d6b&pid_0102&mi_00\\6&2f1b2c3&0&0000");
-    EXPECT_EQ(identity.friendlyName, "Fixture Camera");
+    ASSERT_EQ(GetUsbIdentity(platform, link, identity), 0);
+    EXPECT_EQ(identity.address, (platform::UsbAddress{"1-2", 1}));
+    EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString), "SERIAL-B");
+    // Cut at 32 characters as the files count them, never inside a character.
+    EXPECT_EQ(ReadUsbString(platform, link, kUsbManufacturerString),
+              umlauts + umlauts.substr(0, 1 + 13 * 2));
 
-    // Without a match the record keeps its values, bar the instance id of the
-    // last device examined; a list that cannot be made gives 1.
-    station.usb.devices.erase(station.usb.devices.begin() + 1);
-    UsbIdentity unmatched;
-    unmatched.vid = 0xBEEF;
-    EXPECT_EQ(GetUsbIdentity(station.usb, station.link, unmatched), 0);
-    EXPECT_EQ(unmatched.vid, 0xBEEF);
-    EXPECT_EQ(unmatched.port, 0);
-    EXPECT_EQ(unmatched.instanceId, "usb\\vid_2222&pid_0000\\0001");
-    station.usb.listFailure = status::kNothingDone;
-    EXPECT_EQ(GetUsbIdentity(station.usb, station.link, unmatched), 1);
-}
+    ASSERT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 1}), 0);
+    EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString), "SERIAL-A");
 
-TEST(GetHubPortByIndex, PositionsCountEveryImagingDevice) {
-    Station station;
+    // Port 2 of hub 1-1 holds no camera of ours; port 3 nothing at all; a
+    // family the camera is not is not opened either.
+    EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 2}), 1);
+    EXPECT_EQ(link.device(), nullptr);
+    EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-2", 3}), 1);
+    EXPECT_EQ(OpenCameraAt(link, platform, 'm', {"1-2", 1}), 1);
+
     std::uint16_t port = 0;
     std::string hub;
-    EXPECT_EQ(GetHubPortByIndex(station.usb, 1, port, hub), 0);
-    EXPECT_EQ(port, 0x0103);
-    EXPECT_EQ(hub, "USB\\VID_05E3&PID_0610\\5&37A1&0&3");
-    EXPECT_EQ(GetHubPortByIndex(station.usb, 3, port, hub), 1);
-    EXPECT_EQ(GetHubPortByIndex(station.usb, -1, port, hub), 1);
-    station.usb.devices[0].address.reset();
-    EXPECT_EQ(GetHubPortByIndex(station.usb, 0, port, hub), 1);
-}
-
-TEST(UsbStrings, CopyAtMostThirtyTwoBytesOfTheCameraOnThePort) {
-    Station station;
-    ASSERT_EQ(station.link.OpenCamera('e', 0, 0), 0);
-    station.usb.extensionCode = CurrentXuGuid();
-    station.usb.cameraOnPort[3] = {
-        0x1D6B, 0x0102, 0x0100, "A manufacturer name of forty bytes......", "Product", "SN42"};
-
-    Bytes manufacturer(40, 0xEE);
-    EXPECT_EQ(ReadUsbString(station.usb, station.link, manufacturer, kUsbManufacturerString), 0);
-    EXPECT_EQ(std::string(manufacturer.begin(), manufacturer.begin() + 32),
-              "A manufacturer name of forty byt");
-    EXPECT_EQ(manufacturer[32], 0xEE) << "nothing past 32 bytes is touched";
-
-    Bytes serial(32, 0xEE);
-    EXPECT_EQ(ReadUsbString(station.usb, station.link, serial, kUsbSerialNumberString), 0);
-    EXPECT_EQ(std::string(serial.begin(), serial.begin() + 4), "SN42");
-    EXPECT_EQ(serial[4], 0);
-    EXPECT_EQ(serial[31], 0);
-
-    // A short buffer is never overrun; a missing one or output gives 1.
-    Bytes small(8, 0xEE);
-    std::uint16_t vid = 0, pid = 0, bcd = 0;
-    EXPECT_EQ(FindUsbDeviceOnPort(station.usb, &vid, &pid, &bcd, small, 3, 0), 0);
-    EXPECT_EQ(std::string(small.begin(), small.end()), "A manufa");
-    EXPECT_EQ(vid, 0x1D6B);
-    EXPECT_EQ(FindUsbDeviceOnPort(station.usb, nullptr, &pid, &bcd, small, 3, 0), 1);
-    EXPECT_EQ(ReadUsbString(station.usb, station.link, {}, 0), 1);
-
-    // Port 0 (camera not matched) or no extension code: nothing is looked for.
-    const int walks = station.usb.walks;
-    EXPECT_EQ(FindUsbDeviceOnPort(station.usb, &vid, &pid, &bcd, small, 0, 0), 0);
-    EXPECT_EQ(vid, 0);
-    EXPECT_EQ(small, Bytes(8, 0));
-    SetCurrentXuGuid({});
-    EXPECT_EQ(FindUsbDeviceOnPort(station.usb, &vid, &pid, &bcd, small, 3, 0), 0);
-    EXPECT_EQ(vid, 0);
-    EXPECT_EQ(station.usb.walks, walks);
+    EXPECT_EQ(GetHubPortByIndex(platform, 2, port, hub), 0);
+    EXPECT_EQ(hub, "1-2");
+    EXPECT_EQ(port, 1);
+    EXPECT_EQ(GetHubPortByIndex(platform, 3, port, hub), 1);
 }
 
 } // namespace

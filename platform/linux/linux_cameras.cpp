@@ -15,16 +15,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The descriptor strings the platform hands on are at most 64 bytes.
-constexpr std::size_t kDescriptorTextMax = 64;
-
-std::string descriptorText(std::string_view text) {
-    if (text.size() <= kDescriptorTextMax)
-        return std::string(text);
-    std::size_t end = kDescriptorTextMax;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end; // never inside a UTF-8 sequence
-    return std::string(text.substr(0, end));
+// What sysfs says of a USB device, as the device code takes it.
+UsbDeviceInfo deviceInfo(const UsbDevice& device) {
+    UsbDeviceInfo info;
+    info.address = {parentHubName(device.path),
+                    static_cast<std::uint16_t>(device.path.ports.back())};
+    info.vid = device.vid;
+    info.pid = device.pid;
+    info.bcdDevice = device.bcdDevice;
+    info.manufacturer = device.manufacturer;
+    info.serialNumber = device.serial;
+    return info;
 }
 
 // The group owning a node, for the permission message.
@@ -122,7 +123,7 @@ Status LinuxCameras::list(DeviceListKind kind, std::vector<DeviceEntry>& entries
         if ((caps.deviceCaps & kCapVideoCapture) == 0)
             continue;
         const std::string name = caps.card.empty() ? cameraName(node) : caps.card;
-        entries.push_back({capturePath(node), true, name});
+        entries.push_back({capturePath(node), true, name, node.usb.has_value()});
     }
     {
         std::lock_guard lock(problemsMutex_);
@@ -181,45 +182,21 @@ std::optional<fs::path> LinuxCameras::captureNodeFile(std::string_view devicePat
     return std::nullopt;
 }
 
-Status LinuxCameras::imagingDevices(std::vector<ImagingDevice>& devices) {
+std::optional<UsbDeviceInfo> LinuxCameras::locate(std::string_view devicePath) {
+    const auto node = listedNode(devicePath);
+    if (!node || !node->usb || node->usb->path.ports.empty())
+        return std::nullopt;
+    return deviceInfo(*node->usb);
+}
+
+Status LinuxCameras::imagingDevices(std::vector<UsbDeviceInfo>& devices) {
     devices.clear();
     std::error_code error;
     if (!fs::is_directory(sysRoot_ / "bus/usb/devices", error))
         return status::kNothingDone;
-    for (const auto& interface : listVideoControlInterfaces(sysRoot_)) {
-        const auto& device = interface.device;
-        devices.push_back({instanceIdOf(interface), hardwareIdOf(interface),
-                           static_cast<std::uint16_t>(device.path.ports.back()),
-                           parentHubName(device.path), descriptorText(device.manufacturer),
-                           descriptorText(device.serial)});
-    }
-    return status::kOk;
-}
-
-Status LinuxCameras::findDeviceOnPort(std::uint8_t port, const Guid& extensionCode,
-                                      UsbDescriptorInfo& found) {
-    found = {};
-    std::error_code error;
-    if (!fs::is_directory(sysRoot_ / "bus/usb/devices", error))
-        return status::kFail;
-    // Tree order: controllers in order, hubs depth first, ports ascending.
-    for (const auto& device : listUsbDevices(sysRoot_)) {
-        if (device.path.ports.back() != port)
-            continue;
-        const DescriptorScan scan = scanDeviceDescriptors(device);
-        bool carries = false;
-        for (const auto& unit : scan.units)
-            carries = carries || unit.guid == extensionCode;
-        if (!carries)
-            continue;
-        found.vid = device.vid;
-        found.pid = device.pid;
-        found.bcdDevice = device.bcdDevice;
-        found.manufacturer = descriptorText(device.manufacturer);
-        found.product = descriptorText(device.product);
-        found.serialNumber = descriptorText(device.serial);
-        return status::kOk;
-    }
+    for (const auto& interface : listVideoControlInterfaces(sysRoot_))
+        if (!interface.device.path.ports.empty())
+            devices.push_back(deviceInfo(interface.device));
     return status::kOk;
 }
 

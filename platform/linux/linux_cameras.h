@@ -46,9 +46,8 @@ public:
     // node is gone or its name has since passed to another device.
     std::optional<std::filesystem::path> captureNodeFile(std::string_view devicePath) const;
 
-    Status imagingDevices(std::vector<ImagingDevice>& devices) override;
-    Status findDeviceOnPort(std::uint8_t port, const Guid& extensionCode,
-                            UsbDescriptorInfo& found) override;
+    std::optional<UsbDeviceInfo> locate(std::string_view devicePath) override;
+    Status imagingDevices(std::vector<UsbDeviceInfo>& devices) override;
 
 private:
     std::optional<VideoNode> listedNode(std::string_view devicePath) const;

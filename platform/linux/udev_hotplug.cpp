@@ -5,8 +5,6 @@
 #include "platform/linux/device_names.h"
 
 #include <cerrno>
-#include <charconv>
-#include <cstdio>
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -27,14 +25,6 @@ struct UdevDeleter {
     void operator()(udev_device* handle) const { udev_device_unref(handle); }
 };
 template <typename T> using UdevPtr = std::unique_ptr<T, UdevDeleter>;
-
-std::optional<std::uint16_t> hexField(std::string_view text) {
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 0xFFFF)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(value);
-}
 
 // The last component of a devpath, and the one before it.
 std::string_view lastComponent(std::string_view path) {
@@ -73,15 +63,9 @@ std::optional<HotplugEvent> hotplugEventFor(const UdevEvent& event) {
         const auto classFolder = parentOf(event.devpath);
         const auto interfaceName = lastComponent(parentOf(classFolder));
         const auto interface = parseUsbInterfaceName(interfaceName);
-        const auto vid = hexField(event.vendorId);
-        const auto pid = hexField(event.modelId);
         if (lastComponent(classFolder) == "video4linux" && interface) {
-            // Without the ids (an event udev did not fill) the path still
-            // carries the key that names the camera.
             UsbDevice device;
             device.name = interface->device;
-            device.vid = vid.value_or(0);
-            device.pid = pid.value_or(0);
             node.interfaceName = std::string(interfaceName);
             node.interfaceNumber = static_cast<std::uint8_t>(interface->interfaceNumber);
             node.usb = std::move(device);
@@ -94,18 +78,8 @@ std::optional<HotplugEvent> hotplugEventFor(const UdevEvent& event) {
         const auto path = parseUsbDeviceName(name);
         if (!path || path->ports.empty())
             return std::nullopt; // root hubs come and go with their controller
-        // PRODUCT is "vid/pid/bcdDevice" in unpadded hex.
-        const std::string_view product = event.product;
-        const auto first = product.find('/');
-        const auto second = first == std::string_view::npos ? first : product.find('/', first + 1);
-        const auto vid = hexField(product.substr(0, first));
-        const auto pid = first == std::string_view::npos
-                             ? std::nullopt
-                             : hexField(product.substr(first + 1, second - first - 1));
-        char prefix[64];
-        std::snprintf(prefix, sizeof prefix, "\\\\?\\usb#vid_%04x&pid_%04x#",
-                      unsigned{vid.value_or(0)}, unsigned{pid.value_or(0)});
-        return HotplugEvent{kind, prefix + std::string(name)};
+        // The device itself, by its sysfs name: no capture node is named so.
+        return HotplugEvent{kind, std::string(name)};
     }
     return std::nullopt;
 }

@@ -15,7 +15,6 @@ using platform::PropertyOp;
 constexpr Clock::Duration kStationCheckPeriod = 200ms;
 constexpr std::uint32_t kVendorPropertyId = 35;
 constexpr std::size_t kVendorMaxData = 4096;
-constexpr std::size_t kDescriptorTextMax = 64;
 
 // UVC class request codes of a mode-0 command word.
 constexpr std::uint8_t kSetCur = 0x01;
@@ -158,8 +157,15 @@ private:
     std::unique_ptr<SimVendor> vendor_;
 };
 
-std::string descriptorText(const std::string& text) {
-    return text.substr(0, std::min(text.size(), kDescriptorTextMax));
+platform::UsbDeviceInfo deviceInfo(const BusView& view) {
+    platform::UsbDeviceInfo info;
+    info.address = {view.hub, view.port};
+    info.vid = view.identity.vid;
+    info.pid = view.identity.pid;
+    info.bcdDevice = view.identity.bcdDevice;
+    info.manufacturer = view.identity.manufacturer;
+    info.serialNumber = view.identity.serial;
+    return info;
 }
 
 } // namespace
@@ -301,7 +307,7 @@ Status SimPlatform::list(platform::DeviceListKind kind,
     for (const auto& camera : cameras_) {
         const BusView view = camera->view();
         if (view.onBus && view.list == kind)
-            entries.push_back({view.devicePath, true, view.friendlyName});
+            entries.push_back({view.devicePath, true, view.friendlyName, view.usb});
     }
     // The system's enumerator reports an empty category as "nothing".
     return entries.empty() ? status::kNothingDone : status::kOk;
@@ -325,50 +331,21 @@ std::unique_ptr<platform::CaptureDevice> SimPlatform::bind(platform::DeviceListK
     return nullptr;
 }
 
-Status SimPlatform::imagingDevices(std::vector<platform::ImagingDevice>& devices) {
+std::optional<platform::UsbDeviceInfo> SimPlatform::locate(std::string_view devicePath) {
+    for (const auto& camera : cameras_) {
+        const BusView view = camera->view();
+        if (view.onBus && view.usb && view.devicePath == devicePath)
+            return deviceInfo(view);
+    }
+    return std::nullopt;
+}
+
+Status SimPlatform::imagingDevices(std::vector<platform::UsbDeviceInfo>& devices) {
     devices.clear();
     for (const auto& camera : cameras_) {
         const BusView view = camera->view();
         if (view.onBus && view.usb)
-            devices.push_back({view.instanceId, view.hardwareId, view.port, view.hub,
-                               descriptorText(view.identity.manufacturer),
-                               descriptorText(view.identity.serial)});
-    }
-    return status::kOk;
-}
-
-Status SimPlatform::findDeviceOnPort(std::uint8_t port, const Guid& extensionCode,
-                                     platform::UsbDescriptorInfo& found) {
-    found = {};
-    std::vector<BusView> onBus;
-    std::vector<std::string> hubs; // in station order of first appearance
-    for (const auto& camera : cameras_) {
-        BusView view = camera->view();
-        if (!view.onBus || !view.usb)
-            continue;
-        if (std::find(hubs.begin(), hubs.end(), view.hub) == hubs.end())
-            hubs.push_back(view.hub);
-        onBus.push_back(std::move(view));
-    }
-    // Hub by hub, ports in ascending order: the first device on that port
-    // whose configuration carries the Extension Unit asked for.
-    for (const auto& hub : hubs) {
-        const BusView* match = nullptr;
-        for (const auto& view : onBus)
-            if (view.hub == hub && view.port == port && view.extensionCode == extensionCode) {
-                match = &view;
-                break;
-            }
-        if (match) {
-            const auto& id = match->identity;
-            found.vid = id.vid;
-            found.pid = id.pid;
-            found.bcdDevice = id.bcdDevice;
-            found.manufacturer = descriptorText(id.manufacturer);
-            found.product = descriptorText(id.product);
-            found.serialNumber = descriptorText(id.serial);
-            return status::kOk;
-        }
+            devices.push_back(deviceInfo(view));
     }
     return status::kOk;
 }

@@ -54,9 +54,8 @@ public:
                                                   const platform::DeviceEntry& entry) override;
 
     // UsbLocation
-    Status imagingDevices(std::vector<platform::ImagingDevice>& devices) override;
-    Status findDeviceOnPort(std::uint8_t port, const Guid& extensionCode,
-                            platform::UsbDescriptorInfo& found) override;
+    std::optional<platform::UsbDeviceInfo> locate(std::string_view devicePath) override;
+    Status imagingDevices(std::vector<platform::UsbDeviceInfo>& devices) override;
 
     // Hotplug
     std::unique_ptr<Subscription> subscribe(Listener listener) override;

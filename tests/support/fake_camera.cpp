@@ -1,5 +1,6 @@
 #include "tests/support/fake_camera.h"
 
+#include "device/device_path.h"
 #include "device/xu_protocol.h"
 
 #include <algorithm>
@@ -314,7 +315,7 @@ Status FakeCaptureDevices::list(platform::DeviceListKind kind,
     for (const auto& device : devices)
         if (device.list == kind)
             entries.push_back({device.pathRead ? device.path : std::string(), device.pathRead,
-                               device.friendlyName});
+                               device.friendlyName, isUsbDevicePath(device.path)});
     return entries.empty() ? status::kNothingDone : status::kOk;
 }
 
@@ -335,19 +336,16 @@ std::unique_ptr<platform::CaptureDevice> FakeCaptureDevices::bind(platform::Devi
     return nullptr;
 }
 
-Status FakeUsbLocation::imagingDevices(std::vector<platform::ImagingDevice>& out) {
-    out = devices;
-    return listFailure;
+std::optional<platform::UsbDeviceInfo> FakeUsbLocation::locate(std::string_view devicePath) {
+    const auto found = byPath.find(std::string(devicePath));
+    if (found == byPath.end())
+        return std::nullopt;
+    return found->second;
 }
 
-Status FakeUsbLocation::findDeviceOnPort(std::uint8_t port, const Guid& code,
-                                         platform::UsbDescriptorInfo& found) {
-    ++walks;
-    found = {};
-    const auto camera = cameraOnPort.find(port);
-    if (code == extensionCode && camera != cameraOnPort.end())
-        found = camera->second;
-    return status::kOk;
+Status FakeUsbLocation::imagingDevices(std::vector<platform::UsbDeviceInfo>& out) {
+    out = devices;
+    return listFailure;
 }
 
 } // namespace tessell::testing

@@ -135,15 +135,12 @@ public:
 
 class FakeUsbLocation final : public platform::UsbLocation {
 public:
-    std::vector<platform::ImagingDevice> devices;
+    std::map<std::string, platform::UsbDeviceInfo> byPath; // by device path
+    std::vector<platform::UsbDeviceInfo> devices;
     Status listFailure = status::kOk;
-    std::map<std::uint8_t, platform::UsbDescriptorInfo> cameraOnPort;
-    Guid extensionCode;
-    int walks = 0;
 
-    Status imagingDevices(std::vector<platform::ImagingDevice>& out) override;
-    Status findDeviceOnPort(std::uint8_t port, const Guid& code,
-                            platform::UsbDescriptorInfo& found) override;
+    std::optional<platform::UsbDeviceInfo> locate(std::string_view devicePath) override;
+    Status imagingDevices(std::vector<platform::UsbDeviceInfo>& out) override;
 };
 
 } // namespace tessell::testing

@@ -1,0 +1,38 @@
+#include "app/download_job.h"
+
+namespace tessell {
+
+DownloadJob assembleDownloadJob(const ToolSettings& settings, const JobServices& services,
+                                SelectedCamera camera, const FirmwareImage& image) {
+    DownloadJob job;
+    job.devices = services.devices;
+    job.usb = services.usb;
+    job.link = std::move(camera.link);
+    job.image = image;
+    job.camera = camera.icType;
+    job.vid = camera.vid;
+    job.pid = camera.pid;
+    job.address = camera.address;
+    job.flashCode = camera.flashCode;
+    job.familyIndex = camera.familyIndex;
+    job.serials = settings.burnSnFlag == 1 ? services.serials : nullptr;
+    job.temporaryFolder = services.temporaryFolder;
+    job.options.preview = settings.preview == 1;
+    job.options.snAddr = settings.snAddr;
+    // The station whose numbers come from elsewhere burns them without
+    // moving the file on.
+    job.options.advanceSerialOnPass = settings.settingsIndex != settingsIndexBurnSerial;
+    job.options.rework = settings.reworkFlag == 1 && settings.settingsIndex == settingsIndexRework;
+    job.options.moduleSetting = settings.isMCM == 1;
+    job.options.romBurn = settings.romBurn == 1;
+    job.options.timeout = settings.timeout;
+    return job;
+}
+
+std::unique_ptr<SerialNumberAllocator> stationSerialNumbers(const ToolSettings& settings) {
+    if (settings.burnSnFlag != 1)
+        return nullptr;
+    return std::make_unique<SerialNumberAllocator>(settings.snFilePath, settings.snFile);
+}
+
+} // namespace tessell
