@@ -135,52 +135,46 @@ bool counterUsable(std::string_view counter, const std::string& fileName,
     return true;
 }
 
-// Writes the file through a temporary file next to it, renamed over it, so
-// that a power cut leaves the old or the new number, never half of one.
-bool replaceSerialFile(const std::filesystem::path& path, std::string_view pattern,
-                       std::string_view serial) {
-    auto temporary = path;
-    temporary += ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out << pattern << "\r\n" << serial << "\r\n";
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    return true;
-}
-
-// Whether the file could be replaced now: the temporary file can be written
-// in full beside it. Checked before a number is burned, since a pass whose
-// number cannot be recorded would hand that number to the next camera.
-bool serialFileReplaceable(const std::filesystem::path& path, std::string_view pattern,
-                           std::string_view serial) {
-    auto temporary = path;
-    temporary += ".new";
-    bool written = false;
+// Writes the two lines into the temporary file beside the serial-number
+// file; false (and no temporary file left) when they cannot be written in full.
+bool writeTemporarySerialFile(const std::filesystem::path& temporary, std::string_view pattern,
+                              std::string_view serial) {
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (out) {
             out << pattern << "\r\n" << serial << "\r\n";
             out.close();
-            written = static_cast<bool>(out);
+            if (out)
+                return true;
         }
     }
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
-    return written;
+    return false;
+}
+
+enum class Staged { Replace, Discard };
+
+// Writes the file through a temporary file next to it, renamed over it, so
+// that a power cut leaves the old or the new number, never half of one.
+// With Discard only the temporary file is written, then removed: whether the
+// file could be replaced now. That is checked before a number is burned,
+// since a pass whose number cannot be recorded would hand that number to the
+// next camera.
+bool stageSerialFile(const std::filesystem::path& path, std::string_view pattern,
+                     std::string_view serial, Staged staged) {
+    auto temporary = path;
+    temporary += ".new";
+    if (!writeTemporarySerialFile(temporary, pattern, serial))
+        return false;
+    std::error_code error;
+    if (staged == Staged::Replace)
+        std::filesystem::rename(temporary, path, error);
+    if (error || staged == Staged::Discard) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    }
+    return !error;
 }
 
 // --- rework helpers ----------------------------------------------------------------
@@ -433,7 +427,7 @@ bool advance_serial(const std::filesystem::path& path, const std::string& fileNa
         output.appendLog("\r\nThe serial number does not fit the pattern in " + fileName + "\r\n");
         return false;
     }
-    if (!replaceSerialFile(path, text.pattern, *next)) {
+    if (!stageSerialFile(path, text.pattern, *next, Staged::Replace)) {
         output.appendLog("open " + fileName + " fail\r\n");
         return false;
     }
@@ -478,7 +472,7 @@ std::optional<SerialNumberText> SerialNumberAllocator::take(SerialNumberOutput& 
                          ": the number after it would repeat burned numbers, stop burning! \r\n");
         return std::nullopt;
     }
-    if (!serialFileReplaceable(file_, text->pattern, text->serial)) {
+    if (!stageSerialFile(file_, text->pattern, text->serial, Staged::Discard)) {
         output.appendLog("\r\n" + name_ +
                          " cannot be written: the next number could not be kept after a pass, "
                          "stop burning!\r\n");
