@@ -35,7 +35,7 @@ std::uint16_t ParseHex4(std::string_view characters);
 
 // The key that finds the opened camera among the imaging devices: the second
 // "&" field of the third "\" component of the lower-cased instance id
-// (usb\vid_1234&pid_5678&mi_00\6&2f1b2c3&0&0000 gives 2f1b2c3). None when
+// (usb\vid_1209&pid_0002&mi_00\6&2f1b2c3&0&0000 gives 2f1b2c3). None when
 // the id has no such field.
 std::optional<std::string> UsbMatchingKey(std::string_view instanceId);
 

@@ -2,9 +2,9 @@
 
 // Where a camera sits on the USB tree and what its USB identity is. The
 // records keep the forms the identity-matching code relies on: instance
-// identifiers like usb\vid_1234&pid_5678&mi_00\6&2f1b2c3&0&0000 whose key also
+// identifiers like usb\vid_1209&pid_0002&mi_00\6&2f1b2c3&0&0000 whose key also
 // occurs in the camera's device path, and hardware ids like
-// USB\VID_1234&PID_5678&REV_0100.
+// USB\VID_1209&PID_0002&REV_0100.
 
 #include "platform/guid.h"
 #include "platform/status.h"

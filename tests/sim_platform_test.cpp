@@ -48,7 +48,7 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
         {"usb": false, "friendly_name": "Virtual"},
         {"list": "sensor", "port": 4},
         {"present": false},
-        {"chip_id": null, "friendly_name": "Other make", "rom": {"vid": "0x046D", "pid": "0x0825",
+        {"chip_id": null, "friendly_name": "Other make", "rom": {"vid": "0x1209", "pid": "0x000F",
          "bcd": "0x0012"}}])"),
                json::parse(R"({"ac_power": false})"));
     auto& platform = rig.platform();
@@ -61,9 +61,9 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
     EXPECT_FALSE(passesUsbPathTest(video[1].devicePath)) << "keeps its position, fails the test";
     EXPECT_TRUE(passesUsbPathTest(video[2].devicePath));
     const std::regex path(
-        R"(\\\\\?\\usb#vid_1d6b&pid_0102&mi_00#6&[0-9a-f]{7}&0&0000#\{[0-9a-f-]{36}\})");
+        R"(\\\\\?\\usb#vid_1209&pid_0001&mi_00#6&[0-9a-f]{7}&0&0000#\{[0-9a-f-]{36}\})");
     EXPECT_TRUE(std::regex_match(video[0].devicePath, path)) << video[0].devicePath;
-    EXPECT_NE(video[2].devicePath.find("vid_046d&pid_0825"), std::string::npos);
+    EXPECT_NE(video[2].devicePath.find("vid_1209&pid_000f"), std::string::npos);
 
     const auto sensor = entriesOf(platform, DeviceListKind::SensorCamera);
     ASSERT_EQ(sensor.size(), 1u);
@@ -75,13 +75,13 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
     ASSERT_EQ(platform.imagingDevices(imaging), status::kOk);
     ASSERT_EQ(imaging.size(), 3u);
     EXPECT_TRUE(std::regex_match(
-        imaging[0].instanceId, std::regex(R"(usb\\vid_1d6b&pid_0102&mi_00\\6&[0-9a-f]{7}&0&0000)")))
+        imaging[0].instanceId, std::regex(R"(usb\\vid_1209&pid_0001&mi_00\\6&[0-9a-f]{7}&0&0000)")))
         << imaging[0].instanceId;
-    EXPECT_EQ(imaging[0].hardwareId, "USB\\VID_1D6B&PID_0102&REV_0100");
+    EXPECT_EQ(imaging[0].hardwareId, "USB\\VID_1209&PID_0001&REV_0100");
     EXPECT_EQ(imaging[0].address, std::optional<std::uint16_t>(3));
     EXPECT_EQ(imaging[0].hubInstanceId, "usb-hub-7");
     EXPECT_EQ(imaging[1].address, std::optional<std::uint16_t>(4));
-    EXPECT_EQ(imaging[2].hardwareId, "USB\\VID_046D&PID_0825&REV_0012");
+    EXPECT_EQ(imaging[2].hardwareId, "USB\\VID_1209&PID_000F&REV_0012");
 
     // Each key occurs in its own device's path and in no other.
     const std::string paths[] = {video[0].devicePath, sensor[0].devicePath, video[2].devicePath};
@@ -136,8 +136,8 @@ TEST(SimPlatform, SixteenCamerasOnTwoHubsListQuicklyAndAreFoundByPort) {
         // Hub B comes first in the station, so the walk meets it first.
         device["hub"] = i % 2 == 0 ? "hub-B" : "hub-A";
         device["port"] = i / 2 + 1;
-        device["rom"] = {{"vid", "0x0C45"},
-                         {"pid", 0x6300 + i},
+        device["rom"] = {{"vid", "0x1209"},
+                         {"pid", 0x0001 + i},
                          {"manufacturer", std::string(80, 'M')},
                          {"serial", "SN" + std::to_string(i)}};
         if (i == 4)
@@ -164,17 +164,17 @@ TEST(SimPlatform, SixteenCamerasOnTwoHubsListQuicklyAndAreFoundByPort) {
 
     platform::UsbDescriptorInfo found;
     ASSERT_EQ(platform.findDeviceOnPort(2, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6302) << "hub B, port 2";
+    EXPECT_EQ(found.pid, 0x0003) << "hub B, port 2";
     EXPECT_EQ(found.manufacturer, std::string(64, 'M')) << "at most 64 bytes";
     EXPECT_EQ(found.serialNumber, "SN2");
     // Port 3 of hub B holds a camera answering under the fallback set, and
     // port 4 one of another make: the walk goes on to hub A.
     ASSERT_EQ(platform.findDeviceOnPort(3, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6305) << "hub A, port 3";
+    EXPECT_EQ(found.pid, 0x0006) << "hub A, port 3";
     ASSERT_EQ(platform.findDeviceOnPort(3, XU_PROPSET_FALLBACK, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6304) << "hub B, port 3";
+    EXPECT_EQ(found.pid, 0x0005) << "hub B, port 3";
     ASSERT_EQ(platform.findDeviceOnPort(4, XU_PROPSET_PRIMARY, found), status::kOk);
-    EXPECT_EQ(found.pid, 0x6307) << "hub A, port 4";
+    EXPECT_EQ(found.pid, 0x0008) << "hub A, port 4";
     ASSERT_EQ(platform.findDeviceOnPort(9, XU_PROPSET_PRIMARY, found), status::kOk);
     EXPECT_EQ(found.vid, 0) << "nothing on port 9";
     EXPECT_TRUE(found.manufacturer.empty());

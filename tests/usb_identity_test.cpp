@@ -22,14 +22,14 @@ TEST(ParseHex4, DigitsLettersAndWhatEndsTheParse) {
 }
 
 TEST(UsbMatchingKey, SecondFieldOfTheInstancePart) {
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678&mi_00\\6&2f1b2c3&0&0000"), "2f1b2c3");
-    EXPECT_EQ(UsbMatchingKey("USB\\VID_1234&PID_5678&MI_00\\6&2F1B2C3&0&0000"), "2f1b2c3");
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\6&2f1b2c3"), "2f1b2c3");
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\5&1234"), "1234");
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\0001"), std::nullopt)
+    EXPECT_EQ(UsbMatchingKey("usb\\vid_1209&pid_0002&mi_00\\6&2f1b2c3&0&0000"), "2f1b2c3");
+    EXPECT_EQ(UsbMatchingKey("USB\\VID_1209&PID_0002&MI_00\\6&2F1B2C3&0&0000"), "2f1b2c3");
+    EXPECT_EQ(UsbMatchingKey("usb\\vid_1209&pid_0002\\6&2f1b2c3"), "2f1b2c3");
+    EXPECT_EQ(UsbMatchingKey("usb\\vid_1209&pid_0002\\5&1234"), "1234");
+    EXPECT_EQ(UsbMatchingKey("usb\\vid_1209&pid_0002\\0001"), std::nullopt)
         << "a serial-number instance without '&' gives no key";
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678"), std::nullopt);
-    EXPECT_EQ(UsbMatchingKey("usb\\vid_1234&pid_5678\\6&&0"), std::nullopt);
+    EXPECT_EQ(UsbMatchingKey("usb\\vid_1209&pid_0002"), std::nullopt);
+    EXPECT_EQ(UsbMatchingKey("usb\\vid_1209&pid_0002\\6&&0"), std::nullopt);
 }
 
 struct Station {
@@ -46,9 +46,9 @@ struct Station {
         usb.devices = {
             {"USB\\VID_0000&PID_0000\\5&aaaaaaa&0&1", "USB\\VID_0000&PID_0000&REV_0000", 1,
              "USB\\ROOT_HUB30\\4&1", "", ""},
-            {"USB\\VID_1D6B&PID_0102&MI_00\\6&2F1B2C3&0&0000", "USB\\VID_1D6B&PID_0102&REV_0100",
-             0x0103, "USB\\VID_05E3&PID_0610\\5&37A1&0&3", "", ""},
-            {"USB\\VID_2222&PID_0000\\0001", "USB\\VID_2222&PID_0000&REV_0000", 4, "hub", "", ""},
+            {"USB\\VID_1209&PID_000C&MI_00\\6&2F1B2C3&0&0000", "USB\\VID_1209&PID_000C&REV_0100",
+             0x0103, "USB\\VID_1209&PID_0009\\5&37A1&0&3", "", ""},
+            {"USB\\VID_1209&PID_000E\\0001", "USB\\VID_1209&PID_000E&REV_0000", 4, "hub", "", ""},
         };
     }
 };
@@ -58,12 +58,12 @@ TEST(GetUsbIdentity, FindsTheOpenedCameraByItsKey) {
     ASSERT_EQ(station.link.OpenCamera('e', 0, 0), 0);
     UsbIdentity identity;
     EXPECT_EQ(GetUsbIdentity(station.usb, station.link, identity), 0);
-    EXPECT_EQ(identity.vid, 0x1D6B);
-    EXPECT_EQ(identity.pid, 0x0102);
+    EXPECT_EQ(identity.vid, 0x1209);
+    EXPECT_EQ(identity.pid, 0x000C);
     EXPECT_EQ(identity.bcdDevice, 0x0100);
     EXPECT_EQ(identity.port, 3) << "the first byte of the address";
-    EXPECT_EQ(identity.hubId, "USB\\VID_05E3&PID_0610\\5&37A1&0&3");
-    EXPECT_EQ(identity.instanceId, "usb\\vid_1d6b&pid_0102&mi_00\\6&2f1b2c3&0&0000");
+    EXPECT_EQ(identity.hubId, "USB\\VID_1209&PID_0009\\5&37A1&0&3");
+    EXPECT_EQ(identity.instanceId, "usb\\vid_1209&pid_000c&mi_00\\6&2f1b2c3&0&0000");
     EXPECT_EQ(identity.friendlyName, "Fixture Camera");
 
     // Without a match the record keeps its values, bar the instance id of the
@@ -74,7 +74,7 @@ TEST(GetUsbIdentity, FindsTheOpenedCameraByItsKey) {
     EXPECT_EQ(GetUsbIdentity(station.usb, station.link, unmatched), 0);
     EXPECT_EQ(unmatched.vid, 0xBEEF);
     EXPECT_EQ(unmatched.port, 0);
-    EXPECT_EQ(unmatched.instanceId, "usb\\vid_2222&pid_0000\\0001");
+    EXPECT_EQ(unmatched.instanceId, "usb\\vid_1209&pid_000e\\0001");
     station.usb.listFailure = status::kNothingDone;
     EXPECT_EQ(GetUsbIdentity(station.usb, station.link, unmatched), 1);
 }
@@ -85,7 +85,7 @@ TEST(GetHubPortByIndex, PositionsCountEveryImagingDevice) {
     std::string hub;
     EXPECT_EQ(GetHubPortByIndex(station.usb, 1, port, hub), 0);
     EXPECT_EQ(port, 0x0103);
-    EXPECT_EQ(hub, "USB\\VID_05E3&PID_0610\\5&37A1&0&3");
+    EXPECT_EQ(hub, "USB\\VID_1209&PID_0009\\5&37A1&0&3");
     EXPECT_EQ(GetHubPortByIndex(station.usb, 3, port, hub), 1);
     EXPECT_EQ(GetHubPortByIndex(station.usb, -1, port, hub), 1);
     station.usb.devices[0].address.reset();
@@ -97,7 +97,7 @@ TEST(UsbStrings, CopyAtMostThirtyTwoBytesOfTheCameraOnThePort) {
     ASSERT_EQ(station.link.OpenCamera('e', 0, 0), 0);
     station.usb.extensionCode = CurrentXuGuid();
     station.usb.cameraOnPort[3] = {
-        0x1D6B, 0x0102, 0x0100, "A manufacturer name of forty bytes......", "Product", "SN42"};
+        0x1209, 0x000C, 0x0100, "A manufacturer name of forty bytes......", "Product", "SN42"};
 
     Bytes manufacturer(40, 0xEE);
     EXPECT_EQ(ReadUsbString(station.usb, station.link, manufacturer, kUsbManufacturerString), 0);
@@ -116,7 +116,7 @@ TEST(UsbStrings, CopyAtMostThirtyTwoBytesOfTheCameraOnThePort) {
     std::uint16_t vid = 0, pid = 0, bcd = 0;
     EXPECT_EQ(FindUsbDeviceOnPort(station.usb, &vid, &pid, &bcd, small, 3, 0), 0);
     EXPECT_EQ(std::string(small.begin(), small.end()), "A manufa");
-    EXPECT_EQ(vid, 0x1D6B);
+    EXPECT_EQ(vid, 0x1209);
     EXPECT_EQ(FindUsbDeviceOnPort(station.usb, nullptr, &pid, &bcd, small, 3, 0), 1);
     EXPECT_EQ(ReadUsbString(station.usb, station.link, {}, 0), 1);
 

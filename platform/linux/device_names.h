@@ -7,11 +7,11 @@
 // reads VID, PID and bcdDevice at fixed places of a hardware id, and tells a
 // USB device by the letters "usb" after the four-character path prefix.
 //
-// For the VideoControl interface 1-2.3:1.0 of a camera 046d:0825, bcdDevice
+// For the VideoControl interface 1-2.3:1.0 of a camera 1209:000c, bcdDevice
 // 0x0012, with its capture node video0:
-//   device path  \\?\usb#vid_046d&pid_0825&mi_00#[1-2.3:1.0]#video0
-//   instance id  usb\vid_046d&pid_0825&mi_00\1&[1-2.3:1.0]&0&0000   (key [1-2.3:1.0])
-//   hardware id  USB\VID_046D&PID_0825&REV_0012&MI_00
+//   device path  \\?\usb#vid_1209&pid_000c&mi_00#[1-2.3:1.0]#video0
+//   instance id  usb\vid_1209&pid_000c&mi_00\1&[1-2.3:1.0]&0&0000   (key [1-2.3:1.0])
+//   hardware id  USB\VID_1209&PID_000C&REV_0012&MI_00
 //   hub id       1-2 (the sysfs name of the hub above), port 3
 // The key is the interface's sysfs name in brackets: unique on the machine,
 // stable while the cabling is, and bracketed so that the key of 1-2 never
