@@ -35,8 +35,8 @@ void BM_CommandLineDownload64KiB(benchmark::State& state) {
     const std::string program = programPath();
     image::SynthesisRequest request;
     request.family = 'f';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
+    request.vid = 0x1209;
+    request.pid = 0x0002;
     request.bcdDevice = 0x0102;
     request.size = 64 * 1024;
     std::string error;

@@ -6,7 +6,6 @@
 #include "common/trace.h"
 #include "device/camera_device.h"
 #include "device/xu_protocol.h"
-
 #include "download/download_status.h"
 
 #include <algorithm>

@@ -13,9 +13,9 @@ namespace tessell {
 namespace stage {
 constexpr std::uint8_t kInitialised = 21;
 constexpr std::uint8_t kSending = 22;
-constexpr std::uint8_t kChecking = 23;     // all data sent, checksum being compared
+constexpr std::uint8_t kChecking = 23; // all data sent, checksum being compared
 constexpr std::uint8_t kFinished = 24;
-constexpr std::uint8_t kBusyWait = 25;     // waiting for the module's checksum-busy flag
+constexpr std::uint8_t kBusyWait = 25; // waiting for the module's checksum-busy flag
 constexpr std::uint8_t kFailed = 26;
 } // namespace stage
 

@@ -47,7 +47,7 @@ TEST(CameraIdentityDisplay, TypeNumberComesFromEachFamilysPlace) {
         SimLink sim(camera(dir, c.chip, c.flash));
         ASSERT_TRUE(sim.opened);
         const auto display =
-            cameraIdentityDisplay(sim.link, c.camera, 0x0C45, 0x6366, 0x0917, true);
+            cameraIdentityDisplay(sim.link, c.camera, 0x1209, 0x000C, 0x0917, true);
         EXPECT_EQ(display.typeNumberText, c.typeNumber) << c.camera;
         ASSERT_EQ(display.log.size(), 2u);
         EXPECT_EQ(display.log[0].text, "(Camera) Current bcdDevice version = 0917\r\n");
@@ -55,10 +55,10 @@ TEST(CameraIdentityDisplay, TypeNumberComesFromEachFamilysPlace) {
                   std::string("(Camera) Type Number = ") + c.typeNumber + "\r\n");
         EXPECT_TRUE(display.log[0].burnLog && display.log[1].burnLog);
         EXPECT_EQ(display.bcdDeviceText, "0917");
-        EXPECT_EQ(display.productIdText, "6366");
-        EXPECT_EQ(display.vendorIdText, "0c45");
-        EXPECT_EQ(display.vid, 0x0C45);
-        EXPECT_EQ(display.pid, 0x6366);
+        EXPECT_EQ(display.productIdText, "000c");
+        EXPECT_EQ(display.vendorIdText, "1209");
+        EXPECT_EQ(display.vid, 0x1209);
+        EXPECT_EQ(display.pid, 0x000C);
         EXPECT_EQ(display.bcdDevice, 0x0917);
     }
 

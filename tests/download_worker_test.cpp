@@ -60,7 +60,7 @@ struct Station {
     RecordingDialog dialog;
 };
 
-Bytes familyImage(ImageFamily family, std::uint16_t vid = 0x0C45, std::uint16_t pid = 0x6366,
+Bytes familyImage(ImageFamily family, std::uint16_t vid = 0x1209, std::uint16_t pid = 0x000C,
                   std::size_t size = 0) {
     image::SynthesisRequest request;
     request.family = family;
@@ -296,8 +296,8 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStrings) {
     // A new image that names a serial-number string but carries none.
     image::SynthesisRequest freshRequest;
     freshRequest.family = 'f';
-    freshRequest.vid = 0x0C45;
-    freshRequest.pid = 0x6366;
+    freshRequest.vid = 0x1209;
+    freshRequest.pid = 0x000C;
     freshRequest.serialIndex = 3;
     const Bytes fresh = synthesized(freshRequest);
     ASSERT_FALSE(fresh.empty());
@@ -315,7 +315,7 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStrings) {
     const auto identity = sim::identityFromFlash(station.flash(), 'k', {});
     EXPECT_EQ(identity.manufacturer, "Old Maker");
     EXPECT_EQ(identity.serial, "OLD-1");
-    EXPECT_EQ(identity.vid, 0x0C45) << "the new image's identity";
+    EXPECT_EQ(identity.pid, 0x000C) << "the new image's identity";
 }
 
 TEST(BurnSession, TwoCamerasOnEqualPortsOfTwoHubsBurnSideBySide) {

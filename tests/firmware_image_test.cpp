@@ -79,12 +79,12 @@ TEST(ImageIdentity, EachFamilyReadsItsOwnFields) {
     {
         auto bytes = zeroImage();
         bytes[0xB701] = 0x12;
-        putIds(bytes, 0xB70A, 0x1234, 0x5678, 0x0102);
+        putIds(bytes, 0xB70A, 0x1209, 0x0002, 0x0102);
         putBe16(bytes, 0x3FF8, 0xABCD);
         const auto id = image::readIdentity(bytes);
         EXPECT_EQ(id.family, 'd');
-        EXPECT_EQ(id.vid, 0x1234);
-        EXPECT_EQ(id.pid, 0x5678);
+        EXPECT_EQ(id.vid, 0x1209);
+        EXPECT_EQ(id.pid, 0x0002);
         EXPECT_EQ(id.bcdDevice, 0x0102);
         EXPECT_EQ(id.expectedCamera, 'h');
         EXPECT_EQ(image::formatTypeNumber(id.typeNumber), "abcd");
@@ -94,11 +94,12 @@ TEST(ImageIdentity, EachFamilyReadsItsOwnFields) {
         if (newHeader)
             put(bytes, 0, {0x89, 0x16});
         bytes[0x6781] = 0x12;
-        putIds(bytes, 0x678A, 0x1111, 0x2222, 0x0333);
+        putIds(bytes, 0x678A, 0x1209, 0x0003, 0x0333);
         putBe16(bytes, 0x4FF8, 0x0042);
         const auto id = image::readIdentity(bytes);
         EXPECT_EQ(id.family, 'e');
-        EXPECT_EQ(id.vid, newHeader ? 0x1111 : 0);
+        EXPECT_EQ(id.vid, newHeader ? 0x1209 : 0);
+        EXPECT_EQ(id.pid, newHeader ? 0x0003 : 0);
         EXPECT_EQ(id.bcdDevice, newHeader ? 0x0333 : 0);
         EXPECT_EQ(id.expectedCamera, newHeader ? std::optional<IcType>('i') : std::nullopt);
         EXPECT_EQ(id.typeNumber, 0x0042);
@@ -119,12 +120,12 @@ TEST(ImageIdentity, EachFamilyReadsItsOwnFields) {
         constexpr std::uint16_t d = 0x0840;
         putBe16(bytes, 4, h);
         putBe16(bytes, h + c.pointerField, d);
-        putIds(bytes, d + 0x0A, 0x0C45, 0x6366, 0x0917);
+        putIds(bytes, d + 0x0A, 0x1209, 0x000C, 0x0917);
         putBe16(bytes, h - c.typeDistance, 0x7315);
         const auto id = image::readIdentity(bytes);
         EXPECT_EQ(id.family, c.family);
-        EXPECT_EQ(id.vid, 0x0C45) << c.family;
-        EXPECT_EQ(id.pid, 0x6366) << c.family;
+        EXPECT_EQ(id.vid, 0x1209) << c.family;
+        EXPECT_EQ(id.pid, 0x000C) << c.family;
         EXPECT_EQ(id.bcdDevice, 0x0917) << c.family;
         EXPECT_EQ(id.expectedCamera, c.expected);
         EXPECT_EQ(image::formatTypeNumber(id.typeNumber), "7315");
@@ -150,34 +151,34 @@ TEST(ImageIdentity, FamilyIPrefersTheUsb3DescriptorAndFallsBackToThePointer) {
     put(base, 11, {'7', '6', '3', '0'});
     putBe16(base, 4, 0x0400);
     putBe16(base, 0x0400 + 0x1A, 0x0900);
-    putIds(base, 0x0900 + 0x0A, 0xAAAA, 0xBBBB, 0xCCCC);
+    putIds(base, 0x0900 + 0x0A, 0x1209, 0x0001, 0xCCCC);
 
     auto found = base;
-    usb3(found, 0x2000, 0x2BC5, 0x0501, 0x0203);
-    usb3(found, 0x3000, 0x1111, 0x1111, 0x1111); // a later hit does not count
+    usb3(found, 0x2000, 0x1209, 0x0002, 0x0203);
+    usb3(found, 0x3000, 0x1209, 0x0003, 0x1111); // a later hit does not count
     auto id = image::readIdentity(found);
     EXPECT_EQ(id.family, 'i');
-    EXPECT_EQ(id.vid, 0x2BC5);
-    EXPECT_EQ(id.pid, 0x0501);
+    EXPECT_EQ(id.vid, 0x1209);
+    EXPECT_EQ(id.pid, 0x0002);
     EXPECT_EQ(id.bcdDevice, 0x0203);
     EXPECT_EQ(id.expectedCamera, 'm');
 
     id = image::readIdentity(base);
-    EXPECT_EQ(id.vid, 0xAAAA) << "no descriptor: the pointer at H+0x1A";
+    EXPECT_EQ(id.pid, 0x0001) << "no descriptor: the pointer at H+0x1A";
     EXPECT_EQ(id.bcdDevice, 0xCCCC);
 
     auto zeros = base;
     usb3(zeros, 0x1800, 0, 0, 0);
-    EXPECT_EQ(image::readIdentity(zeros).vid, 0xAAAA) << "an all-zero descriptor is no hit";
+    EXPECT_EQ(image::readIdentity(zeros).pid, 0x0001) << "an all-zero descriptor is no hit";
 
     auto outside = base;
-    usb3(outside, 0x0F00, 0x1234, 0x1234, 0x1234);
-    usb3(outside, 0x5000, 0x1234, 0x1234, 0x1234);
-    EXPECT_EQ(image::readIdentity(outside).vid, 0xAAAA) << "only 0x1000..0x4FFF is searched";
+    usb3(outside, 0x0F00, 0x1209, 0x0004, 0x1234);
+    usb3(outside, 0x5000, 0x1209, 0x0004, 0x1234);
+    EXPECT_EQ(image::readIdentity(outside).pid, 0x0001) << "only 0x1000..0x4FFF is searched";
 
     auto last = base;
-    usb3(last, 0x4FFF, 0x4321, 0x0001, 0x0002);
-    EXPECT_EQ(image::readIdentity(last).vid, 0x4321) << "a hit starting at 0x4FFF counts";
+    usb3(last, 0x4FFF, 0x1209, 0x0005, 0x0002);
+    EXPECT_EQ(image::readIdentity(last).pid, 0x0005) << "a hit starting at 0x4FFF counts";
 }
 
 TEST(ImageChecksum, PaddingInvertsOncePerPadByte) {
@@ -345,7 +346,7 @@ TEST_F(FirmwareImageLoad, LogsReadIdentityAndTheVariant18Mark) {
     put(bytes, 0, {0x89, 0x18, 0, 0, 0x01, 0x00});
     putBe16(bytes, 0x100 - 2, 0x1234);
     putBe16(bytes, 0x100 + 0x16, 0x0200);
-    putIds(bytes, 0x20A, 0x0C45, 0x6366, 0x0A1B);
+    putIds(bytes, 0x20A, 0x1209, 0x000C, 0x0A1B);
     const auto path = write("fw.bin", bytes);
 
     FirmwareImage image;
@@ -357,8 +358,8 @@ TEST_F(FirmwareImageLoad, LogsReadIdentityAndTheVariant18Mark) {
     EXPECT_EQ(image.family(), 'f');
     EXPECT_TRUE(image.headerVariant18());
     EXPECT_TRUE(image.matches_camera());
-    EXPECT_EQ(image.vid(), 0x0C45);
-    EXPECT_EQ(image.pid(), 0x6366);
+    EXPECT_EQ(image.vid(), 0x1209);
+    EXPECT_EQ(image.pid(), 0x000C);
     EXPECT_EQ(image.typeNumber(), "1234");
     EXPECT_EQ(image.versionText(), "0A1B");
     ASSERT_EQ(log.size(), 4u);

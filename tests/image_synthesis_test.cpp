@@ -58,12 +58,15 @@ std::string describe(const FamilyCase& c) {
     return text;
 }
 
+// Case n (from 1) gets product n of the test vendor, 0x0001..0x0010.
+static_assert(std::size(kFamilies) <= 0x10);
+
 SynthesisRequest requestFor(const FamilyCase& c, int n) {
     SynthesisRequest request;
     request.family = c.family;
     request.header = c.header;
-    request.vid = static_cast<std::uint16_t>(0x0C45 + n);
-    request.pid = static_cast<std::uint16_t>(0x6300 + n);
+    request.vid = 0x1209;
+    request.pid = static_cast<std::uint16_t>(n);
     request.bcdDevice = static_cast<std::uint16_t>(0x0100 + n);
     request.typeNumber = static_cast<std::uint16_t>(0x7A00 + n);
     request.manufacturer = "Maker " + std::to_string(n);
@@ -134,15 +137,15 @@ TEST(ImageSynthesis, FieldsItLeavesOutAndPlacesItMoves) {
     std::string error;
     SynthesisRequest request;
     request.family = 'i';
-    request.vid = 0x2BC5;
-    request.pid = 0x0501;
+    request.vid = 0x1209;
+    request.pid = 0x0005;
     request.bcdDevice = 0x0312;
     request.usb3DescriptorOffset = 0x4FFF; // the last place the tool looks at
     auto bytes = image::synthesizeImage(request, error);
     ASSERT_TRUE(bytes) << error;
     EXPECT_EQ((*bytes)[0x4FFF], 0x12);
-    EXPECT_EQ(image::littleEndian16(*bytes, 0x4FFF + 8), 0x2BC5);
-    EXPECT_EQ(image::readIdentity(*bytes).pid, 0x0501);
+    EXPECT_EQ(image::littleEndian16(*bytes, 0x4FFF + 8), 0x1209);
+    EXPECT_EQ(image::readIdentity(*bytes).pid, 0x0005);
 
     // Without strings the areas stay erased, and iSerialNumber is 0.
     request = {};
@@ -244,13 +247,13 @@ TEST(MkimageTool, WritesTheImageAndRefusesBadCommandLines) {
         return testing::runProcess(TESSELL_MKIMAGE, arguments);
     };
 
-    auto result = run({"--family",       "f",       "--header", "8918",       "--vid",  "0x0c45",
-                       "--pid",          "6366",    "--bcd",    "0917",       "--type", "12ab",
+    auto result = run({"--family",       "f",       "--header", "8918",       "--vid",  "0x1209",
+                       "--pid",          "000c",    "--bcd",    "0917",       "--type", "12ab",
                        "--manufacturer", "Halvane", "--serial", "AB120001",   "--size", "0x9100",
                        "--strings-at",   "0x7000",  "-o",       pathText(out)});
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("family f, header 89 18, vid 0c45 pid 6366 bcdDevice 0917, type "
+    EXPECT_NE(result.out.find("family f, header 89 18, vid 1209 pid 000c bcdDevice 0917, type "
                               "number 12ab, for IcType k, 37120 bytes"),
               std::string::npos)
         << result.out;
@@ -259,17 +262,17 @@ TEST(MkimageTool, WritesTheImageAndRefusesBadCommandLines) {
     ASSERT_EQ(bytes.size(), 0x9100u);
     const auto identity = image::readIdentity(bytes);
     EXPECT_EQ(identity.family, 'f');
-    EXPECT_EQ(identity.vid, 0x0C45);
-    EXPECT_EQ(identity.pid, 0x6366);
+    EXPECT_EQ(identity.vid, 0x1209);
+    EXPECT_EQ(identity.pid, 0x000C);
     EXPECT_EQ(identity.bcdDevice, 0x0917);
     EXPECT_EQ(identity.typeNumber, 0x12AB);
     EXPECT_EQ(image::decodeStringBlock(bytes, 0x7000), "Halvane");
     EXPECT_EQ(image::decodeStringBlock(bytes, 0x8000), "AB120001");
 
-    result = run({"--family", "i", "--mark-ff", "--no-usb3", "--vid", "1234", "-o",
+    result = run({"--family", "i", "--mark-ff", "--no-usb3", "--vid", "1209", "-o",
                   pathText(dir / "i.bin")});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("family i, header 89 26, vid 1234"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("family i, header 89 26, vid 1209"), std::string::npos) << result.out;
 
     result = run({"--help"});
     EXPECT_EQ(result.status, 0);
@@ -321,8 +324,9 @@ TEST(ImageSynthesis, SimulatedCamerasPresentTheImageIdentity) {
         SynthesisRequest request;
         request.family = cameras[i].family;
         request.header = cameras[i].header;
-        request.vid = 0x0C45;
-        request.pid = static_cast<std::uint16_t>(0x6360 + i);
+        // Not the rom's 0x0001: the identity must come from the image.
+        request.vid = 0x1209;
+        request.pid = static_cast<std::uint16_t>(0x0002 + i);
         request.bcdDevice = static_cast<std::uint16_t>(0x0900 + i);
         request.manufacturer = "Halvane " + std::to_string(i);
         request.serialNumber = "SN-" + std::to_string(i);

@@ -40,7 +40,7 @@ struct Station {
     Station() {
         sys.addRootHub(1);
         sys.addRootHub(2);
-        sys.addDevice("1-2", {"05e3", "0608", "6060", "", "USB2.0 Hub", "", "1", {}});
+        sys.addDevice("1-2", {"1209", "0008", "6060", "", "USB2.0 Hub", "", "1", {}});
         sys.addInterface("1-2:1.0", "09", "00");
         camera("1-2.3", "0731", "0210", "HV0001", {unit(3, kOtherWire), unit(4, kPrimaryWire)});
         sys.addVideoNode("1-2.3:1.0", "video0");
@@ -51,7 +51,7 @@ struct Station {
         camera("1-10", "0732", "0100", "HV0002", {unit(4, kFallbackWire)});
         sys.addVideoNode("1-10:1.0", "video2");
         sys.addVideoNode("1-10:1.0", "video3");
-        sys.addDevice("2-1", {"05e3", "0610", "6060", "", "USB2.0 Hub", "", "1", {}});
+        sys.addDevice("2-1", {"1209", "0009", "6060", "", "USB2.0 Hub", "", "1", {}});
         camera("2-1.3", "0731", "0300", "HV0003", {unit(4, kPrimaryWire)}, kLongMaker);
         sys.addVideoNode("2-1.3:1.0", "video5");
         sys.addPlatformDevice("vivid.0");

@@ -32,15 +32,15 @@ TEST(LinuxUsbDescriptors, FindsTheUnitsOfTheActiveConfigurationsVideoControlInte
     append(first, testing::extensionUnit(7, kFallbackWire, {0xFF}));
     Bytes second = testing::interfaceDescriptor(0, 0x0E, 0x01);
     append(second, testing::extensionUnit(5, kFallbackWire, {0x01}));
-    Bytes bytes = testing::deviceDescriptor(0x0C45, 0x6366, 0x0100);
+    Bytes bytes = testing::deviceDescriptor(0x1209, 0x000C, 0x0100);
     append(bytes, testing::configuration(1, 3, first));
     append(bytes, testing::configuration(2, 1, second));
 
     const auto active = scanDescriptors(bytes, 1);
     EXPECT_EQ(active.fault, "");
     ASSERT_TRUE(active.identity);
-    EXPECT_EQ(active.identity->vid, 0x0C45);
-    EXPECT_EQ(active.identity->pid, 0x6366);
+    EXPECT_EQ(active.identity->vid, 0x1209);
+    EXPECT_EQ(active.identity->pid, 0x000C);
     EXPECT_EQ(active.identity->bcdDevice, 0x0100);
     ASSERT_EQ(active.units.size(), 1u);
     const auto& unit = active.units[0];

@@ -17,8 +17,8 @@ json mixedStation() {
         {{"friendly_name", "Cam A"},
          {"flash", {{"part", "0x79"}}},
          {"rom",
-          {{"vid", "0x0C45"},
-           {"pid", "0x6366"},
+          {{"vid", "0x1209"},
+           {"pid", "0x000C"},
            {"bcd", "0x0123"},
            {"manufacturer", "Maker A"},
            {"serial", "SN-A"}}}},
@@ -46,8 +46,8 @@ TEST(ListCameras, EveryCameraOfOursInListOrderWithItsOwnIdentity) {
     EXPECT_EQ(cameras[0].friendlyName, "Cam A");
     EXPECT_EQ(cameras[0].icType, 'k');
     EXPECT_EQ(cameras[0].chipId, 0xC0);
-    EXPECT_EQ(cameras[0].vid, 0x0C45);
-    EXPECT_EQ(cameras[0].pid, 0x6366);
+    EXPECT_EQ(cameras[0].vid, 0x1209);
+    EXPECT_EQ(cameras[0].pid, 0x000C);
     EXPECT_EQ(cameras[0].bcdDevice, 0x0123);
     EXPECT_EQ(cameras[0].hub, "sim-hub-1");
     EXPECT_EQ(cameras[0].port, 1);
@@ -84,7 +84,7 @@ TEST(ListCameras, EveryCameraOfOursInListOrderWithItsOwnIdentity) {
     EXPECT_EQ(written, keys);
     EXPECT_EQ(document[1]["icType"], "g");
     EXPECT_EQ(document[1]["index"], 3);
-    EXPECT_EQ(document[0]["vid"], 0x0C45);
+    EXPECT_EQ(document[0]["pid"], 0x000C);
 }
 
 // The built program, as scripts run it: exit status and output per station.

@@ -54,8 +54,8 @@ protected:
 
     static ResultRecord passed() {
         ResultRecord record;
-        record.pid = 0x00C1;
-        record.vid = 0x0A0B;
+        record.pid = 0x000C;
+        record.vid = 0x1209;
         record.bcd = 0x0100;
         record.sn = "SN42";
         record.result = "Pass";
@@ -139,7 +139,7 @@ TEST_F(LogFilesTest, WorkedExampleByteForByte) {
     logs.AppendResultRecord(passed());
     // Empty HEADER: a new file starts with an empty line.
     EXPECT_EQ(program.read("burn_result.txt"),
-              "\r\n2016/09/12 14:03:07\t00c1\t0a0b\tPass\t0\r\n\r\n");
+              "\r\n2016/09/12 14:03:07\t000c\t1209\tPass\t0\r\n\r\n");
 }
 
 TEST_F(LogFilesTest, HeaderOnlyIntoANewFileWithTheRecordsValues) {
@@ -148,15 +148,15 @@ TEST_F(LogFilesTest, HeaderOnlyIntoANewFileWithTheRecordsValues) {
                         fixedAt(sep12));
     logs.AppendResultRecord(passed());
     ResultRecord failed = passed();
-    failed.pid = 0x5678;
+    failed.pid = 0x000D;
     failed.sn = "";
     failed.result = "Fail";
     failed.errcode = 2;
     logs.AppendResultRecord(failed);
-    EXPECT_EQ(program.read("burn_result.txt"), "Station 0a0b/00c1 from 12.09.2016\t{bogus}\r\n"
-                                               "00c1\t" +
+    EXPECT_EQ(program.read("burn_result.txt"), "Station 1209/000c from 12.09.2016\t{bogus}\r\n"
+                                               "000c\t" +
                                                    std::string(28, ' ') +
-                                                   "SN42\tPass\r\n0\r\n\r\n" + "5678\t" +
+                                                   "SN42\tPass\r\n0\r\n\r\n" + "000d\t" +
                                                    std::string(32, ' ') + "\tFail\r\n2\r\n\r\n");
 }
 
@@ -164,7 +164,7 @@ TEST_F(LogFilesTest, ExistingResultFileIsAppendedToWithoutHeader) {
     program.write("burn_result.txt", "earlier shift\r\n");
     const LogFiles logs(settings(true, false, "{pid}", "HEADER"), fixedAt(sep12));
     logs.AppendResultRecord(passed());
-    EXPECT_EQ(program.read("burn_result.txt"), "earlier shift\r\n00c1\r\n\r\n");
+    EXPECT_EQ(program.read("burn_result.txt"), "earlier shift\r\n000c\r\n\r\n");
 }
 
 TEST_F(LogFilesTest, HeaderAndRecordShowOneInstant) {

@@ -240,8 +240,8 @@ TEST(QueryService, TheDialogsAnswers) {
         {"friendly_name", "Bench camera"}, {"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}};
     image::SynthesisRequest request;
     request.family = 'd';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
+    request.vid = 0x1209;
+    request.pid = 0x0002;
     request.bcdDevice = 0x0102;
     {
         DialogRig rig(json::array({camera}));

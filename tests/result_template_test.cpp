@@ -22,8 +22,8 @@ std::tm fields(int year, int month, int day, int hour, int minute, int second) {
 
 ResultRecord camera() {
     ResultRecord record;
-    record.pid = 0x00C1;
-    record.vid = 0x0A0B;
+    record.pid = 0x000C;
+    record.vid = 0x1209;
     record.bcd = 0x1234;
     record.sn = "SN0001";
     record.result = "Pass";
@@ -85,7 +85,7 @@ TEST(ParseResultTemplate, KeepsAtMost260AndWritesTheRestAsText) {
 }
 
 TEST(ExpandResultTemplate, ValuesOfEveryKind) {
-    EXPECT_EQ(expand("{pid}|{vid}|{bcd}"), "00c1|0a0b|1234");
+    EXPECT_EQ(expand("{pid}|{vid}|{bcd}"), "000c|1209|1234");
     EXPECT_EQ(expand("<{ic}>{IC}"), "<>");
     EXPECT_EQ(expand("{result}/{errcode}"), "Pass/0");
     EXPECT_EQ(expand("a{tab}b{nl}c"), "a\tb\r\nc");
@@ -116,11 +116,11 @@ TEST(ExpandResultTemplate, SerialNumberRightAlignedIn32Columns) {
 TEST(ExpandResultTemplate, UnrecognisedNamesStayAndDoNotShiftValues) {
     // A misspelt name must not take the value meant for the next one.
     EXPECT_EQ(expand("{pid}{tab}{foo}{tab}{vid}{tab}{y}{tab}{result}"),
-              "00c1\t{foo}\t0a0b\t{y}\tPass");
-    EXPECT_EQ(expand("{}{pid}"), "{}00c1");
-    EXPECT_EQ(expand("{a{pid}x{vid}"), "{a{pid}x0a0b");
-    EXPECT_EQ(expand("{pid} {vid"), "00c1 {vid");
-    EXPECT_EQ(expand("}{pid}}"), "}00c1}");
+              "000c\t{foo}\t1209\t{y}\tPass");
+    EXPECT_EQ(expand("{}{pid}"), "{}000c");
+    EXPECT_EQ(expand("{a{pid}x{vid}"), "{a{pid}x1209");
+    EXPECT_EQ(expand("{pid} {vid"), "000c {vid");
+    EXPECT_EQ(expand("}{pid}}"), "}000c}");
     EXPECT_EQ(expand("no names at all"), "no names at all");
 }
 

@@ -20,8 +20,8 @@ using image::SynthesisRequest;
 SynthesisRequest kImage(std::optional<std::size_t> strings = std::nullopt) {
     SynthesisRequest request;
     request.family = 'f'; // 0x89 0x17, for 'k' cameras
-    request.vid = 0x0C45;
-    request.pid = 0x6366;
+    request.vid = 0x1209;
+    request.pid = 0x000C;
     request.bcdDevice = 0x0917;
     request.typeNumber = 0x12AB;
     request.stringBlockOffset = strings;

@@ -112,14 +112,14 @@ TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
                             "BIN=\"generic.bin\"\r\n"
                             "SNAddr=258\r\n"
                             "[DEVICE]\r\n"
-                            "PID_1=0x0a0b\r\n"
-                            "VID_1=0c45\r\n"
+                            "PID_1=0x000b\r\n"
+                            "VID_1=1209\r\n"
                             "[LOG]\r\n"
                             "HEADER=Date{tab}PID\r\n"
                             "FORMAT={Y}/{m}/{d}{tab}{pid}\r\n");
-    dir.write("pid.ini", "[PID_0a0b]\r\nBIN=cam.bin\r\n");
+    dir.write("pid.ini", "[PID_000b]\r\nBIN=cam.bin\r\n");
 
-    const CommandRun run = runBinary(dir, "--pid 0A0B");
+    const CommandRun run = runBinary(dir, "--pid 000B");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const auto json = nlohmann::json::parse(run.out);
@@ -139,7 +139,7 @@ TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
     EXPECT_EQ(setting["BIN"], "generic.bin");
     EXPECT_EQ(setting["SNAddr"], 2);
     EXPECT_EQ(setting["Timeout"], 30);
-    EXPECT_EQ(json["DEVICE"], (nlohmann::json::array({{{"PID", 0x0A0B}, {"VID", 0x0C45}}})));
+    EXPECT_EQ(json["DEVICE"], (nlohmann::json::array({{{"PID", 0x000B}, {"VID", 0x1209}}})));
     EXPECT_EQ(json["LOG"]["HEADER"], "Date{tab}PID");
     EXPECT_EQ(json["LOG"]["FORMAT"], "{Y}/{m}/{d}{tab}{pid}");
     EXPECT_EQ(json["LOGPlaceholders"]["HEADER"], (nlohmann::json{"tab"}));

@@ -278,13 +278,13 @@ TEST(ToolSettingsRead, PreviewAtStartForTanquilAndPreviewBoxForAll) {
 
 TEST(ToolSettingsRead, DevicePairsUpToTwenty) {
     TempDir dir;
-    dir.write("setting.ini", "[SETTING]\nCam_Num=3\n[DEVICE]\nPID_1=0x1234\nVID_1=0c45\n"
+    dir.write("setting.ini", "[SETTING]\nCam_Num=3\n[DEVICE]\nPID_1=0x000e\nVID_1=1209\n"
                              "PID_2=12G4\nPID_3=ABCDE\nVID_21=1\n");
     auto s = readSettings(dir).settings;
     EXPECT_TRUE(s.revCheck);
     ASSERT_EQ(s.devices.size(), 3u);
-    EXPECT_EQ(s.devices[0].pid, 0x1234u);
-    EXPECT_EQ(s.devices[0].vid, 0x0C45u);
+    EXPECT_EQ(s.devices[0].pid, 0x000Eu);
+    EXPECT_EQ(s.devices[0].vid, 0x1209u);
     EXPECT_EQ(s.devices[1].pid, 0x12u);
     EXPECT_EQ(s.devices[1].vid, 0u);
     EXPECT_EQ(s.devices[2].pid, 0xABCDEu);

@@ -49,7 +49,7 @@ Status resetChip(XuClient& xu) {
     return last;
 }
 
-// A 'k' image whose device descriptor names 0C45:6366 rev 0917, with the
+// A 'k' image whose device descriptor names 1209:000C rev 0917, with the
 // invalid signature the tool streams before the download is verified.
 Bytes kImage() {
     Bytes bytes(8192, 0x00);
@@ -59,7 +59,7 @@ Bytes kImage() {
     bytes[5] = 0x00;
     bytes[0x0116] = 0x02; // device descriptor at 0x0200
     bytes[0x0117] = 0x00;
-    const std::uint8_t ids[] = {0x45, 0x0C, 0x66, 0x63, 0x17, 0x09};
+    const std::uint8_t ids[] = {0x09, 0x12, 0x0C, 0x00, 0x17, 0x09};
     std::copy(std::begin(ids), std::end(ids), bytes.begin() + 0x020A);
     bytes[0x017A] = 0xFF; // no string blocks
     bytes[0x017B] = 0xFF;
@@ -68,11 +68,11 @@ Bytes kImage() {
 
 TEST(SimBus, ResetLeavesTheBusAndReturnsWithTheIdentityReadAgain) {
     SimRig rig(json::parse(R"([{"chip_id": "0xC0", "reenumerate_ms": 300,
-                                "rom": {"vid": "0x1D6B", "pid": "0x0102"}}])"));
+                                "rom": {"vid": "0x1209", "pid": "0x0001"}}])"));
     EventLog events(rig.platform());
     XuClient xu(rig.platform(), 0);
     const auto before = rig.platform().camera(0).view();
-    EXPECT_NE(before.devicePath.find("vid_1d6b&pid_0102"), std::string::npos) << "the rom identity";
+    EXPECT_NE(before.devicePath.find("vid_1209&pid_0001"), std::string::npos) << "the rom identity";
 
     // Download a 'k' image and write its signature the way the tool does.
     xu.loadTable(flash::opcodeTable(0));
@@ -116,8 +116,8 @@ TEST(SimBus, ResetLeavesTheBusAndReturnsWithTheIdentityReadAgain) {
     EXPECT_EQ(seen[0].kind, Kind::Arrival);
     const auto after = rig.platform().camera(0).view();
     EXPECT_EQ(seen[0].devicePath, after.devicePath);
-    EXPECT_NE(after.devicePath.find("vid_0c45&pid_6366"), std::string::npos) << after.devicePath;
-    EXPECT_EQ(after.hardwareId, "USB\\VID_0C45&PID_6366&REV_0917");
+    EXPECT_NE(after.devicePath.find("vid_1209&pid_000c"), std::string::npos) << after.devicePath;
+    EXPECT_EQ(after.hardwareId, "USB\\VID_1209&PID_000C&REV_0917");
     EXPECT_EQ(after.hub, before.hub);
     EXPECT_EQ(after.port, before.port);
     EXPECT_EQ(after.instanceId.substr(after.instanceId.rfind('\\')),

@@ -27,7 +27,7 @@ void putBlock(Bytes& bytes, std::size_t at, const std::string& text) {
     std::copy(block->begin(), block->end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-const RomIdentity kRom{0x1D6B, 0x0102, 0x0100, "Rom Maker", "Rom Camera", "ROM0001"};
+const RomIdentity kRom{0x1209, 0x0001, 0x0100, "Rom Maker", "Rom Camera", "ROM0001"};
 
 // A 'k' camera's flash: 0x89 0x17 header, device descriptor through H+0x16,
 // string blocks through the pointer at H+0x7A.
@@ -39,7 +39,7 @@ Bytes kFlash(std::uint16_t p = 0x3000) {
     constexpr std::uint16_t h = 0x0100;
     putBe16(flash, 4, h);
     putBe16(flash, h + 0x16, 0x0200);
-    putIds(flash, 0x020A, 0x0C45, 0x6366, 0x0917);
+    putIds(flash, 0x020A, 0x1209, 0x000C, 0x0917);
     putBe16(flash, h + 0x7A, p);
     return flash;
 }
@@ -61,8 +61,8 @@ TEST(SimFlashIdentity, ReadsTheImageAndItsStringBlocks) {
     putBlock(flash, 0x4000, "Halvane");
     putBlock(flash, 0x5000, "AB120040");
     auto id = identityFromFlash(flash, 'k', kRom);
-    EXPECT_EQ(id.vid, 0x0C45);
-    EXPECT_EQ(id.pid, 0x6366);
+    EXPECT_EQ(id.vid, 0x1209);
+    EXPECT_EQ(id.pid, 0x000C);
     EXPECT_EQ(id.bcdDevice, 0x0917);
     EXPECT_EQ(id.manufacturer, "Halvane");
     EXPECT_EQ(id.serial, "AB120040");
@@ -70,24 +70,25 @@ TEST(SimFlashIdentity, ReadsTheImageAndItsStringBlocks) {
 
     // The same flash in a 'j' camera: its pointer at H+0x74 is 0xFFFF here.
     id = identityFromFlash(flash, 'j', kRom);
-    EXPECT_EQ(id.vid, 0x0C45);
+    EXPECT_EQ(id.pid, 0x000C);
     EXPECT_EQ(id.manufacturer, "Rom Maker");
     EXPECT_EQ(id.serial, "ROM0001");
 
     // An invalid serial block falls back alone; a zero field falls back alone.
     flash[0x5001] = 67;
-    putIds(flash, 0x020A, 0x0C45, 0x0000, 0x0917);
+    putIds(flash, 0x020A, 0x1209, 0x0000, 0x0917);
     id = identityFromFlash(flash, 'k', kRom);
     EXPECT_EQ(id.manufacturer, "Halvane");
     EXPECT_EQ(id.serial, "ROM0001");
-    EXPECT_EQ(id.vid, 0x0C45);
-    EXPECT_EQ(id.pid, 0x0102);
+    EXPECT_EQ(id.pid, 0x0001);
+    EXPECT_EQ(id.bcdDevice, 0x0917);
 
     // Signature invalidated mid-download: the rom identity.
     flash[0] = 0xF9;
     flash[1] = 0xFF;
     id = identityFromFlash(flash, 'k', kRom);
-    EXPECT_EQ(id.vid, 0x1D6B);
+    EXPECT_EQ(id.pid, 0x0001);
+    EXPECT_EQ(id.bcdDevice, 0x0100);
     EXPECT_EQ(id.manufacturer, "Rom Maker");
 }
 
@@ -97,11 +98,11 @@ TEST(SimFlashIdentity, FamiliesFindTheirStringBlocks) {
     older[0] = 0x55;
     older[1] = 0x90;
     older[0xB701] = 0x12;
-    putIds(older, 0xB70A, 0x1234, 0x5678, 0x0001);
+    putIds(older, 0xB70A, 0x1209, 0x0002, 0x0001);
     putBlock(older, 0xE000, "Maker");
     putBlock(older, 0xF000, "SN1");
     auto id = identityFromFlash(older, 'h', kRom);
-    EXPECT_EQ(id.vid, 0x1234);
+    EXPECT_EQ(id.pid, 0x0002);
     EXPECT_EQ(id.manufacturer, "Maker");
     EXPECT_EQ(id.serial, "SN1");
     id = identityFromFlash(older, 'g', kRom);
@@ -125,7 +126,7 @@ TEST(SimFlashIdentity, FamiliesFindTheirStringBlocks) {
     Bytes large(524288, 0xFF);
     std::copy(flash.begin(), flash.end(), large.begin());
     id = identityFromFlash(large, 'k', kRom);
-    EXPECT_EQ(id.vid, 0x0C45);
+    EXPECT_EQ(id.pid, 0x000C);
     EXPECT_EQ(id.serial, "ROM0001") << "0x10FC0 holds erased flash";
 }
 

@@ -34,7 +34,7 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
         {"usb": false, "friendly_name": "Virtual"},
         {"list": "sensor", "port": 4},
         {"present": false},
-        {"chip_id": null, "friendly_name": "Other make", "rom": {"vid": "0x046D", "pid": "0x0825",
+        {"chip_id": null, "friendly_name": "Other make", "rom": {"vid": "0x1209", "pid": "0x000F",
          "bcd": "0x0012"}}])"),
                json::parse(R"({"ac_power": false})"));
     auto& platform = rig.platform();
@@ -47,9 +47,9 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
     EXPECT_FALSE(passesUsbPathTest(video[1].devicePath)) << "keeps its position, fails the test";
     EXPECT_TRUE(passesUsbPathTest(video[2].devicePath));
     const std::regex path(
-        R"(\\\\\?\\usb#vid_1d6b&pid_0102&mi_00#6&[0-9a-f]{7}&0&0000#\{[0-9a-f-]{36}\})");
+        R"(\\\\\?\\usb#vid_1209&pid_0001&mi_00#6&[0-9a-f]{7}&0&0000#\{[0-9a-f-]{36}\})");
     EXPECT_TRUE(std::regex_match(video[0].devicePath, path)) << video[0].devicePath;
-    EXPECT_NE(video[2].devicePath.find("vid_046d&pid_0825"), std::string::npos);
+    EXPECT_NE(video[2].devicePath.find("vid_1209&pid_000f"), std::string::npos);
 
     const auto sensor = entriesOf(platform, DeviceListKind::SensorCamera);
     ASSERT_EQ(sensor.size(), 1u);
@@ -62,13 +62,13 @@ TEST(SimPlatform, ListsInStationOrderWithTheWindowsForms) {
     ASSERT_EQ(platform.imagingDevices(imaging), status::kOk);
     ASSERT_EQ(imaging.size(), 3u);
     EXPECT_EQ(imaging[0].address, (platform::UsbAddress{"usb-hub-7", 3}));
-    EXPECT_EQ(imaging[0].vid, 0x1D6B);
+    EXPECT_EQ(imaging[0].vid, 0x1209);
     EXPECT_EQ(imaging[0].bcdDevice, 0x0100);
     EXPECT_EQ(imaging[1].address, (platform::UsbAddress{"sim-hub-1", 4}));
-    EXPECT_EQ(imaging[2].pid, 0x0825);
+    EXPECT_EQ(imaging[2].pid, 0x000F);
     EXPECT_EQ(platform.locate(video[0].devicePath)->address, imaging[0].address);
     EXPECT_EQ(platform.locate(sensor[0].devicePath)->address, imaging[1].address);
-    EXPECT_EQ(platform.locate(video[2].devicePath)->pid, 0x0825);
+    EXPECT_EQ(platform.locate(video[2].devicePath)->pid, 0x000F);
     EXPECT_FALSE(platform.locate(video[1].devicePath)) << "not a USB device";
     EXPECT_TRUE(video[0].usb);
     EXPECT_FALSE(video[1].usb);
@@ -117,8 +117,8 @@ TEST(SimPlatform, SixteenCamerasOnTwoHubsListQuicklyAndAreFoundByPort) {
         // Hub B comes first in the station, so the walk meets it first.
         device["hub"] = i % 2 == 0 ? "hub-B" : "hub-A";
         device["port"] = i / 2 + 1;
-        device["rom"] = {{"vid", "0x0C45"},
-                         {"pid", 0x6300 + i},
+        device["rom"] = {{"vid", "0x1209"},
+                         {"pid", 0x0001 + i},
                          {"manufacturer", std::string(80, 'M')},
                          {"serial", "SN" + std::to_string(i)}};
         if (i == 4)
@@ -141,7 +141,7 @@ TEST(SimPlatform, SixteenCamerasOnTwoHubsListQuicklyAndAreFoundByPort) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto found = platform.locate(entries[i].devicePath);
         ASSERT_TRUE(found) << i;
-        EXPECT_EQ(found->pid, 0x6300 + i);
+        EXPECT_EQ(found->pid, 0x0001 + i);
         EXPECT_EQ(found->serialNumber, "SN" + std::to_string(i));
         EXPECT_EQ(found->manufacturer, std::string(80, 'M'));
         ports.insert(found->address.text());

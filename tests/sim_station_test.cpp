@@ -40,8 +40,8 @@ TEST(SimStation, DefaultsOfAnEmptyDevice) {
     EXPECT_EQ(device.sfBlockSize, 4096u);
     EXPECT_TRUE(device.firmwareFlashId);
     EXPECT_TRUE(device.registers.empty());
-    EXPECT_EQ(device.rom.vid, 0x1D6B);
-    EXPECT_EQ(device.rom.pid, 0x0102);
+    EXPECT_EQ(device.rom.vid, 0x1209);
+    EXPECT_EQ(device.rom.pid, 0x0001);
     EXPECT_EQ(device.rom.bcd, 0x0100);
     EXPECT_FALSE(device.module);
     EXPECT_EQ(device.reenumerate, 300ms);
@@ -63,7 +63,7 @@ TEST(SimStation, EveryKeyInNumbersHexStringsAndRelativePaths) {
             "flash": {"part": "0x82", "file": "cam0.flash", "protected": false},
             "block_size": 64, "sf_block_size": "0x800", "firmware_flash_id": false,
             "registers": {"0x2509": 0, "0x059A": "0x01", "11264": 2},
-            "rom": {"vid": "0x0C45", "pid": 25446, "bcd": "0x0917",
+            "rom": {"vid": "0x3F2A", "pid": 12, "bcd": "0x0917",
                     "manufacturer": "Maker", "product": "Cam", "serial": "SN1"},
             "module": {"file": "/abs/mod0.bin"},
             "reenumerate_ms": 50, "busy_ms": "0x10", "request_us": 2.5,
@@ -101,8 +101,8 @@ TEST(SimStation, EveryKeyInNumbersHexStringsAndRelativePaths) {
     EXPECT_FALSE(d.firmwareFlashId);
     EXPECT_EQ(d.registers,
               (std::map<std::uint16_t, std::uint8_t>{{0x2509, 0}, {0x059A, 1}, {0x2C00, 2}}));
-    EXPECT_EQ(d.rom.vid, 0x0C45);
-    EXPECT_EQ(d.rom.pid, 0x6366);
+    EXPECT_EQ(d.rom.vid, 0x3F2A);
+    EXPECT_EQ(d.rom.pid, 0x000C);
     EXPECT_EQ(d.rom.bcd, 0x0917);
     EXPECT_EQ(d.rom.serial, "SN1");
     ASSERT_TRUE(d.module);

@@ -201,7 +201,7 @@ TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
          "[SETTING]\r\nWriteLog=1\r\nBurnSN=1\r\n" + logSettings, json::object(), false, 3,
          "]Download (Change SN) fail.\r\n", "TestResult = fail", true},
         {"PID/VID differ from the image's",
-         json::array({camera("0xC0", {{"rom", {{"vid", "0x1D6B"}, {"pid", "0x0102"}}}})}),
+         json::array({camera("0xC0", {{"rom", {{"vid", "0x1209"}, {"pid", "0x0001"}}}})}),
          "moravel.ini", "[SETTING]\r\nWriteLog=1\r\nrework=1\r\nCheckPidVid=1\r\n" + logSettings,
          json::object(), false, 4, "", "", false},
         {"identity check at selection", json::array({camera("0xC0")}), "setting.ini",

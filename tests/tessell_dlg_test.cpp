@@ -22,8 +22,8 @@ json camera7310(json extra = json::object()) {
 image::SynthesisRequest image7310(std::uint16_t bcd = 0x0102) {
     image::SynthesisRequest request;
     request.family = 'd';
-    request.vid = 0x1234;
-    request.pid = 0x5678;
+    request.vid = 0x1209;
+    request.pid = 0x0002;
     request.bcdDevice = bcd;
     return request;
 }
@@ -57,7 +57,7 @@ TEST(SingleCameraDialog, UnattendedDownloadPassesAndLeavesEveryResult) {
     EXPECT_EQ(rig.file("Result.txt"), "TestResult = pass");
     EXPECT_TRUE(contains(rig.file("CmdModeLog.log"), "]Download complete.\r\n"));
     // The camera as it was selected: its erased flash left it the ROM's identity.
-    EXPECT_EQ(rig.file("burn_result.txt"), "\r\n0102\t1d6b\t0100\tPass\t0\r\n\r\n");
+    EXPECT_EQ(rig.file("burn_result.txt"), "\r\n0001\t1209\t0100\tPass\t0\r\n\r\n");
     EXPECT_TRUE(contains(rig.file("burn_log.txt"), "]   Start Download...\r\n"));
     ASSERT_FALSE(rig.view.progress.empty());
     EXPECT_EQ(rig.view.progress.back(), 100);
@@ -241,7 +241,7 @@ TEST(SingleCameraDialog, WindowModeStopsStayOpenAndWait) {
     EXPECT_TRUE(rig.view.isEnabled(Control::Download));
     EXPECT_EQ(rig.view.caption, "Halvane Serial Flash Write Tool for ALL IC v1.0.3.0c");
     // An erased flash has no identity: the camera shows its ROM's.
-    EXPECT_EQ(rig.view.texts[Control::CameraPid], "0102");
+    EXPECT_EQ(rig.view.texts[Control::CameraPid], "0001");
     rig.dialog->OnDownload();
     EXPECT_TRUE(contains(rig.log(), "\r\n Fail, please stop preview first."));
     EXPECT_FALSE(rig.view.endedWith.has_value());

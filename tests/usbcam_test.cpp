@@ -115,13 +115,13 @@ TEST(UsbCamDescriptors, ParseBackWithTheLinuxBackendsReader) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.xu);
         Rig rig(
-            json{{"xu", c.xu}, {"rom", {{"vid", "0x0C45"}, {"pid", "0x6366"}, {"bcd", "0x0102"}}}});
+            json{{"xu", c.xu}, {"rom", {{"vid", "0x1209"}, {"pid", "0x000C"}, {"bcd", "0x0102"}}}});
         const Bytes bytes = descriptorsOf(*rig.usb);
         const auto scan = platform::scanDescriptors(bytes, kConfigurationValue);
         EXPECT_EQ(scan.fault, "");
         ASSERT_TRUE(scan.identity);
-        EXPECT_EQ(scan.identity->vid, 0x0C45);
-        EXPECT_EQ(scan.identity->pid, 0x6366);
+        EXPECT_EQ(scan.identity->vid, 0x1209);
+        EXPECT_EQ(scan.identity->pid, 0x000C);
         EXPECT_EQ(scan.identity->bcdDevice, 0x0102);
         if (!c.guid) {
             EXPECT_TRUE(scan.units.empty());

@@ -12,7 +12,7 @@ tools/build.sh build
 home="$(mktemp -d "${TMPDIR:-/tmp}/tessell-demo.XXXXXX")"
 
 echo "== build/tessell-mkimage  (a firmware image for a ZLTA_7315 camera)"
-build/tessell-mkimage --family f --vid 0x1234 --pid 0x5678 --bcd 0x0102 \
+build/tessell-mkimage --family f --vid 0x1209 --pid 0x0002 --bcd 0x0102 \
     --manufacturer "Tessell demo" --serial "DEMO0001" -o "$home/image.bin"
 
 # One simulated camera whose flash lives in a file; time runs 20 times faster, slow enough to see the progress bar on a terminal.

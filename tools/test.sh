@@ -6,6 +6,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 tools/install-deps.sh
+tools/format-check.sh
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 

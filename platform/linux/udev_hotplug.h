@@ -27,13 +27,13 @@ struct UdevEvent {
     std::string subsystem; // "video4linux" or "usb"
     std::string devtype;   // "usb_device" for a USB device
     std::string devpath;   // /devices/.../1-2.3/1-2.3:1.0/video4linux/video0
-    std::string vendorId;  // ID_VENDOR_ID of a node: "046d"
-    std::string modelId;   // ID_MODEL_ID of a node: "0825"
-    std::string product;   // PRODUCT of a USB device: "46d/825/12"
+    std::string vendorId;  // ID_VENDOR_ID of a node: "1209"
+    std::string modelId;   // ID_MODEL_ID of a node: "000c"
+    std::string product;   // PRODUCT of a USB device: "1209/c/12"
 };
 
 // The notification for an event: a capture node's device path as the device
-// list gives it, or for a USB device \\?\usb#vid_046d&pid_0825#1-2.3. None
+// list gives it, or for a USB device \\?\usb#vid_1209&pid_000c#1-2.3. None
 // for actions other than add and remove and for other kinds of device.
 std::optional<HotplugEvent> hotplugEventFor(const UdevEvent& event);
 

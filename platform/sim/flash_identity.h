@@ -12,9 +12,11 @@
 
 namespace tessell::sim {
 
-// What the chip's boot code presents when the flash holds nothing bootable.
+// What the chip's boot code presents when the flash holds nothing bootable;
+// by default 1209:0001, an identity reserved for testing, so that no example
+// station stands for a real maker's product.
 struct RomIdentity {
-    std::uint16_t vid = 0x1D6B, pid = 0x0102, bcd = 0x0100;
+    std::uint16_t vid = 0x1209, pid = 0x0001, bcd = 0x0100;
     std::string manufacturer, product, serial;
 };
 

@@ -66,7 +66,7 @@ std::optional<std::uint64_t> parseUnsignedText(std::string_view text) {
     return value;
 }
 
-// A number, or a string holding a hex ("0x1D6B") or decimal number.
+// A number, or a string holding a hex ("0x1209") or decimal number.
 std::uint64_t readUnsigned(const json& value, const std::string& at, std::uint64_t max) {
     std::optional<std::uint64_t> parsed;
     if (value.is_number_unsigned())

@@ -303,7 +303,7 @@ private:
 } // namespace
 
 std::string usbDevicePath(const std::string& key, const std::string& bus) {
-    return "\\\\?\\" + bus + "#vid_1234&pid_5678&mi_00#6&" + key +
+    return "\\\\?\\" + bus + "#vid_1209&pid_0002&mi_00#6&" + key +
            "&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\\global";
 }
 

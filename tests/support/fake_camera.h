@@ -112,7 +112,7 @@ struct FakeDevice {
     std::vector<Guid> nodeTypes{platform::kNodeTypeDevSpecific};
 };
 
-// "\\?\usb#vid_1234&pid_5678&mi_00#6&<key>&0&0000#{...}" and variants.
+// "\\?\usb#vid_1209&pid_0002&mi_00#6&<key>&0&0000#{...}" and variants.
 std::string usbDevicePath(const std::string& key, const std::string& bus = "usb");
 
 class FakeCaptureDevices final : public platform::CaptureDevices {

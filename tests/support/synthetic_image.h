@@ -18,12 +18,13 @@
 
 namespace tessell::testing {
 
-// The identity most tests give their image: VID 1234, PID 5678, bcdDevice 0102.
+// The identity most tests give their image: VID 1209, PID 0002, bcdDevice 0102
+// (a simulated camera with nothing bootable presents PID 0001).
 inline image::SynthesisRequest lineImage(ImageFamily family, std::uint16_t bcdDevice = 0x0102) {
     image::SynthesisRequest request;
     request.family = family;
-    request.vid = 0x1234;
-    request.pid = 0x5678;
+    request.vid = 0x1209;
+    request.pid = 0x0002;
     request.bcdDevice = bcdDevice;
     return request;
 }

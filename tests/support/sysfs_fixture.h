@@ -133,8 +133,8 @@ public:
         const auto dir = dir_.path() / "devices/pci0000:00" /
                          ("0000:00:1" + std::to_string(bus) + ".0") / ("usb" + std::to_string(bus));
         devices_["usb" + std::to_string(bus)] = dir;
-        writeDevice(
-            dir, {"1d6b", "0002", "0601", "Linux Foundation", "xHCI Host Controller", "", "1", {}});
+        writeDevice(dir,
+                    {"1209", "0010", "0601", "Fixture Bus", "xHCI Host Controller", "", "1", {}});
     }
 
     // USB device `name` ("1-2.3") under its hub ("1-2"; "usb1" for "1-2").

@@ -107,6 +107,8 @@ say "guest kernel: $(basename "$kernel") ($(tr '\n' ' ' <"$kernel/modules/order"
 #   16     port 3: the lone camera of the list
 #   17     port 4: 'h' (ISP)   18 port 5: 'k' (reset, ISP)   19 port 6: 'j' (DFU)
 #   20     port 7: 'h' that leaves the bus in the middle of its download
+# Every camera is vendor 0x1209 (reserved for testing): the hub cameras are
+# its products 0x0001..0x0010, the others reuse 0x0004..0x0007 and 0x000C.
 camera_count=21
 declare -A present=()
 
@@ -116,16 +118,16 @@ camera_json() {
     if [ "$i" -lt 16 ]; then
         local hub=A port=$((i + 1))
         [ "$i" -ge 8 ] && hub=B port=$((i - 7))
-        printf '{"present": %s, "chip_id": "0xC0", "flash": {"part": "0x79"}, "rom": {"vid": "0x0C45", "pid": "0x%04X", "bcd": "0x0100", "manufacturer": "Tessell VM", "product": "Hub %s port %d", "serial": "%s%d"}}' \
-            "$on" $((0x6400 + i)) "$hub" "$port" "$hub" "$port"
+        printf '{"present": %s, "chip_id": "0xC0", "flash": {"part": "0x79"}, "rom": {"vid": "0x1209", "pid": "0x%04X", "bcd": "0x0100", "manufacturer": "Tessell VM", "product": "Hub %s port %d", "serial": "%s%d"}}' \
+            "$on" $((0x0001 + i)) "$hub" "$port" "$hub" "$port"
         return
     fi
     case $i in
-    16) printf '{"present": %s, "chip_id": "0xC2", "flash": {"part": "0x79"}, "rom": {"vid": "0x0C45", "pid": "0x6366", "bcd": "0x0102", "manufacturer": "Tessell VM", "product": "Lone", "serial": "L1"}}' "$on" ;;
-    17) printf '{"present": %s, "chip_id": "0x80", "flash": {"part": "0x79", "file": "h.flash"}, "state_file": "h.state", "rom": {"vid": "0x0C45", "pid": "0x6310"}}' "$on" ;;
-    18) printf '{"present": %s, "chip_id": "0xC0", "flash": {"part": "0x79", "file": "k.flash"}, "state_file": "k.state", "rom": {"vid": "0x0C45", "pid": "0x6315"}}' "$on" ;;
-    19) printf '{"present": %s, "chip_id": "0xB0", "flash": {"part": "0x79", "file": "j.flash"}, "state_file": "j.state", "rom": {"vid": "0x0C45", "pid": "0x6312"}}' "$on" ;;
-    20) printf '{"present": %s, "chip_id": "0x80", "flash": {"part": "0x79", "file": "unplug.flash"}, "state_file": "unplug.state", "rom": {"vid": "0x0C45", "pid": "0x6311"}, "faults": [{"unplug_after": 12, "in_download": true}]}' "$on" ;;
+    16) printf '{"present": %s, "chip_id": "0xC2", "flash": {"part": "0x79"}, "rom": {"vid": "0x1209", "pid": "0x000C", "bcd": "0x0102", "manufacturer": "Tessell VM", "product": "Lone", "serial": "L1"}}' "$on" ;;
+    17) printf '{"present": %s, "chip_id": "0x80", "flash": {"part": "0x79", "file": "h.flash"}, "state_file": "h.state", "rom": {"vid": "0x1209", "pid": "0x0004"}}' "$on" ;;
+    18) printf '{"present": %s, "chip_id": "0xC0", "flash": {"part": "0x79", "file": "k.flash"}, "state_file": "k.state", "rom": {"vid": "0x1209", "pid": "0x0007"}}' "$on" ;;
+    19) printf '{"present": %s, "chip_id": "0xB0", "flash": {"part": "0x79", "file": "j.flash"}, "state_file": "j.state", "rom": {"vid": "0x1209", "pid": "0x0006"}}' "$on" ;;
+    20) printf '{"present": %s, "chip_id": "0x80", "flash": {"part": "0x79", "file": "unplug.flash"}, "state_file": "unplug.state", "rom": {"vid": "0x1209", "pid": "0x0005"}, "faults": [{"unplug_after": 12, "in_download": true}]}' "$on" ;;
     esac
 }
 
@@ -165,11 +167,11 @@ settings "$run/root/vm/list"
 mkdir -p "$run/root/vm/snap"
 for name in h k j unplug; do settings "$run/root/vm/$name"; done
 mkimage() { build/tessell-mkimage "$@" | sed 's/^/   /'; }
-mkimage --family d --vid 0x0C45 --pid 0x6310 --bcd 0x0100 --manufacturer "Tessell VM" --serial H0001 \
+mkimage --family d --vid 0x1209 --pid 0x0004 --bcd 0x0100 --manufacturer "Tessell VM" --serial H0001 \
     --size 0x10000 -o "$run/root/vm/h/image.bin"
-mkimage --family f --vid 0x0C45 --pid 0x6315 --bcd 0x0100 --manufacturer "Tessell VM" --serial K0001 \
+mkimage --family f --vid 0x1209 --pid 0x0007 --bcd 0x0100 --manufacturer "Tessell VM" --serial K0001 \
     --size 0x10000 -o "$run/root/vm/k/image.bin"
-mkimage --family g --vid 0x0C45 --pid 0x6312 --bcd 0x0100 --manufacturer "Tessell VM" --serial J0001 \
+mkimage --family g --vid 0x1209 --pid 0x0006 --bcd 0x0100 --manufacturer "Tessell VM" --serial J0001 \
     --size 0x10000 -o "$run/root/vm/j/image.bin"
 cp "$run/root/vm/h/image.bin" "$run/root/vm/unplug/image.bin"
 
@@ -364,7 +366,7 @@ with_cameras 16
 guest 120 tool 100 /vm/list list --json
 [ "$step_rc" = 0 ] || fail "tessell list exited $step_rc with one camera"
 rows="$(list_rows "$step_out")"
-[ "$rows" = "usb1 3 3141 25446 L1" ] || fail "list of one camera: got '$rows', want 'usb1 3 3141 25446 L1'"
+[ "$rows" = "usb1 3 4617 12 L1" ] || fail "list of one camera: got '$rows', want 'usb1 3 4617 12 L1'"
 grep -q '"chipId": 194' "$step_out" || fail "list of one camera: chip id 0xC2 missing"
 finish "list --json, 1 camera"
 
@@ -421,8 +423,8 @@ guest 300 tool 280 /vm/list list --json
 [ "$step_rc" = 0 ] || fail "tessell list exited $step_rc with 16 cameras"
 want=""
 for ((i = 0; i < 16; i++)); do
-    if [ "$i" -lt 8 ]; then want+="1-1 $((i + 1)) 3141 $((0x6400 + i)) A$((i + 1))"$'\n'
-    else want+="1-2 $((i - 7)) 3141 $((0x6400 + i)) B$((i - 7))"$'\n'; fi
+    if [ "$i" -lt 8 ]; then want+="1-1 $((i + 1)) 4617 $((0x0001 + i)) A$((i + 1))"$'\n'
+    else want+="1-2 $((i - 7)) 4617 $((0x0001 + i)) B$((i - 7))"$'\n'; fi
 done
 rows="$(list_rows "$step_out")"
 if [ "$rows" != "${want%$'\n'}" ]; then
@@ -489,7 +491,7 @@ finish "unplug mid-download, ends in ${unplug_time} s (rc ${unplug_rc})"
 
 begin "uvcvideo in the guest kernel"
 grep -aE -m 3 'uvcvideo|Found UVC|UVC control' "$run/console.log" | tr -d '\r' | sed 's/^/   /'
-grep -qaE 'Found UVC [0-9.]+ device .*\(0c45:' "$run/console.log" || fail "no uvcvideo line about the emulated cameras in the guest's log"
+grep -qaE 'Found UVC [0-9.]+ device .*\(1209:000c\)' "$run/console.log" || fail "no uvcvideo line about the lone camera (1209:000c) in the guest's log"
 finish "kernel log check"
 
 printf 'end halt\n' >&7
