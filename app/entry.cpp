@@ -5,6 +5,7 @@
 #include "app/exit_codes.h"
 #include "app/list_command.h"
 #include "app/paths.h"
+#include "app/ports_command.h"
 #include "app/private_profile.h"
 #include "app/query_service.h"
 #include "app/settings.h"
@@ -38,6 +39,16 @@ constexpr const char* kUsage =
     "                                    at list position --camera (0) and write the\n"
     "                                    last one to FILE as PPM (exit 0; 1 with no\n"
     "                                    such camera or fewer frames, 2 on error)\n"
+    "       tessell ports [--json]       print the hub ports remembered for\n"
+    "                                    multi-camera burning\n"
+    "       tessell ports teach [--count N] [--timeout SECONDS]\n"
+    "                                    remember the ports cameras are plugged into,\n"
+    "                                    until N new ones, Ctrl-C or end of input\n"
+    "                                    (at most SECONDS, default 600)\n"
+    "       tessell ports set HUB:PORT...  remember these ports, slot 01 first\n"
+    "       tessell ports clear          forget every remembered port\n"
+    "                                    (ports: exit 0; 1 when they cannot be saved,\n"
+    "                                    2 on error, 3 when teach ran out of time)\n"
     "\n"
     "Options:\n"
     "  --help       show this text and exit\n"
@@ -186,6 +197,9 @@ int runTool(int argc, char** argv, WindowRunner* windows) {
                 std::cout.flush();
                 return status;
             });
+        if (first == "ports")
+            return runGuarded("ports", "touching the port memory", kPortsError,
+                              [&rest] { return runPortsCommand(rest, std::cout, std::cerr); });
         if (first == "--version") {
             std::printf("tessell %s\n", TESSELL_VERSION);
             return 0;
