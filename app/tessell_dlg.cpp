@@ -655,6 +655,8 @@ void CTessellDlg::OnBrowse() {
 }
 
 bool CTessellDlg::imageRefusedForChip() const {
+    if (!image::fitsItsLayout(image_.content()))
+        return true;
     ImageFamily family = image_.family();
     if (family == 'j' && image_.length() == image::kBufferSize)
         family = 'i';

@@ -221,6 +221,33 @@ TEST(SingleCameraDialog, QuestionAnsweredYesWritesTheImageAnyway) {
     EXPECT_TRUE(contains(rig.file("burn_log.txt"), "] it seems bin file not match IC\r\n"));
 }
 
+// A file that cannot be firmware (a stray file, a cut image) gets the
+// question a foreign image gets; unattended the answer is No and the camera
+// keeps its flash.
+TEST(SingleCameraDialog, FilesThatAreNoImageAreRefused) {
+    const Bytes whole = synthesized(image7310());
+    const std::string status = "Name:\ttessell\nUmask:\t0022\nState:\tR (running)\n";
+    const std::vector<std::pair<const char*, Bytes>> files = {
+        {"one byte", Bytes{0x55}},
+        {"text", Bytes(status.begin(), status.end())},
+        {"image cut in half", Bytes(whole.begin(), whole.begin() + 0x8000)},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        DialogRig rig(json::array({camera7310()}));
+        rig.settings("[SETTING]\r\nWriteLog=1\r\n");
+        writeImage(rig.sim.dir, "image.bin", bytes);
+        rig.start(commandLine((rig.folder() / "image.bin").string()));
+        ASSERT_TRUE(rig.runToEnd());
+        EXPECT_EQ(rig.view.endedWith, kExitNoImage);
+        EXPECT_EQ(rig.view.questions.size(), 1U);
+        EXPECT_FALSE(contains(rig.log(), "Start Download")) << rig.log();
+        EXPECT_FALSE(contains(rig.log(), "version = ffff")) << "read beyond the file";
+        const auto flash = rig.sim.platform().camera(0).flashContents();
+        EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](auto b) { return b == 0xFF; }));
+    }
+}
+
 TEST(SingleCameraDialog, NoPowerRefusesUnattendedRunAtStart) {
     DialogRig rig(json::array({camera7310()}));
     rig.settings("[SETTING]\r\ncheckac=1\r\n");
