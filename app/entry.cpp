@@ -101,6 +101,7 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, Windo
     services.programFolder = programFolder();
     services.temporaryFolder = temporaryFolder();
     services.out = &std::cout;
+    services.err = &std::cerr;
     // Other processes ask the running tool their questions on a socket in the
     // runtime folder; the single-instance lock makes its name the tool's alone.
     const std::filesystem::path socketPath = runtimeFolder() / kQuerySocketName;

@@ -38,16 +38,18 @@ public:
         return bytes;
     }
 
-    ProcessResult run(std::vector<std::string> arguments) {
-        return runProcess(TESSELL_BINARY, arguments,
-                          {{"TESSELL_SIM", (home / "station.json").string()},
-                           {"TESSELL_HOME", home.path().string()},
-                           {"XDG_RUNTIME_DIR", home.path().string()},
-                           {"TMPDIR", temporaryFolder().string()},
-                           // Never a window on the developer's screen.
-                           {"DISPLAY", std::nullopt},
-                           {"WAYLAND_DISPLAY", std::nullopt},
-                           {"QT_QPA_PLATFORM", std::nullopt}});
+    ProcessResult run(std::vector<std::string> arguments, EnvironmentChanges changes = {}) {
+        EnvironmentChanges environment = {{"TESSELL_SIM", (home / "station.json").string()},
+                                          {"TESSELL_HOME", home.path().string()},
+                                          {"XDG_RUNTIME_DIR", home.path().string()},
+                                          {"TMPDIR", temporaryFolder().string()},
+                                          // Never a window on the developer's screen.
+                                          {"DISPLAY", std::nullopt},
+                                          {"WAYLAND_DISPLAY", std::nullopt},
+                                          {"QT_QPA_PLATFORM", std::nullopt}};
+        for (auto& [name, value] : changes)
+            environment[name] = value;
+        return runProcess(TESSELL_BINARY, arguments, environment);
     }
 
     std::string imagePath() const { return (home / "image.bin").string(); }
@@ -109,22 +111,26 @@ TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
          json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}), "calden.ini",
          "[SETTING]\r\nWriteLog=1\r\nBurnSN=1\r\n" + logSettings, json::object(), false, 3,
          "]Download (Change SN) fail.\r\n", "TestResult = fail", true},
+        // A run that ends without a download still leaves its result: the
+        // previous camera's pass must not stand for this one.
         {"PID/VID differ from the image's",
          json::array({camera("0xC0", {{"rom", {{"vid", "0x1D6B"}, {"pid", "0x0102"}}}})}),
          "moravel.ini", "[SETTING]\r\nWriteLog=1\r\nrework=1\r\nCheckPidVid=1\r\n" + logSettings,
-         json::object(), false, 4, "", "", false},
+         json::object(), false, 4, "", "TestResult = fail", false},
         {"identity check at selection", json::array({camera("0xC0")}), "setting.ini",
          "[SETTING]\r\nWriteLog=1\r\nCam_Num=1\r\nRev=38\r\n" + logSettings, json::object(), false,
-         4, "]Device PID/VID not match.\r\n", "", false},
+         4, "]Device PID/VID not match.\r\n", "TestResult = fail", false},
         {"image load fails without a camera", json::array(), "setting.ini",
-         "[SETTING]\r\nWriteLog=1\r\n" + logSettings, json::object(), true, 10, "", "", false},
+         "[SETTING]\r\nWriteLog=1\r\n" + logSettings, json::object(), true, 10, "",
+         "TestResult = fail", false},
         {"AC power refused", json::array({camera("0xC0")}), "setting.ini",
          "[SETTING]\r\nWriteLog=1\r\ncheckac=1\r\n" + logSettings, json{{"ac_power", false}}, false,
-         255, "", "", false},
+         255, "", "TestResult = fail", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Station station(c.devices, c.settings, c.settingsName, c.stationExtra);
+        station.home.write("Result.txt", "TestResult = pass"); // the previous camera's
         if (!c.missingImage)
             station.image('f');
         const auto result = station.run({"-s", station.imagePath(), "-silent"});
