@@ -12,6 +12,7 @@
 #include "app/snapshot_command.h"
 #include "app/startup.h"
 #include "app/window_runner.h"
+#include "logs/log_files.h"
 #include "platform/instance_guard.h"
 #include "platform/query_socket.h"
 #include "platform/terminal.h"
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -121,6 +123,21 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, Windo
     return processStatus(exitCode);
 }
 
+// A run that ends before the tool starts. Unattended, it still leaves its
+// result: a script that reads only Result.txt must not find the previous
+// camera's pass there.
+int stopBeforeTheTool(const StartupFlags& flags, int exitCode) {
+    if (flags.cmdLineMode) {
+        LogSettings log;
+        log.cmdLineMode = true;
+        log.programFolder = programFolder();
+        log.problems = std::make_shared<WriteProblems>(
+            [](std::string_view line) { std::cerr << line << std::flush; });
+        LogFiles(std::move(log)).WriteTestResult(false);
+    }
+    return processStatus(exitCode);
+}
+
 // The default path: one guarded copy of the single- or multi-camera tool.
 int runChosenTool(int argc, char** argv, WindowRunner* windows) {
     std::vector<std::string> arguments;
@@ -133,20 +150,31 @@ int runChosenTool(int argc, char** argv, WindowRunner* windows) {
     StartupSettings settings;
     int commandLineModeSetting = 0;
     const SettingsFileChoice choice = ChooseSettingsFile(programFolder());
-    if (choice.settingsIndex) {
-        const PrivateProfile file = PrivateProfile::load(choice.path);
+    const PrivateProfile file = PrivateProfile::load(choice.path);
+    const SettingsFileCheck check = checkSettingsFile(choice, file);
+    if (choice.settingsIndex && check.stop.empty()) {
         settings.multipleMode = file.getInt("SETTING", "MultipleMode", 0);
         commandLineModeSetting = file.getInt("SETTING", "CmdLineMode", 0);
     }
     const StartupPlan plan = startUp(*guard, settings, arguments);
+    for (const std::string& note : plan.notes)
+        std::fprintf(stderr, "%s\n", note.c_str());
     if (plan.tool != ToolKind::None) {
+        // A settings file that is there but cannot be read would run the
+        // station on every default: no serial numbers, no camera check.
+        if (!check.stop.empty()) {
+            std::fprintf(stderr, "tessell: %s; not running\n", check.stop.c_str());
+            return stopBeforeTheTool(plan.flags, kExitNothingFinished);
+        }
+        if (!check.warning.empty())
+            std::fprintf(stderr, "tessell: warning: %s\n", check.warning.c_str());
         // Opened before any tool runs: a simulated station sets the clock's
         // time scale, and a broken station file stops the tool before it
         // could fall back on real devices.
         std::string error;
         if (!processCameraServices(error)) {
             std::fprintf(stderr, "tessell: %s\n", error.c_str());
-            return processStatus(kExitNothingFinished);
+            return stopBeforeTheTool(plan.flags, kExitNothingFinished);
         }
     }
 
@@ -154,7 +182,7 @@ int runChosenTool(int argc, char** argv, WindowRunner* windows) {
     case ToolKind::None:
         if (!plan.diagnostic.empty())
             std::fprintf(stderr, "%s\n", plan.diagnostic.c_str());
-        return processStatus(plan.exitCode);
+        return stopBeforeTheTool(plan.flags, plan.exitCode);
     case ToolKind::SingleCamera:
         return runSingleCamera(plan.flags, commandLineModeSetting, windows);
     case ToolKind::MultiCamera:

@@ -2,6 +2,9 @@
 
 #include "common/utf16_text.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -88,6 +91,12 @@ std::u16string decodeFile(std::string_view bytes) {
     return utf8ToUtf16(bytes);
 }
 
+std::string lowerFirst(std::string text) {
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
 std::u16string unquote(std::u16string_view value) {
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
         value.back() == value.front())
@@ -137,17 +146,29 @@ PrivateProfile PrivateProfile::load(const std::filesystem::path& file) {
 
     profile.status_ = Status::Unreadable;
     const auto size = std::filesystem::file_size(file, error);
-    if (error || size > maximumFileBytes)
+    if (error) {
+        profile.problem_ = lowerFirst(error.message());
         return profile;
+    }
+    if (size > maximumFileBytes) {
+        profile.problem_ = "larger than 16 MiB";
+        return profile;
+    }
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
-    if (!in)
+    if (!in) {
+        profile.problem_ =
+            errno ? lowerFirst(std::generic_category().message(errno)) : "it cannot be opened";
         return profile;
+    }
     std::string bytes(static_cast<std::size_t>(size), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     // A file that shrank while being read keeps what was there.
     bytes.resize(static_cast<std::size_t>(in.gcount()));
-    if (in.bad())
+    if (in.bad()) {
+        profile.problem_ = "it cannot be read to its end";
         return profile;
+    }
 
     profile.parse(decodeFile(bytes));
     profile.status_ = Status::Loaded;
@@ -162,6 +183,7 @@ PrivateProfile PrivateProfile::fromBytes(std::string_view bytes) {
 }
 
 void PrivateProfile::parse(std::u16string_view text) {
+    hasText_ = text.find_first_not_of(u" \t\v\f\r\n") != std::u16string_view::npos;
     Section* current = nullptr;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -182,6 +204,10 @@ void PrivateProfile::parse(std::u16string_view text) {
             name = name.substr(0, name.find(u']'));
             sections_.push_back({cutAtNul(trimFileBlanks(name)), {}});
             current = &sections_.back();
+            // Text in a foreign encoding (UTF-16 without its mark, say) can
+            // still show a '[' or an '=', but no named section.
+            if (!current->name.empty())
+                hasSection_ = true;
             continue;
         }
         const std::size_t equals = line.find(u'=');

@@ -58,7 +58,8 @@
 //    (ASCII, Latin-1, Greek and Cyrillic letters). Spaces (only spaces) around
 //    the requested names are ignored [R].
 //  - A missing file, section or key gives the default [L1] [R]. A file that
-//    cannot be read, or a path naming a folder, counts as missing.
+//    cannot be read, or a path naming a folder, reads as empty; status() and
+//    problem() tell the caller, who decides whether defaults may serve.
 //
 // getString(section, key, default, bufferChars): GetPrivateProfileStringW
 // with a buffer of bufferChars characters.
@@ -128,6 +129,11 @@ public:
     PrivateProfile() = default;
 
     Status status() const { return status_; }
+    // Why the file is Unreadable ("permission denied", ...); empty otherwise.
+    const std::string& problem() const { return problem_; }
+    // The file holds text, but not one named section, so no key can be
+    // read from it: it is most likely in an encoding the reader does not know.
+    bool yieldsNoKey() const { return hasText_ && !hasSection_; }
 
     std::string getString(std::string_view section, std::string_view key,
                           std::string_view defaultValue, std::size_t bufferChars) const;
@@ -158,6 +164,9 @@ private:
     const std::u16string* findValue(std::string_view section, std::string_view key) const;
 
     Status status_ = Status::Missing;
+    std::string problem_;
+    bool hasText_ = false;
+    bool hasSection_ = false;
     std::vector<Section> sections_;
 };
 

@@ -62,10 +62,29 @@ SettingsFileChoice ChooseSettingsFile(const std::filesystem::path& programFolder
     for (std::size_t index = 0; index < settingsFileNames.size(); ++index) {
         const std::string name(settingsFileNames[index]);
         const std::filesystem::path path = joinProgramPath(programFolder, name);
-        if (isExistingFile(path))
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, error)))
             return {path, static_cast<int>(index), name, " Load " + name + " \r\n\r\n"};
     }
     return {programFolder, std::nullopt, {}, {}};
+}
+
+SettingsFileCheck checkSettingsFile(const SettingsFileChoice& choice, const PrivateProfile& file) {
+    SettingsFileCheck check;
+    if (!choice.settingsIndex)
+        return check;
+    const std::string named = "the settings file \"" + choice.path.string() + "\"";
+    std::error_code error;
+    const auto status = std::filesystem::status(choice.path, error);
+    if (std::filesystem::is_directory(status))
+        check.stop = named + " is a folder";
+    else if (file.status() != PrivateProfile::Status::Loaded)
+        check.stop = named + " cannot be read: " +
+                     (file.problem().empty() ? std::string("it cannot be opened") : file.problem());
+    else if (file.yieldsNoKey())
+        check.warning = named + " holds no key the tool can read (is it saved in another "
+                                "encoding?); every setting takes its default";
+    return check;
 }
 
 std::uint32_t ParseHex(std::string_view text) {

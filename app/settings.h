@@ -40,9 +40,26 @@ struct SettingsFileChoice {
     std::string loadLine;
 };
 
-// The first of settingsFileNames that exists in programFolder (and is not a
-// folder). Names are matched exactly as written.
+// The first of settingsFileNames that exists in programFolder. Names are
+// matched exactly as written. A name that exists as something that cannot
+// be read (a folder, say) is still the choice: checkSettingsFile stops the
+// tool there rather than let a later name, or every default, stand in.
 SettingsFileChoice ChooseSettingsFile(const std::filesystem::path& programFolder);
+
+// What start-up must say about the chosen settings file.
+struct SettingsFileCheck {
+    // Why the file cannot be used; the tool does not run on defaults under
+    // its name. Empty when it can be used, or when there is no settings file.
+    std::string stop;
+    // A file that reads but yields no key (in a foreign encoding, say):
+    // every setting takes its default.
+    std::string warning;
+};
+SettingsFileCheck checkSettingsFile(const SettingsFileChoice& choice, const PrivateProfile& file);
+
+// `Timeout`, the module's one-second checksum-busy polls, is held at this
+// many: a station file cannot make the tool wait for days.
+inline constexpr int maximumTimeoutSeconds = 600;
 
 // Hexadecimal text as the settings use it: letter case ignored, a leading "0x"
 // skipped, digits taken up to the first other character ("12G4" gives 0x12),

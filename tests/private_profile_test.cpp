@@ -217,6 +217,18 @@ TEST(PrivateProfileEncoding, ByteOrderMarksLineEndsAndSingleByteText) {
     EXPECT_EQ(read(profileOf(littleEndian), "s", "k"), "Grüße €");
     EXPECT_EQ(read(profileOf(littleEndian + "x"), "s", "k"), "Grüße €"); // odd last byte
     EXPECT_EQ(read(profileOf(bigEndian), "s", "k"), "Grüße €");
+    EXPECT_FALSE(profileOf(littleEndian).yieldsNoKey());
+
+    // Without its mark UTF-16 (or UTF-32) still shows a '[' and an '=' per
+    // line, but no named section: the caller is told.
+    EXPECT_TRUE(profileOf(littleEndian.substr(2)).yieldsNoKey());
+    EXPECT_TRUE(profileOf(bigEndian.substr(2)).yieldsNoKey());
+    std::string utf32;
+    for (const char c : std::string("[SETTING]\r\nWriteLog=1\r\n"))
+        utf32 += std::string(1, c) + std::string(3, '\0');
+    EXPECT_TRUE(profileOf(utf32).yieldsNoKey());
+    EXPECT_FALSE(profileOf("").yieldsNoKey()) << "an empty file asks for every default";
+    EXPECT_FALSE(profileOf("; all defaults\n[SETTING]\n").yieldsNoKey());
 
     // LF, CR LF and lone CR end lines alike.
     const auto mixed = profileOf("[s]\na=1\r\nb=2\rc=3\n\n\r\nd=4");

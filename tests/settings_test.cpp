@@ -48,9 +48,17 @@ TEST(SettingsFileChoice, FirstExistingNameInOrderWithItsLoadLine) {
     EXPECT_FALSE(none.settingsIndex);
     EXPECT_EQ(none.loadLine, "");
 
-    // A folder of that name is not a settings file.
+    // A folder of that name is still the choice, and one the tool refuses
+    // to run on rather than take every default or a later name.
     std::filesystem::create_directory(dir / "setting.ini");
-    EXPECT_FALSE(ChooseSettingsFile(dir.path()).settingsIndex);
+    dir.write("brevik.ini", "[SETTING]\nWriteLog=1\n");
+    const auto folder = ChooseSettingsFile(dir.path());
+    EXPECT_EQ(folder.settingsIndex, 0);
+    EXPECT_EQ(checkSettingsFile(folder, PrivateProfile::load(folder.path)).stop,
+              "the settings file \"" + folder.path.string() + "\" is a folder");
+    EXPECT_EQ(checkSettingsFile(none, PrivateProfile::load(none.path)).stop, "");
+    std::filesystem::remove(dir / "brevik.ini");
+    std::filesystem::remove(dir / "setting.ini");
 
     for (int index = 5; index >= 1; --index) {
         const std::string name(settingsFileNames[static_cast<std::size_t>(index)]);
@@ -66,6 +74,15 @@ TEST(SettingsFileChoice, FirstExistingNameInOrderWithItsLoadLine) {
     const auto first = ChooseSettingsFile(dir.path());
     EXPECT_EQ(first.settingsIndex, 0);
     EXPECT_EQ(first.loadLine, " Load setting.ini \r\n\r\n");
+    const auto check = checkSettingsFile(first, PrivateProfile::load(first.path));
+    EXPECT_EQ(check.stop, "");
+    EXPECT_EQ(check.warning, "") << "an empty file asks for every default";
+
+    // UTF-16 without its byte-order mark: read, but nothing in it is a key.
+    dir.write("setting.ini", std::string("[\0S\0]\0\r\0\n\0k\0=\0\x31\0", 16));
+    EXPECT_NE(checkSettingsFile(first, PrivateProfile::load(first.path))
+                  .warning.find("holds no key the tool can read"),
+              std::string::npos);
 }
 
 TEST(SettingsParsers, HexFlashTypeAndPreviewTime) {

@@ -173,11 +173,87 @@ TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
 TEST(SingleCameraRun, NoCameraEndsPromptlyWithTheStoredCode) {
     Station station(json::array());
     station.image('f');
+    station.home.write("Result.txt", "TestResult = pass");
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
     ASSERT_TRUE(result.finished) << "a run without a camera must not wait";
     EXPECT_EQ(result.status, 99);
     EXPECT_TRUE(contains(result.out, "*** Device not found! ***")) << result.out;
-    EXPECT_EQ(station.home.read("Result.txt"), "");
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+}
+
+// Mistyped options never download another image in silence; an empty path
+// is a failed image load, not the settings' image.
+TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
+    struct Case {
+        std::vector<std::string> arguments; // "IMAGE" stands for the image's path
+        const char* told;                   // on standard error
+    };
+    const Case cases[] = {
+        {{"-F", "IMAGE", "-silent"}, "unknown option \"-F\" ignored"},
+        {{"-f=IMAGE", "-silent"}, "ignored (an option and its value are two words"},
+        {{"IMAGE", "-silent"}, "ignored: no option takes it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.told);
+        Station station(json::array({camera("0xC0")}));
+        station.image('f');
+        std::vector<std::string> arguments;
+        for (const std::string& argument : c.arguments)
+            arguments.push_back(argument == "IMAGE"      ? station.imagePath()
+                                : argument == "-f=IMAGE" ? "-f=" + station.imagePath()
+                                                         : argument);
+        const auto result = station.run(arguments);
+        ASSERT_TRUE(result.finished);
+        EXPECT_TRUE(contains(result.err, c.told)) << result.err;
+    }
+
+    Station station(json::array({camera("0xC0")}));
+    const Bytes image = station.image('f');
+    writeImage(station.home, "SF.bin", image); // the settings' image, there to be taken
+    station.home.write("Result.txt", "TestResult = pass");
+    const auto result = station.run({"-f", "", "-silent"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 10) << result.out << result.err;
+    EXPECT_TRUE(contains(result.err, "the image path after -f is empty")) << result.err;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+    const std::string flash = station.home.read("cam0.flash");
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](char c) { return c == '\xFF'; }))
+        << "nothing was written";
+}
+
+// A settings file that is there but cannot be read stops the tool: the
+// station must not run on defaults (no serial numbers, no camera check).
+TEST(SingleCameraRun, ASettingsFileThatCannotBeReadStopsTheRun) {
+    Station station(json::array({camera("0xC0")}), "", "brevik.ini");
+    station.image('f');
+    std::filesystem::create_directory(station.home / "setting.ini");
+    const auto result = station.run({"-s", station.imagePath(), "-silent"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 99);
+    EXPECT_TRUE(contains(result.err, "the settings file \"" +
+                                         (station.home / "setting.ini").string() +
+                                         "\" is a folder"))
+        << result.err;
+    EXPECT_FALSE(contains(result.out, "Start Download")) << result.out;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+}
+
+// Files the tool cannot write are named once each; the outcome stands.
+TEST(SingleCameraRun, FilesThatCannotBeWrittenAreNamedOnce) {
+    Station station(json::array({camera("0xC0")}));
+    station.image('f');
+    const auto missing = station.home / "no-such-folder";
+    const auto result =
+        station.run({"-s", station.imagePath(), "-silent"}, {{"TESSELL_HOME", missing.string()}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    for (const char* name : {"Result.txt", "CmdModeLog.log"}) {
+        const std::string line = "tessell: warning: cannot write \"" + (missing / name).string() +
+                                 "\": no such file or directory\n";
+        const auto first = result.err.find(line);
+        EXPECT_NE(first, std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find(line, first + 1), std::string::npos) << "named once";
+    }
 }
 
 TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
