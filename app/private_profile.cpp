@@ -124,15 +124,17 @@ std::optional<int> parseProfileInt(std::u16string_view text) {
         negative = text[pos] == u'-';
         ++pos;
     }
-    std::uint32_t value = 0;
+    // Held at the range of int: -2147483648 still fits, one more does not.
+    constexpr std::int64_t largest = std::int64_t{INT_MAX} + 1;
+    std::int64_t value = 0;
     const std::size_t firstDigit = pos;
     for (; pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9'; ++pos)
-        value = value * 10u + static_cast<std::uint32_t>(text[pos] - u'0');
+        value = std::min(value * 10 + (text[pos] - u'0'), largest);
     if (pos == firstDigit)
         return std::nullopt;
     if (negative)
-        value = 0u - value;
-    return static_cast<int>(static_cast<std::int32_t>(value));
+        value = -value;
+    return static_cast<int>(std::clamp<std::int64_t>(value, INT_MIN, INT_MAX));
 }
 
 } // namespace

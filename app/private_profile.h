@@ -82,9 +82,11 @@
 //    that does not start with a number ("abc", "-", "B4294967297") gives the
 //    default. Windows returns 0 there [W]; the tool's settings documents say
 //    a value that is not a number keeps the setting's default, and a stray
-//    letter in a settings file must not turn a 30 s time-out into 0. The digits wrap
-//    modulo 2^32 ("4294967297" gives 1, "-4294967297" gives -1 [W]) and the
-//    32-bit result is returned as int ("-1" gives -1 [W]).
+//    letter in a settings file must not turn a 30 s time-out into 0.
+//    Decided here: a number beyond the range of int is held at the nearest
+//    end ("99999999999999999999" gives 2147483647, "-4294967297" gives
+//    -2147483648). Windows wraps the digits modulo 2^32 [W], which turns a
+//    huge time-out into an arbitrary one, or a negative one.
 //
 // sectionNames(bufferChars): GetPrivateProfileSectionNamesW with a buffer of
 // bufferChars characters. The buffer receives each section name (duplicates

@@ -348,7 +348,7 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
     settings.snAddr = static_cast<std::uint8_t>(readInt("SNAddr", 0) & 0xFF);
     settings.checkac = static_cast<std::uint8_t>(readInt("checkac", 0) & 0xFF);
     settings.romBurn = readInt("RomBurn", 0);
-    settings.timeout = readInt("Timeout", 30);
+    settings.timeout = std::min(readInt("Timeout", 30), maximumTimeoutSeconds);
     settings.showSN = readInt("ShowSN", 0);
     settings.rev = static_cast<std::uint8_t>(ParseHex(readText("Rev", "38", hexChars)) & 0xFF);
     return result;

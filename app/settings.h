@@ -121,7 +121,7 @@ struct ToolSettings {
     std::uint8_t snAddr = 0;    // `SNAddr`, low 8 bits
     std::uint8_t checkac = 0;   // `checkac`, low 8 bits
     int romBurn = 0;            // `RomBurn`
-    int timeout = 30;           // `Timeout`
+    int timeout = 30;           // `Timeout`, at most maximumTimeoutSeconds
     int showSN = 0;             // `ShowSN`
     std::uint8_t rev = 0x38;    // `Rev`, the chip code `RevCheck` expects
     int showFWVer = 0;          // `ShowFWVer`

@@ -149,14 +149,27 @@ TEST(PrivateProfileBuffer, TextIsCutToOneLessThanTheBuffer) {
 
 TEST(PrivateProfileInt, LeadingDecimalNumberWithWindowsEdgeCases) {
     const std::pair<std::string, int> cases[] = {
-        {"12", 12},         {"+1", 1},           {"-1", -1},
-        {"007", 7},         {"12abc", 12},       {"42A94967297", 42},
-        {"3.9", 3},         {"'45'", 45},        {"\" 46\"", 46},
+        {"12", 12},
+        {"+1", 1},
+        {"-1", -1},
+        {"007", 7},
+        {"12abc", 12},
+        {"42A94967297", 42},
+        {"3.9", 3},
+        {"'45'", 45},
+        {"\" 46\"", 46},
         {"abc", 77}, // present but not a number: the default
-        {"B4294967297", 77}, {"0x10", 0},        {"-", 77},
-        {"- 5", 77},         {"4294967296", 0}, // the digits wrap modulo 2^32
-        {"4294967297", 1},  {"-4294967297", -1}, {"2147483648", -2147483647 - 1},
-        {"4294967295", -1},
+        {"B4294967297", 77},
+        {"0x10", 0},
+        {"-", 77},
+        {"- 5", 77},
+        // Beyond the range of int the value is held at its end, never wrapped.
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"4294967297", 2147483647},
+        {"99999999999999999999", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"-4294967297", -2147483647 - 1},
     };
     for (const auto& [written, expected] : cases) {
         const auto profile = profileOf("[s]\nkey=" + written + "\n");
