@@ -287,4 +287,13 @@ std::string PrivateProfile::sectionNames(std::size_t bufferChars) const {
     return utf16ToUtf8(sectionNamesUtf16(bufferChars));
 }
 
+std::vector<std::string> PrivateProfile::sectionNameList() const {
+    std::vector<std::string> names;
+    for (const Section& section : sections_) {
+        if (!section.name.empty())
+            names.push_back(utf16ToUtf8(section.name));
+    }
+    return names;
+}
+
 } // namespace tessell

@@ -149,6 +149,11 @@ public:
     // names, not only ASCII ones.
     std::u16string sectionNamesUtf16(std::size_t bufferChars) const;
 
+    // Every section name, in file order, duplicates included and empty names
+    // left out, with no buffer to fill: for a caller that reads names as
+    // names.
+    std::vector<std::string> sectionNameList() const;
+
     // Files larger than this are refused as Unreadable.
     static constexpr std::uintmax_t maximumFileBytes = 16u * 1024 * 1024;
 
