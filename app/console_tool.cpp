@@ -116,7 +116,10 @@ int runCommandLineTool(const DialogServices& services, const StartupFlags& flags
             dialog->OnTimer(id);
     });
     UnavailablePreview preview;
-    CTessellDlg controller(services, view, loop, flags, preview);
+    DialogServices withErrors = services;
+    if (!withErrors.err)
+        withErrors.err = &err;
+    CTessellDlg controller(withErrors, view, loop, flags, preview);
     dialog = &controller;
     std::optional<QueryService> questions;
     if (queries) {
@@ -133,6 +136,7 @@ int runCommandLineTool(const DialogServices& services, const StartupFlags& flags
     if (!controller.OnInitDialog()) {
         err << "tessell: camera arrival and removal cannot be watched on this system; not "
                "running\n";
+        controller.OnDestroy();
         return kExitNothingFinished;
     }
     while (!view.ended()) {

@@ -15,6 +15,9 @@ std::string hex4(const char* pattern, unsigned first, unsigned second) {
 } // namespace
 
 bool imageRefusedForChip(const FirmwareImage& image, IcType camera) {
+    // A file that cannot be firmware of any layout is not for this chip.
+    if (!image::fitsItsLayout(image.content()))
+        return true;
     ImageFamily family = image.family();
     if (family == 'j' && image.length() == image::kBufferSize)
         family = 'i';

@@ -13,6 +13,7 @@
 #include "app/snapshot_command.h"
 #include "app/startup.h"
 #include "app/window_runner.h"
+#include "logs/log_files.h"
 #include "platform/instance_guard.h"
 #include "platform/query_socket.h"
 #include "platform/terminal.h"
@@ -21,6 +22,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,8 +55,9 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --help       show this text and exit\n"
     "  --version    show the version and exit\n"
-    "  -f [PATH]    run unattended: download PATH (or the settings' image) and\n"
-    "               exit with the result; -s and -S do the same\n"
+    "  -f [PATH]    run unattended: download PATH (or, with no PATH, the settings'\n"
+    "               image) and exit with the result; -s and -S do the same. An\n"
+    "               empty PATH writes nothing and exits with 10\n"
     "  -silent      run unattended with no window (also -Silent, -unattended,\n"
     "               -Unattended)\n"
     "  -m           when unattended, still show result and error messages\n"
@@ -64,6 +67,7 @@ constexpr const char* kUsage =
     "               (without it the answer is No and the run ends with 5)\n"
     "  -wait SECONDS  when unattended and no camera is plugged in, wait this long\n"
     "               for one (default 60, at most 3600; 0 ends at once)\n"
+    "Other options are ignored, each named on standard error.\n"
     "\n"
     "Exit status: 0 passed, 1 rework failed, 2 download failed, 3 download with\n"
     "serial-number change failed, 4 wrong camera, 5 no image or image refused,\n"
@@ -114,6 +118,7 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, Windo
     services.programFolder = programFolder();
     services.temporaryFolder = temporaryFolder();
     services.out = &std::cout;
+    services.err = &std::cerr;
     // Other processes ask the running tool their questions on a socket in the
     // runtime folder; the single-instance lock makes its name the tool's alone.
     const std::filesystem::path socketPath = runtimeFolder() / kQuerySocketName;
@@ -133,6 +138,21 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, Windo
     return processStatus(exitCode);
 }
 
+// A run that ends before the tool starts. Unattended, it still leaves its
+// result: a script that reads only Result.txt must not find the previous
+// camera's pass there.
+int stopBeforeTheTool(const StartupFlags& flags, int exitCode) {
+    if (flags.cmdLineMode) {
+        LogSettings log;
+        log.cmdLineMode = true;
+        log.programFolder = programFolder();
+        log.problems = std::make_shared<WriteProblems>(
+            [](std::string_view line) { std::cerr << line << std::flush; });
+        LogFiles(std::move(log)).WriteTestResult(false);
+    }
+    return processStatus(exitCode);
+}
+
 // The default path: one guarded copy of the single- or multi-camera tool.
 int runChosenTool(int argc, char** argv, WindowRunner* windows) {
     std::vector<std::string> arguments;
@@ -145,20 +165,31 @@ int runChosenTool(int argc, char** argv, WindowRunner* windows) {
     StartupSettings settings;
     int commandLineModeSetting = 0;
     const SettingsFileChoice choice = ChooseSettingsFile(programFolder());
-    if (choice.settingsIndex) {
-        const PrivateProfile file = PrivateProfile::load(choice.path);
+    const PrivateProfile file = PrivateProfile::load(choice.path);
+    const SettingsFileCheck check = checkSettingsFile(choice, file);
+    if (choice.settingsIndex && check.stop.empty()) {
         settings.multipleMode = file.getInt("SETTING", "MultipleMode", 0);
         commandLineModeSetting = file.getInt("SETTING", "CmdLineMode", 0);
     }
     const StartupPlan plan = startUp(*guard, settings, arguments);
+    for (const std::string& note : plan.notes)
+        std::fprintf(stderr, "%s\n", note.c_str());
     if (plan.tool != ToolKind::None) {
+        // A settings file that is there but cannot be read would run the
+        // station on every default: no serial numbers, no camera check.
+        if (!check.stop.empty()) {
+            std::fprintf(stderr, "tessell: %s; not running\n", check.stop.c_str());
+            return stopBeforeTheTool(plan.flags, kExitNothingFinished);
+        }
+        if (!check.warning.empty())
+            std::fprintf(stderr, "tessell: warning: %s\n", check.warning.c_str());
         // Opened before any tool runs: a simulated station sets the clock's
         // time scale, and a broken station file stops the tool before it
         // could fall back on real devices.
         std::string error;
         if (!processCameraServices(error)) {
             std::fprintf(stderr, "tessell: %s\n", error.c_str());
-            return processStatus(kExitNothingFinished);
+            return stopBeforeTheTool(plan.flags, kExitNothingFinished);
         }
     }
 
@@ -166,7 +197,7 @@ int runChosenTool(int argc, char** argv, WindowRunner* windows) {
     case ToolKind::None:
         if (!plan.diagnostic.empty())
             std::fprintf(stderr, "%s\n", plan.diagnostic.c_str());
-        return processStatus(plan.exitCode);
+        return stopBeforeTheTool(plan.flags, plan.exitCode);
     case ToolKind::SingleCamera:
         return runSingleCamera(plan.flags, commandLineModeSetting, windows);
     case ToolKind::MultiCamera:

@@ -2,6 +2,9 @@
 
 #include "common/utf16_text.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -88,6 +91,12 @@ std::u16string decodeFile(std::string_view bytes) {
     return utf8ToUtf16(bytes);
 }
 
+std::string lowerFirst(std::string text) {
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
 std::u16string unquote(std::u16string_view value) {
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
         value.back() == value.front())
@@ -115,15 +124,17 @@ std::optional<int> parseProfileInt(std::u16string_view text) {
         negative = text[pos] == u'-';
         ++pos;
     }
-    std::uint32_t value = 0;
+    // Held at the range of int: -2147483648 still fits, one more does not.
+    constexpr std::int64_t largest = std::int64_t{INT_MAX} + 1;
+    std::int64_t value = 0;
     const std::size_t firstDigit = pos;
     for (; pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9'; ++pos)
-        value = value * 10u + static_cast<std::uint32_t>(text[pos] - u'0');
+        value = std::min(value * 10 + (text[pos] - u'0'), largest);
     if (pos == firstDigit)
         return std::nullopt;
     if (negative)
-        value = 0u - value;
-    return static_cast<int>(static_cast<std::int32_t>(value));
+        value = -value;
+    return static_cast<int>(std::clamp<std::int64_t>(value, INT_MIN, INT_MAX));
 }
 
 } // namespace
@@ -137,17 +148,29 @@ PrivateProfile PrivateProfile::load(const std::filesystem::path& file) {
 
     profile.status_ = Status::Unreadable;
     const auto size = std::filesystem::file_size(file, error);
-    if (error || size > maximumFileBytes)
+    if (error) {
+        profile.problem_ = lowerFirst(error.message());
         return profile;
+    }
+    if (size > maximumFileBytes) {
+        profile.problem_ = "larger than 16 MiB";
+        return profile;
+    }
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
-    if (!in)
+    if (!in) {
+        profile.problem_ =
+            errno ? lowerFirst(std::generic_category().message(errno)) : "it cannot be opened";
         return profile;
+    }
     std::string bytes(static_cast<std::size_t>(size), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     // A file that shrank while being read keeps what was there.
     bytes.resize(static_cast<std::size_t>(in.gcount()));
-    if (in.bad())
+    if (in.bad()) {
+        profile.problem_ = "it cannot be read to its end";
         return profile;
+    }
 
     profile.parse(decodeFile(bytes));
     profile.status_ = Status::Loaded;
@@ -162,6 +185,7 @@ PrivateProfile PrivateProfile::fromBytes(std::string_view bytes) {
 }
 
 void PrivateProfile::parse(std::u16string_view text) {
+    hasText_ = text.find_first_not_of(u" \t\v\f\r\n") != std::u16string_view::npos;
     Section* current = nullptr;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -182,6 +206,10 @@ void PrivateProfile::parse(std::u16string_view text) {
             name = name.substr(0, name.find(u']'));
             sections_.push_back({cutAtNul(trimFileBlanks(name)), {}});
             current = &sections_.back();
+            // Text in a foreign encoding (UTF-16 without its mark, say) can
+            // still show a '[' or an '=', but no named section.
+            if (!current->name.empty())
+                hasSection_ = true;
             continue;
         }
         const std::size_t equals = line.find(u'=');
@@ -257,6 +285,15 @@ std::u16string PrivateProfile::sectionNamesUtf16(std::size_t bufferChars) const 
 
 std::string PrivateProfile::sectionNames(std::size_t bufferChars) const {
     return utf16ToUtf8(sectionNamesUtf16(bufferChars));
+}
+
+std::vector<std::string> PrivateProfile::sectionNameList() const {
+    std::vector<std::string> names;
+    for (const Section& section : sections_) {
+        if (!section.name.empty())
+            names.push_back(utf16ToUtf8(section.name));
+    }
+    return names;
 }
 
 } // namespace tessell

@@ -58,7 +58,8 @@
 //    (ASCII, Latin-1, Greek and Cyrillic letters). Spaces (only spaces) around
 //    the requested names are ignored [R].
 //  - A missing file, section or key gives the default [L1] [R]. A file that
-//    cannot be read, or a path naming a folder, counts as missing.
+//    cannot be read, or a path naming a folder, reads as empty; status() and
+//    problem() tell the caller, who decides whether defaults may serve.
 //
 // getString(section, key, default, bufferChars): GetPrivateProfileStringW
 // with a buffer of bufferChars characters.
@@ -81,9 +82,11 @@
 //    that does not start with a number ("abc", "-", "B4294967297") gives the
 //    default. Windows returns 0 there [W]; the tool's settings documents say
 //    a value that is not a number keeps the setting's default, and a stray
-//    letter in a settings file must not turn a 30 s time-out into 0. The digits wrap
-//    modulo 2^32 ("4294967297" gives 1, "-4294967297" gives -1 [W]) and the
-//    32-bit result is returned as int ("-1" gives -1 [W]).
+//    letter in a settings file must not turn a 30 s time-out into 0.
+//    Decided here: a number beyond the range of int is held at the nearest
+//    end ("99999999999999999999" gives 2147483647, "-4294967297" gives
+//    -2147483648). Windows wraps the digits modulo 2^32 [W], which turns a
+//    huge time-out into an arbitrary one, or a negative one.
 //
 // sectionNames(bufferChars): GetPrivateProfileSectionNamesW with a buffer of
 // bufferChars characters. The buffer receives each section name (duplicates
@@ -128,6 +131,11 @@ public:
     PrivateProfile() = default;
 
     Status status() const { return status_; }
+    // Why the file is Unreadable ("permission denied", ...); empty otherwise.
+    const std::string& problem() const { return problem_; }
+    // The file holds text, but not one named section, so no key can be
+    // read from it: it is most likely in an encoding the reader does not know.
+    bool yieldsNoKey() const { return hasText_ && !hasSection_; }
 
     std::string getString(std::string_view section, std::string_view key,
                           std::string_view defaultValue, std::size_t bufferChars) const;
@@ -140,6 +148,11 @@ public:
     // The same in UTF-16, so that size() is the Windows return value for any
     // names, not only ASCII ones.
     std::u16string sectionNamesUtf16(std::size_t bufferChars) const;
+
+    // Every section name, in file order, duplicates included and empty names
+    // left out, with no buffer to fill: for a caller that reads names as
+    // names.
+    std::vector<std::string> sectionNameList() const;
 
     // Files larger than this are refused as Unreadable.
     static constexpr std::uintmax_t maximumFileBytes = 16u * 1024 * 1024;
@@ -158,6 +171,9 @@ private:
     const std::u16string* findValue(std::string_view section, std::string_view key) const;
 
     Status status_ = Status::Missing;
+    std::string problem_;
+    bool hasText_ = false;
+    bool hasSection_ = false;
     std::vector<Section> sections_;
 };
 

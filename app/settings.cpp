@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include "common/utf16_text.h"
+#include "platform/system.h"
 
 #include <algorithm>
 #include <climits>
@@ -23,11 +24,6 @@ constexpr std::size_t hexChars = 20;
 constexpr std::size_t templateChars = 2000;
 constexpr std::size_t numChars = 260;
 constexpr std::size_t pidIniBinChars = 256;
-constexpr std::size_t pidIniSectionNameChars = 1000;
-
-// Every "pid.ini" section name is expected to be "PID_" and four digits plus
-// its NUL; the count of sections is taken from that, not from the names.
-constexpr std::size_t pidIniCharsPerSection = 9;
 
 // `SFType` 1 to 13; the codes and their flash parts belong to the flash table.
 constexpr std::array<std::uint8_t, 13> forcedFlashCodes = {0x79, 0x7A, 0x7E, 0x7D, 0x7F, 0x80, 0x81,
@@ -62,10 +58,29 @@ SettingsFileChoice ChooseSettingsFile(const std::filesystem::path& programFolder
     for (std::size_t index = 0; index < settingsFileNames.size(); ++index) {
         const std::string name(settingsFileNames[index]);
         const std::filesystem::path path = joinProgramPath(programFolder, name);
-        if (isExistingFile(path))
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, error)))
             return {path, static_cast<int>(index), name, " Load " + name + " \r\n\r\n"};
     }
     return {programFolder, std::nullopt, {}, {}};
+}
+
+SettingsFileCheck checkSettingsFile(const SettingsFileChoice& choice, const PrivateProfile& file) {
+    SettingsFileCheck check;
+    if (!choice.settingsIndex)
+        return check;
+    const std::string named = "the settings file \"" + choice.path.string() + "\"";
+    std::error_code error;
+    const auto status = std::filesystem::status(choice.path, error);
+    if (std::filesystem::is_directory(status))
+        check.stop = named + " is a folder";
+    else if (file.status() != PrivateProfile::Status::Loaded)
+        check.stop = named + " cannot be read: " +
+                     (file.problem().empty() ? std::string("it cannot be opened") : file.problem());
+    else if (file.yieldsNoKey())
+        check.warning = named + " holds no key the tool can read (is it saved in another "
+                                "encoding?); every setting takes its default";
+    return check;
 }
 
 std::uint32_t ParseHex(std::string_view text) {
@@ -125,9 +140,12 @@ std::string ToolSettingsResult::appendedLog() const {
 }
 
 ImagePathChoice checkedImagePath(std::string path) {
-    if (utf16Length(path) <= maximumImagePathChars)
+    const std::size_t limit = platform::maximumPathBytes();
+    if (path.size() <= limit)
         return {std::move(path), {}};
-    return {{}, " Image path longer than 259 characters, not used: " + path + "\r\n\r\n"};
+    return {{},
+            " Image path longer than " + std::to_string(limit) + " bytes, not used: " + path +
+                "\r\n\r\n"};
 }
 
 ImagePathChoice ImagePathFromBin(const std::filesystem::path& programFolder, std::string_view bin) {
@@ -138,21 +156,26 @@ PrivateProfile LoadPidIni(const std::filesystem::path& programFolder) {
     return PrivateProfile::load(joinProgramPath(programFolder, "pid.ini"));
 }
 
-std::uint16_t PidFromSectionName(std::u16string_view name) {
+std::optional<std::uint16_t> PidFromSectionName(std::string_view name) {
+    constexpr std::string_view prefix = "PID_";
+    if (name.size() != prefix.size() + 4)
+        return std::nullopt;
+    for (std::size_t pos = 0; pos < prefix.size(); ++pos) {
+        const char c = name[pos];
+        if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != prefix[pos])
+            return std::nullopt;
+    }
     std::uint16_t value = 0;
-    for (std::size_t pos = 4; pos < 8; ++pos) {
-        const char16_t c = pos < name.size() ? name[pos] : u'\0';
+    for (const char c : name.substr(prefix.size())) {
         unsigned digit = 0;
-        if (c == u'\0' || c == u' ')
-            digit = 0;
-        else if (c >= u'0' && c <= u'?') // '0'-'9', then ':' ';' '<' '=' '>' '?' as 10-15
-            digit = static_cast<unsigned>(c - u'0');
-        else if (c >= u'A' && c <= u'F')
-            digit = static_cast<unsigned>(c - u'A' + 10);
-        else if (c >= u'a' && c <= u'f')
-            digit = static_cast<unsigned>(c - u'a' + 10);
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
         else
-            return 0xFFFF;
+            return std::nullopt;
         value = static_cast<std::uint16_t>((value << 4) | digit);
     }
     return value;
@@ -163,18 +186,12 @@ ImagePathChoice ChooseImageByPid(const PrivateProfile& pidIni,
                                  std::uint16_t productId) {
     if (productId == 0)
         return {};
-    const std::u16string names = pidIni.sectionNamesUtf16(pidIniSectionNameChars);
-    const std::size_t count = names.size() / pidIniCharsPerSection;
     std::string bin;
-    std::size_t pos = 0;
-    for (std::size_t i = 0; i < count && pos < names.size(); ++i) {
-        std::size_t end = names.find(u'\0', pos);
-        if (end == std::u16string::npos)
-            end = names.size();
-        const std::u16string_view name = std::u16string_view(names).substr(pos, end - pos);
-        pos = end + 1;
+    // Every section by its whole name: a short or odd name before the one
+    // for this camera neither hides it nor stands in for it.
+    for (const std::string& name : pidIni.sectionNameList()) {
         if (PidFromSectionName(name) == productId) {
-            bin = pidIni.getString(utf16ToUtf8(name), "BIN", "SF.bin", pidIniBinChars);
+            bin = pidIni.getString(name, "BIN", "SF.bin", pidIniBinChars);
             break;
         }
     }
@@ -331,7 +348,7 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
     settings.snAddr = static_cast<std::uint8_t>(readInt("SNAddr", 0) & 0xFF);
     settings.checkac = static_cast<std::uint8_t>(readInt("checkac", 0) & 0xFF);
     settings.romBurn = readInt("RomBurn", 0);
-    settings.timeout = readInt("Timeout", 30);
+    settings.timeout = std::min(readInt("Timeout", 30), maximumTimeoutSeconds);
     settings.showSN = readInt("ShowSN", 0);
     settings.rev = static_cast<std::uint8_t>(ParseHex(readText("Rev", "38", hexChars)) & 0xFF);
     return result;

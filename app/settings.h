@@ -40,9 +40,26 @@ struct SettingsFileChoice {
     std::string loadLine;
 };
 
-// The first of settingsFileNames that exists in programFolder (and is not a
-// folder). Names are matched exactly as written.
+// The first of settingsFileNames that exists in programFolder. Names are
+// matched exactly as written. A name that exists as something that cannot
+// be read (a folder, say) is still the choice: checkSettingsFile stops the
+// tool there rather than let a later name, or every default, stand in.
 SettingsFileChoice ChooseSettingsFile(const std::filesystem::path& programFolder);
+
+// What start-up must say about the chosen settings file.
+struct SettingsFileCheck {
+    // Why the file cannot be used; the tool does not run on defaults under
+    // its name. Empty when it can be used, or when there is no settings file.
+    std::string stop;
+    // A file that reads but yields no key (in a foreign encoding, say):
+    // every setting takes its default.
+    std::string warning;
+};
+SettingsFileCheck checkSettingsFile(const SettingsFileChoice& choice, const PrivateProfile& file);
+
+// `Timeout`, the module's one-second checksum-busy polls, is held at this
+// many: a station file cannot make the tool wait for days.
+inline constexpr int maximumTimeoutSeconds = 600;
 
 // Hexadecimal text as the settings use it: letter case ignored, a leading "0x"
 // skipped, digits taken up to the first other character ("12G4" gives 0x12),
@@ -104,7 +121,7 @@ struct ToolSettings {
     std::uint8_t snAddr = 0;    // `SNAddr`, low 8 bits
     std::uint8_t checkac = 0;   // `checkac`, low 8 bits
     int romBurn = 0;            // `RomBurn`
-    int timeout = 30;           // `Timeout`
+    int timeout = 30;           // `Timeout`, at most maximumTimeoutSeconds
     int showSN = 0;             // `ShowSN`
     std::uint8_t rev = 0x38;    // `Rev`, the chip code `RevCheck` expects
     int showFWVer = 0;          // `ShowFWVer`
@@ -174,16 +191,13 @@ ToolSettingsResult ReadToolSettings(const ToolSettingsInput& input);
 ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
                                     const ToolSettingsInput& input);
 
-// `imagePath` holds at most this many characters (UTF-16 code units).
-inline constexpr std::size_t maximumImagePathChars = 259;
-
 struct ImagePathChoice {
     std::string path;    // "" when refused
     std::string refusal; // the log text when the path was too long, else ""
 };
 
-// `path` itself, or refused with a log line when it is longer than
-// maximumImagePathChars.
+// `path` itself, or refused with a log line when it is longer than the
+// system takes (platform::maximumPathBytes).
 ImagePathChoice checkedImagePath(std::string path);
 
 // programFolder + "/" + `BIN`. Backslashes in `BIN` separate folders, as on
@@ -194,20 +208,19 @@ ImagePathChoice ImagePathFromBin(const std::filesystem::path& programFolder, std
 PrivateProfile LoadPidIni(const std::filesystem::path& programFolder);
 
 // The image for the camera's product ID: programFolder + "/bin/" + `BIN` of
-// the first "pid.ini" section whose name matches (PidFromSectionName). With
-// no match the path names the "bin" folder itself, so loading it fails. A
-// product ID of 0 (no camera yet) gives "".
+// the first "pid.ini" section named for it (PidFromSectionName), however
+// many sections come before it. With no match the path names the "bin"
+// folder itself, so loading it fails. A product ID of 0 (no camera yet)
+// gives "".
 ImagePathChoice ChooseImageByPid(const PrivateProfile& pidIni,
                                  const std::filesystem::path& programFolder,
                                  std::uint16_t productId);
 ImagePathChoice ChooseImageByPid(const std::filesystem::path& programFolder,
                                  std::uint16_t productId);
 
-// The product ID a "pid.ini" section name stands for: characters 5 to 8
-// (after "PID_") as four hexadecimal digits, most significant first. '0'-'9'
-// count 0-9, 'A'-'F' and 'a'-'f' 10-15, and ':' ';' '<' '=' '>' '?' also
-// 10-15; a blank or the end of the name counts 0; any other character makes
-// the whole value 0xFFFF.
-std::uint16_t PidFromSectionName(std::u16string_view name);
+// The product ID a "pid.ini" section is for: a name of "PID_" (in any
+// letter case) and exactly four hexadecimal digits; none for any other name,
+// so that a section named otherwise never picks an image.
+std::optional<std::uint16_t> PidFromSectionName(std::string_view name);
 
 } // namespace tessell

@@ -136,7 +136,17 @@ int runSettingsCommand(const std::vector<std::string>& args, std::ostream& out, 
     input.file = ChooseSettingsFile(folder);
     input.programFolder = folder;
     input.productId = productId.value_or(0);
-    const ToolSettingsResult result = ReadToolSettings(input);
+    const PrivateProfile file = PrivateProfile::load(input.file.path);
+    const SettingsFileCheck check = checkSettingsFile(input.file, file);
+    // Defaults under the name of a file that cannot be read would tell a
+    // station's script that all is well.
+    if (!check.stop.empty()) {
+        err << "tessell settings: " << check.stop << "\n";
+        return 2;
+    }
+    if (!check.warning.empty())
+        err << "tessell settings: warning: " << check.warning << "\n";
+    const ToolSettingsResult result = ReadToolSettings(file, input);
 
     std::optional<std::string> imagePath;
     if (productId) {

@@ -23,7 +23,8 @@ nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSe
 std::optional<std::uint16_t> ParsePidArgument(std::string_view text);
 
 // args are the words after "settings". Returns the process status: 0, or 2
-// for bad arguments (with a message on err).
+// for bad arguments or a settings file that cannot be read (with a message
+// on err).
 int runSettingsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace tessell

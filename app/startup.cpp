@@ -31,6 +31,14 @@ StartupPlan startUp(platform::InstanceGuard& guard, const StartupSettings& setti
     plan.tool = ToolKind::SingleCamera;
     parseCommandLine(plan.commandLine, arguments);
     plan.flags = applyStartupOptions(plan.commandLine);
+    plan.notes = unusedArguments(arguments);
+    if (const std::string option = emptyImageOption(plan.commandLine); !option.empty()) {
+        // An empty path is a mistake of the script (an unset variable, say),
+        // not a request for the image the settings name.
+        plan.tool = ToolKind::None;
+        plan.exitCode = kExitImageLoadFailed;
+        plan.diagnostic = "tessell: the image path after " + option + " is empty; nothing written";
+    }
     return plan;
 }
 

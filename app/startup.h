@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessell {
 
@@ -39,6 +40,9 @@ struct StartupPlan {
     int exitCode = kExitNothingFinished;
     // One line for standard error, empty when the end is silent.
     std::string diagnostic;
+    // Lines for standard error before the tool runs: the arguments it
+    // leaves unused.
+    std::vector<std::string> notes;
     // Only for the single-camera tool: the multi-camera tool takes nothing
     // from the command line.
     CCommandLineInfoEx commandLine;

@@ -10,13 +10,36 @@
 
 namespace tessell {
 
+namespace {
+
+// Options that take the next word as their value, in the order they are
+// applied (the last one given wins).
+constexpr std::array<std::string_view, 3> kImageOptions = {"f", "s", "S"};
+constexpr std::array<std::string_view, 10> kSwitches = {
+    "silent", "Silent", "unattended", "Unattended",   "m",
+    "w",      "W",      "y",          "forcerestart", "Forcerestart"};
+
+bool isImageOption(std::string_view name) {
+    return std::find(kImageOptions.begin(), kImageOptions.end(), name) != kImageOptions.end();
+}
+
+bool isSwitch(std::string_view name) {
+    return std::find(kSwitches.begin(), kSwitches.end(), name) != kSwitches.end();
+}
+
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+} // namespace
+
 bool StartupFlags::namesImage() const {
     return !namedImage.empty() && namedImage != CCommandLineInfoEx::kNoValue;
 }
 
 StartupFlags applyStartupOptions(const CCommandLineInfoEx& commandLine) {
     StartupFlags flags;
-    for (const char* name : {"f", "s", "S"}) {
+    for (const auto name : kImageOptions) {
         if (commandLine.GetOption(name, flags.namedImage))
             flags.cmdLineMode = 1;
     }
@@ -47,6 +70,53 @@ StartupFlags applyStartupOptions(const CCommandLineInfoEx& commandLine) {
             flags.cameraWaitSeconds = kMaximumCameraWaitSeconds;
     }
     return flags;
+}
+
+} // namespace tessell
+
+namespace tessell {
+
+std::string emptyImageOption(const CCommandLineInfoEx& commandLine) {
+    std::string winner;
+    std::string value;
+    for (const auto name : kImageOptions) {
+        std::string given;
+        if (commandLine.GetOption(name, given)) {
+            winner = "-" + std::string(name);
+            value = given;
+        }
+    }
+    return !winner.empty() && value.empty() ? winner : std::string();
+}
+
+std::vector<std::string> unusedArguments(std::span<const std::string> arguments) {
+    std::vector<std::string> lines;
+    std::string pending; // the option the next word would be the value of
+    for (const std::string& token : arguments) {
+        if (isOptionToken(token)) {
+            const std::string_view name = std::string_view(token).substr(1);
+            if (!isImageOption(name) && !isSwitch(name)) {
+                std::string line = "tessell: unknown option " + quoted(token) + " ignored";
+                if (name.find('=') != std::string_view::npos)
+                    line += " (an option and its value are two words, as in -f PATH)";
+                lines.push_back(std::move(line));
+            }
+            pending = token;
+            continue;
+        }
+        const std::string_view option = std::string_view(pending).substr(pending.empty() ? 0 : 1);
+        if (pending.empty())
+            lines.push_back("tessell: " + quoted(token) +
+                            " ignored: no option takes it (an image goes after -f)");
+        else if (isSwitch(option))
+            lines.push_back("tessell: " + quoted(token) + " after " + pending +
+                            " ignored: " + pending + " takes no value");
+        else if (!isImageOption(option))
+            lines.push_back("tessell: " + quoted(token) + " ignored with the unknown option " +
+                            pending);
+        pending.clear();
+    }
+    return lines;
 }
 
 } // namespace tessell

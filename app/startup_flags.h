@@ -3,7 +3,9 @@
 // How the single-camera tool starts: attended in its window, or unattended
 // for a factory script.
 
+#include <span>
 #include <string>
+#include <vector>
 
 namespace tessell {
 
@@ -42,5 +44,17 @@ struct StartupFlags {
 // The flags the options ask for. Later options of a pair win: "s" overrides
 // "f", and "S" overrides "s".
 StartupFlags applyStartupOptions(const CCommandLineInfoEx& commandLine);
+
+// The option that names the image ("-f", "-s" or "-S", the one that wins)
+// when it was given an empty path, as a shell gives for an unset variable
+// in quotes; empty otherwise. Such a run must not fall back on the image the
+// settings name.
+std::string emptyImageOption(const CCommandLineInfoEx& commandLine);
+
+// One line for standard error for each argument the tool does not use:
+// options it does not know (they stay ignored, so that a station script with
+// extra switches still runs), and words no option takes: a path with no
+// option before it, or a word after an option that takes no value.
+std::vector<std::string> unusedArguments(std::span<const std::string> arguments);
 
 } // namespace tessell

@@ -143,6 +143,14 @@ void CTessellDlg::makeLogFiles() {
     log.temporaryFolder = services_.temporaryFolder;
     log.header = ParseResultTemplate(settings_.logHeader);
     log.format = ParseResultTemplate(settings_.logFormat);
+    if (!writeProblems_)
+        writeProblems_ = std::make_shared<WriteProblems>([this](std::string_view problem) {
+            if (flags_.cmdLineMode && services_.err)
+                *services_.err << "tessell: warning: " << problem << "\n" << std::flush;
+            else
+                appendLog("Warning: " + std::string(problem) + "\r\n");
+        });
+    log.problems = writeProblems_;
     logFiles_ = std::make_unique<LogFiles>(std::move(log), services_.now);
 }
 
@@ -159,6 +167,7 @@ void CTessellDlg::endProcess(int code) {
         return;
     ended_ = true;
     exitCode_ = code;
+    logFiles_->WriteMissingTestResult();
     for (const int id : {kProgressTimer, kReselectTimer, kAutoDownloadTimer, kPreviewEndTimer})
         thread_.stopTimer(id);
     for (const auto& [id, next] : pauses_)

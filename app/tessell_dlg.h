@@ -71,6 +71,8 @@ struct DialogServices {
     std::filesystem::path temporaryFolder;
     // Standard output: the AC-power line goes there.
     std::ostream* out = nullptr;
+    // Standard error: unattended, files that cannot be written are named there.
+    std::ostream* err = nullptr;
     // Time stamps of the log files (the system clock when empty).
     LogFiles::Now now;
 };
@@ -191,6 +193,7 @@ private:
     SettingsFileChoice settingsFile_;
     ToolSettings settings_;
     std::unique_ptr<LogFiles> logFiles_;
+    std::shared_ptr<WriteProblems> writeProblems_;
     std::unique_ptr<platform::Hotplug::Subscription> notifications_;
 
     std::unique_ptr<CameraLink> link_;

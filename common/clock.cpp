@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 namespace tessell {
@@ -41,9 +42,13 @@ std::chrono::milliseconds Clock::realInterval(Duration toolTime) const {
 Clock::TimePoint ScaledClock::now() const {
     std::lock_guard lock(mutex_);
     const auto realElapsed = std::chrono::steady_clock::now() - realBase_;
-    const auto toolElapsed = Duration(static_cast<Duration::rep>(
-        static_cast<double>(std::chrono::duration_cast<Duration>(realElapsed).count()) / scale_));
-    return TimePoint(toolBase_ + toolElapsed);
+    // Held short of the count's end, so that no run, however long, wraps
+    // tool time round to the past.
+    constexpr double limit = static_cast<double>(std::numeric_limits<Duration::rep>::max() / 4);
+    const double tool =
+        static_cast<double>(std::chrono::duration_cast<Duration>(realElapsed).count()) / scale_;
+    const auto toolElapsed = Duration(static_cast<Duration::rep>(std::min(tool, limit)));
+    return TimePoint(std::min(toolBase_, Duration(Duration::max() / 4)) + toolElapsed);
 }
 
 Clock::Duration ScaledClock::toReal(Duration toolTime) const {
@@ -68,9 +73,11 @@ double ScaledClock::timeScale() const {
 }
 
 void ScaledClock::setTimeScale(double scale) {
-    // Only 0 < scale <= 1 is meaningful; anything else runs at real speed.
+    // Only 0 < scale <= 1 is meaningful; anything else runs at real speed,
+    // and a scale the clock cannot keep is held at the smallest it can.
     if (!(scale > 0.0 && scale <= 1.0))
         scale = 1.0;
+    scale = std::max(scale, kSmallestTimeScale);
     const TimePoint current = now();
     std::lock_guard lock(mutex_);
     toolBase_ = current.time_since_epoch();

@@ -16,6 +16,14 @@
 
 namespace tessell {
 
+// The smallest time scale the clock keeps. Tool time is counted in
+// nanoseconds of a 64-bit count: at this scale that count lasts ten days of
+// real time, where at 1e-12 it overflows within seconds. Below it, too, a
+// simulated camera's real work of a few microseconds per request would take
+// seconds of tool time, and the tool's own time-outs would fail cameras that
+// are healthy.
+inline constexpr double kSmallestTimeScale = 1e-4;
+
 class Clock {
 public:
     using Duration = std::chrono::nanoseconds;
@@ -32,7 +40,7 @@ public:
     virtual bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                          Duration toolTime, const std::function<bool()>& ready) = 0;
 
-    // Factor from tool time to real time, 0 < scale <= 1.
+    // Factor from tool time to real time, kSmallestTimeScale <= scale <= 1.
     virtual double timeScale() const = 0;
     virtual void setTimeScale(double scale) = 0;
 

@@ -1,16 +1,13 @@
 #include "download/firmware_image.h"
 
 #include "common/little_endian.h"
-#include "common/path_text.h"
 #include "common/utf16_text.h"
+#include "device/usb_descriptor.h"
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 
 namespace tessell {
 namespace image {
@@ -159,6 +156,68 @@ std::optional<IcType> expectedCamera(ImageFamily family) {
 
 bool isHeaderVariant18(std::span<const std::uint8_t> bytes) {
     return bytesAre(bytes, 0, {0x89, 0x18});
+}
+
+bool hasKnownSignature(std::span<const std::uint8_t> bytes) {
+    return hasPointerTable(bytes) || bytesAre(bytes, 0, {0x55, 0x90}) ||
+           bytesAre(bytes, 0, {0xF9, 0xFF});
+}
+
+bool fitsItsLayout(std::span<const std::uint8_t> bytes) {
+    if (!hasKnownSignature(bytes))
+        return false;
+    const ImageFamily family = classify(bytes);
+    // The older layout is known by the descriptor marker of its family; one
+    // without any is an older image cut before it.
+    if (bytesAre(bytes, 0, {0x55, 0x90}) && family == 'j')
+        return false;
+    const std::size_t h = headerOffset(bytes);
+    // Bytes 0..14 (signature, kind, flash-type byte, H, the 'i' markers)
+    // belong to every layout.
+    std::size_t end = 15;
+    const auto reach = [&end](std::size_t offset, std::size_t width) {
+        end = std::max(end, offset + width);
+    };
+    // D at `pointerField`; the device descriptor lies at D + 2.
+    const auto descriptorThrough = [&](std::size_t pointerField) {
+        reach(pointerField, 2);
+        reach(std::size_t{bigEndian16(bytes, pointerField)} + 2, usb::kDeviceDescriptorLength);
+    };
+    const bool pointerTable = hasPointerTable(bytes) || bytesAre(bytes, 0, {0xF9, 0xFF});
+    if (pointerTable) {
+        // The descriptor pointers and the places the string blocks go.
+        reach(h + 0x16, 0x12);
+        if (const auto camera = expectedCamera(family))
+            if (const auto field = stringPointerField(*camera))
+                reach(h + *field, 2);
+    }
+    switch (family) {
+    case 'c':
+        reach(0x8000, usb::kDeviceDescriptorLength);
+        break;
+    case 'd':
+        reach(0xB701, 0xB713 - 0xB701);
+        break;
+    case 'e':
+        reach(0x6781, 0x6793 - 0x6781);
+        break;
+    case 'f':
+    case 'g':
+        descriptorThrough(h + 0x16);
+        break;
+    case 'h':
+        descriptorThrough(h + 0x1A);
+        break;
+    case 'i':
+        if (const auto usb3 = usb3Identity(bytes); !usb3 || usb3->allZero())
+            descriptorThrough(h + 0x1A);
+        break;
+    default:
+        if (pointerTable)
+            descriptorThrough(h + 0x16);
+        break;
+    }
+    return end <= bytes.size();
 }
 
 ImageIdentity readIdentity(std::span<const std::uint8_t> bytes) {
@@ -334,57 +393,7 @@ template <typename... Args> std::string format(const char* pattern, Args... args
     return text;
 }
 
-// length / 1024 with one decimal, independent of the process locale.
-std::string kilobytes(std::size_t length) {
-    char text[32];
-    const auto result =
-        std::to_chars(std::begin(text), std::end(text), static_cast<double>(length) / 1024.0,
-                      std::chars_format::fixed, 1);
-    return std::string(text, result.ptr);
-}
-
 } // namespace
-
-bool FirmwareImage::load(const std::filesystem::path& path, const LoadContext& context,
-                         std::vector<LogLine>& log) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    const std::string shownPath = pathText(path);
-
-    // One byte more than fits tells a file that is too long without trusting
-    // a size reported beforehand.
-    std::vector<std::uint8_t> data(image::kBufferSize + 1);
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (in.bad()) {
-        log.push_back({format("Cannot read file \"%s\"\r\n", shownPath.c_str())});
-        return false;
-    }
-    const auto read = static_cast<std::size_t>(in.gcount());
-    if (read > image::kBufferSize) {
-        log.push_back({format("File \"%s\" is larger than %u bytes and was not loaded\r\n",
-                              shownPath.c_str(), static_cast<unsigned>(image::kBufferSize))});
-        return false;
-    }
-    data.resize(read);
-    adopt(data, context.camera);
-
-    log.push_back(
-        {format("Open File \"%s\"\r\n%d bytes (%s KB) has been read\r\n", shownPath.c_str(),
-                static_cast<int>(length_), kilobytes(length_).c_str())});
-    if (headerVariant18_)
-        log.push_back({"*", false});
-    if (context.camera != 'l') {
-        log.push_back({format("(File) New bcdDevice version = %04x \r\n",
-                              static_cast<unsigned>(identity_.bcdDevice))});
-        if (context.showFirmwareVersion)
-            log.push_back({format("(File) Type Number = %s \r\n", typeNumber().c_str())});
-    }
-    return true;
-}
 
 bool FirmwareImage::assign(std::span<const std::uint8_t> bytes, std::optional<IcType> camera) {
     if (bytes.size() > image::kBufferSize)
@@ -399,10 +408,10 @@ void FirmwareImage::adopt(std::span<const std::uint8_t> bytes, std::optional<IcT
     std::copy(bytes.begin(), bytes.end(), buffer_.begin());
     length_ = bytes.size();
     loaded_ = true;
-    headerVariant18_ = image::isHeaderVariant18(buffer_);
-    // Classification and identity look at the whole buffer, so bytes that an
-    // earlier, longer file left beyond `length` count as well.
-    identity_ = image::readIdentity(buffer_);
+    // Only the file's own bytes: what an earlier, longer file left beyond
+    // `length` (or the fill) would give the image an identity it lacks.
+    headerVariant18_ = image::isHeaderVariant18(content());
+    identity_ = image::readIdentity(content());
     matchesCamera_ = !camera || matchesCamera(*camera);
 }
 

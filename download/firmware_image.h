@@ -65,6 +65,19 @@ std::optional<IcType> expectedCamera(ImageFamily family);
 // Bytes 0..1 are 0x89 0x18 (the header signature the download restores).
 bool isHeaderVariant18(std::span<const std::uint8_t> bytes);
 
+// Bytes 0..1 are a signature some layout starts with: 0x89 with a header
+// kind (0x10..0x2F), 0x55 0x90, or 0xF9 0xFF (a pointer-table header whose
+// signature a download invalidated).
+bool hasKnownSignature(std::span<const std::uint8_t> bytes);
+
+// Whether `bytes` can be an image at all: a known signature, and every fixed
+// field its layout reads (the header and its pointers, the device descriptor
+// its family takes the identity from, the marker of an older layout) inside
+// the bytes. Anything else (a
+// stray file, a cut image) is no image for any camera: writing it would leave
+// a camera that does not boot, or one with a mix of two images.
+bool fitsItsLayout(std::span<const std::uint8_t> bytes);
+
 struct ImageIdentity {
     ImageFamily family = 'j';
     std::uint16_t vid = 0; // 0 when the image carries none
@@ -136,7 +149,7 @@ std::optional<std::vector<std::uint8_t>> encodeStringBlock(std::u16string_view c
 // A loaded firmware image: the fixed 0x20000-byte buffer, filled with 0xFF
 // when the first file is loaded and overwritten from offset 0 by later loads
 // without refilling (bytes beyond `length` keep what an earlier, longer file
-// left; only `length` bytes are ever sent).
+// left; they are never sent, and never read as the image's own fields).
 class FirmwareImage {
 public:
     // A line the caller appends to the dialog log, and to the burn log when
@@ -153,10 +166,9 @@ public:
     };
 
     // Reads a file into the buffer, classifies it and fills the identity
-    // fields; `log` receives the lines to append. A file that cannot be opened
-    // returns false with nothing logged; a file larger than the buffer, or one
-    // that cannot be read, returns false with a log line. In every failure the
-    // previous image stays as it was.
+    // fields; `log` receives the lines to append. A file that cannot be read
+    // (missing, not a regular file, larger than the buffer) returns false
+    // with a log line that says why, and the previous image stays as it was.
     bool load(const std::filesystem::path& path, const LoadContext& context,
               std::vector<LogLine>& log);
 

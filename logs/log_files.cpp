@@ -4,7 +4,8 @@
 #include "platform/local_time.h"
 
 #include <array>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <system_error>
 
@@ -28,30 +29,107 @@ std::mutex& fileWriteMutex() {
 
 enum class WriteMode { Append, Replace };
 
-// Opens, writes `text` (UTF-8) as single-byte text and closes. `newFileText`
-// goes in front when an appended-to file does not exist yet. In append mode
-// the whole entry goes to the end of the file in one write, so even another
-// process appending to it cannot split the entry. Failures are dropped: a full
-// disk or a locked file must not change a download's outcome. An empty folder
-// is one the system could not name: nothing is written, rather than a stray
-// file in whatever the working folder happens to be.
-void writeFile(const std::filesystem::path& folder, const char* name, WriteMode mode,
-               std::string_view text, std::string_view newFileText = {}) {
+// The system's reason for the last failure, for the middle of a sentence.
+std::string reasonOf(int error) {
+    std::string text = std::generic_category().message(error);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
+// Writes all of `bytes` to a new or appended-to file; the reason when it
+// could not. Unbuffered, so that the bytes go to the system in one write.
+std::string writeBytes(const std::filesystem::path& file, const char* mode,
+                       std::string_view bytes) {
+    errno = 0;
+    std::FILE* out = std::fopen(file.c_str(), mode);
+    if (!out)
+        return reasonOf(errno ? errno : EIO);
+    std::setvbuf(out, nullptr, _IONBF, 0);
+    int error = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())
+        error = errno ? errno : EIO;
+    if (std::fclose(out) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    return error ? reasonOf(error) : std::string();
+}
+
+// Whether the file's last byte ends a line (true for an empty file).
+bool endsWithLineBreak(const std::filesystem::path& file) {
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    if (!in)
+        return true;
+    int last = '\n';
+    if (std::fseek(in, -1, SEEK_END) == 0)
+        last = std::fgetc(in);
+    std::fclose(in);
+    return last == '\n' || last == EOF;
+}
+
+// Appends one whole record. A file that is new or empty gets `header` first;
+// a file whose last line was left open (by a write cut short outside this
+// process) gets a line break first, so the record starts on its own line.
+// A write that fails takes back what it wrote: cut to the old length, or the
+// file removed when this write created it.
+std::string appendRecord(const std::filesystem::path& file, std::string_view record,
+                         std::string_view header) {
+    std::error_code error;
+    const bool existed = std::filesystem::exists(file, error);
+    const std::uintmax_t oldSize = existed ? std::filesystem::file_size(file, error) : 0;
+    if (error)
+        return reasonOf(error.value());
+    std::string bytes;
+    if (oldSize == 0)
+        bytes = header;
+    else if (!endsWithLineBreak(file))
+        bytes = lineBreak;
+    bytes += record;
+    const std::string problem = writeBytes(file, "ab", bytes);
+    if (!problem.empty()) {
+        std::error_code ignored;
+        if (existed)
+            std::filesystem::resize_file(file, oldSize, ignored);
+        else
+            std::filesystem::remove(file, ignored);
+    }
+    return problem;
+}
+
+// Replaces the file's content through a temporary file and a rename, so that
+// a reader sees the old content or the new, never a part. When the new
+// content cannot be written the old file goes too: it belongs to another run.
+std::string replaceFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::filesystem::path temporary = file;
+    temporary += ".new";
+    std::string problem = writeBytes(temporary, "wb", bytes);
+    std::error_code error;
+    if (problem.empty()) {
+        std::filesystem::rename(temporary, file, error);
+        if (error)
+            problem = reasonOf(error.value());
+    }
+    if (!problem.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(file, ignored);
+    }
+    return problem;
+}
+
+// Writes `text` (UTF-8) as single-byte text. `newFileText` goes in front when
+// an appended-to file is new or empty. An empty folder is one the system
+// could not name: nothing is written, rather than a stray file in whatever
+// the working folder happens to be.
+void writeFile(const LogSettings& settings, const std::filesystem::path& folder, const char* name,
+               WriteMode mode, std::string_view text, std::string_view newFileText = {}) {
     if (folder.empty())
         return;
     const auto file = folder / name;
-    std::string bytes;
-    if (!newFileText.empty() && mode == WriteMode::Append) {
-        std::error_code error;
-        if (!std::filesystem::exists(file, error) && !error)
-            bytes = toSingleByte(newFileText);
-    }
-    bytes += toSingleByte(text);
-    std::ofstream out(file, std::ios::binary |
-                                (mode == WriteMode::Append ? std::ios::app : std::ios::trunc));
-    if (!out)
-        return;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const std::string problem = mode == WriteMode::Append ? appendRecord(file, toSingleByte(text),
+                                                                         toSingleByte(newFileText))
+                                                          : replaceFile(file, toSingleByte(text));
+    if (!problem.empty() && settings.problems)
+        settings.problems->report(file, problem);
 }
 
 std::string formatLocalTime(const std::tm& localTime, const char* format) {
@@ -68,6 +146,16 @@ bool sameFolder(const std::filesystem::path& first, const std::filesystem::path&
 }
 
 } // namespace
+
+void WriteProblems::report(const std::filesystem::path& file, std::string_view reason) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!reported_.insert(file.string()).second)
+            return;
+    }
+    if (sink_)
+        sink_("cannot write \"" + file.string() + "\": " + std::string(reason));
+}
 
 LogFiles::LogFiles(LogSettings settings, Now now)
     : settings_(std::move(settings)),
@@ -90,9 +178,9 @@ void LogFiles::BurnLog(std::string_view message) const {
     line += ' ';
     line += message;
     line += lineBreak;
-    writeFile(settings_.temporaryFolder, burnLogName, WriteMode::Append, line);
+    writeFile(settings_, settings_.temporaryFolder, burnLogName, WriteMode::Append, line);
     if (!sameBurnLogFolders_)
-        writeFile(settings_.programFolder, burnLogName, WriteMode::Append, line);
+        writeFile(settings_, settings_.programFolder, burnLogName, WriteMode::Append, line);
 }
 
 void LogFiles::AppendResultRecord(const ResultRecord& record) const {
@@ -109,15 +197,21 @@ void LogFiles::AppendResultRecord(const ResultRecord& record) const {
     std::string text = expandResultTemplate(settings_.format, record, localTime);
     text += lineBreak;
     text += lineBreak;
-    writeFile(settings_.programFolder, burnResultName, WriteMode::Append, text, header);
+    writeFile(settings_, settings_.programFolder, burnResultName, WriteMode::Append, text, header);
 }
 
 void LogFiles::WriteTestResult(bool passed) const {
     if (!settings_.cmdLineMode)
         return;
     std::lock_guard lock(fileWriteMutex());
-    writeFile(settings_.programFolder, testResultName, WriteMode::Replace,
+    resultWritten_ = true;
+    writeFile(settings_, settings_.programFolder, testResultName, WriteMode::Replace,
               passed ? "TestResult = pass" : "TestResult = fail");
+}
+
+void LogFiles::WriteMissingTestResult() const {
+    if (!resultWritten_)
+        WriteTestResult(false);
 }
 
 void LogFiles::WriteCmdModeLog(std::string_view message) const {
@@ -127,7 +221,7 @@ void LogFiles::WriteCmdModeLog(std::string_view message) const {
     std::string line = stamp();
     line += message;
     line += lineBreak;
-    writeFile(settings_.programFolder, cmdModeLogName, WriteMode::Append, line);
+    writeFile(settings_, settings_.programFolder, cmdModeLogName, WriteMode::Append, line);
 }
 
 } // namespace tessell

@@ -2,8 +2,9 @@
 
 // A local socket where other processes of the same user ask the running tool
 // short questions: one request line in, one answer line out, then the
-// connection closes. The service answers one connection at a time, so
-// questions are answered in the order they arrive, like window messages.
+// connection closes. Each connection is read on its own, within its own time
+// limit, so a client that says nothing holds up no other; the answers come
+// one at a time, in the order the request lines arrive, like window messages.
 
 #include "common/clock.h"
 

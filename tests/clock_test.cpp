@@ -30,6 +30,15 @@ TEST(ScaledClock, RejectsScalesOutsideZeroToOne) {
     }
 }
 
+TEST(ScaledClock, KeepsNoScaleBelowTheSmallestAndNeverWraps) {
+    ScaledClock clock;
+    clock.setTimeScale(1e-12);
+    EXPECT_EQ(clock.timeScale(), kSmallestTimeScale);
+    const auto before = clock.now();
+    std::this_thread::sleep_for(2ms);
+    EXPECT_GT(clock.now(), before) << "tool time moves on, it does not wrap";
+}
+
 TEST(ScaledClock, ChangingTheScaleKeepsToolTimeMonotonic) {
     ScaledClock clock;
     clock.setTimeScale(0.001);

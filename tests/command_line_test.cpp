@@ -127,5 +127,37 @@ TEST(StartupFlags, OptionsSetTheFlagsTheyName) {
     }
 }
 
+// Nothing a script gives is dropped without a word, and an empty image
+// path is told apart from no path at all.
+TEST(StartupFlags, UnusedArgumentsAreNamedAndAnEmptyImagePathIsKnown) {
+    const auto linesFor = [](const std::vector<std::string>& arguments) {
+        return unusedArguments(arguments);
+    };
+    EXPECT_TRUE(linesFor({"-s", "a.bin", "-silent", "-y", "-m", "-w", "-Forcerestart"}).empty());
+    EXPECT_TRUE(linesFor({"-f", "-silent"}).empty()) << "f without a value: the settings' image";
+
+    const auto typo = linesFor({"-F", "x.bin", "-silent"});
+    ASSERT_EQ(typo.size(), 2u);
+    EXPECT_EQ(typo[0], "tessell: unknown option \"-F\" ignored");
+    EXPECT_EQ(typo[1], "tessell: \"x.bin\" ignored with the unknown option -F");
+    const auto joined = linesFor({"-f=x.bin", "-silent"});
+    ASSERT_EQ(joined.size(), 1u);
+    EXPECT_NE(joined[0].find("\"-f=x.bin\" ignored (an option and its value are two words"),
+              std::string::npos)
+        << joined[0];
+    const auto bare = linesFor({"x.bin", "-silent"});
+    ASSERT_EQ(bare.size(), 1u);
+    EXPECT_EQ(bare[0], "tessell: \"x.bin\" ignored: no option takes it (an image goes after -f)");
+    const auto afterSwitch = linesFor({"-silent", "x.bin"});
+    ASSERT_EQ(afterSwitch.size(), 1u);
+    EXPECT_EQ(afterSwitch[0], "tessell: \"x.bin\" after -silent ignored: -silent takes no value");
+
+    EXPECT_EQ(emptyImageOption(parse({"-f", "", "-silent"})), "-f");
+    EXPECT_EQ(emptyImageOption(parse({"-s", "a.bin", "-S", ""})), "-S") << "the winning option";
+    EXPECT_EQ(emptyImageOption(parse({"-f", "", "-s", "b.bin"})), "");
+    EXPECT_EQ(emptyImageOption(parse({"-f"})), "");
+    EXPECT_EQ(emptyImageOption(parse({"-silent"})), "");
+}
+
 } // namespace
 } // namespace tessell

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace tessell::platform {
 namespace {
@@ -49,6 +50,19 @@ TEST(FileInstanceGuard, ALockThatCannotBeMadeIsReportedWithItsPath) {
     std::filesystem::create_symlink(target, folder / "planted");
     EXPECT_EQ(FileInstanceGuard(folder / "planted").acquire().status, InstanceStatus::Unavailable);
     EXPECT_EQ(folder.read("elsewhere"), "keep");
+
+    // A folder that takes no new file: the reason is the folder's refusal,
+    // not the lock file it could not hold. (sysfs refuses even root.)
+    const auto locked = folder / "locked";
+    std::filesystem::create_directory(locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_exec);
+    const auto refusing = ::geteuid() == 0 ? std::filesystem::path("/sys") : locked;
+    const auto refused = FileInstanceGuard(refusing / "lock").acquire();
+    EXPECT_EQ(refused.status, InstanceStatus::Unavailable);
+    EXPECT_EQ(refused.detail.find("No such file"), std::string::npos) << refused.detail;
+    EXPECT_NE(refused.detail.find(refusing.string()), std::string::npos) << refused.detail;
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
 }
 
 // The built program as the second copy: this test process holds the lock.

@@ -2,12 +2,14 @@
 #include "tests/support/test_env.h"
 
 #include <atomic>
+#include <csignal>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -176,22 +178,96 @@ TEST_F(LogFilesTest, HeaderAndRecordShowOneInstant) {
     EXPECT_EQ(program.read("burn_result.txt"), "03:07\r\n03:07\r\n\r\n");
 }
 
-TEST_F(LogFilesTest, AFolderThatCannotBeWrittenOnlyLosesItsOwnCopy) {
+TEST_F(LogFilesTest, AFolderThatCannotBeWrittenOnlyLosesItsOwnCopyAndIsNamedOnce) {
     LogSettings noProgram = settings(true, true, "{pid}");
     noProgram.programFolder = program / "missing" / "folder";
+    std::vector<std::string> told;
+    noProgram.problems = std::make_shared<WriteProblems>(
+        [&told](std::string_view message) { told.emplace_back(message); });
     const LogFiles logs(noProgram, fixedAt(sep12));
+    logs.BurnLog("still logged");
     logs.BurnLog("still logged");
     logs.AppendResultRecord(passed());
     logs.WriteTestResult(true);
     logs.WriteCmdModeLog("Download complete.");
-    EXPECT_EQ(temp.read("burn_log.txt"), "[2016/09/12 14:03:07] still logged\r\n");
+    logs.WriteCmdModeLog("Download complete.");
+    EXPECT_EQ(temp.read("burn_log.txt"), "[2016/09/12 14:03:07] still logged\r\n"
+                                         "[2016/09/12 14:03:07] still logged\r\n");
     EXPECT_FALSE(fs::exists(noProgram.programFolder));
+    const std::string folder = noProgram.programFolder.string();
+    EXPECT_EQ(told,
+              (std::vector<std::string>{
+                  "cannot write \"" + folder + "/burn_log.txt\": no such file or directory",
+                  "cannot write \"" + folder + "/burn_result.txt\": no such file or directory",
+                  "cannot write \"" + folder + "/Result.txt\": no such file or directory",
+                  "cannot write \"" + folder + "/CmdModeLog.log\": no such file or directory"}));
 
     LogSettings noTemp = settings(true, false);
     noTemp.temporaryFolder = temp / "gone";
     LogFiles(noTemp, fixedAt(sep12)).BurnLog("program copy");
     EXPECT_EQ(program.read("burn_log.txt"), "[2016/09/12 14:03:07] program copy\r\n");
-    EXPECT_EQ(temp.read("burn_log.txt"), "[2016/09/12 14:03:07] still logged\r\n");
+}
+
+// The file-size limit stops a write part-way, as a full disk does.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        const rlimit limit{bytes, saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST_F(LogFilesTest, AWriteCutShortLeavesNothingOfItBehind) {
+    const std::string earlier = "[2016/09/12 14:03:06] earlier\r\n";
+    program.write("burn_log.txt", earlier);
+    program.write("Result.txt", "TestResult = pass");
+    LogSettings s = settings(true, true, "{result}", "Result");
+    s.temporaryFolder.clear();
+    std::vector<std::string> told;
+    s.problems = std::make_shared<WriteProblems>(
+        [&told](std::string_view message) { told.emplace_back(message); });
+    const LogFiles logs(s, fixedAt(sep12));
+    {
+        // Room for a few bytes more: each line is cut after them.
+        FileSizeLimit full(earlier.size() + 8);
+        logs.BurnLog("a line that does not fit");
+        logs.BurnLog("nor does this one");
+    }
+    EXPECT_EQ(program.read("burn_log.txt"), earlier) << "no part of a line stays";
+    {
+        FileSizeLimit full(8);
+        logs.WriteTestResult(false);
+    }
+    // The previous camera's pass must not stand for this run.
+    EXPECT_FALSE(exists(program, "Result.txt"));
+    EXPECT_FALSE(exists(program, "Result.txt.new"));
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("/burn_log.txt\": file too large"), std::string::npos) << told[0];
+    EXPECT_NE(told[1].find("/Result.txt\": file too large"), std::string::npos) << told[1];
+
+    logs.WriteTestResult(true);
+    EXPECT_EQ(program.read("Result.txt"), "TestResult = pass");
+    EXPECT_FALSE(exists(program, "Result.txt.new"));
+
+    // A line left open by a cut elsewhere: the next one starts on its own
+    // line. A result file left empty gets its header.
+    program.write("burn_log.txt", "[2016/09/12 14:03:06] ear");
+    logs.BurnLog("next");
+    EXPECT_EQ(program.read("burn_log.txt"),
+              "[2016/09/12 14:03:06] ear\r\n[2016/09/12 14:03:07] next\r\n");
+    program.write("burn_result.txt", "");
+    logs.AppendResultRecord(passed());
+    EXPECT_EQ(program.read("burn_result.txt"), "Result\r\nPass\r\n\r\n");
 }
 
 TEST_F(LogFilesTest, ProgramInTheTemporaryFolderGetsEachLineOnce) {

@@ -149,14 +149,27 @@ TEST(PrivateProfileBuffer, TextIsCutToOneLessThanTheBuffer) {
 
 TEST(PrivateProfileInt, LeadingDecimalNumberWithWindowsEdgeCases) {
     const std::pair<std::string, int> cases[] = {
-        {"12", 12},          {"+1", 1},           {"-1", -1},
-        {"007", 7},          {"12abc", 12},       {"42A94967297", 42},
-        {"3.9", 3},          {"'45'", 45},        {"\" 46\"", 46},
+        {"12", 12},
+        {"+1", 1},
+        {"-1", -1},
+        {"007", 7},
+        {"12abc", 12},
+        {"42A94967297", 42},
+        {"3.9", 3},
+        {"'45'", 45},
+        {"\" 46\"", 46},
         {"abc", 77}, // present but not a number: the default
-        {"B4294967297", 77}, {"0x10", 0},         {"-", 77},
-        {"- 5", 77},         {"4294967296", 0}, // the digits wrap modulo 2^32
-        {"4294967297", 1},   {"-4294967297", -1}, {"2147483648", -2147483647 - 1},
-        {"4294967295", -1},
+        {"B4294967297", 77},
+        {"0x10", 0},
+        {"-", 77},
+        {"- 5", 77},
+        // Beyond the range of int the value is held at its end, never wrapped.
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"4294967297", 2147483647},
+        {"99999999999999999999", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"-4294967297", -2147483647 - 1},
     };
     for (const auto& [written, expected] : cases) {
         const auto profile = profileOf("[s]\nkey=" + written + "\n");
@@ -217,6 +230,18 @@ TEST(PrivateProfileEncoding, ByteOrderMarksLineEndsAndSingleByteText) {
     EXPECT_EQ(read(profileOf(littleEndian), "s", "k"), "Grüße €");
     EXPECT_EQ(read(profileOf(littleEndian + "x"), "s", "k"), "Grüße €"); // odd last byte
     EXPECT_EQ(read(profileOf(bigEndian), "s", "k"), "Grüße €");
+    EXPECT_FALSE(profileOf(littleEndian).yieldsNoKey());
+
+    // Without its mark UTF-16 (or UTF-32) still shows a '[' and an '=' per
+    // line, but no named section: the caller is told.
+    EXPECT_TRUE(profileOf(littleEndian.substr(2)).yieldsNoKey());
+    EXPECT_TRUE(profileOf(bigEndian.substr(2)).yieldsNoKey());
+    std::string utf32;
+    for (const char c : std::string("[SETTING]\r\nWriteLog=1\r\n"))
+        utf32 += std::string(1, c) + std::string(3, '\0');
+    EXPECT_TRUE(profileOf(utf32).yieldsNoKey());
+    EXPECT_FALSE(profileOf("").yieldsNoKey()) << "an empty file asks for every default";
+    EXPECT_FALSE(profileOf("; all defaults\n[SETTING]\n").yieldsNoKey());
 
     // LF, CR LF and lone CR end lines alike.
     const auto mixed = profileOf("[s]\na=1\r\nb=2\rc=3\n\n\r\nd=4");

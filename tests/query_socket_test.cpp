@@ -134,22 +134,44 @@ TEST(QuerySocket, PlaceOfTheSocket) {
     }
 }
 
-TEST(QuerySocket, AClientThatSaysNothingDoesNotHoldUpTheOthers) {
-    // Tool time runs 100 times faster, so the client's 5 s pass in 50 ms.
-    ScaledClock fast;
-    fast.setTimeScale(0.01);
-    ClockOverride use(fast);
-    TempDir runtime;
-    const auto path = runtime / "q.sock";
-    auto server = serve(path, [](const std::string& request) { return request; });
-    ASSERT_TRUE(server);
-
-    const int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+// A connected client that sends nothing.
+int silentClient(const std::filesystem::path& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::connect(silent, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(ask(path, "after"), "after");
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+TEST(QuerySocket, ClientsThatSayNothingHoldUpNobodyAndAreDroppedInTime) {
+    TempDir runtime;
+    const auto path = runtime / "q.sock";
+    {
+        // At real speed each silent client may take 5 s for its line; the
+        // question after them is answered long before the first one's time.
+        auto server = serve(path, [](const std::string& request) { return request; });
+        ASSERT_TRUE(server);
+        std::vector<int> silent;
+        for (int i = 0; i < 10; ++i)
+            silent.push_back(silentClient(path));
+        std::string error;
+        EXPECT_EQ(platform::askQuery(path, "after", 4s, error), "after") << error;
+        for (const int fd : silent)
+            ::close(fd);
+    }
+    // Tool time runs 100 times faster, so a client's 5 s pass in 50 ms: the
+    // server then closes the silent connection.
+    ScaledClock fast;
+    fast.setTimeScale(0.01);
+    ClockOverride use(fast);
+    auto server = serve(path, [](const std::string& request) { return request; });
+    ASSERT_TRUE(server);
+    const int silent = silentClient(path);
+    const timeval patience{10, 0}; // a server that never closes fails, not hangs, the test
+    ::setsockopt(silent, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    char byte;
+    EXPECT_EQ(::recv(silent, &byte, 1, 0), 0) << "closed by the server";
     ::close(silent);
 }
 

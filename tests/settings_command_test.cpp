@@ -97,6 +97,26 @@ TEST(SettingsCommand, DefaultsWithoutSettingsFile) {
     EXPECT_FALSE(json.contains("imagePath"));
 }
 
+// Defaults shown under the name of a file that cannot be read would tell a
+// station's script that all is well.
+TEST(SettingsCommand, ASettingsFileThatCannotBeReadIsNamed) {
+    TempDir dir;
+    ScopedEnv home("TESSELL_HOME", dir.path().c_str());
+    std::filesystem::create_directory(dir / "setting.ini");
+    CommandRun run = runInProcess({});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "tessell settings: the settings file \"" + (dir / "setting.ini").string() +
+                           "\" is a folder\n");
+
+    std::filesystem::remove(dir / "setting.ini");
+    dir.write("setting.ini", std::string("[\0S\0E\0T\0]\0\n\0k\0=\0\x31\0", 18));
+    run = runInProcess({});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("warning: the settings file"), std::string::npos) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out)["file"], "setting.ini");
+}
+
 TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
     TempDir dir;
     ScopedEnv home("TESSELL_HOME", dir.path().c_str());

@@ -48,9 +48,17 @@ TEST(SettingsFileChoice, FirstExistingNameInOrderWithItsLoadLine) {
     EXPECT_FALSE(none.settingsIndex);
     EXPECT_EQ(none.loadLine, "");
 
-    // A folder of that name is not a settings file.
+    // A folder of that name is still the choice, and one the tool refuses
+    // to run on rather than take every default or a later name.
     std::filesystem::create_directory(dir / "setting.ini");
-    EXPECT_FALSE(ChooseSettingsFile(dir.path()).settingsIndex);
+    dir.write("brevik.ini", "[SETTING]\nWriteLog=1\n");
+    const auto folder = ChooseSettingsFile(dir.path());
+    EXPECT_EQ(folder.settingsIndex, 0);
+    EXPECT_EQ(checkSettingsFile(folder, PrivateProfile::load(folder.path)).stop,
+              "the settings file \"" + folder.path.string() + "\" is a folder");
+    EXPECT_EQ(checkSettingsFile(none, PrivateProfile::load(none.path)).stop, "");
+    std::filesystem::remove(dir / "brevik.ini");
+    std::filesystem::remove(dir / "setting.ini");
 
     for (int index = 5; index >= 1; --index) {
         const std::string name(settingsFileNames[static_cast<std::size_t>(index)]);
@@ -66,6 +74,15 @@ TEST(SettingsFileChoice, FirstExistingNameInOrderWithItsLoadLine) {
     const auto first = ChooseSettingsFile(dir.path());
     EXPECT_EQ(first.settingsIndex, 0);
     EXPECT_EQ(first.loadLine, " Load setting.ini \r\n\r\n");
+    const auto check = checkSettingsFile(first, PrivateProfile::load(first.path));
+    EXPECT_EQ(check.stop, "");
+    EXPECT_EQ(check.warning, "") << "an empty file asks for every default";
+
+    // UTF-16 without its byte-order mark: read, but nothing in it is a key.
+    dir.write("setting.ini", std::string("[\0S\0]\0\r\0\n\0k\0=\0\x31\0", 16));
+    EXPECT_NE(checkSettingsFile(first, PrivateProfile::load(first.path))
+                  .warning.find("holds no key the tool can read"),
+              std::string::npos);
 }
 
 TEST(SettingsParsers, HexFlashTypeAndPreviewTime) {
@@ -327,72 +344,76 @@ TEST(ToolSettingsRead, ImagePathFromBinOrPidIni) {
     EXPECT_EQ(result.imagePath, folder + "/bin/cam1234.bin");
 }
 
-TEST(ToolSettingsRead, OverlongImagePathIsRefusedNotCut) {
+TEST(ToolSettingsRead, ImagePathsUpToTheSystemsLimit) {
     TempDir dir;
-    const std::string longName(300, 'n');
-    dir.write("setting.ini", "[SETTING]\nBIN=" + longName.substr(0, 240) + "\n");
+    // Far beyond the old 259 characters of the stations, well within the
+    // system's limit.
+    const std::string deep(300, 'n');
+    dir.write("setting.ini", "[SETTING]\nBIN=" + deep + "\n");
     auto result = readSettings(dir);
-    const std::string path = folderOf(dir) + "/" + longName.substr(0, 240);
-    ASSERT_GT(path.size(), 259u);
-    EXPECT_EQ(result.imagePath, "");
-    EXPECT_EQ(result.imagePathRefusal,
-              " Image path longer than 259 characters, not used: " + path + "\r\n\r\n");
-    EXPECT_EQ(result.appendedLog(), result.imagePathRefusal);
-
-    // 259 characters exactly are fine.
-    const std::string fits(259 - folderOf(dir).size() - 1, 'f');
-    dir.write("setting.ini", "[SETTING]\nBIN=" + fits + "\n");
-    result = readSettings(dir);
-    EXPECT_EQ(result.imagePath.size(), 259u);
+    EXPECT_EQ(result.imagePath, folderOf(dir) + "/" + deep);
     EXPECT_EQ(result.imagePathRefusal, "");
+
+    // Beyond what the system opens: refused, not cut.
+    const std::string tooLong = "/" + std::string(4095, 'n');
+    const ImagePathChoice refused = checkedImagePath(tooLong);
+    EXPECT_TRUE(refused.path.empty());
+    EXPECT_TRUE(refused.refusal ==
+                " Image path longer than 4095 bytes, not used: " + tooLong + "\r\n\r\n");
+    EXPECT_EQ(checkedImagePath(tooLong.substr(1)).path.size(), 4095u);
 }
 
-TEST(PidIni, SectionNameDigits) {
-    const std::pair<std::u16string, std::uint16_t> cases[] = {
-        {u"PID_1234", 0x1234},  {u"PID_abcd", 0xABCD}, {u"PID_ABCD", 0xABCD}, {u"PID_:;<=", 0xABCD},
-        {u"PID_>?00", 0xEF00},  {u"PID_1 2 ", 0x1020}, {u"PID_12", 0x1200},   {u"PID_", 0},
-        {u"PID_12345", 0x1234}, {u"XYZW0001", 0x0001}, {u"PID_12G4", 0xFFFF}, {u"PID_-123", 0xFFFF},
-        {u"PID_12ä4", 0xFFFF},
+TEST(ToolSettingsRead, HugeTimeoutIsHeldAtTenMinutes) {
+    TempDir dir;
+    dir.write("setting.ini", "[SETTING]\nTimeout=99999999999999999999\n");
+    EXPECT_EQ(readSettings(dir).settings.timeout, 600);
+    dir.write("setting.ini", "[SETTING]\nTimeout=45\n");
+    EXPECT_EQ(readSettings(dir).settings.timeout, 45);
+}
+
+TEST(PidIni, SectionNamesArePidAndFourHexDigits) {
+    const std::pair<std::string, std::optional<std::uint16_t>> cases[] = {
+        {"PID_1234", 0x1234},       {"PID_abcd", 0xABCD},        {"pid_ABCD", 0xABCD},
+        {"PID_:;<=", std::nullopt}, {"PID_1 2 ", std::nullopt},  {"PID_12", std::nullopt},
+        {"PID_", std::nullopt},     {"PID_12345", std::nullopt}, {"XYZW0001", std::nullopt},
+        {"PID_12G4", std::nullopt}, {"PID_-123", std::nullopt},  {"PID_12ä4", std::nullopt},
     };
     for (const auto& [name, pid] : cases)
-        EXPECT_EQ(PidFromSectionName(name), pid) << utf16ToUtf8(name);
+        EXPECT_EQ(PidFromSectionName(name), pid) << name;
 }
 
-TEST(PidIni, ChoosesTheFirstMatchingSectionWithinTheNineCharacterCount) {
+TEST(PidIni, ChoosesTheFirstSectionNamedForTheCamera) {
     TempDir dir;
     const std::string bin = folderOf(dir) + "/bin/";
     dir.write("pid.ini", "[PID_00c1]\nBIN=lower.bin\n"
-                         "[PID_:;<=]\nBIN=colon.bin\n"
+                         "[XYZW00C1]\nBIN=other.bin\n"
                          "[PID_00C1]\nBIN=second.bin\n"
                          "[PID_0002]\n");
     EXPECT_EQ(ChooseImageByPid(dir.path(), 0x00C1).path, bin + "lower.bin");
-    EXPECT_EQ(ChooseImageByPid(dir.path(), 0xABCD).path, bin + "colon.bin");
     EXPECT_EQ(ChooseImageByPid(dir.path(), 0x0002).path, bin + "SF.bin");
     // No match: the path names the folder, and loading it fails later.
     EXPECT_EQ(ChooseImageByPid(dir.path(), 0x9999).path, bin);
     EXPECT_EQ(ChooseImageByPid(dir.path(), 0).path, "");
 
-    // A shorter name makes the count too small: the last section is never
-    // looked at (24 characters / 9 = 2 names of the 3).
-    dir.write("pid.ini", "[PID_1]\n[PID_0002]\n[PID_0003]\nBIN=three.bin\n");
-    EXPECT_EQ(ChooseImageByPid(dir.path(), 0x1000).path, bin + "SF.bin");
-    EXPECT_EQ(ChooseImageByPid(dir.path(), 0x0003).path, bin);
-    // A longer name still counts by its characters 5 to 8.
-    dir.write("pid.ini", "[PID_12345]\nBIN=long.bin\n[PID_0003]\nBIN=three.bin\n");
-    EXPECT_EQ(ChooseImageByPid(dir.path(), 0x1234).path, bin + "long.bin");
+    // Neither a short name nor a long one hides the sections after it, and
+    // neither stands for a camera by four of its characters.
+    dir.write("pid.ini", "[PID_]\n[PID_1]\n[PID_12345]\nBIN=long.bin\n[PID_0003]\nBIN=three.bin\n");
     EXPECT_EQ(ChooseImageByPid(dir.path(), 0x0003).path, bin + "three.bin");
+    EXPECT_EQ(ChooseImageByPid(dir.path(), 0x1234).path, bin);
+    EXPECT_EQ(ChooseImageByPid(dir.path(), 0x1000).path, bin);
+    dir.write("pid.ini", "[XYZW0003]\nBIN=nopid.bin\n");
+    EXPECT_EQ(ChooseImageByPid(dir.path(), 0x0003).path, bin);
 
-    // 111 names fill the 1000-character buffer exactly; Windows reports 998,
-    // so only 110 names are searched.
-    std::string full;
-    for (int i = 1; i <= 111; ++i) {
+    // However many sections come first.
+    std::string many;
+    for (int i = 1; i <= 400; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "PID_%04X", i);
-        full += "["s + name + "]\nBIN=" + std::to_string(i) + ".bin\n";
+        many += "["s + name + "]\nBIN=" + std::to_string(i) + ".bin\n";
     }
-    dir.write("pid.ini", full);
-    EXPECT_EQ(ChooseImageByPid(dir.path(), 110).path, bin + "110.bin");
-    EXPECT_EQ(ChooseImageByPid(dir.path(), 111).path, bin);
+    dir.write("pid.ini", many);
+    EXPECT_EQ(ChooseImageByPid(dir.path(), 111).path, bin + "111.bin");
+    EXPECT_EQ(ChooseImageByPid(dir.path(), 400).path, bin + "400.bin");
 
     // Missing "pid.ini": nothing matches.
     std::filesystem::remove(dir / "pid.ini");

@@ -148,7 +148,11 @@ TEST(SimStation, MalformedFilesAreRefusedWithWhereAndWhy) {
         {"", "not valid JSON"},
         {"{\"devices\": [", "not valid JSON"},
         {"[1, 2]", "station: expected an object"},
-        {R"({"time_scale": 0})", "time_scale: 0 is not between 0"},
+        {R"({"time_scale": 0})", "time_scale: 0 is not between 0.0001 and 1"},
+        // Scales the clock cannot keep: tool time would overflow, or a
+        // healthy camera's requests would outlast the tool's time-outs.
+        {R"({"time_scale": 1e-12})", "time_scale: 1e-12 is not between 0.0001 and 1"},
+        {R"({"time_scale": 1e-9})", "time_scale: 1e-09 is not between 0.0001 and 1"},
         {R"({"time_scale": 1.5})", "time_scale"},
         {R"({"time_scale": "fast"})", "time_scale: expected a number"},
         {R"({"ac_power": 1})", "ac_power: expected true or false"},

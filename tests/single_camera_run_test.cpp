@@ -38,16 +38,18 @@ public:
         return bytes;
     }
 
-    ProcessResult run(std::vector<std::string> arguments) {
-        return runProcess(TESSELL_BINARY, arguments,
-                          {{"TESSELL_SIM", (home / "station.json").string()},
-                           {"TESSELL_HOME", home.path().string()},
-                           {"XDG_RUNTIME_DIR", home.path().string()},
-                           {"TMPDIR", temporaryFolder().string()},
-                           // Never a window on the developer's screen.
-                           {"DISPLAY", std::nullopt},
-                           {"WAYLAND_DISPLAY", std::nullopt},
-                           {"QT_QPA_PLATFORM", std::nullopt}});
+    ProcessResult run(std::vector<std::string> arguments, EnvironmentChanges changes = {}) {
+        EnvironmentChanges environment = {{"TESSELL_SIM", (home / "station.json").string()},
+                                          {"TESSELL_HOME", home.path().string()},
+                                          {"XDG_RUNTIME_DIR", home.path().string()},
+                                          {"TMPDIR", temporaryFolder().string()},
+                                          // Never a window on the developer's screen.
+                                          {"DISPLAY", std::nullopt},
+                                          {"WAYLAND_DISPLAY", std::nullopt},
+                                          {"QT_QPA_PLATFORM", std::nullopt}};
+        for (auto& [name, value] : changes)
+            environment[name] = value;
+        return runProcess(TESSELL_BINARY, arguments, environment);
     }
 
     std::string imagePath() const { return (home / "image.bin").string(); }
@@ -200,22 +202,26 @@ TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
          json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}), "calden.ini",
          "[SETTING]\r\nWriteLog=1\r\nBurnSN=1\r\n" + logSettings, json::object(), false, 3,
          "]Download (Change SN) fail.\r\n", "TestResult = fail", true},
+        // A run that ends without a download still leaves its result: the
+        // previous camera's pass must not stand for this one.
         {"PID/VID differ from the image's",
          json::array({camera("0xC0", {{"rom", {{"vid", "0x1209"}, {"pid", "0x0001"}}}})}),
          "moravel.ini", "[SETTING]\r\nWriteLog=1\r\nrework=1\r\nCheckPidVid=1\r\n" + logSettings,
-         json::object(), false, 4, "", "", false},
+         json::object(), false, 4, "", "TestResult = fail", false},
         {"identity check at selection", json::array({camera("0xC0")}), "setting.ini",
          "[SETTING]\r\nWriteLog=1\r\nCam_Num=1\r\nRev=38\r\n" + logSettings, json::object(), false,
-         4, "]Device PID/VID not match.\r\n", "", false},
+         4, "]Device PID/VID not match.\r\n", "TestResult = fail", false},
         {"image load fails without a camera", json::array(), "setting.ini",
-         "[SETTING]\r\nWriteLog=1\r\n" + logSettings, json::object(), true, 10, "", "", false},
+         "[SETTING]\r\nWriteLog=1\r\n" + logSettings, json::object(), true, 10, "",
+         "TestResult = fail", false},
         {"AC power refused", json::array({camera("0xC0")}), "setting.ini",
          "[SETTING]\r\nWriteLog=1\r\ncheckac=1\r\n" + logSettings, json{{"ac_power", false}}, false,
-         255, "", "", false},
+         255, "", "TestResult = fail", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Station station(c.devices, c.settings, c.settingsName, c.stationExtra);
+        station.home.write("Result.txt", "TestResult = pass"); // the previous camera's
         if (!c.missingImage)
             station.image('f');
         const auto result = station.run({"-s", station.imagePath(), "-silent"});
@@ -258,11 +264,87 @@ TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
 TEST(SingleCameraRun, NoCameraEndsPromptlyWithTheStoredCode) {
     Station station(json::array());
     station.image('f');
+    station.home.write("Result.txt", "TestResult = pass");
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
     ASSERT_TRUE(result.finished) << "a run without a camera must not wait";
     EXPECT_EQ(result.status, 99);
     EXPECT_TRUE(contains(result.out, "*** Device not found! ***")) << result.out;
-    EXPECT_EQ(station.home.read("Result.txt"), "");
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+}
+
+// Mistyped options never download another image in silence; an empty path
+// is a failed image load, not the settings' image.
+TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
+    struct Case {
+        std::vector<std::string> arguments; // "IMAGE" stands for the image's path
+        const char* told;                   // on standard error
+    };
+    const Case cases[] = {
+        {{"-F", "IMAGE", "-silent"}, "unknown option \"-F\" ignored"},
+        {{"-f=IMAGE", "-silent"}, "ignored (an option and its value are two words"},
+        {{"IMAGE", "-silent"}, "ignored: no option takes it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.told);
+        Station station(json::array({camera("0xC0")}));
+        station.image('f');
+        std::vector<std::string> arguments;
+        for (const std::string& argument : c.arguments)
+            arguments.push_back(argument == "IMAGE"      ? station.imagePath()
+                                : argument == "-f=IMAGE" ? "-f=" + station.imagePath()
+                                                         : argument);
+        const auto result = station.run(arguments);
+        ASSERT_TRUE(result.finished);
+        EXPECT_TRUE(contains(result.err, c.told)) << result.err;
+    }
+
+    Station station(json::array({camera("0xC0")}));
+    const Bytes image = station.image('f');
+    writeImage(station.home, "SF.bin", image); // the settings' image, there to be taken
+    station.home.write("Result.txt", "TestResult = pass");
+    const auto result = station.run({"-f", "", "-silent"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 10) << result.out << result.err;
+    EXPECT_TRUE(contains(result.err, "the image path after -f is empty")) << result.err;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+    const std::string flash = station.home.read("cam0.flash");
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](char c) { return c == '\xFF'; }))
+        << "nothing was written";
+}
+
+// A settings file that is there but cannot be read stops the tool: the
+// station must not run on defaults (no serial numbers, no camera check).
+TEST(SingleCameraRun, ASettingsFileThatCannotBeReadStopsTheRun) {
+    Station station(json::array({camera("0xC0")}), "", "brevik.ini");
+    station.image('f');
+    std::filesystem::create_directory(station.home / "setting.ini");
+    const auto result = station.run({"-s", station.imagePath(), "-silent"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 99);
+    EXPECT_TRUE(contains(result.err, "the settings file \"" +
+                                         (station.home / "setting.ini").string() +
+                                         "\" is a folder"))
+        << result.err;
+    EXPECT_FALSE(contains(result.out, "Start Download")) << result.out;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
+}
+
+// Files the tool cannot write are named once each; the outcome stands.
+TEST(SingleCameraRun, FilesThatCannotBeWrittenAreNamedOnce) {
+    Station station(json::array({camera("0xC0")}));
+    station.image('f');
+    const auto missing = station.home / "no-such-folder";
+    const auto result =
+        station.run({"-s", station.imagePath(), "-silent"}, {{"TESSELL_HOME", missing.string()}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    for (const char* name : {"Result.txt", "CmdModeLog.log"}) {
+        const std::string line = "tessell: warning: cannot write \"" + (missing / name).string() +
+                                 "\": no such file or directory\n";
+        const auto first = result.err.find(line);
+        EXPECT_NE(first, std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find(line, first + 1), std::string::npos) << "named once";
+    }
 }
 
 TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {

@@ -185,6 +185,7 @@ TEST(SingleCameraDialog, UnattendedChecksEndWithTheirExitCodes) {
         }
         if (c.writeImage)
             rig.image("image.bin", request);
+        rig.sim.dir.write("Result.txt", "TestResult = pass"); // the previous camera's
         rig.view.answerYes = c.answerYes;
         rig.start(commandLine((rig.folder() / "image.bin").string()));
         ASSERT_TRUE(rig.runToEnd()) << "the run must end by itself";
@@ -192,7 +193,8 @@ TEST(SingleCameraDialog, UnattendedChecksEndWithTheirExitCodes) {
         EXPECT_TRUE(contains(rig.log(), c.logText)) << rig.log();
         EXPECT_FALSE(contains(rig.file("burn_log.txt"), "Start download progress"))
             << "no download was started";
-        EXPECT_EQ(rig.file("Result.txt"), "") << "no result without a download";
+        EXPECT_EQ(rig.file("Result.txt"), "TestResult = fail")
+            << "a run without a download does not pass, and the previous pass goes";
         if (c.imageForOtherChip) {
             EXPECT_EQ(rig.view.questions.size(), 1U);
         }
@@ -219,6 +221,33 @@ TEST(SingleCameraDialog, QuestionAnsweredYesWritesTheImageAnyway) {
               "It seems that the bincode is NOT for the IC\nDo you really want to download?");
     EXPECT_TRUE(contains(rig.log(), "Start Download...")) << rig.log();
     EXPECT_TRUE(contains(rig.file("burn_log.txt"), "] it seems bin file not match IC\r\n"));
+}
+
+// A file that cannot be firmware (a stray file, a cut image) gets the
+// question a foreign image gets; unattended the answer is No and the camera
+// keeps its flash.
+TEST(SingleCameraDialog, FilesThatAreNoImageAreRefused) {
+    const Bytes whole = synthesized(image7310());
+    const std::string status = "Name:\ttessell\nUmask:\t0022\nState:\tR (running)\n";
+    const std::vector<std::pair<const char*, Bytes>> files = {
+        {"one byte", Bytes{0x55}},
+        {"text", Bytes(status.begin(), status.end())},
+        {"image cut in half", Bytes(whole.begin(), whole.begin() + 0x8000)},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        DialogRig rig(json::array({camera7310()}));
+        rig.settings("[SETTING]\r\nWriteLog=1\r\n");
+        writeImage(rig.sim.dir, "image.bin", bytes);
+        rig.start(commandLine((rig.folder() / "image.bin").string()));
+        ASSERT_TRUE(rig.runToEnd());
+        EXPECT_EQ(rig.view.endedWith, kExitNoImage);
+        EXPECT_EQ(rig.view.questions.size(), 1U);
+        EXPECT_FALSE(contains(rig.log(), "Start Download")) << rig.log();
+        EXPECT_FALSE(contains(rig.log(), "version = ffff")) << "read beyond the file";
+        const auto flash = rig.sim.platform().camera(0).flashContents();
+        EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](auto b) { return b == 0xFF; }));
+    }
 }
 
 TEST(SingleCameraDialog, NoPowerRefusesUnattendedRunAtStart) {
@@ -268,7 +297,7 @@ TEST(SingleCameraDialog, UnattendedRunsWaitForACameraWithinTheirBound) {
         }
         ASSERT_TRUE(rig.runToEnd());
         EXPECT_EQ(rig.view.endedWith, plugged ? kExitPassed : kExitNothingFinished) << rig.log();
-        EXPECT_EQ(rig.file("Result.txt"), plugged ? "TestResult = pass" : "");
+        EXPECT_EQ(rig.file("Result.txt"), plugged ? "TestResult = pass" : "TestResult = fail");
         if (!plugged) {
             EXPECT_GE(rig.sim.clock.now() - start, std::chrono::seconds(60));
             EXPECT_LT(rig.sim.clock.now() - start, std::chrono::seconds(61));

@@ -20,4 +20,5 @@ tools/build.sh build-asan -DTESSELL_WERROR=ON -DTESSELL_SANITIZE=ON -DCMAKE_BUIL
 echo "== tests under the sanitizers"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure --timeout 600 -j "$jobs"
+tools/fuzz.sh
 echo "== all tests passed"

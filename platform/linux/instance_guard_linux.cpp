@@ -52,8 +52,14 @@ InstanceClaim FileInstanceGuard::acquire() {
     // accepts.
     constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW;
     int opened = ::open(lockFile_.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
-    if (opened < 0 && (errno == EACCES || errno == EPERM))
+    if (opened < 0 && (errno == EACCES || errno == EPERM)) {
+        const int createError = errno;
         opened = ::open(lockFile_.c_str(), O_RDONLY | kFlags);
+        // No lock file to share: the folder refused to take one, and that
+        // is the reason to tell, not the missing file.
+        if (opened < 0 && errno == ENOENT)
+            errno = createError;
+    }
     if (opened < 0)
         return {InstanceStatus::Unavailable, describe(lockFile_, errno)};
     Descriptor file(opened);

@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tessell::platform {
 
@@ -22,6 +23,8 @@ using namespace std::chrono_literals;
 constexpr auto kRequestTime = 5s;
 // How often blocking polls look at the stop signal and the clock.
 constexpr auto kPollSlice = 100ms;
+// Clients read at the same time; one more drops the one waiting longest.
+constexpr std::size_t kMaxPendingClients = 32;
 
 class Descriptor {
 public:
@@ -121,6 +124,40 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
+// A connected client still sending its request line.
+struct PendingClient {
+    Descriptor fd;
+    Deadline deadline{kRequestTime};
+    std::string line;
+};
+
+// What one look at a client's socket gave.
+enum class ClientRead { Waiting, Complete, Gone };
+
+// Takes what the client has sent so far, without waiting for more.
+ClientRead readAvailable(PendingClient& client) {
+    char buffer[128];
+    for (;;) {
+        const ssize_t count = ::recv(client.fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK ? ClientRead::Waiting : ClientRead::Gone;
+        if (count == 0)
+            return ClientRead::Gone;
+        for (ssize_t index = 0; index < count; ++index) {
+            if (buffer[index] == '\n') {
+                if (!client.line.empty() && client.line.back() == '\r')
+                    client.line.pop_back();
+                return ClientRead::Complete;
+            }
+            client.line += buffer[index];
+        }
+        if (client.line.size() > kQueryLineLimit)
+            return ClientRead::Gone;
+    }
+}
+
 class LinuxQueryServer final : public QueryServer {
 public:
     LinuxQueryServer(std::filesystem::path path, Descriptor listener, Descriptor wake,
@@ -139,30 +176,57 @@ public:
     const std::filesystem::path& path() const override { return path_; }
 
 private:
+    // Every client is read as its bytes come, each against its own time
+    // limit, so one that connects and says nothing holds up no other. The
+    // answers still come one at a time, in the order the lines complete.
     void serve() {
+        std::vector<PendingClient> clients;
         for (;;) {
-            pollfd watched[2] = {{listener_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-            const int ready = ::poll(watched, 2, -1);
+            std::vector<pollfd> watched = {{wake_.get(), POLLIN, 0}, {listener_.get(), POLLIN, 0}};
+            for (const PendingClient& client : clients)
+                watched.push_back({client.fd.get(), POLLIN, 0});
+            int timeoutMs = -1;
+            for (const PendingClient& client : clients)
+                timeoutMs = timeoutMs < 0 ? pollSliceMs(client.deadline)
+                                          : std::min(timeoutMs, pollSliceMs(client.deadline));
+            const int ready = ::poll(watched.data(), watched.size(), timeoutMs);
             if (ready < 0) {
                 if (errno == EINTR)
                     continue;
                 trace::writef("query socket: poll failed (errno %d); not answering", errno);
                 return;
             }
-            if (watched[1].revents & POLLIN)
+            if (watched[0].revents & POLLIN)
                 return;
-            if (!(watched[0].revents & POLLIN))
-                continue;
-            Descriptor client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-            if (!client)
-                continue;
-            const Deadline deadline(kRequestTime);
-            const std::optional<std::string> request =
-                readLine(client.get(), wake_.get(), deadline);
-            if (!request)
-                continue;
-            writeAll(client.get(), handler_(*request) + "\n");
+            for (std::size_t index = 0; index < clients.size(); ++index) {
+                PendingClient& client = clients[index];
+                if (!watched[index + 2].revents)
+                    continue;
+                const ClientRead read = readAvailable(client);
+                if (read == ClientRead::Complete)
+                    writeAll(client.fd.get(), handler_(client.line) + "\n");
+                if (read != ClientRead::Waiting)
+                    client.fd.reset();
+            }
+            // A client whose line is in time has been read above; the rest
+            // of the time is up.
+            std::erase_if(clients, [](const PendingClient& client) {
+                return !client.fd || client.deadline.expired();
+            });
+            if (watched[1].revents & POLLIN)
+                accept(clients);
         }
+    }
+
+    void accept(std::vector<PendingClient>& clients) {
+        Descriptor client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!client)
+            return;
+        // A crowd of clients that say nothing makes room: the one that has
+        // waited longest goes first.
+        if (clients.size() >= kMaxPendingClients)
+            clients.erase(clients.begin());
+        clients.push_back({std::move(client), Deadline(kRequestTime), {}});
     }
 
     std::filesystem::path path_;

@@ -1,5 +1,6 @@
 #include "platform/sim/station.h"
 
+#include "common/clock.h"
 #include "device/flash_parts.h"
 
 #include <cmath>
@@ -413,8 +414,9 @@ std::optional<StationConfig> parseStation(std::string_view text,
             if (!v->is_number())
                 fail("time_scale", "expected a number, got " + describe(*v));
             station.timeScale = v->get<double>();
-            if (!(station.timeScale > 0.0 && station.timeScale <= 1.0))
-                fail("time_scale", describe(*v) + " is not between 0 (excluded) and 1");
+            if (!(station.timeScale >= kSmallestTimeScale && station.timeScale <= 1.0))
+                fail("time_scale", describe(*v) + " is not between 0.0001 and 1 (the tool's clock "
+                                                  "cannot keep a smaller scale)");
         }
         if (const json* v = member(root, "ac_power"))
             station.acPower = readBool(*v, "ac_power");

@@ -89,7 +89,7 @@ struct DeviceConfig {
 };
 
 struct StationConfig {
-    double timeScale = 1.0;
+    double timeScale = 1.0; // kSmallestTimeScale to 1; a smaller one is refused
     bool acPower = true;
     std::vector<DeviceConfig> devices;
 };

@@ -1,0 +1,65 @@
+#include "common/path_text.h"
+#include "download/firmware_image.h"
+#include "platform/file_read.h"
+
+#include <charconv>
+#include <cstdio>
+#include <iterator>
+
+// Loading an image file. Apart from the parsing, which the simulated camera
+// runs on its flash too: only the tool reads files.
+
+namespace tessell {
+
+namespace {
+
+template <typename... Args> std::string format(const char* pattern, Args... args) {
+    const int size = std::snprintf(nullptr, 0, pattern, args...);
+    if (size <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
+    std::snprintf(text.data(), text.size(), pattern, args...);
+    text.resize(static_cast<std::size_t>(size));
+    return text;
+}
+
+// length / 1024 with one decimal, independent of the process locale.
+std::string kilobytes(std::size_t length) {
+    char text[32];
+    const auto result =
+        std::to_chars(std::begin(text), std::end(text), static_cast<double>(length) / 1024.0,
+                      std::chars_format::fixed, 1);
+    return std::string(text, result.ptr);
+}
+
+} // namespace
+
+bool FirmwareImage::load(const std::filesystem::path& path, const LoadContext& context,
+                         std::vector<LogLine>& log) {
+    const std::string shownPath = pathText(path);
+    const platform::FileRead file = platform::readRegularFile(path, image::kBufferSize);
+    if (!file.ok()) {
+        const std::string why =
+            file.tooLarge
+                ? format("larger than %u KiB", static_cast<unsigned>(image::kBufferSize / 1024))
+                : file.problem;
+        log.push_back({format("Cannot load \"%s\": %s\r\n", shownPath.c_str(), why.c_str())});
+        return false;
+    }
+    adopt(file.bytes, context.camera);
+
+    log.push_back(
+        {format("Open File \"%s\"\r\n%d bytes (%s KB) has been read\r\n", shownPath.c_str(),
+                static_cast<int>(length_), kilobytes(length_).c_str())});
+    if (headerVariant18_)
+        log.push_back({"*", false});
+    if (context.camera != 'l') {
+        log.push_back({format("(File) New bcdDevice version = %04x \r\n",
+                              static_cast<unsigned>(identity_.bcdDevice))});
+        if (context.showFirmwareVersion)
+            log.push_back({format("(File) Type Number = %s \r\n", typeNumber().c_str())});
+    }
+    return true;
+}
+
+} // namespace tessell
