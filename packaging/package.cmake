@@ -14,14 +14,16 @@ install(FILES packaging/tessell.svg DESTINATION share/icons/hicolor/scalable/app
 # The man page is the --help text, so it never says something else.
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
-    add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/tessell.1
-        COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section 1
+    # Compressed, as Debian keeps man pages.
+    add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/tessell.1.gz
+        COMMAND ${HELP2MAN} --no-info --section 1
             --name "write firmware into the serial flash of USB webcams"
             --output ${CMAKE_CURRENT_BINARY_DIR}/tessell.1 $<TARGET_FILE:tessell>
+        COMMAND gzip -9nf ${CMAKE_CURRENT_BINARY_DIR}/tessell.1
         DEPENDS tessell
-        COMMENT "tessell.1 from tessell --help")
-    add_custom_target(tessell-manpage DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/tessell.1)
-    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tessell.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMMENT "tessell.1.gz from tessell --help")
+    add_custom_target(tessell-manpage DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/tessell.1.gz)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tessell.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT programs OPTIONAL)
 endif()
 
