@@ -2,6 +2,38 @@
 
 namespace tessell {
 
+void chooseFlash(CameraLink& link, const FlashTypeChoice& setting, std::uint8_t& flashCode,
+                 FlashChoice& choice) {
+    switch (setting.kind) {
+    case FlashTypeChoice::Kind::AskCamera: {
+        FlashCode code = flash::kUnknown;
+        link.IdentifyFlash(code);
+        flashCode = code;
+        break;
+    }
+    case FlashTypeChoice::Kind::Forced:
+        flashCode = setting.code;
+        break;
+    case FlashTypeChoice::Kind::LeaveUnset:
+        break;
+    }
+    show_flash_name(flashCode, choice);
+}
+
+SelectedCamera selectedCamera(std::unique_ptr<CameraLink> link, const ToolSettings& settings,
+                              const UsbIdentity& identity) {
+    SelectedCamera camera;
+    link->GetIcType(camera.icType);
+    FlashChoice choice;
+    chooseFlash(*link, settings.flashType, camera.flashCode, choice);
+    camera.familyIndex = static_cast<std::uint8_t>(choice.familyIndex);
+    camera.vid = identity.vid;
+    camera.pid = identity.pid;
+    camera.address = identity.address;
+    camera.link = std::move(link);
+    return camera;
+}
+
 DownloadJob assembleDownloadJob(const ToolSettings& settings, const JobServices& services,
                                 SelectedCamera camera, const FirmwareImage& image) {
     DownloadJob job;

@@ -5,7 +5,9 @@
 // that burns cameras.
 
 #include "app/settings.h"
+#include "device/usb_identity.h"
 #include "download/download_worker.h"
+#include "download/flash_access.h"
 
 #include <filesystem>
 #include <memory>
@@ -22,6 +24,18 @@ struct SelectedCamera {
     std::uint8_t flashCode = 0;
     std::uint8_t familyIndex = 0;
 };
+
+// The flash part a download of the camera on `link` uses, as `SFType`
+// decides: asked of the camera, forced by the setting, or left as it was
+// (`flashCode` keeps its earlier value). `choice` gets the part's name and
+// family index; an unknown part leaves it as it was.
+void chooseFlash(CameraLink& link, const FlashTypeChoice& setting, std::uint8_t& flashCode,
+                 FlashChoice& choice);
+
+// A camera opened on `link` and found on the USB tree as `identity`, made
+// ready for a download with the settings' flash choice.
+SelectedCamera selectedCamera(std::unique_ptr<CameraLink> link, const ToolSettings& settings,
+                              const UsbIdentity& identity);
 
 struct JobServices {
     platform::CaptureDevices* devices = nullptr;

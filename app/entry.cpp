@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include "app/camera_command.h"
 #include "app/camera_services.h"
 #include "app/console_tool.h"
 #include "app/exit_codes.h"
@@ -33,7 +34,8 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: tessell [options]            download firmware into a camera\n"
-    "       tessell settings [--pid ID]  print the effective settings as JSON\n"
+    "       tessell settings [--pid ID] [--json]\n"
+    "                                    print the effective settings as JSON\n"
     "       tessell list [--json]        list the cameras the tool finds (exit 0;\n"
     "                                    1 with no camera, 2 on error)\n"
     "       tessell snapshot [--camera N] [--frames N] [--out FILE]\n"
@@ -51,6 +53,20 @@ constexpr const char* kUsage =
     "       tessell ports clear          forget every remembered port\n"
     "                                    (ports: exit 0; 1 when they cannot be saved,\n"
     "                                    2 on error, 3 when teach ran out of time)\n"
+    "       tessell flash [--port HUB:PORT] [--yes] [--json] IMAGE\n"
+    "       tessell dump [--port HUB:PORT] [-o FILE] [--json]\n"
+    "       tessell erase [--port HUB:PORT] [--json]\n"
+    "       tessell led on|off [--port HUB:PORT] [--json]\n"
+    "       tessell info [--port HUB:PORT] [--json]\n"
+    "                                    one job on the camera at USB port HUB:PORT\n"
+    "                                    (--port may be left out with one camera):\n"
+    "                                    download IMAGE, dump the flash's first 64 KiB\n"
+    "                                    to FILE (DUMP_BIN.bin), erase it, switch the\n"
+    "                                    LED, or show chip, flash and firmware version;\n"
+    "                                    --yes writes an image that seems to be for\n"
+    "                                    another chip; --json prints one result object\n"
+    "                                    (exit 0 done, 1 the job failed, 2 usage, several\n"
+    "                                    cameras or another copy running, 3 no camera)\n"
     "\n"
     "Options:\n"
     "  --help       show this text and exit\n"
@@ -231,6 +247,13 @@ int runTool(int argc, char** argv, WindowRunner* windows) {
         if (first == "ports")
             return runGuarded("ports", "touching the port memory", kPortsError,
                               [&rest] { return runPortsCommand(rest, std::cout, std::cerr); });
+        if (isCameraCommand(first)) {
+            const int status =
+                runCameraCommand(first, rest, std::cout, std::cerr, std::cin,
+                                 platform::isTerminal(platform::StandardStream::Error));
+            std::cout.flush();
+            return status;
+        }
         if (first == "--version") {
             std::printf("tessell %s\n", TESSELL_VERSION);
             return 0;

@@ -21,8 +21,9 @@ nlohmann::ordered_json placeholderNames(std::string_view text) {
 }
 
 constexpr const char* settingsUsage =
-    "Usage: tessell settings [--pid ID]\n"
-    "  Prints the effective settings of the program folder as JSON.\n"
+    "Usage: tessell settings [--pid ID] [--json]\n"
+    "  Prints the effective settings of the program folder as JSON (--json is\n"
+    "  accepted like every command that prints JSON; the output is the same).\n"
     "  --pid ID   also print the image chosen for product ID (hex)\n";
 
 nlohmann::ordered_json optionalCode(const std::optional<std::uint8_t>& code) {
@@ -106,6 +107,8 @@ int runSettingsCommand(const std::vector<std::string>& args, std::ostream& out, 
             out << settingsUsage;
             return 0;
         }
+        if (arg == "--json")
+            continue;
         std::string value;
         if (arg == "--pid") {
             if (i + 1 >= args.size()) {

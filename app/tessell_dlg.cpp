@@ -5,6 +5,7 @@
 #include "app/download_job.h"
 #include "app/download_outcome.h"
 #include "app/exit_codes.h"
+#include "app/maintenance.h"
 #include "common/clock.h"
 #include "common/trace.h"
 #include "device/chip_registers.h"
@@ -21,11 +22,6 @@
 namespace tessell {
 
 namespace {
-
-constexpr std::uint16_t kLedRegisterA = 0x2041;
-constexpr std::uint16_t kLedRegisterB = 0x2043;
-constexpr std::uint8_t kLedOn = 0xFF;
-constexpr std::uint8_t kLedOff = 0xFD;
 
 constexpr auto kReselectPeriod = std::chrono::milliseconds(2000);
 constexpr auto kAutoDownloadPeriod = std::chrono::milliseconds(1000);
@@ -408,20 +404,7 @@ void CTessellDlg::SelectCamera() {
         connected_ = 1;
         link_->GetIcType(icType_);
 
-        switch (settings_.flashType.kind) {
-        case FlashTypeChoice::Kind::AskCamera: {
-            FlashCode code = flash::kUnknown;
-            link_->IdentifyFlash(code);
-            flashCode_ = code;
-            break;
-        }
-        case FlashTypeChoice::Kind::Forced:
-            flashCode_ = settings_.flashType.code;
-            break;
-        case FlashTypeChoice::Kind::LeaveUnset:
-            break;
-        }
-        show_flash_name(flashCode_, flashChoice_);
+        chooseFlash(*link_, settings_.flashType, flashCode_, flashChoice_);
         view_.setText(Control::FlashTypeName, flashChoice_.name);
         view_.setEnabled(Control::FlashTypeName, false);
 
@@ -1052,22 +1035,7 @@ void CTessellDlg::runDump(const std::string& path, CameraLink& link, std::uint8_
         view_.setProgress(0);
         paint(StatusPicture::Running);
     });
-    std::vector<std::uint8_t> buffer(kDumpSize, 0xFF);
-    const FlashRangeReader reader = [&link](std::span<std::uint8_t> out, FlashCode code,
-                                            std::uint32_t start, std::uint32_t end) {
-        return read_range(link, out, code, start, end);
-    };
-    std::string failure;
-    if (link.DumpFlash(buffer, familyIndex, reader) != 0) {
-        failure = "the flash could not be read";
-    } else {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(buffer.data()),
-                   static_cast<std::streamsize>(buffer.size()));
-        file.close();
-        if (!file)
-            failure = "the file could not be written";
-    }
+    const std::string failure = dumpFlashToFile(link, familyIndex, path);
     if (failure.empty()) {
         appendText("DUMP internal Serial Flash to\r\n" + path + "\r\n");
         postToDialog([this] {
@@ -1088,10 +1056,9 @@ void CTessellDlg::runDump(const std::string& path, CameraLink& link, std::uint8_
 void CTessellDlg::OnErase() {
     if (ended_ || session_ || dumpRunning_ || !link_)
         return;
-    const bool erased = erase_all(*link_, static_cast<std::uint8_t>(flashChoice_.familyIndex));
+    const bool erased =
+        eraseFlashAndReset(*link_, static_cast<std::uint8_t>(flashChoice_.familyIndex));
     appendText(erased ? "Erase SF ok.\r\n" : "Erase SF fail.\r\n");
-    if (CameraDevice* device = link_->device())
-        device->ResetChip();
     showLog();
     scrollLog();
 }
@@ -1099,15 +1066,13 @@ void CTessellDlg::OnErase() {
 void CTessellDlg::OnLedOn() {
     if (ended_ || session_ || dumpRunning_ || !link_)
         return;
-    link_->WriteRegister(kLedRegisterA, kLedOn);
-    link_->WriteRegister(kLedRegisterB, kLedOn);
+    switchLed(*link_, true);
 }
 
 void CTessellDlg::OnLedOff() {
     if (ended_ || session_ || dumpRunning_ || !link_)
         return;
-    link_->WriteRegister(kLedRegisterA, kLedOff);
-    link_->WriteRegister(kLedRegisterB, kLedOff);
+    switchLed(*link_, false);
 }
 
 void CTessellDlg::OnTest() {

@@ -1,0 +1,31 @@
+#pragma once
+
+// The maintenance commands on one open camera: dumping and erasing its
+// serial flash and switching its LED. The window's buttons and the
+// one-camera commands of the command line run the same code.
+
+#include "device/camera_link.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tessell {
+
+// The name a dump gets when nobody chose one.
+inline constexpr const char* kDefaultDumpName = "DUMP_BIN.bin";
+
+// Reads the first 64 KiB of the flash (family index of its part) and writes
+// exactly those bytes to `path`, created or truncated. The failure text is
+// empty on success, otherwise says what failed; nothing is written when the
+// flash could not be read.
+std::string dumpFlashToFile(CameraLink& link, std::uint8_t familyIndex, const std::string& path);
+
+// Erases the first 64 KiB of the flash sector by sector, then resets the
+// chip whatever the outcome. False when the camera refused a sector.
+bool eraseFlashAndReset(CameraLink& link, std::uint8_t familyIndex);
+
+// Switches the camera's LED: both LED registers, on or off. False when a
+// register write failed.
+bool switchLed(CameraLink& link, bool on);
+
+} // namespace tessell

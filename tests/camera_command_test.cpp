@@ -1,0 +1,157 @@
+// The one-camera commands of the built program against simulated stations:
+// the camera chosen by its port, their exit statuses and their JSON results.
+
+#include "app/camera_command.h"
+#include "app/startup.h"
+#include "platform/instance_guard.h"
+#include "tests/support/process.h"
+#include "tests/support/synthetic_image.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace tessell::testing {
+namespace {
+
+using nlohmann::json;
+using Bytes = std::vector<std::uint8_t>;
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+json camera(const char* hub, int port, const char* chipId, const char* flashFile) {
+    return {{"friendly_name", "Bench camera"},
+            {"hub", hub},
+            {"port", port},
+            {"chip_id", chipId},
+            {"flash", {{"part", "0x79"}, {"file", flashFile}}}};
+}
+
+// Program folder, station file and image in one scratch folder.
+struct Station {
+    explicit Station(json devices) {
+        home.write("station.json", json{{"time_scale", 0.01}, {"devices", devices}}.dump(2));
+        home.write("setting.ini", "[SETTING]\r\n");
+    }
+    ProcessResult run(std::vector<std::string> arguments) const {
+        return runProcess(TESSELL_BINARY, arguments,
+                          {{"TESSELL_SIM", (home / "station.json").string()},
+                           {"TESSELL_HOME", home.path().string()},
+                           {"XDG_RUNTIME_DIR", home.path().string()},
+                           {"TMPDIR", home.path().string()}});
+    }
+    std::string flash(const char* file) const {
+        return std::filesystem::exists(home / file) ? home.read(file) : std::string();
+    }
+    TempDir home;
+};
+
+bool blank(const std::string& flash) {
+    return flash.find_first_not_of('\xFF') == std::string::npos;
+}
+
+// Two cameras on port 1 of two hubs: only the one named is touched.
+TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
+    Station station(json::array({camera("sim-hub-1", 1, "0xC0", "camA.flash"),
+                                 camera("sim-hub-2", 1, "0xC0", "camB.flash")}));
+    const Bytes image = synthesized(lineImage('f'));
+    const auto imagePath = writeImage(station.home, "image.bin", image).string();
+
+    const auto flashed = station.run({"flash", "--port", "sim-hub-2:1", imagePath});
+    ASSERT_TRUE(flashed.finished);
+    EXPECT_EQ(flashed.status, kCameraJobDone) << flashed.err;
+    EXPECT_TRUE(flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(blank(station.flash("camA.flash"))) << "the camera on the first hub is untouched";
+
+    const auto ambiguous = station.run({"erase"});
+    EXPECT_EQ(ambiguous.status, kCameraJobUsage);
+    EXPECT_TRUE(contains(ambiguous.err, "sim-hub-1:1") && contains(ambiguous.err, "sim-hub-2:1"))
+        << ambiguous.err;
+    EXPECT_TRUE(flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, 'k', 0x79)))
+        << "nothing was erased";
+
+    const auto absent = station.run({"info", "--port", "sim-hub-3:1"});
+    EXPECT_EQ(absent.status, kCameraJobNoCamera);
+    EXPECT_TRUE(contains(absent.err, "no camera on port sim-hub-3:1")) << absent.err;
+
+    EXPECT_EQ(station.run({"led", "blink", "--port", "sim-hub-1:1"}).status, kCameraJobUsage);
+    EXPECT_EQ(station.run({"dump", "--port", "sim-hub-1"}).status, kCameraJobUsage);
+
+    // An image for another chip is refused without --yes, with its reason.
+    const auto foreign = writeImage(station.home, "other.bin", synthesized(lineImage('d')));
+    const auto refused = station.run({"flash", "--port", "sim-hub-1:1", foreign.string()});
+    EXPECT_EQ(refused.status, kCameraJobFailed);
+    EXPECT_TRUE(contains(refused.err, "another chip")) << refused.err;
+    EXPECT_TRUE(blank(station.flash("camA.flash")));
+
+    // Another copy running: the camera is left alone.
+    const auto guard = platform::makeInstanceGuard(station.home.path(), kInstanceMutexName);
+    ASSERT_EQ(guard->acquire().status, platform::InstanceStatus::Acquired);
+    const auto locked = station.run({"erase", "--port", "sim-hub-2:1", "--json"});
+    EXPECT_EQ(locked.status, kCameraJobUsage);
+    const auto lockedResult = json::parse(locked.out, nullptr, false);
+    EXPECT_TRUE(lockedResult.is_object() && lockedResult["exitCode"] == kCameraJobUsage)
+        << locked.out;
+    EXPECT_TRUE(flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, 'k', 0x79)));
+}
+
+// One camera, --port left out: every command's one JSON object.
+TEST(CameraCommand, EachCommandPrintsOneJsonResult) {
+    Station station(json::array({camera("sim-hub-1", 4, "0xC0", "cam.flash")}));
+    const Bytes image = synthesized(lineImage('f'));
+    const auto imagePath = writeImage(station.home, "image.bin", image).string();
+    const auto run = [&](std::vector<std::string> arguments) {
+        arguments.push_back("--json");
+        const auto result = station.run(arguments);
+        EXPECT_TRUE(result.finished);
+        const auto document = json::parse(result.out, nullptr, false);
+        if (!document.is_object()) {
+            ADD_FAILURE() << "not one JSON object: " << result.out << result.err;
+            return json::object();
+        }
+        EXPECT_EQ(document["exitCode"], result.status);
+        if (result.status != kCameraJobUsage) {
+            EXPECT_EQ(document["hub"], "sim-hub-1");
+            EXPECT_EQ(document["port"], 4);
+        }
+        return document;
+    };
+
+    const auto flashed = run({"flash", imagePath});
+    EXPECT_EQ(flashed["command"], "flash");
+    EXPECT_EQ(flashed["ok"], true);
+    EXPECT_EQ(flashed["result"], "Pass");
+    EXPECT_EQ(flashed["image"], imagePath);
+    EXPECT_TRUE(contains(flashed.value("log", ""), "Start Download")) << flashed;
+
+    const auto info = run({"info"})["info"];
+    EXPECT_EQ(info["icType"], "k");
+    EXPECT_EQ(info["chipId"], 0xC0);
+    EXPECT_EQ(info["flashCode"], 0x79);
+    EXPECT_EQ(info["flashName"], "MX 25L512");
+    EXPECT_EQ(info["flashSize"], 65536);
+    EXPECT_EQ(info["vid"], 0x1209);
+    EXPECT_EQ(info["firmwareVersion"], "0102") << "the version of the image just written";
+
+    const auto dumped = run({"dump", "-o", (station.home / "dump.bin").string()});
+    EXPECT_EQ(dumped["ok"], true);
+    EXPECT_EQ(dumped["bytes"], 65536);
+    EXPECT_EQ(station.home.read("dump.bin"), station.flash("cam.flash").substr(0, 65536));
+
+    EXPECT_EQ(run({"led", "on"})["led"], "on");
+
+    const auto erased = run({"erase"});
+    EXPECT_EQ(erased["ok"], true);
+    EXPECT_EQ(erased["error"], nullptr);
+
+    // Usage errors are results too; settings takes --json like the others.
+    const auto wrong = run({"flash"});
+    EXPECT_EQ(wrong["ok"], false);
+    EXPECT_EQ(wrong["exitCode"], kCameraJobUsage);
+    EXPECT_EQ(station.run({"settings", "--json"}).status, 0);
+}
+
+} // namespace
+} // namespace tessell::testing
