@@ -1,6 +1,7 @@
 #include "app/list_command.h"
 
 #include "app/camera_services.h"
+#include "app/trace_output.h"
 #include "device/camera_link.h"
 #include "device/device_path.h"
 #include "device/flash_parts.h"
@@ -153,9 +154,9 @@ int runListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     for (const auto& arg : args) {
         if (arg == "--json") {
             json = true;
-        } else {
+        } else if (arg != kTraceOption) { // the trace is the caller's to start
             err << "tessell list: unknown argument \"" << arg << "\"\n"
-                << "usage: tessell list [--json]\n";
+                << "usage: tessell list [--json] [-v]\n";
             return kListError;
         }
     }
