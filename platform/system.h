@@ -9,4 +9,9 @@ namespace tessell::platform {
 // Full path of the running executable; empty when the system cannot tell.
 std::filesystem::path executablePath();
 
+// Lets writes to a pipe or socket whose reader has gone fail (EPIPE) instead
+// of ending the process: a script that stops reading the tool's output must
+// not kill a download halfway or keep its result files from being written.
+void ignoreBrokenPipes();
+
 } // namespace tessell::platform

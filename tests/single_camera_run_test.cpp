@@ -39,7 +39,8 @@ public:
         return bytes;
     }
 
-    ProcessResult run(std::vector<std::string> arguments, EnvironmentChanges extra = {}) {
+    ProcessResult run(std::vector<std::string> arguments, EnvironmentChanges extra = {},
+                      ChildOutput output = ChildOutput::Captured) {
         EnvironmentChanges environment = {{"TESSELL_SIM", (home / "station.json").string()},
                                           {"TESSELL_HOME", home.path().string()},
                                           {"XDG_RUNTIME_DIR", home.path().string()},
@@ -51,7 +52,7 @@ public:
                                           {"QT_QPA_PLATFORM", std::nullopt}};
         for (auto& [name, value] : extra)
             environment[name] = std::move(value);
-        return runProcess(TESSELL_BINARY, arguments, environment);
+        return runProcess(TESSELL_BINARY, arguments, environment, std::chrono::seconds(20), output);
     }
 
     std::string imagePath() const { return (home / "image.bin").string(); }
@@ -261,6 +262,22 @@ TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
     EXPECT_EQ(listTraced.out, list.out);
     EXPECT_EQ(list.err, "");
     EXPECT_NE(listTraced.err, "");
+}
+
+// A factory script that stops reading the tool's output must not kill the
+// download: the run goes on to its result and writes its files.
+TEST(SingleCameraRun, AReaderThatGoesAwayDoesNotStopTheDownload) {
+    Station station(json::array({camera("0xC0")}),
+                    "[SETTING]\r\nWriteLog=1\r\n[LOG]\r\nHEADER=Result\r\nFORMAT={result}\r\n");
+    const Bytes image = station.image('f');
+    const auto result =
+        station.run({"-s", station.imagePath(), "-silent"}, {}, ChildOutput::ClosedPipe);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 0) << "a signal ended it (-1) or it failed: " << result.err;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
+    EXPECT_TRUE(contains(station.home.read("CmdModeLog.log"), "]Download complete.\r\n"));
+    EXPECT_TRUE(contains(station.home.read("burn_result.txt"), "Pass\r\n"));
+    EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
 }
 
 TEST(SingleCameraRun, WindowModeIsRefusedClearly) {
