@@ -262,6 +262,11 @@ TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
     EXPECT_EQ(listTraced.out, list.out);
     EXPECT_EQ(list.err, "");
     EXPECT_NE(listTraced.err, "");
+    // The camera's hub and port (station default: port 1 of "sim-hub-1") on
+    // each of its lines.
+    std::istringstream listLines(listTraced.err);
+    for (std::string line; std::getline(listLines, line);)
+        EXPECT_TRUE(line.starts_with("[sim-hub-1:1] ")) << line;
 }
 
 // A factory script that stops reading the tool's output must not kill the
