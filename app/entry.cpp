@@ -13,12 +13,14 @@
 #include "app/settings_command.h"
 #include "app/snapshot_command.h"
 #include "app/startup.h"
+#include "app/trace_output.h"
 #include "app/window_runner.h"
 #include "logs/log_files.h"
 #include "platform/instance_guard.h"
 #include "platform/query_socket.h"
 #include "platform/terminal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -36,9 +38,9 @@ constexpr const char* kUsage =
     "Usage: tessell [options]            download firmware into a camera\n"
     "       tessell settings [--pid ID] [--json]\n"
     "                                    print the effective settings as JSON\n"
-    "       tessell list [--json]        list the cameras the tool finds (exit 0;\n"
+    "       tessell list [--json] [-v]   list the cameras the tool finds (exit 0;\n"
     "                                    1 with no camera, 2 on error)\n"
-    "       tessell snapshot [--camera N] [--frames N] [--out FILE]\n"
+    "       tessell snapshot [--camera N] [--frames N] [--out FILE] [-v]\n"
     "                                    stream --frames pictures (10) from the camera\n"
     "                                    at list position --camera (0) and write the\n"
     "                                    last one to FILE as PPM (exit 0; 1 with no\n"
@@ -84,6 +86,15 @@ constexpr const char* kUsage =
     "  -wait SECONDS  when unattended and no camera is plugged in, wait this long\n"
     "               for one (default 60, at most 3600; 0 ends at once)\n"
     "Other options are ignored, each named on standard error.\n"
+    "  -forcerestart  accepted for older station scripts; changes nothing\n"
+    "  -v           write the trace (step-by-step diagnostics of the camera and\n"
+    "               download code) to standard error; also after list and snapshot\n"
+    "\n"
+    "Environment:\n"
+    "  TESSELL_TRACE=FILE  append the trace to FILE (with or without -v)\n"
+    "  TESSELL_HOME=DIR    the program folder (settings, result files) instead\n"
+    "                      of the executable's folder\n"
+    "  TESSELL_SIM=FILE    use the simulated cameras of a station file\n"
     "\n"
     "Exit status: 0 passed, 1 rework failed, 2 download failed, 3 download with\n"
     "serial-number change failed, 4 wrong camera, 5 no image or image refused,\n"
@@ -94,12 +105,18 @@ constexpr const char* kUsage =
     "unreadable) ends with the code stored so far: 99, or 10 after a failed\n"
     "image load.\n";
 
+// Starts the trace once this copy holds the single-instance lock: a second
+// copy ends without a word and leaves the trace file to the first.
+void startProcessTrace(bool toStandardError) {
+    startTrace(toStandardError, traceFile(), std::cerr);
+}
+
 // Listing reads registers and the flash identification through the chip's
 // serial port, and a snapshot streams from a camera; either would disturb a
 // download another copy is running. Both take the same single-instance lock,
 // and refuse while another copy holds it. `doing` names the refused work.
 int runGuarded(const std::string& command, const std::string& doing, int errorStatus,
-               const std::function<int()>& run) {
+               bool traceOnError, const std::function<int()>& run) {
     const auto guard = platform::makeInstanceGuard(runtimeFolder(), kInstanceMutexName);
     const auto claim = guard->acquire();
     if (claim.status != platform::InstanceStatus::Acquired) {
@@ -111,11 +128,15 @@ int runGuarded(const std::string& command, const std::string& doing, int errorSt
         std::fputs(text.c_str(), stderr);
         return errorStatus;
     }
+    startProcessTrace(traceOnError);
     return run();
 }
 
-// The single-camera tool. Unattended runs need no window.
-int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, WindowRunner* windows) {
+// The single-camera tool. Unattended runs need no window. `traceOnError`: the
+// trace shares standard error, where a progress bar redrawing its line would
+// cut into the trace's lines.
+int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, WindowRunner* windows,
+                    bool traceOnError) {
     const bool windowMode = !flags.cmdLineMode && commandLineModeSetting != 1;
     if (windowMode && !windows) {
         std::fputs("tessell: the single-camera window is not available in this build; run "
@@ -147,9 +168,9 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, Windo
         std::cout.flush();
         return processStatus(exitCode);
     }
+    const bool progressBar = !traceOnError && platform::isTerminal(platform::StandardStream::Error);
     const int exitCode =
-        runCommandLineTool(services, flags, std::cout, std::cerr,
-                           platform::isTerminal(platform::StandardStream::Error), queries);
+        runCommandLineTool(services, flags, std::cout, std::cerr, progressBar, queries);
     std::cout.flush();
     return processStatus(exitCode);
 }
@@ -170,11 +191,8 @@ int stopBeforeTheTool(const StartupFlags& flags, int exitCode) {
 }
 
 // The default path: one guarded copy of the single- or multi-camera tool.
-int runChosenTool(int argc, char** argv, WindowRunner* windows) {
-    std::vector<std::string> arguments;
-    for (int index = 1; index < argc; ++index)
-        arguments.emplace_back(argv[index]);
-
+int runChosenTool(const std::vector<std::string>& arguments, WindowRunner* windows,
+                  bool traceOnError) {
     // Held until the tool returns, that is for the life of the process.
     const auto guard = platform::makeInstanceGuard(runtimeFolder(), kInstanceMutexName);
     // With no settings file every value is its default, so MultipleMode is 0.
@@ -199,6 +217,7 @@ int runChosenTool(int argc, char** argv, WindowRunner* windows) {
         }
         if (!check.warning.empty())
             std::fprintf(stderr, "tessell: warning: %s\n", check.warning.c_str());
+        startProcessTrace(traceOnError);
         // Opened before any tool runs: a simulated station sets the clock's
         // time scale, and a broken station file stops the tool before it
         // could fall back on real devices.
@@ -215,7 +234,7 @@ int runChosenTool(int argc, char** argv, WindowRunner* windows) {
             std::fprintf(stderr, "%s\n", plan.diagnostic.c_str());
         return stopBeforeTheTool(plan.flags, plan.exitCode);
     case ToolKind::SingleCamera:
-        return runSingleCamera(plan.flags, commandLineModeSetting, windows);
+        return runSingleCamera(plan.flags, commandLineModeSetting, windows, traceOnError);
     case ToolKind::MultiCamera:
         std::fputs("tessell: the multi-camera tool is not available in this build\n", stderr);
         break;
@@ -226,42 +245,45 @@ int runChosenTool(int argc, char** argv, WindowRunner* windows) {
 } // namespace
 
 int runTool(int argc, char** argv, WindowRunner* windows) {
-    if (argc >= 2) {
-        const std::string_view first = argv[1];
-        if (first == "--help" || first == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        const std::vector<std::string> rest(argv + 2, argv + argc);
-        if (first == "settings")
-            return runSettingsCommand(rest, std::cout, std::cerr);
-        if (first == "list")
-            return runGuarded("list", "listing", kListError,
-                              [&rest] { return runListCommand(rest, std::cout, std::cerr); });
-        if (first == "snapshot")
-            return runGuarded("snapshot", "streaming", kSnapshotError, [&rest] {
-                const int status = runSnapshotCommand(rest, std::cout, std::cerr);
-                std::cout.flush();
-                return status;
-            });
-        if (first == "ports")
-            return runGuarded("ports", "touching the port memory", kPortsError,
-                              [&rest] { return runPortsCommand(rest, std::cout, std::cerr); });
-        if (isCameraCommand(first)) {
-            const int status =
-                runCameraCommand(first, rest, std::cout, std::cerr, std::cin,
-                                 platform::isTerminal(platform::StandardStream::Error));
+    const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    const std::string_view first =
+        arguments.empty() ? std::string_view() : std::string_view(arguments.front());
+    if (first == "--help" || first == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::printf("tessell %s\n", TESSELL_VERSION);
+        return 0;
+    }
+    const std::vector<std::string> rest(
+        arguments.begin() + std::min<std::size_t>(arguments.size(), 1), arguments.end());
+    if (first == "settings")
+        return runSettingsCommand(rest, std::cout, std::cerr);
+
+    // What follows works with cameras, and traces what it does. Sub-commands
+    // are dispatched here, before the tool's own single-instance handling.
+    const bool traceOnError = asksForTrace(arguments);
+    if (first == "list")
+        return runGuarded("list", "listing", kListError, traceOnError,
+                          [&rest] { return runListCommand(rest, std::cout, std::cerr); });
+    if (first == "snapshot")
+        return runGuarded("snapshot", "streaming", kSnapshotError, traceOnError, [&rest] {
+            const int status = runSnapshotCommand(rest, std::cout, std::cerr);
             std::cout.flush();
             return status;
-        }
-        if (first == "--version") {
-            std::printf("tessell %s\n", TESSELL_VERSION);
-            return 0;
-        }
-        // Sub-commands are dispatched here, before the tool's own
-        // single-instance handling.
+        });
+    if (first == "ports")
+        return runGuarded("ports", "touching the port memory", kPortsError, traceOnError,
+                          [&rest] { return runPortsCommand(rest, std::cout, std::cerr); });
+    if (isCameraCommand(first)) {
+        startProcessTrace(traceOnError);
+        const int status = runCameraCommand(first, rest, std::cout, std::cerr, std::cin,
+                                            platform::isTerminal(platform::StandardStream::Error));
+        std::cout.flush();
+        return status;
     }
-    return runChosenTool(argc, argv, windows);
+    return runChosenTool(arguments, windows, traceOnError);
 }
 
 } // namespace tessell

@@ -1,6 +1,8 @@
 #include "app/list_command.h"
 
 #include "app/camera_services.h"
+#include "app/trace_output.h"
+#include "common/trace.h"
 #include "device/camera_link.h"
 #include "device/device_path.h"
 #include "device/flash_parts.h"
@@ -8,6 +10,7 @@
 #include "device/usb_identity.h"
 
 #include <cstdio>
+#include <optional>
 #include <ostream>
 
 namespace tessell {
@@ -54,12 +57,17 @@ void listKind(const platform::CameraServices& services, DeviceListKind kind,
         camera.index = static_cast<int>(position);
         // The device's own name: the link calls every sensor camera "Sensor Camera".
         camera.friendlyName = entry.friendlyName;
+        // Where it sits is read from the USB tree, not the camera; first, so
+        // that the trace of the camera's reads below names its hub and port.
+        readUsbLocation(*services.usb, link, camera);
+        std::optional<trace::ScopedContext> traceTag;
+        if (camera.port != 0)
+            traceTag.emplace(trace::cameraTag(camera.hub, static_cast<unsigned>(camera.port)));
         link.GetIcType(camera.icType);
         camera.chipName = std::string(chip::icTypeName(camera.icType));
         std::uint8_t chipId = 0;
         if (link.ReadRegister(chip::kChipIdRegister, chipId) == status::kOk)
             camera.chipId = chipId;
-        readUsbLocation(*services.usb, link, camera);
         FlashCode code = flash::kUnknown;
         if (link.IdentifyFlash(code) == status::kOk && code != flash::kUnknown) {
             camera.flashCode = code;
@@ -143,9 +151,9 @@ int runListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     for (const auto& arg : args) {
         if (arg == "--json") {
             json = true;
-        } else {
+        } else if (arg != kTraceOption) { // the trace is the caller's to start
             err << "tessell list: unknown argument \"" << arg << "\"\n"
-                << "usage: tessell list [--json]\n";
+                << "usage: tessell list [--json] [-v]\n";
             return kListError;
         }
     }

@@ -33,4 +33,8 @@ std::filesystem::path runtimeFolder() {
     return temporaryFolder();
 }
 
+std::filesystem::path traceFile() {
+    return environmentPath("TESSELL_TRACE");
+}
+
 } // namespace tessell

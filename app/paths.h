@@ -18,4 +18,7 @@ std::filesystem::path temporaryFolder();
 // lock): $XDG_RUNTIME_DIR when set and not empty, else the temporary folder.
 std::filesystem::path runtimeFolder();
 
+// The file the trace is appended to: $TESSELL_TRACE, empty when unset or empty.
+std::filesystem::path traceFile();
+
 } // namespace tessell

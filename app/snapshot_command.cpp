@@ -2,6 +2,7 @@
 
 #include "app/camera_services.h"
 #include "app/preview_sources.h"
+#include "app/trace_output.h"
 #include "common/clock.h"
 
 #include <charconv>
@@ -13,7 +14,8 @@ namespace tessell {
 
 namespace {
 
-constexpr const char* kUsage = "usage: tessell snapshot [--camera N] [--frames N] [--out FILE]\n";
+constexpr const char* kUsage =
+    "usage: tessell snapshot [--camera N] [--frames N] [--out FILE] [-v]\n";
 
 std::optional<long long> number(const std::string& text) {
     long long value = 0;
@@ -36,11 +38,14 @@ bool parseSnapshotArguments(const std::vector<std::string>& args, SnapshotOption
     options = {};
     for (std::size_t index = 0; index < args.size(); ++index) {
         const std::string& option = args[index];
+        // The trace option is the caller's to act on; it is never a value.
+        if (option == kTraceOption)
+            continue;
         if (option != "--camera" && option != "--frames" && option != "--out") {
             error = "unknown argument \"" + option + "\"";
             return false;
         }
-        if (index + 1 == args.size()) {
+        if (index + 1 == args.size() || args[index + 1] == kTraceOption) {
             error = option + " needs a value";
             return false;
         }

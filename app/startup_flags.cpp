@@ -15,9 +15,11 @@ namespace {
 // Options that take the next word as their value, in the order they are
 // applied (the last one given wins).
 constexpr std::array<std::string_view, 3> kImageOptions = {"f", "s", "S"};
-constexpr std::array<std::string_view, 10> kSwitches = {
-    "silent", "Silent", "unattended", "Unattended",   "m",
-    "w",      "W",      "y",          "forcerestart", "Forcerestart"};
+constexpr std::array<std::string_view, 11> kSwitches = {
+    "silent", "Silent", "unattended", "Unattended",   "m",           "w",
+    "W",      "y",      "v",          "forcerestart", "Forcerestart"};
+// Options that take the next word as their value and name no image.
+constexpr std::string_view kWaitOption = "wait";
 
 bool isImageOption(std::string_view name) {
     return std::find(kImageOptions.begin(), kImageOptions.end(), name) != kImageOptions.end();
@@ -60,7 +62,7 @@ StartupFlags applyStartupOptions(const CCommandLineInfoEx& commandLine) {
         flags.acWarnBox = 1;
     if (commandLine.GetOption("y"))
         flags.answerYes = 1;
-    if (std::string wait; commandLine.GetOption("wait", wait)) {
+    if (std::string wait; commandLine.GetOption(kWaitOption, wait)) {
         // Whole seconds; anything else leaves the default.
         int seconds = 0;
         const auto [end, error] = std::from_chars(wait.data(), wait.data() + wait.size(), seconds);
@@ -95,7 +97,7 @@ std::vector<std::string> unusedArguments(std::span<const std::string> arguments)
     for (const std::string& token : arguments) {
         if (isOptionToken(token)) {
             const std::string_view name = std::string_view(token).substr(1);
-            if (!isImageOption(name) && !isSwitch(name)) {
+            if (!isImageOption(name) && !isSwitch(name) && name != kWaitOption) {
                 std::string line = "tessell: unknown option " + quoted(token) + " ignored";
                 if (name.find('=') != std::string_view::npos)
                     line += " (an option and its value are two words, as in -f PATH)";
@@ -111,7 +113,7 @@ std::vector<std::string> unusedArguments(std::span<const std::string> arguments)
         else if (isSwitch(option))
             lines.push_back("tessell: " + quoted(token) + " after " + pending +
                             " ignored: " + pending + " takes no value");
-        else if (!isImageOption(option))
+        else if (!isImageOption(option) && option != kWaitOption)
             lines.push_back("tessell: " + quoted(token) + " ignored with the unknown option " +
                             pending);
         pending.clear();

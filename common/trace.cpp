@@ -32,10 +32,21 @@ Sink setSink(Sink sink) {
     return previous;
 }
 
-void toStandardError() {
-    setSink([](std::string_view line) {
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fputc('\n', stderr);
+void toStreams(std::vector<std::shared_ptr<std::FILE>> streams) {
+    if (streams.empty()) {
+        setSink({});
+        return;
+    }
+    setSink([streams = std::move(streams)](std::string_view line) {
+        // One write per line, so that lines of processes sharing a stream or
+        // appending to one file do not cut into each other.
+        std::string text;
+        text.reserve(line.size() + 1);
+        text.append(line).push_back('\n');
+        for (const auto& stream : streams) {
+            std::fwrite(text.data(), 1, text.size(), stream.get());
+            std::fflush(stream.get());
+        }
     });
 }
 
@@ -81,6 +92,12 @@ void writef(const char* format, ...) {
     va_end(again);
     large.resize(static_cast<std::size_t>(needed));
     write(large);
+}
+
+std::string cameraTag(std::string_view hub, unsigned port) {
+    std::string tag(hub);
+    tag.append(":").append(std::to_string(port));
+    return tag;
 }
 
 ScopedContext::ScopedContext(std::string context) : previous_(std::move(threadContext)) {

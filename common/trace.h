@@ -3,11 +3,14 @@
 // The trace channel: step-by-step diagnostics of the device and download code
 // for the engineer at the bench, never for the operator's log. It is silent
 // until something installs a sink (the command line's -v sends it to standard
-// error). A thread can set a context that prefixes its lines, so that the
-// lines of parallel burn workers say which camera (hub and port) they are
-// about.
+// error, TESSELL_TRACE to a file). A thread can set a context that prefixes
+// its lines, so that the lines of parallel burn workers say which camera they
+// are about: a worker sets cameraTag(hub, port) and its lines read
+// "[1-2:3] text".
 
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -23,8 +26,11 @@ using Sink = std::function<void(std::string_view line)>;
 // Installs `sink` (an empty one silences the trace) and returns the previous one.
 Sink setSink(Sink sink);
 
-// Sends the trace to standard error.
-void toStandardError();
+// Sends the trace to every one of `streams` (an empty list silences it).
+// Each line is flushed at once, so that a process that dies leaves its last
+// lines behind. A stream that cannot be written (a closed pipe, a full disk)
+// loses the line; the others still get it.
+void toStreams(std::vector<std::shared_ptr<std::FILE>> streams);
 
 // Whether a sink is installed; lets callers skip building expensive lines.
 bool enabled();
@@ -33,7 +39,11 @@ bool enabled();
 void write(std::string_view text);
 [[gnu::format(printf, 1, 2)]] void writef(const char* format, ...);
 
-// Sets the calling thread's context for the lifetime of the guard; guards nest.
+// The context that names one camera: "hub:port", e.g. "1-2:3".
+std::string cameraTag(std::string_view hub, unsigned port);
+
+// Sets the calling thread's context for the lifetime of the guard; guards
+// nest. Its lines are prefixed "[context] ".
 class ScopedContext {
 public:
     explicit ScopedContext(std::string context);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace tessell::testing {
 namespace {
@@ -38,18 +39,20 @@ public:
         return bytes;
     }
 
-    ProcessResult run(std::vector<std::string> arguments, EnvironmentChanges changes = {}) {
+    ProcessResult run(std::vector<std::string> arguments, EnvironmentChanges extra = {},
+                      ChildOutput output = ChildOutput::Captured) {
         EnvironmentChanges environment = {{"TESSELL_SIM", (home / "station.json").string()},
                                           {"TESSELL_HOME", home.path().string()},
                                           {"XDG_RUNTIME_DIR", home.path().string()},
                                           {"TMPDIR", temporaryFolder().string()},
+                                          {"TESSELL_TRACE", std::nullopt},
                                           // Never a window on the developer's screen.
                                           {"DISPLAY", std::nullopt},
                                           {"WAYLAND_DISPLAY", std::nullopt},
                                           {"QT_QPA_PLATFORM", std::nullopt}};
-        for (auto& [name, value] : changes)
-            environment[name] = value;
-        return runProcess(TESSELL_BINARY, arguments, environment);
+        for (auto& [name, value] : extra)
+            environment[name] = std::move(value);
+        return runProcess(TESSELL_BINARY, arguments, environment, std::chrono::seconds(20), output);
     }
 
     std::string imagePath() const { return (home / "image.bin").string(); }
@@ -370,6 +373,87 @@ TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
         EXPECT_TRUE(contains(result.out, "Start Download...")) << result.out;
         EXPECT_TRUE(result.status == 0 || result.status == 2) << result.status;
     }
+}
+
+// -v sends the trace to standard error and TESSELL_TRACE appends it to a
+// file, for the unattended tool and for list alike; neither changes what the
+// run does or prints on standard output. A trace file that cannot be opened
+// is named once and the download still goes through.
+TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
+    Station station(json::array({camera("0xC0")}));
+    const Bytes image = station.image('f');
+    const std::vector<std::string> download = {"-s", station.imagePath(), "-silent"};
+    const auto traceFile = station.home / "trace.txt";
+    station.home.write("trace.txt", "an earlier run\n");
+
+    const auto quiet = station.run(download);
+    ASSERT_TRUE(quiet.finished);
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "") << "no trace without -v";
+
+    auto withV = download;
+    withV.push_back("-v");
+    const auto traced = station.run(withV, {{"TESSELL_TRACE", traceFile.string()}});
+    ASSERT_TRUE(traced.finished);
+    EXPECT_EQ(traced.status, 0) << traced.err;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
+    EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_NE(traced.err, "");
+    // Standard error holds the trace alone, and the file the same lines
+    // after what it held.
+    const std::string firstTwoRuns = "an earlier run\n" + traced.err;
+    EXPECT_EQ(TempDir::readFile(traceFile), firstTwoRuns);
+    std::istringstream lines(traced.err);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_FALSE(contains(traced.out, line)) << "trace line on standard output: " << line;
+
+    // The file alone: standard error stays quiet, the file grows.
+    const auto fileOnly = station.run(download, {{"TESSELL_TRACE", traceFile.string()}});
+    EXPECT_EQ(fileOnly.status, 0) << fileOnly.err;
+    EXPECT_EQ(fileOnly.err, "");
+    const std::string threeRuns = TempDir::readFile(traceFile);
+    EXPECT_TRUE(threeRuns.starts_with(firstTwoRuns));
+    EXPECT_GT(threeRuns.size(), firstTwoRuns.size());
+
+    const auto missing = station.home / "no such folder" / "trace.txt";
+    const auto unopenable = station.run(withV, {{"TESSELL_TRACE", missing.string()}});
+    EXPECT_EQ(unopenable.status, 0) << unopenable.err;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
+    const auto named = unopenable.err.find(missing.string());
+    ASSERT_NE(named, std::string::npos) << unopenable.err;
+    EXPECT_EQ(unopenable.err.find(missing.string(), named + 1), std::string::npos) << "named once";
+    EXPECT_GT(std::count(unopenable.err.begin(), unopenable.err.end(), '\n'), 1)
+        << "-v still traces: " << unopenable.err;
+
+    // tessell list: the same listing, with the trace on standard error.
+    const auto list = station.run({"list", "--json"});
+    const auto listTraced = station.run({"list", "-v", "--json"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(listTraced.status, 0) << listTraced.err;
+    EXPECT_EQ(listTraced.out, list.out);
+    EXPECT_EQ(list.err, "");
+    EXPECT_NE(listTraced.err, "");
+    // The camera's hub and port (station default: port 1 of "sim-hub-1") on
+    // each of its lines.
+    std::istringstream listLines(listTraced.err);
+    for (std::string line; std::getline(listLines, line);)
+        EXPECT_TRUE(line.starts_with("[sim-hub-1:1] ")) << line;
+}
+
+// A factory script that stops reading the tool's output must not kill the
+// download: the run goes on to its result and writes its files.
+TEST(SingleCameraRun, AReaderThatGoesAwayDoesNotStopTheDownload) {
+    Station station(json::array({camera("0xC0")}),
+                    "[SETTING]\r\nWriteLog=1\r\n[LOG]\r\nHEADER=Result\r\nFORMAT={result}\r\n");
+    const Bytes image = station.image('f');
+    const auto result =
+        station.run({"-s", station.imagePath(), "-silent"}, {}, ChildOutput::ClosedPipe);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 0) << "a signal ended it (-1) or it failed: " << result.err;
+    EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
+    EXPECT_TRUE(contains(station.home.read("CmdModeLog.log"), "]Download complete.\r\n"));
+    EXPECT_TRUE(contains(station.home.read("burn_result.txt"), "Pass\r\n"));
+    EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
 }
 
 TEST(SingleCameraRun, WindowModeIsRefusedClearly) {

@@ -28,7 +28,8 @@ TEST(SnapshotArguments, OptionsAndTheirRefusals) {
     EXPECT_EQ(options.frames, kSnapshotDefaultFrames);
     EXPECT_FALSE(options.out);
 
-    ASSERT_TRUE(parseSnapshotArguments({"--out", "a.ppm", "--camera", "3", "--frames", "1"},
+    // -v (the trace, started by the caller) may stand anywhere but in a value's place.
+    ASSERT_TRUE(parseSnapshotArguments({"--out", "a.ppm", "-v", "--camera", "3", "--frames", "1"},
                                        options, error));
     EXPECT_EQ(options.camera, 3u);
     EXPECT_EQ(options.frames, 1);
@@ -44,6 +45,7 @@ TEST(SnapshotArguments, OptionsAndTheirRefusals) {
         {{"--frames", "0"}, "from 1 to 100000"},
         {{"--frames", "99999999999999999999"}, "from 1 to 100000"},
         {{"--out", ""}, "--out needs a file name"},
+        {{"--out", "-v"}, "--out needs a value"},
     };
     for (const auto& row : refused) {
         error.clear();

@@ -16,7 +16,7 @@ TEST(Trace, SilentUntilASinkAndLinesCarryTheThreadsContext) {
         EXPECT_TRUE(trace::enabled());
         trace::write("plain");
         {
-            trace::ScopedContext camera("hub 1-2 port 3");
+            trace::ScopedContext camera(trace::cameraTag("1-2", 3));
             trace::writef("put_Property %s fail.", "XU_DFU_ACCESS_CONTROL");
             {
                 trace::ScopedContext inner("inner");
@@ -32,10 +32,10 @@ TEST(Trace, SilentUntilASinkAndLinesCarryTheThreadsContext) {
     EXPECT_FALSE(trace::enabled()) << "the capture puts the silent sink back";
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "plain");
-    EXPECT_EQ(lines[1], "[hub 1-2 port 3] put_Property XU_DFU_ACCESS_CONTROL fail.");
+    EXPECT_EQ(lines[1], "[1-2:3] put_Property XU_DFU_ACCESS_CONTROL fail.");
     EXPECT_EQ(lines[2], "[inner] nested");
     EXPECT_EQ(lines[3], "other thread");
-    EXPECT_EQ(lines[4], "[hub 1-2 port 3] restored");
+    EXPECT_EQ(lines[4], "[1-2:3] restored");
     EXPECT_EQ(lines[5], std::string(600, 'x'));
 }
 

@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <climits>
+#include <csignal>
 #include <system_error>
 
 namespace tessell::platform {
@@ -13,6 +14,10 @@ std::filesystem::path executablePath() {
 
 std::size_t maximumPathBytes() {
     return PATH_MAX - 1;
+}
+
+void ignoreBrokenPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace tessell::platform

@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -35,12 +36,20 @@ struct ProcessResult {
 // removes it; the rest of this process's environment is passed on.
 using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 
+// Where the child's standard output goes.
+enum class ChildOutput {
+    Captured,   // into ProcessResult::out
+    ClosedPipe, // a pipe whose reader has already gone, as when a script stops reading
+};
+
 // Runs `program` with `arguments` and waits at most `limit` of the process
 // clock (which must be the real one: a ManualClock would end the wait at once).
+// The child starts with SIGPIPE at its default action, as from a shell.
 inline ProcessResult runProcess(const std::string& program,
                                 const std::vector<std::string>& arguments,
                                 const EnvironmentChanges& changes = {},
-                                Clock::Duration limit = std::chrono::seconds(20)) {
+                                Clock::Duration limit = std::chrono::seconds(20),
+                                ChildOutput output = ChildOutput::Captured) {
     TempDir scratch;
     const auto outFile = scratch / "stdout";
     const auto errFile = scratch / "stderr";
@@ -73,19 +82,42 @@ inline ProcessResult runProcess(const std::string& program,
         argv.push_back(text.data());
     argv.push_back(nullptr);
 
+    ProcessResult result;
+    // The read end is closed before the child starts: its first write to
+    // standard output meets a pipe without a reader.
+    int pipeEnds[2] = {-1, -1};
+    if (output == ChildOutput::ClosedPipe) {
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+            return result;
+        close(pipeEnds[0]);
+    }
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    if (output == ChildOutput::ClosedPipe)
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
+    // A test runner that ignores SIGPIPE must not pass that on.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t child = -1;
     const int spawned =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (output == ChildOutput::ClosedPipe)
+        close(pipeEnds[1]);
 
-    ProcessResult result;
     if (spawned != 0)
         return result;
 
