@@ -108,6 +108,19 @@ bool erase_all(CameraLink& link, std::uint8_t familyIndex) {
             return false;
         }
     }
+    // A protected flash takes every erase command and keeps its bytes: only
+    // reading it back tells an erased flash.
+    std::vector<std::uint8_t> flash(kFlashWindow, 0x00);
+    if (!read_range(link, flash, familyIndex, 0, kFlashWindow)) {
+        trace::write("erase_all: the flash could not be read back.");
+        return false;
+    }
+    const auto kept = std::find_if(flash.begin(), flash.end(), [](auto b) { return b != 0xFF; });
+    if (kept != flash.end()) {
+        trace::writef("erase_all: byte 0x%04zX still reads 0x%02X after the erase.",
+                      static_cast<std::size_t>(kept - flash.begin()), *kept);
+        return false;
+    }
     return true;
 }
 

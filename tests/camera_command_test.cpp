@@ -99,7 +99,10 @@ TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
 
 // One camera, --port left out: every command's one JSON object.
 TEST(CameraCommand, EachCommandPrintsOneJsonResult) {
-    Station station(json::array({camera("sim-hub-1", 4, "0xC0", "cam.flash")}));
+    // An unprotected flash, so that the erase can be seen to take.
+    json device = camera("sim-hub-1", 4, "0xC0", "cam.flash");
+    device["flash"]["protected"] = false;
+    Station station(json::array({device}));
     const Bytes image = synthesized(lineImage('f'));
     const auto imagePath = writeImage(station.home, "image.bin", image).string();
     const auto run = [&](std::vector<std::string> arguments) {
@@ -145,6 +148,7 @@ TEST(CameraCommand, EachCommandPrintsOneJsonResult) {
     const auto erased = run({"erase"});
     EXPECT_EQ(erased["ok"], true);
     EXPECT_EQ(erased["error"], nullptr);
+    EXPECT_EQ(station.flash("cam.flash"), std::string(65536, '\xFF')) << "read back blank";
 
     // Usage errors are results too; settings takes --json like the others.
     const auto wrong = run({"flash"});

@@ -176,6 +176,13 @@ TEST(EraseAll, ErasesTheWindowAndStopsAtARefusedSector) {
 
     CameraLink closed(sim.rig.platform());
     EXPECT_FALSE(erase_all(closed, 0));
+
+    // A protected flash takes the commands and keeps its bytes: no success.
+    SimLink guarded(json::array(
+        {{{"chip_id", "0xC0"},
+          {"flash", {{"file", flashFile(files, Bytes(0x10000, 0x00), "guarded.flash")}}}}}));
+    EXPECT_FALSE(erase_all(guarded.link, 0));
+    EXPECT_EQ(guarded.flash(), Bytes(0x10000, 0x00));
 }
 
 TEST(WriteBytes, ProgramsThroughTheFamilysPathAndVerifySeesIt) {
