@@ -51,13 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FirmwareImage image;
     image.assign(bench.image);
-    SerialNumberText text;
     CollectedSerialNumberOutput output;
     const int writeToISerial = size > 0 ? data[0] & 1 : 0;
-    if (inject_serial(image, *bench.link, text, "sn.txt", writeToISerial, output) != 0) {
+    // The file as a station's serial numbers take it: read, reserved, placed
+    // into the image, and the file advanced for a pass.
+    SerialNumberAllocator serials(file, "sn.txt");
+    const auto text = serials.take(output);
+    if (text && inject_serial(image, *bench.link, *text, writeToISerial, output) != 0) {
         (void)image::fitsItsLayout(image.content());
-        advance_serial("sn.txt", text, output);
+        serials.confirm(*text, output);
     }
-    (void)nextSerial(text.pattern, text.serial);
+    if (text)
+        (void)nextSerial(text->pattern, text->serial);
     return 0;
 }

@@ -26,8 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (platform) {
         std::vector<platform::DeviceEntry> entries;
         platform->list(platform::DeviceListKind::VideoInput, entries);
-        std::vector<platform::ImagingDevice> imaging;
+        std::vector<platform::UsbDeviceInfo> imaging;
         platform->imagingDevices(imaging);
+        for (const auto& entry : entries)
+            (void)platform->locate(entry.devicePath);
     }
     return 0;
 }
