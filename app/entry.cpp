@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include "app/burn_command.h"
 #include "app/camera_command.h"
 #include "app/camera_services.h"
 #include "app/console_tool.h"
@@ -55,6 +56,14 @@ constexpr const char* kUsage =
     "       tessell ports clear          forget every remembered port\n"
     "                                    (ports: exit 0; 1 when they cannot be saved,\n"
     "                                    2 on error, 3 when teach ran out of time)\n"
+    "       tessell burn --once [--json] burn every camera on a taught port now\n"
+    "       tessell burn [--json] [--cycles N]\n"
+    "                                    the station loop: wait for NUM cameras on\n"
+    "                                    taught ports, burn them, wait until they\n"
+    "                                    are removed, again, until Ctrl-C\n"
+    "                                    (burn: exit 0 all Complete; 1 a camera in\n"
+    "                                    Error or on an unknown port; 2 on error;\n"
+    "                                    3 nothing burned)\n"
     "       tessell flash [--port HUB:PORT] [--yes] [--json] IMAGE\n"
     "       tessell dump [--port HUB:PORT] [-o FILE] [--json]\n"
     "       tessell erase [--port HUB:PORT] [--json]\n"
@@ -276,6 +285,11 @@ int runTool(int argc, char** argv, WindowRunner* windows) {
     if (first == "ports")
         return runGuarded("ports", "touching the port memory", kPortsError, traceOnError,
                           [&rest] { return runPortsCommand(rest, std::cout, std::cerr); });
+    if (first == "burn")
+        return runGuarded("burn", "burning", kBurnUsage, traceOnError, [&rest] {
+            return runBurnCommand(rest, std::cout, std::cerr,
+                                  platform::isTerminal(platform::StandardStream::Error));
+        });
     if (isCameraCommand(first)) {
         startProcessTrace(traceOnError);
         const int status = runCameraCommand(first, rest, std::cout, std::cerr, std::cin,

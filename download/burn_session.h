@@ -30,6 +30,12 @@ public:
     std::uint8_t stage() const { return shared_.status.stage; }
     // Waits for the worker's thread to end.
     void join();
+    // The camera a station burn left open, once the worker has ended.
+    std::unique_ptr<CameraLink> takeCamera() {
+        join();
+        return std::move(job_.link);
+    }
+    const DownloadStatus& status() const { return shared_.status; }
 
     const DownloadJob& job() const { return job_; }
     const platform::UsbAddress& address() const { return job_.address; }

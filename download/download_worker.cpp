@@ -57,6 +57,13 @@ public:
             return;
 
         shared_.busy = 1;
+        if (job_.options.stationBurn) {
+            // The flash code decides: 0x78 (not recognised) is refused.
+            const int result =
+                isp_download(job_.image, *job_.link, job_.flashCode, &shared_.status, false);
+            finish(result == 0);
+            return;
+        }
         std::uint32_t blockSize = 0;
         select_flash(*job_.link, job_.flashCode, blockSize);
 
@@ -185,7 +192,7 @@ private:
     // Every end comes here once: the camera closed, the serial number kept
     // or given back, then the outcome.
     void finish(bool passed) {
-        if (job_.link) {
+        if (job_.link && !job_.options.stationBurn) {
             job_.link->CloseCamera();
             job_.link.reset();
         }

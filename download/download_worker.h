@@ -106,6 +106,10 @@ struct DownloadOptions {
     bool moduleSetting = false; // `isMCM` is 1
     bool romBurn = false;       // `RomBurn` is 1
     int timeout = 30;           // `Timeout`, the module's checksum-busy polls
+    // One camera of a multi-camera station: the plain ISP procedure with the
+    // job's flash code, and the camera left open and in download mode, for
+    // the station to take out of it once every camera has finished.
+    bool stationBurn = false;
 };
 
 // One download: the camera, where to find it again, and what to write. The

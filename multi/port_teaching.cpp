@@ -1,9 +1,6 @@
 #include "multi/port_teaching.h"
 
-#include "device/camera_link.h"
-#include "device/discovery.h"
-#include "device/ic_type.h"
-#include "device/usb_identity.h"
+#include "multi/attached_cameras.h"
 
 #include <vector>
 
@@ -34,11 +31,7 @@ PortTeaching::PortTeaching(TeachingServices services, DialogThread& thread, Port
       passedOver_(presentPaths(*services.devices)) {}
 
 int PortTeaching::CountCameras() {
-    int video = 0;
-    int sensor = 0;
-    CountVideoCameras(*services_.devices, video);
-    CountSensorCamerasDs(*services_.devices, sensor);
-    cameraCount_ = video + sensor;
+    cameraCount_ = CountAttachedCameras(*services_.devices);
     return cameraCount_;
 }
 
@@ -78,50 +71,30 @@ void PortTeaching::show(std::string_view message) {
 void PortTeaching::teach() {
     CountCameras();
     std::set<std::string> stillPassedOver;
-    // Video-input cameras first, then sensor cameras, each list in its order.
-    for (const DeviceListKind kind : kLists) {
-        std::vector<platform::DeviceEntry> entries;
-        if (services_.devices->list(kind, entries) != status::kOk)
+    for (const AttachedCamera& camera : OpenAttachedCameras(*services_.devices, *services_.usb)) {
+        if (!camera.link || !camera.identity.address.known()) {
+            // Said once per arrival; a device that was there before
+            // teaching began is not one the operator plugged.
+            if (passedOver_.count(camera.devicePath) == 0)
+                show(kCameraUnreadable);
+            stillPassedOver.insert(camera.devicePath);
             continue;
-        for (std::size_t position = 0; position < entries.size(); ++position) {
-            const platform::DeviceEntry& entry = entries[position];
-            if (!entry.devicePathRead || !entry.usb)
-                continue;
-            CameraLink link(*services_.devices);
-            UsbIdentity identity;
-            // The open takes the first camera of ours at or after the
-            // position: another device means this one is not ours.
-            const bool read =
-                link.OpenCamera(chip::kAnyFamily, static_cast<int>(position),
-                                kind == DeviceListKind::SensorCamera ? 1 : 0) == status::kOk &&
-                link.device()->devicePath() == entry.devicePath &&
-                GetUsbIdentity(*services_.usb, link, identity) == status::kOk &&
-                identity.address.known();
-            link.CloseCamera();
-            if (!read) {
-                // Said once per arrival; a device that was there before
-                // teaching began is not one the operator plugged.
-                if (passedOver_.count(entry.devicePath) == 0)
-                    show(kCameraUnreadable);
-                stillPassedOver.insert(entry.devicePath);
-                continue;
-            }
-            const std::string& hub = identity.address.hub;
-            const int port = identity.address.port;
-            if (memory_.FindPortSlot(hub, port) != -1)
-                continue; // a port already taught
-            const int slot = memory_.UsedSlotCount();
-            if (slot >= kPortSlotCount) {
-                show(kAllPortsTaken);
-                continue;
-            }
-            if (memory_.LearnPort(hub, port, slot) != 1) {
-                show(kHubUnrememberable);
-                continue;
-            }
-            ++learned_;
-            show(PortRememberedMessage(slot));
         }
+        const std::string& hub = camera.identity.address.hub;
+        const int port = camera.identity.address.port;
+        if (memory_.FindPortSlot(hub, port) != -1)
+            continue; // a port already taught
+        const int slot = memory_.UsedSlotCount();
+        if (slot >= kPortSlotCount) {
+            show(kAllPortsTaken);
+            continue;
+        }
+        if (memory_.LearnPort(hub, port, slot) != 1) {
+            show(kHubUnrememberable);
+            continue;
+        }
+        ++learned_;
+        show(PortRememberedMessage(slot));
     }
     passedOver_ = std::move(stillPassedOver);
 }

@@ -1,0 +1,270 @@
+// The multi-camera station's controller on simulated stations: scanning
+// against the taught ports, the state table on plug-in and plug-out, the
+// burn of many cameras at once with its per-camera outcomes, and the
+// firmware file chosen per camera.
+
+#include "multi/tessell_multi_dlg.h"
+#include "platform/linux/ini_port_store.h"
+#include "platform/sim/flash_identity.h"
+#include "tests/support/sim_rig.h"
+#include "tests/support/synthetic_image.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <thread>
+
+namespace tessell::testing {
+namespace {
+
+using nlohmann::json;
+
+class RecordingStationView final : public MultiBurnView {
+public:
+    void setCaption(std::string_view text) override { caption = text; }
+    void showLog(std::string_view text) override { log = text; }
+    void showCameraCount(std::string_view text) override { count = text; }
+    void showRow(int row, const SlotRow& shown) override {
+        rows.at(static_cast<std::size_t>(row)) = shown;
+    }
+    void setEnabled(MultiControl control, bool on) override { enabled[control] = on; }
+    void showError(std::string_view text, std::string_view caption) override {
+        errors.push_back(std::string(caption) + ": " + std::string(text));
+    }
+    bool askAboutUnknownPort(const platform::UsbAddress& address) override {
+        unknownPorts.push_back(address.text());
+        return false;
+    }
+    bool runPortSetting(PortSettingHost&) override { return false; }
+
+    std::string caption, log, count;
+    std::array<SlotRow, kSlotRowCount> rows;
+    std::map<MultiControl, bool> enabled;
+    std::vector<std::string> errors, unknownPorts;
+};
+
+json camera(int port, const std::string& flashFile, json extra = json::object()) {
+    json device = {{"friendly_name", "Line camera"},
+                   {"hub", "sim-hub-1"},
+                   {"port", port},
+                   {"chip_id", "0xC0"},
+                   {"flash", {{"part", "0x79"}, {"file", flashFile}}}};
+    device.update(extra);
+    return device;
+}
+
+class MultiRig {
+public:
+    MultiRig(const json& devices, const std::vector<int>& taughtPorts, std::string settings)
+        : sim(devices), store(sim.dir.path() / "ports.ini"), loop([this](int id) {
+              if (dialog)
+                  dialog->OnTimer(id);
+          }) {
+        PortMemory memory;
+        for (std::size_t slot = 0; slot < taughtPorts.size(); ++slot)
+            memory.LearnPort("sim-hub-1", taughtPorts[slot], static_cast<int>(slot));
+        MultiBurnState state = MultiBurnState::Learning;
+        EXPECT_TRUE(SavePortMemory(store, memory, state).written);
+        sim.dir.write("setting.ini", settings);
+    }
+    ~MultiRig() { dialog.reset(); }
+
+    void start() {
+        MultiBurnServices services;
+        services.devices = &sim.platform();
+        services.usb = &sim.platform();
+        services.hotplug = &sim.platform();
+        services.store = &store;
+        services.programFolder = sim.dir.path();
+        dialog = std::make_unique<Tessell_MultiDlg>(services, loop, view);
+        ASSERT_TRUE(dialog->OnInitDialog());
+    }
+
+    // Runs the dialog's thread until `done`, letting tool time pass in small
+    // steps so that the burn threads' own sleeps keep their share of it.
+    bool pumpUntil(const std::function<bool()>& done,
+                   Clock::Duration budget = std::chrono::minutes(5)) {
+        const auto end = sim.clock.now() + budget;
+        for (;;) {
+            sim.platform().service();
+            loop.runPending();
+            if (done())
+                return true;
+            if (sim.clock.now() >= end)
+                return false;
+            std::this_thread::yield();
+            sim.clock.advance(std::chrono::milliseconds(1));
+        }
+    }
+    void pass(Clock::Duration time) {
+        const auto end = sim.clock.now() + time;
+        pumpUntil([&] { return sim.clock.now() >= end; });
+    }
+    Bytes flash(const std::string& file) const {
+        const std::string bytes = sim.dir.read(file);
+        return Bytes(bytes.begin(), bytes.end());
+    }
+    std::string status(int row) const { return view.rows.at(static_cast<std::size_t>(row)).status; }
+
+    SimRig sim;
+    platform::IniPortStore store;
+    RecordingStationView view;
+    DialogLoop loop;
+    std::unique_ptr<Tessell_MultiDlg> dialog;
+};
+
+// Nine cameras on taught ports with NUM 8: eight burn at once, the ninth is
+// left alone; the one that leaves the bus mid-burn ends in Error without
+// holding up the others, and its flash does not boot half an image.
+TEST(MultiBurn, EightCamerasBurnTogetherOneLostMidBurnNinthBeyondNum) {
+    json devices = json::array();
+    for (int index = 0; index < 9; ++index)
+        devices.push_back(camera(index + 1, "cam" + std::to_string(index) + ".flash"));
+    devices[4]["faults"] = json::array({{{"unplug_after", 40}}});
+    MultiRig rig(devices, {1, 2, 3, 4, 5, 6, 7, 8, 9}, "[SETTING]\r\nNUM=8\r\nBIN=sf.bin\r\n");
+    const Bytes image = synthesized(lineImage('f'));
+    writeImage(rig.sim.dir, "sf.bin", image);
+    rig.start();
+    EXPECT_EQ(rig.view.caption, "Halvane Serial Flash Multi-Burning Tool v1.0.3.0c");
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.status(0) == "Ready"; }));
+    EXPECT_EQ(rig.view.count, "09/08");
+    for (int row = 0; row < 8; ++row) {
+        EXPECT_EQ(rig.view.rows[row].stat, " O") << row;
+        EXPECT_EQ(rig.view.rows[row].colour, kRowReady) << row;
+    }
+    EXPECT_EQ(rig.view.rows[8].stat, "--");
+    EXPECT_EQ(rig.status(8), "");
+
+    rig.dialog->OnBurn();
+    EXPECT_EQ(rig.dialog->state(), MultiBurnState::Burning);
+    EXPECT_FALSE(rig.view.enabled[MultiControl::Setting]);
+    EXPECT_FALSE(rig.dialog->OnClose()) << "the window must not close under running burns";
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->burning(); }));
+
+    const std::vector<RowResult> results = rig.dialog->results();
+    ASSERT_EQ(results.size(), 8u);
+    for (int row = 0; row < 8; ++row) {
+        SCOPED_TRACE("row " + std::to_string(row + 1));
+        const SlotRow& shown = rig.view.rows[row];
+        const Bytes flash = rig.flash("cam" + std::to_string(row) + ".flash");
+        if (row == 4) {
+            // Its row may already be cleared by a later plug-out: the
+            // outcome is kept.
+            EXPECT_EQ(results[4].status, slot::kError);
+            EXPECT_FALSE(sim::isBootable(flash));
+            continue;
+        }
+        EXPECT_EQ(shown.status, "Complete");
+        EXPECT_EQ(shown.colour, kRowComplete);
+        EXPECT_EQ(shown.progress, "100%|||||||||||||||||");
+        EXPECT_TRUE(flashBeginsWith(flash, expectedFlash(image, 'k', 0x79)));
+    }
+    EXPECT_EQ(rig.status(8), "");
+    const Bytes ninth = rig.flash("cam8.flash");
+    EXPECT_EQ(std::count(ninth.begin(), ninth.end(), 0xFF), static_cast<long>(ninth.size()))
+        << "the ninth camera was written";
+    EXPECT_EQ(rig.dialog->state(), MultiBurnState::Finished);
+    const std::string& log = rig.view.log;
+    EXPECT_NE(log.find("Start burning..."), std::string::npos);
+    EXPECT_NE(log.find("Warning! plug out detected!\r\n"), std::string::npos);
+    EXPECT_GT(log.find("Finish!\r\n"), log.find("Warning! plug out detected!\r\n"));
+    EXPECT_TRUE(rig.view.enabled[MultiControl::Setting]);
+    EXPECT_TRUE(rig.view.enabled[MultiControl::ReScan]);
+    EXPECT_FALSE(rig.view.enabled[MultiControl::Burn]);
+}
+
+// Standby follows the count: the last of NUM cameras schedules a scan, one
+// fewer clears the rows and disables Burn-Mutiple; a camera on a port the
+// station does not know clears the rows and is reported.
+TEST(MultiBurn, PlugInAndOutFollowTheStationState) {
+    json devices = json::array();
+    for (int index = 0; index < 3; ++index)
+        devices.push_back(camera(index + 1, "cam" + std::to_string(index) + ".flash"));
+    devices[2]["present"] = false;
+    MultiRig rig(devices, {1, 2, 3}, "[SETTING]\r\nNUM=3\r\n");
+    rig.start();
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.status(1) == "Ready"; }));
+    EXPECT_EQ(rig.view.count, "02/03");
+    EXPECT_EQ(rig.dialog->state(), MultiBurnState::Standby);
+
+    devices[2]["present"] = true;
+    rig.sim.rewrite(devices);
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.view.count == "03/03"; }));
+    EXPECT_NE(rig.view.log.find("camera plug in!\r\nRe-Scanning...\r\n"), std::string::npos);
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.status(2) == "Ready"; }, std::chrono::seconds(3)));
+
+    devices[0]["present"] = false;
+    rig.sim.rewrite(devices);
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.view.count == "02/03"; }));
+    EXPECT_NE(rig.view.log.find("camera plug out!\r\n"), std::string::npos);
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(rig.view.rows[row].stat, "--") << row;
+    EXPECT_FALSE(rig.view.enabled[MultiControl::Burn]);
+
+    // Back to three, one of them on port 7, which was never taught.
+    devices[0]["present"] = true;
+    devices[0]["port"] = 7;
+    rig.sim.rewrite(devices);
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.view.unknownPorts.empty(); }));
+    EXPECT_EQ(rig.view.unknownPorts, std::vector<std::string>{"sim-hub-1:7"});
+    EXPECT_EQ(rig.dialog->state(), MultiBurnState::Learning);
+    EXPECT_EQ(rig.dialog->unknownPorts().size(), 1u);
+}
+
+// With ChooseBinUsePid each camera gets the file "pid.ini" names for it:
+// a section name that is not "PID_" and four hex digits is passed over, a
+// camera without a section is "bin not found" and Error while the others
+// burn, and chip 0xC5 takes the B5AC section whatever its product ID.
+TEST(MultiBurn, FilesChosenPerCameraFromPidIni) {
+    const auto rom = [](const char* pid) { return json{{"vid", "0x1209"}, {"pid", pid}}; };
+    json devices =
+        json::array({camera(1, "cam0.flash", {{"rom", rom("0x0003")}}),
+                     camera(2, "cam1.flash", {{"rom", rom("0x0004")}}),
+                     camera(3, "cam2.flash", {{"rom", rom("0x0003")}, {"chip_id", "0xC5"}})});
+    MultiRig rig(devices, {1, 2, 3}, "[SETTING]\r\nNUM=3\r\nChooseBinUsePid=1\r\n");
+    rig.sim.dir.write("pid.ini", "[PID_3]\r\nBIN=short.bin\r\n[PID_0003]\r\nBIN=three.bin\r\n"
+                                 "[PID_B5AC]\r\nBIN=c5.bin\r\n");
+    std::filesystem::create_directories(rig.sim.dir.path() / "bin");
+    const Bytes three = synthesized(lineImage('f', 0x0103));
+    const Bytes c5 = synthesized(lineImage('f', 0x0105));
+    writeImage(rig.sim.dir, "bin/three.bin", three);
+    writeImage(rig.sim.dir, "bin/c5.bin", c5);
+    rig.start();
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.status(2) == "Ready"; }));
+    EXPECT_EQ(rig.view.rows[0].file, "three.bin");
+    EXPECT_EQ(rig.view.rows[1].file, "");
+    EXPECT_EQ(rig.view.rows[2].file, "c5.bin");
+
+    rig.dialog->OnBurn();
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->burning(); }));
+    EXPECT_EQ(rig.status(0), "Complete");
+    EXPECT_EQ(rig.view.rows[1].file, "bin not found");
+    EXPECT_EQ(rig.status(1), "Error");
+    EXPECT_EQ(rig.status(2), "Complete");
+    EXPECT_TRUE(flashBeginsWith(rig.flash("cam0.flash"), expectedFlash(three, 'k', 0x79)));
+    EXPECT_TRUE(flashBeginsWith(rig.flash("cam2.flash"), expectedFlash(c5, 'k', 0x79)));
+}
+
+TEST(MultiBurn, RowTextsAndRefusedStarts) {
+    EXPECT_EQ(ProgressText(0), "0%");
+    EXPECT_EQ(ProgressText(5), "5%|");
+    EXPECT_EQ(ProgressText(6), "6%|");
+    EXPECT_EQ(ProgressText(7), "7%||");
+    EXPECT_EQ(ProgressText(50), "50%|||||||||");
+
+    // No common image, then one larger than the station takes, then no camera.
+    MultiRig rig(json::array(), {1}, "[SETTING]\r\nBIN=big.bin\r\n");
+    rig.start();
+    rig.dialog->OnBurn();
+    rig.sim.dir.write("big.bin", std::string(kCommonImageLimit + 1, '\x55'));
+    rig.dialog->OnBurn();
+    writeImage(rig.sim.dir, "big.bin", synthesized(lineImage('f')));
+    rig.dialog->OnBurn();
+    ASSERT_EQ(rig.view.errors.size(), 3u);
+    EXPECT_EQ(rig.view.errors[0], "Error: Please check the file [setting.ini]");
+    EXPECT_NE(rig.view.errors[1].find("larger than 65536 bytes"), std::string::npos);
+    EXPECT_EQ(rig.view.errors[2], "Error: There is no camera, plug in or Re-Scan");
+    EXPECT_FALSE(rig.dialog->burning());
+}
+
+} // namespace
+} // namespace tessell::testing
