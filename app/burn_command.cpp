@@ -144,8 +144,9 @@ public:
     void setTableShown(bool shown) {
         if (!options_.terminal || options_.json)
             return;
+        // The table gives way to the result lines that follow it.
         if (!shown)
-            tableLines_ = 0;
+            eraseTable();
         tableOn_ = shown;
         if (shown)
             drawTable();
