@@ -1,18 +1,8 @@
 #include "app/download_checks.h"
 
-#include <cstdio>
+#include "common/text_format.h"
 
 namespace tessell {
-
-namespace {
-
-std::string hex4(const char* pattern, unsigned first, unsigned second) {
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, first, second);
-    return text;
-}
-
-} // namespace
 
 bool imageRefusedForChip(const FirmwareImage& image, IcType camera) {
     // A file that cannot be firmware of any layout is not for this chip.
@@ -42,14 +32,14 @@ std::optional<std::string> pidVidMismatchText(std::uint16_t cameraVid, std::uint
     if (!pidDiffers && !vidDiffers)
         return std::nullopt;
     std::string text = "Please check pid/vid !\r\n Device PID\t | Device VID\r\n";
-    text += hex4(" 0x%04x \t\t | 0x%04x \r\n", cameraPid, cameraVid);
+    text += formatText(" 0x%04x \t\t | 0x%04x \r\n", cameraPid, cameraVid);
     text += "------------------------------------ \r\n File PID\t\t | File VID\r\n";
     if (pidDiffers && vidDiffers)
-        text += hex4(" 0x%04x (x)\t | 0x%04x (x)", image.pid(), image.vid());
+        text += formatText(" 0x%04x (x)\t | 0x%04x (x)", image.pid(), image.vid());
     else if (pidDiffers)
-        text += hex4(" 0x%04x (x)\t | 0x%04x", image.pid(), image.vid());
+        text += formatText(" 0x%04x (x)\t | 0x%04x", image.pid(), image.vid());
     else
-        text += hex4(" 0x%04x \t\t | 0x%04x (x)", image.pid(), image.vid());
+        text += formatText(" 0x%04x \t\t | 0x%04x (x)", image.pid(), image.vid());
     return text + "\r\n";
 }
 

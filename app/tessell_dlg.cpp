@@ -7,6 +7,7 @@
 #include "app/exit_codes.h"
 #include "app/maintenance.h"
 #include "common/clock.h"
+#include "common/text_format.h"
 #include "common/trace.h"
 #include "device/chip_registers.h"
 #include "device/discovery.h"
@@ -15,8 +16,6 @@
 #include "download/serial_number.h"
 #include "logs/result_template.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <fstream>
 
 namespace tessell {
@@ -36,16 +35,6 @@ constexpr std::string_view kNotMatchMessage = "Device PID/VID not match.";
 constexpr std::string_view kBlankIds = " __  __  __  __";
 constexpr std::string_view kBlankSerial = "____________________";
 constexpr std::string_view kPlugOutRule = "====================================";
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-    char text[512];
-    va_list arguments;
-    va_start(arguments, pattern);
-    std::vsnprintf(text, sizeof text, pattern, arguments);
-    va_end(arguments);
-    return text;
-}
 
 StatusPicture pictureOfState(int state) {
     switch (state) {
@@ -364,7 +353,7 @@ void CTessellDlg::fillCameraList() {
                 name = link.device()->friendlyName();
             }
             const int position = static_cast<int>(cameraTable_.size());
-            view_.addCamera(format("%d:%s", position, name.c_str()));
+            view_.addCamera(formatText("%d:%s", position, name.c_str()));
             cameraTable_.push_back({source, index});
         }
     };
@@ -436,7 +425,7 @@ void CTessellDlg::SelectCamera() {
         const std::string name = link_->device()->friendlyName();
         if (identityStatus_ == 0)
             appendText(
-                format("\r\n=== Select camera %d : %s ===\r\n", currentIndex_, name.c_str()));
+                formatText("\r\n=== Select camera %d : %s ===\r\n", currentIndex_, name.c_str()));
         appendText("Driver Connected");
         appendText("(" + std::string(chip::icTypeName(icType_)) + ")\r\n");
         showCameraIdentity();
@@ -498,9 +487,9 @@ void CTessellDlg::SelectCamera() {
         if (cameraBcd_ < image_.bcdDevice()) {
             thread_.startTimer(kAutoDownloadTimer, kAutoDownloadPeriod);
         } else {
-            appendText(format(" Auto download stop : \r\n   device bcdDevice(%04x) >= file "
-                              "bcdDevice(%04x)\r\n",
-                              cameraBcd_, image_.bcdDevice()));
+            appendText(formatText(" Auto download stop : \r\n   device bcdDevice(%04x) >= file "
+                                  "bcdDevice(%04x)\r\n",
+                                  cameraBcd_, image_.bcdDevice()));
             showLog();
         }
     }
@@ -716,8 +705,8 @@ void CTessellDlg::OnDownload() {
             // that arrives is selected and downloaded. (Without an image
             // there is nothing to wait for.)
             waitingForCamera_ = true;
-            appendText(format("Waiting up to %d s for a camera to be plugged in...\r\n",
-                              flags_.cameraWaitSeconds));
+            appendText(formatText("Waiting up to %d s for a camera to be plugged in...\r\n",
+                                  flags_.cameraWaitSeconds));
             after(kCameraWait, std::chrono::seconds(flags_.cameraWaitSeconds), [this] {
                 waitingForCamera_ = false;
                 appendText("No camera was plugged in.\r\n");
@@ -744,8 +733,8 @@ void CTessellDlg::OnDownload() {
         settings_.checkPidVid == 1) {
         const std::string again =
             ReadUsbString(*services_.usb, *link_, settings_.snAddr).value_or("");
-        burnLogLine(format("Device VID:0x%04x  PID:0x%04x  SN:%su.", cameraVid_, cameraPid_,
-                           again.c_str()));
+        burnLogLine(formatText("Device VID:0x%04x  PID:0x%04x  SN:%su.", cameraVid_, cameraPid_,
+                               again.c_str()));
         if (const auto text = pidVidMismatchText(cameraVid_, cameraPid_, image_)) {
             burnLogLine(*text);
             if (flags_.cmdLineMode) {

@@ -1,8 +1,9 @@
 #include "common/trace.h"
 
+#include "common/text_format.h"
+
 #include <atomic>
 #include <cstdarg>
-#include <cstdio>
 
 namespace tessell::trace {
 
@@ -71,27 +72,11 @@ void write(std::string_view text) {
 void writef(const char* format, ...) {
     if (!enabled())
         return;
-    char small[256];
-    va_list args;
+    std::va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int needed = std::vsnprintf(small, sizeof small, format, args);
+    const std::string line = formatTextV(format, args);
     va_end(args);
-    if (needed < 0) {
-        va_end(again);
-        return;
-    }
-    if (static_cast<std::size_t>(needed) < sizeof small) {
-        va_end(again);
-        write(std::string_view(small, static_cast<std::size_t>(needed)));
-        return;
-    }
-    std::string large(static_cast<std::size_t>(needed) + 1, '\0');
-    std::vsnprintf(large.data(), large.size(), format, again);
-    va_end(again);
-    large.resize(static_cast<std::size_t>(needed));
-    write(large);
+    write(line);
 }
 
 std::string cameraTag(std::string_view hub, unsigned port) {

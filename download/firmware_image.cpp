@@ -1,12 +1,12 @@
 #include "download/firmware_image.h"
 
 #include "common/little_endian.h"
+#include "common/text_format.h"
 #include "common/utf16_text.h"
 #include "device/usb_descriptor.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <initializer_list>
 
 namespace tessell {
@@ -265,9 +265,7 @@ ImageIdentity readIdentity(std::span<const std::uint8_t> bytes) {
 }
 
 std::string formatTypeNumber(std::uint16_t typeNumber) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%.4x", static_cast<unsigned>(typeNumber));
-    return text;
+    return formatText("%.4x", static_cast<unsigned>(typeNumber));
 }
 
 std::uint8_t checksum(std::span<const std::uint8_t> image, std::size_t blockSize) {
@@ -381,20 +379,6 @@ std::optional<std::vector<std::uint8_t>> encodeStringBlock(std::u16string_view c
 
 } // namespace image
 
-namespace {
-
-template <typename... Args> std::string format(const char* pattern, Args... args) {
-    const int size = std::snprintf(nullptr, 0, pattern, args...);
-    if (size <= 0)
-        return {};
-    std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    std::snprintf(text.data(), text.size(), pattern, args...);
-    text.resize(static_cast<std::size_t>(size));
-    return text;
-}
-
-} // namespace
-
 bool FirmwareImage::assign(std::span<const std::uint8_t> bytes, std::optional<IcType> camera) {
     if (bytes.size() > image::kBufferSize)
         return false;
@@ -423,7 +407,7 @@ bool FirmwareImage::setLength(std::size_t length) {
 }
 
 std::string FirmwareImage::versionText() const {
-    return format("%.4X", static_cast<unsigned>(identity_.bcdDevice));
+    return formatText("%.4X", static_cast<unsigned>(identity_.bcdDevice));
 }
 
 bool FirmwareImage::matchesCamera(IcType camera) const {

@@ -1,9 +1,9 @@
 #include "common/path_text.h"
+#include "common/text_format.h"
 #include "download/firmware_image.h"
 #include "platform/file_read.h"
 
 #include <charconv>
-#include <cstdio>
 #include <iterator>
 
 // Loading an image file. Apart from the parsing, which the simulated camera
@@ -12,16 +12,6 @@
 namespace tessell {
 
 namespace {
-
-template <typename... Args> std::string format(const char* pattern, Args... args) {
-    const int size = std::snprintf(nullptr, 0, pattern, args...);
-    if (size <= 0)
-        return {};
-    std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    std::snprintf(text.data(), text.size(), pattern, args...);
-    text.resize(static_cast<std::size_t>(size));
-    return text;
-}
 
 // length / 1024 with one decimal, independent of the process locale.
 std::string kilobytes(std::size_t length) {
@@ -41,23 +31,23 @@ bool FirmwareImage::load(const std::filesystem::path& path, const LoadContext& c
     if (!file.ok()) {
         const std::string why =
             file.tooLarge
-                ? format("larger than %u KiB", static_cast<unsigned>(image::kBufferSize / 1024))
+                ? formatText("larger than %u KiB", static_cast<unsigned>(image::kBufferSize / 1024))
                 : file.problem;
-        log.push_back({format("Cannot load \"%s\": %s\r\n", shownPath.c_str(), why.c_str())});
+        log.push_back({formatText("Cannot load \"%s\": %s\r\n", shownPath.c_str(), why.c_str())});
         return false;
     }
     adopt(file.bytes, context.camera);
 
     log.push_back(
-        {format("Open File \"%s\"\r\n%d bytes (%s KB) has been read\r\n", shownPath.c_str(),
-                static_cast<int>(length_), kilobytes(length_).c_str())});
+        {formatText("Open File \"%s\"\r\n%d bytes (%s KB) has been read\r\n", shownPath.c_str(),
+                    static_cast<int>(length_), kilobytes(length_).c_str())});
     if (headerVariant18_)
         log.push_back({"*", false});
     if (context.camera != 'l') {
-        log.push_back({format("(File) New bcdDevice version = %04x \r\n",
-                              static_cast<unsigned>(identity_.bcdDevice))});
+        log.push_back({formatText("(File) New bcdDevice version = %04x \r\n",
+                                  static_cast<unsigned>(identity_.bcdDevice))});
         if (context.showFirmwareVersion)
-            log.push_back({format("(File) Type Number = %s \r\n", typeNumber().c_str())});
+            log.push_back({formatText("(File) Type Number = %s \r\n", typeNumber().c_str())});
     }
     return true;
 }

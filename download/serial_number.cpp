@@ -1,12 +1,12 @@
 #include "download/serial_number.h"
 
+#include "common/text_format.h"
 #include "common/trace.h"
 #include "download/camera_flash.h"
 #include "download/flash_access.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -111,12 +111,6 @@ void putCharacters(std::span<std::uint8_t> block, std::size_t from, std::string_
         block[from + 2 * i] = static_cast<std::uint8_t>(text[i]);
         block[from + 2 * i + 1] = 0x00;
     }
-}
-
-std::string format(const char* pattern, int first, int second) {
-    char text[96];
-    std::snprintf(text, sizeof text, pattern, first, second);
-    return text;
 }
 
 // The checks of a counter before its number is burned; false with the
@@ -357,7 +351,7 @@ std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNu
     }
 
     if (toISerial)
-        output.showMessage(format("WriteToiSerial = %d, iSerialIndex = %d", 1, index));
+        output.showMessage(formatText("WriteToiSerial = %d, iSerialIndex = %d", 1, index));
     const auto block = bytes.subspan(at, footprint);
     if (toISerial) {
         block[4] = kISerialMarker;

@@ -7,6 +7,7 @@
 #include "tests/support/process.h"
 #include "tests/support/synthetic_image.h"
 #include "tests/support/test_env.h"
+#include "tests/support/text_match.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -16,10 +17,6 @@ namespace {
 
 using nlohmann::json;
 using Bytes = std::vector<std::uint8_t>;
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
-}
 
 json camera(const char* hub, int port, const char* chipId, const char* flashFile) {
     return {{"friendly_name", "Bench camera"},

@@ -5,6 +5,7 @@
 #include "tests/support/process.h"
 #include "tests/support/synthetic_image.h"
 #include "tests/support/test_env.h"
+#include "tests/support/text_match.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -15,10 +16,6 @@ namespace {
 
 using nlohmann::json;
 using Bytes = std::vector<std::uint8_t>;
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
-}
 
 // A scratch station: program folder, station file and image in one folder.
 class Station {

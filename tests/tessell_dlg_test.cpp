@@ -1,5 +1,6 @@
 #include "app/exit_codes.h"
 #include "tests/support/dialog_rig.h"
+#include "tests/support/text_match.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +27,6 @@ image::SynthesisRequest image7310(std::uint16_t bcd = 0x0102) {
     request.pid = 0x0002;
     request.bcdDevice = bcd;
     return request;
-}
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
 }
 
 json cameraState(const DialogRig& rig) {

@@ -1,8 +1,7 @@
 #include "platform/sim/camera.h"
 
+#include "common/text_format.h"
 #include "device/xu_protocol.h"
-
-#include <cstdio>
 
 namespace tessell::sim {
 
@@ -17,12 +16,6 @@ constexpr const char* kSensorInterfaceClass = "{24e552d7-6523-47f7-a647-d3465bf1
 // Node types of a UVC camera's topology ahead of its Extension Unit.
 const Guid kNodeCameraTerminal = *Guid::parse("{DFF229E6-F70F-11D0-B917-00A0C9223196}");
 const Guid kNodeProcessingUnit = *Guid::parse("{DFF229E5-F70F-11D0-B917-00A0C9223196}");
-
-std::string format(const char* pattern, auto... values) {
-    char text[160];
-    std::snprintf(text, sizeof text, pattern, values...);
-    return text;
-}
 
 // The seven-digit key of the instance id, which the identity matching looks
 // for in the device path: unique per device (its position in the top bits),
@@ -39,7 +32,7 @@ std::string instanceKey(std::size_t position, const std::string& hub, std::uint1
     // Never a piece of the interface-class text of a path, or the key would
     // match every device.
     for (;;) {
-        const std::string text = format("%07x", static_cast<unsigned>(key));
+        const std::string text = formatText("%07x", static_cast<unsigned>(key));
         if (std::string_view(kVideoInterfaceClass).find(text) == std::string_view::npos &&
             std::string_view(kSensorInterfaceClass).find(text) == std::string_view::npos)
             return text;
@@ -279,18 +272,19 @@ void SimCamera::refreshNames() {
                                      : kVideoInterfaceClass;
     if (!config_.usb) {
         // A software camera: no USB path, no instance of the imaging class.
-        view_.devicePath =
-            format("\\\\?\\root#image#%04u#%s", static_cast<unsigned>(position_), interfaceClass);
-        view_.instanceId = format("root\\image\\%04u", static_cast<unsigned>(position_));
+        view_.devicePath = formatText("\\\\?\\root#image#%04u#%s", static_cast<unsigned>(position_),
+                                      interfaceClass);
+        view_.instanceId = formatText("root\\image\\%04u", static_cast<unsigned>(position_));
         view_.hardwareId.clear();
         return;
     }
     const std::string key = instanceKey(position_, view_.hub, view_.port);
     const unsigned vid = id.vid, pid = id.pid, bcd = id.bcdDevice;
-    view_.devicePath = format("\\\\?\\usb#vid_%04x&pid_%04x&mi_00#6&%s&0&0000#%s", vid, pid,
-                              key.c_str(), interfaceClass);
-    view_.instanceId = format("usb\\vid_%04x&pid_%04x&mi_00\\6&%s&0&0000", vid, pid, key.c_str());
-    view_.hardwareId = format("USB\\VID_%04X&PID_%04X&REV_%04X", vid, pid, bcd);
+    view_.devicePath = formatText("\\\\?\\usb#vid_%04x&pid_%04x&mi_00#6&%s&0&0000#%s", vid, pid,
+                                  key.c_str(), interfaceClass);
+    view_.instanceId =
+        formatText("usb\\vid_%04x&pid_%04x&mi_00\\6&%s&0&0000", vid, pid, key.c_str());
+    view_.hardwareId = formatText("USB\\VID_%04X&PID_%04X&REV_%04X", vid, pid, bcd);
 }
 
 std::optional<Clock::TimePoint> SimCamera::returnTime() const {

@@ -107,9 +107,10 @@ say "guest kernel: $(basename "$kernel") ($(tr '\n' ' ' <"$kernel/modules/order"
 #   16     port 3: the lone camera of the list
 #   17     port 4: 'h' (ISP)   18 port 5: 'k' (reset, ISP)   19 port 6: 'j' (DFU)
 #   20     port 7: 'h' that leaves the bus in the middle of its download
+#   21, 22 ports 8, 9: two 'h' alike but for their serial, for flash --port
 # Every camera is vendor 0x1209 (reserved for testing): the hub cameras are
 # its products 0x0001..0x0010, the others reuse 0x0004..0x0007 and 0x000C.
-camera_count=21
+camera_count=23
 declare -A present=()
 
 camera_json() {
@@ -128,6 +129,7 @@ camera_json() {
     18) printf '{"present": %s, "chip_id": "0xC0", "flash": {"part": "0x79", "file": "k.flash"}, "state_file": "k.state", "rom": {"vid": "0x1209", "pid": "0x0007"}}' "$on" ;;
     19) printf '{"present": %s, "chip_id": "0xB0", "flash": {"part": "0x79", "file": "j.flash"}, "state_file": "j.state", "rom": {"vid": "0x1209", "pid": "0x0006"}}' "$on" ;;
     20) printf '{"present": %s, "chip_id": "0x80", "flash": {"part": "0x79", "file": "unplug.flash"}, "state_file": "unplug.state", "rom": {"vid": "0x1209", "pid": "0x0005"}, "faults": [{"unplug_after": 12, "in_download": true}]}' "$on" ;;
+    21 | 22) printf '{"present": %s, "chip_id": "0x80", "flash": {"part": "0x79", "file": "pair%d.flash"}, "rom": {"vid": "0x1209", "pid": "0x0004", "manufacturer": "Tessell VM", "product": "Pair", "serial": "P%d"}}' "$on" $((i - 20)) $((i - 20)) ;;
     esac
 }
 
@@ -154,9 +156,10 @@ mkdir -p "$run/sock" "$run/root/vm"
 
 # A camera that already carries something else: a download that skips a
 # block leaves this text behind and fails the comparison.
-for name in h k j unplug; do
+for name in h k j unplug pair1 pair2; do
     head -c 65536 < <(yes "old firmware of camera $name ") >"$run/$name.flash"
 done
+cp "$run/pair1.flash" "$run/pair1.before"
 
 settings() {
     mkdir -p "$1"
@@ -165,7 +168,7 @@ settings() {
 }
 settings "$run/root/vm/list"
 mkdir -p "$run/root/vm/snap"
-for name in h k j unplug; do settings "$run/root/vm/$name"; done
+for name in h k j unplug pair; do settings "$run/root/vm/$name"; done
 mkimage() { build/tessell-mkimage "$@" | sed 's/^/   /'; }
 mkimage --family d --vid 0x1209 --pid 0x0004 --bcd 0x0100 --manufacturer "Tessell VM" --serial H0001 \
     --size 0x10000 -o "$run/root/vm/h/image.bin"
@@ -174,6 +177,7 @@ mkimage --family f --vid 0x1209 --pid 0x0007 --bcd 0x0100 --manufacturer "Tessel
 mkimage --family g --vid 0x1209 --pid 0x0006 --bcd 0x0100 --manufacturer "Tessell VM" --serial J0001 \
     --size 0x10000 -o "$run/root/vm/j/image.bin"
 cp "$run/root/vm/h/image.bin" "$run/root/vm/unplug/image.bin"
+cp "$run/root/vm/h/image.bin" "$run/root/vm/pair/image.bin"
 
 # ---------------------------------------------------------------- initramfs
 say "initramfs"
@@ -227,7 +231,7 @@ qemu_port() {
 usb_name() { echo "1-$(qemu_port "$1")"; }
 
 # shellcheck disable=SC2054 # QEMU's options are comma lists
-usb=(-device qemu-xhci,id=xhci,p2=8,p3=4
+usb=(-device qemu-xhci,id=xhci,p2=9,p3=4
     -device usb-hub,bus=xhci.0,port=1
     -device usb-hub,bus=xhci.0,port=2)
 for ((i = 0; i < camera_count; i++)); do
@@ -472,6 +476,38 @@ finish "download 'k' (reset + ISP), tool ${download_time} s"
 begin "download into a 'j' camera (DFU)"
 download j 19 2 240
 finish "download 'j' (DFU), tool ${download_time} s"
+
+begin "flash --port on the second of two cameras"
+# Two cameras of one model on ports 8 and 9 of the root hub: only the port
+# tells them apart. The list names them there, the second is flashed, and the
+# first must keep every byte it had.
+with_cameras 21 22
+guest 60 tool 40 /vm/pair list --json
+rows="$(list_rows "$step_out")"
+want="usb1 8 4617 4 P1"$'\n'"usb1 9 4617 4 P2"
+[ "$rows" = "$want" ] || fail "flash --port: the list names '${rows//$'\n'/, }', want '${want//$'\n'/, }'"
+guest 150 tool 120 /vm/pair flash --port usb1:9 /vm/pair/image.bin --json
+flash_time=$step_time
+[ "$step_rc" = 0 ] || fail "flash --port: tessell flash exited $step_rc"
+# One JSON object; its top-level fields at an indent of two.
+if [ "$(head -n 1 "$step_out")" != "{" ] || [ "$(tail -n 1 "$step_out")" != "}" ]; then
+    fail "flash --port: the output is not one JSON object"
+fi
+for field in '"command": "flash"' '"hub": "usb1"' '"port": 9' '"ok": true' '"exitCode": 0' \
+    '"error": null' '"result": "Pass"'; do
+    grep -qxF -e "  $field" -e "  $field," "$step_out" || fail "flash --port: the JSON result lacks $field"
+done
+if why="$(flash_holds "$run/root/vm/pair/image.bin" "$run/pair2.flash" 0x501F)"; then
+    echo "   flash of the second camera holds the image"
+else
+    fail "flash --port: second camera's flash: $why"
+fi
+if cmp -s "$run/pair1.before" "$run/pair1.flash"; then
+    echo "   flash of the first camera unchanged"
+else
+    fail "flash --port: the first camera's flash changed ($(cmp "$run/pair1.before" "$run/pair1.flash" 2>&1 | head -n 1))"
+fi
+finish "flash --port, 2nd of 2 cameras, tool ${flash_time} s"
 
 begin "a camera unplugged in the middle of its download"
 with_cameras 20
