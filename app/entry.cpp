@@ -18,6 +18,7 @@
 #include "app/window_runner.h"
 #include "logs/log_files.h"
 #include "platform/instance_guard.h"
+#include "platform/port_store.h"
 #include "platform/query_socket.h"
 #include "platform/terminal.h"
 
@@ -184,6 +185,28 @@ int runSingleCamera(const StartupFlags& flags, int commandLineModeSetting, Windo
     return processStatus(exitCode);
 }
 
+// The multi-camera station in its window, until the operator closes it.
+int runMultiCamera(WindowRunner* windows) {
+    if (!windows) {
+        std::fputs("tessell: the multi-camera window is not available in this build; `tessell "
+                   "burn` runs the station without one\n",
+                   stderr);
+        return processStatus(kExitNothingFinished);
+    }
+    std::string error;
+    const platform::CameraServices cameras = processCameraServices(error);
+    const auto store = platform::makeUserPortStore();
+    MultiBurnServices services;
+    services.devices = cameras.devices;
+    services.usb = cameras.usb;
+    services.hotplug = cameras.hotplug;
+    services.store = store.get();
+    services.programFolder = programFolder();
+    const int status = windows->runMultiCamera(services);
+    std::cout.flush();
+    return processStatus(status);
+}
+
 // A run that ends before the tool starts. Unattended, it still leaves its
 // result: a script that reads only Result.txt must not find the previous
 // camera's pass there.
@@ -245,8 +268,7 @@ int runChosenTool(const std::vector<std::string>& arguments, WindowRunner* windo
     case ToolKind::SingleCamera:
         return runSingleCamera(plan.flags, commandLineModeSetting, windows, traceOnError);
     case ToolKind::MultiCamera:
-        std::fputs("tessell: the multi-camera tool is not available in this build\n", stderr);
-        break;
+        return runMultiCamera(windows);
     }
     return processStatus(kExitNothingFinished);
 }

@@ -1,12 +1,13 @@
 #pragma once
 
-// The single-camera window, as the program's entry sees it. The window
+// The windows of the two tools, as the program's entry sees them. The window
 // toolkit lives outside the core: the executable hands an implementation in
 // (or none, in a build without windows).
 
 #include "app/query_service.h"
 #include "app/startup_flags.h"
 #include "app/tessell_dlg.h"
+#include "multi/tessell_multi_dlg.h"
 
 namespace tessell {
 
@@ -18,6 +19,10 @@ public:
     // other processes ask the tool their questions.
     virtual int runSingleCamera(const DialogServices& services, const StartupFlags& flags,
                                 const QueryService::OpenServer& queries) = 0;
+    // Runs the multi-camera station's window until the operator closes it;
+    // returns the process status: 0 once closed, 99 (nothing done) when no
+    // window could be shown or the station cannot follow its cameras.
+    virtual int runMultiCamera(const MultiBurnServices& services) = 0;
 };
 
 } // namespace tessell

@@ -118,7 +118,7 @@ TEST(SingleInstance, ASecondProgramEndsAtOnceWithoutOutput) {
 TEST(SingleInstance, MultipleModeInTheSettingsFileChoosesTheTool) {
     TempDir runtime;
     TempDir home;
-    const testing::EnvironmentChanges environment = {
+    testing::EnvironmentChanges environment = {
         {"TMPDIR", runtime.path().string()},
         {"XDG_RUNTIME_DIR", std::nullopt},
         {"TESSELL_HOME", home.path().string()},
@@ -132,7 +132,15 @@ TEST(SingleInstance, MultipleModeInTheSettingsFileChoosesTheTool) {
         return result;
     };
     home.write("brevik.ini", "[SETTING]\nMultipleMode=1\n");
-    EXPECT_NE(run().err.find("multi-camera"), std::string::npos);
+    // Without a display the station's window cannot open: the operator is
+    // pointed at the console station instead.
+    environment["DISPLAY"] = std::nullopt;
+    environment["WAYLAND_DISPLAY"] = std::nullopt;
+    environment["QT_QPA_PLATFORM"] = std::nullopt;
+    const auto multi = run();
+    EXPECT_EQ(multi.status, 99);
+    EXPECT_NE(multi.err.find("multi-camera window"), std::string::npos) << multi.err;
+    EXPECT_NE(multi.err.find("`tessell burn`"), std::string::npos) << multi.err;
     // "setting.ini" comes first among the names and says 0.
     home.write("setting.ini", "[Setting]\nmultiplemode=0\n");
     EXPECT_NE(run().out.find(kNoCamera), std::string::npos);

@@ -5,6 +5,7 @@
 #include "app/preview_sources.h"
 #include "app/query_service.h"
 #include "preview/preview_dlg.h"
+#include "ui/qt/multi_burn_window.h"
 #include "ui/qt/preview_window.h"
 #include "ui/qt/qt_dialog_thread.h"
 #include "ui/qt/tessell_window.h"
@@ -85,6 +86,47 @@ int QtWindowRunner::runSingleCamera(const DialogServices& services, const Startu
     }
     previewWindow.attach(nullptr);
     return exitCode;
+}
+
+int QtWindowRunner::runMultiCamera(const MultiBurnServices& services) {
+    if (!displayAvailable()) {
+        std::fputs("tessell: the multi-camera window needs a display (DISPLAY and WAYLAND_DISPLAY "
+                   "are not set); `tessell burn` runs the station without one\n",
+                   stderr);
+        return kExitNothingFinished;
+    }
+    QApplication application(argc_, argv_);
+    MultiBurnWindow window;
+    Tessell_MultiDlg* dialog = nullptr;
+    QtDialogThread thread(window, [&dialog](int id) {
+        if (dialog)
+            dialog->OnTimer(id);
+    });
+    QObject::connect(&window, &MultiBurnWindow::windowClosed, &application,
+                     [&application] { QTimer::singleShot(0, &application, &QApplication::quit); });
+
+    // The operator closing the window is the station's normal end.
+    int status = 0;
+    {
+        Tessell_MultiDlg controller(services, thread, window);
+        dialog = &controller;
+        window.attach(&controller);
+        if (controller.OnInitDialog()) {
+            window.show();
+            application.exec();
+        } else {
+            // An empty window that never sees a camera arrive would look
+            // like a station waiting for cameras.
+            constexpr const char* kNoNotifications =
+                "Camera plug-ins and plug-outs cannot be followed: the station does not run.";
+            std::fprintf(stderr, "tessell: %s\n", kNoNotifications);
+            window.showError(kNoNotifications, "Error");
+            status = kExitNothingFinished;
+        }
+        window.attach(nullptr);
+        dialog = nullptr;
+    }
+    return status;
 }
 
 } // namespace tessell::ui

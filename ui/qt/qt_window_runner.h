@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs the single-camera tool in its Qt window.
+// Runs the single-camera tool or the multi-camera station in its Qt window.
 
 #include "app/window_runner.h"
 
@@ -13,6 +13,7 @@ public:
 
     int runSingleCamera(const DialogServices& services, const StartupFlags& flags,
                         const QueryService::OpenServer& queries) override;
+    int runMultiCamera(const MultiBurnServices& services) override;
 
 private:
     int& argc_;
