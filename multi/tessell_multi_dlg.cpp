@@ -271,7 +271,7 @@ void Tessell_MultiDlg::RefreshSlotRows() {
 // ---------------------------------------------------------------- scanning
 
 int Tessell_MultiDlg::ScanCameras(bool /*recount*/) {
-    if (burnActive_)
+    if (burnActive_ || portSettingOpen_)
         return cameraCount_;
     for (Slot& slot : slots_) {
         slot.link.reset();
@@ -356,12 +356,17 @@ void Tessell_MultiDlg::OnReScan() {
 }
 
 void Tessell_MultiDlg::OnSetting() {
-    if (burnActive_)
+    if (burnActive_ || portSettingOpen_)
         return;
+    // A scan due from an earlier plug-in would run under the open dialog;
+    // the Re-Scan at its close replaces it.
+    thread_.stopTimer(kScanTimer);
     const int attached = CountAttachedCameras(*services_.devices);
     state_ = MultiBurnState::Learning;
     portSettingCameras_ = attached;
+    portSettingOpen_ = true;
     const bool ok = view_.runPortSetting(*this);
+    portSettingOpen_ = false;
     teaching_.setPortSetting(nullptr);
     if (ok) {
         const PortMemorySave save = SavePortMemory(*services_.store, memory_, state_);

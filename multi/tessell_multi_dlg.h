@@ -225,6 +225,7 @@ private:
     PortTeaching teaching_;
     std::unique_ptr<IdentifyHub> portSetting_;
     int portSettingCameras_ = 0; // attached when Port Setting opened
+    bool portSettingOpen_ = false;
     int cameraCount_ = 0;
     int expectedCount_ = 8;
     bool chooseBinByPid_ = false;
