@@ -238,15 +238,20 @@ bool Tessell_MultiDlg::OnInitDialog() {
 
 // ---------------------------------------------------------------- rows
 
-void Tessell_MultiDlg::clearAllRows() {
-    for (int index = 0; index < kSlotRowCount; ++index) {
-        SlotRow cleared = ClearedRow(index);
-        cleared.file = rows_[static_cast<std::size_t>(index)].file;
-        if (cleared != rows_[static_cast<std::size_t>(index)]) {
-            rows_[static_cast<std::size_t>(index)] = cleared;
-            view_.showRow(index, cleared);
-        }
+// The row shows no camera; its file column stays.
+void Tessell_MultiDlg::clearRow(int index) {
+    SlotRow& row = rows_[static_cast<std::size_t>(index)];
+    SlotRow cleared = ClearedRow(index);
+    cleared.file = row.file;
+    if (cleared != row) {
+        row = cleared;
+        view_.showRow(index, row);
     }
+}
+
+void Tessell_MultiDlg::clearAllRows() {
+    for (int index = 0; index < kSlotRowCount; ++index)
+        clearRow(index);
 }
 
 void Tessell_MultiDlg::showRowFromSlot(int index) {
@@ -449,12 +454,7 @@ void Tessell_MultiDlg::ClearUnpluggedRows() {
         if (stillThere)
             continue;
         slot.present = false;
-        SlotRow cleared = ClearedRow(index);
-        cleared.file = rows_[static_cast<std::size_t>(index)].file;
-        if (cleared != rows_[static_cast<std::size_t>(index)]) {
-            rows_[static_cast<std::size_t>(index)] = cleared;
-            view_.showRow(index, cleared);
-        }
+        clearRow(index);
     }
 }
 

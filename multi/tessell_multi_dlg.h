@@ -198,6 +198,7 @@ private:
     void append(std::string_view text);
     void showLog();
     void showCameraCount(int found);
+    void clearRow(int index);
     void clearAllRows();
     void showRowFromSlot(int index);
     void RefreshSlotRows();
