@@ -170,6 +170,16 @@ TEST(MultiBurn, EightCamerasBurnTogetherOneLostMidBurnNinthBeyondNum) {
     EXPECT_TRUE(rig.view.enabled[MultiControl::Setting]);
     EXPECT_TRUE(rig.view.enabled[MultiControl::ReScan]);
     EXPECT_FALSE(rig.view.enabled[MultiControl::Burn]);
+
+    // The operator takes the cameras off: rows clear as theirs leave, and
+    // with the last one gone the station stands by for the next set.
+    for (auto& device : devices)
+        device["present"] = false;
+    rig.sim.rewrite(devices);
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.dialog->state() == MultiBurnState::Standby; }));
+    EXPECT_EQ(rig.view.count, "00/08");
+    EXPECT_EQ(rig.view.rows[0].stat, "--");
+    EXPECT_EQ(rig.status(0), "");
 }
 
 // Standby follows the count: the last of NUM cameras schedules a scan, one
