@@ -503,6 +503,37 @@ if cmp -s "$run/a5.before" "$run/a5.flash" ||
 fi
 finish "burn 8 on a hub, 1 unplugged, tool ${burn_time} s"
 
+begin "ports teach --count 3, cameras plugged one after another"
+# Teaching follows the cameras as the guest kernel announces them (no udev
+# daemon runs there). Plugged into ports 3, 1 and 2 of hub B: the slots
+# follow the order of plugging, not the port numbers.
+with_cameras
+guest 20 "export XDG_CONFIG_HOME=/tmp/teach; background teach 90 /vm/teach ports teach --count 3 --timeout 60"
+teach_start=$(date +%s.%N)
+plugged=()
+slot=0
+for camera in 10 8 9; do
+    slot=$((slot + 1))
+    plugged+=("$camera")
+    plug "${plugged[@]}"
+    guest 45 "awaits 30 /tmp/teach.out 'Port 0$slot remember!'"
+    if [ "$step_rc" != 0 ]; then
+        fail "teach: no 'Port 0$slot remember!' after $(usb_name "$camera") was plugged"
+        break
+    fi
+done
+guest 30 "awaits 20 /tmp/teach.out 'exit '"
+teach_time=$(elapsed "$teach_start")
+guest 20 cat /tmp/teach.out
+remembered="$(grep -o '^Port [0-9]* remember!' "$step_out" | tr '\n' ',' || true)"
+[ "$remembered" = "Port 01 remember!,Port 02 remember!,Port 03 remember!," ] ||
+    fail "teach: the tool said '$remembered', want Port 01, 02 and 03 remembered in that order"
+grep -qx "exit 0" "$step_out" || fail "teach: tessell ports teach did not exit 0 ($(grep '^exit' "$step_out" || echo "still running"))"
+guest 30 "export XDG_CONFIG_HOME=/tmp/teach; tool 20 /vm/teach ports --json"
+want='[{"slot": 1, "hub": "1-2", "port": 3}, {"slot": 2, "hub": "1-2", "port": 1}, {"slot": 3, "hub": "1-2", "port": 2}]'
+[ "$(cat "$step_out")" = "$want" ] || fail "teach: ports --json is '$(cat "$step_out")', want '$want'"
+finish "ports teach, 3 cameras plugged in ${teach_time} s"
+
 # download NAME CAMERA FLASH-TYPE-OFFSET LIMIT: the unattended download into
 # the one camera plugged in, then the flash compared with the image.
 download() {
