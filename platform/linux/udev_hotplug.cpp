@@ -40,6 +40,15 @@ std::string text(const char* value) {
     return value ? value : "";
 }
 
+// Without a udev daemon (an initramfs, a small virtual machine or
+// container) nothing is ever sent to udev's group, where the "udev" monitor
+// listens: the kernel's own events for the same devices are read instead.
+// devtmpfs has made a node before the kernel announces it. The daemon's
+// control socket is how libudev itself tells that the daemon runs.
+const char* monitorSource() {
+    return ::access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
+}
+
 } // namespace
 
 std::optional<HotplugEvent> hotplugEventFor(const UdevEvent& event) {
@@ -114,7 +123,8 @@ void UdevHotplug::start() {
 
 void UdevHotplug::run() {
     UdevPtr<udev> context(udev_new());
-    UdevPtr<udev_monitor> monitor(context ? udev_monitor_new_from_netlink(context.get(), "udev")
+    const char* source = monitorSource();
+    UdevPtr<udev_monitor> monitor(context ? udev_monitor_new_from_netlink(context.get(), source)
                                           : nullptr);
     if (!monitor ||
         udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "video4linux", nullptr) <
@@ -125,6 +135,7 @@ void UdevHotplug::run() {
                      "not noticed until the next scan");
         return;
     }
+    trace::writef("hotplug: listening to %s events", source);
     const int monitorDescriptor = udev_monitor_get_fd(monitor.get());
     while (!stop_) {
         pollfd watched[2] = {{monitorDescriptor, POLLIN, 0}, {wakeDescriptor_, POLLIN, 0}};

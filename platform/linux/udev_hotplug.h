@@ -2,7 +2,9 @@
 
 // Arrival and removal of cameras from udev's monitor: capture nodes
 // (video4linux) and whole USB devices. udev announces an event after its
-// rules ran, so an arrived node already exists with its permissions.
+// rules ran, so an arrived node already exists with its permissions. Where
+// no udev daemon runs the kernel's own events are read: devtmpfs has made
+// the node by then, with the kernel's default permissions.
 //
 // One monitor thread serves every subscription; it starts with the first
 // one and wakes at least every half second of tool time, so that shutting

@@ -71,6 +71,36 @@ tool() {
     TESSELL_HOME="$home" timeout "$limit" /bin/tessell "$@"
 }
 
+# background NAME SECONDS HOME ARGS...: the tool as `tool` runs it, but in
+# the background; its output, then "exit N", go to /tmp/NAME.out. Its input
+# is a FIFO it holds open itself: input that never ends, as at a console
+# nobody types on (a command that stops at the end of its input keeps on).
+background() {
+    name=$1
+    shift
+    rm -f "/tmp/$name.in" "/tmp/$name.out"
+    mkfifo "/tmp/$name.in"
+    (
+        tool "$@" <>"/tmp/$name.in"
+        echo "exit $?"
+    ) >"/tmp/$name.out" 2>&1 &
+}
+
+# awaits SECONDS FILE TEXT: waits until a line of FILE begins with TEXT.
+awaits() {
+    limit=$(($1 * 10))
+    tick=0
+    while [ $tick -lt $limit ]; do
+        awk -v text="$3" 'index($0, text) == 1 { found = 1 } END { exit !found }' "$2" 2>/dev/null &&
+            return 0
+        sleep 0.1
+        tick=$((tick + 1))
+    done
+    echo "no line beginning '$3' in $2 after $1 s:"
+    cat "$2"
+    return 1
+}
+
 echo "@@READY $(uname -r)"
 dmesg -c | grep -iE 'usb|uvc|xhci|video'
 while read -r id command; do

@@ -102,7 +102,9 @@ say "guest kernel: $(basename "$kernel") ($(tr '\n' ' ' <"$kernel/modules/order"
 # ---------------------------------------------------------------- the cameras
 # Socket/station order. Two hubs of eight on root ports 1 and 2, then one
 # camera per root port for the single-camera scenarios.
-#   0..7   hub on port 1, its ports 1..8        ("A1".."A8")
+#   0..7   hub on port 1, its ports 1..8        ("A1".."A8", 'h' (ISP) with
+#          flash files for the station burn; A5 leaves the bus in the middle
+#          of its download)
 #   8..15  hub on port 2, its ports 1..8        ("B1".."B8")
 #   16     port 3: the lone camera of the list
 #   17     port 4: 'h' (ISP)   18 port 5: 'k' (reset, ISP)   19 port 6: 'j' (DFU)
@@ -116,11 +118,17 @@ declare -A present=()
 camera_json() {
     local i=$1 on=false
     [ -n "${present[$i]:-}" ] && on=true
+    if [ "$i" -lt 8 ]; then
+        local fault=""
+        # After 180 requests of its download: about half of a 64 KiB image.
+        [ "$i" = 4 ] && fault=', "state_file": "a5.state", "faults": [{"unplug_after": 180, "in_download": true}]'
+        printf '{"present": %s, "chip_id": "0x80", "flash": {"part": "0x79", "file": "a%d.flash"}%s, "rom": {"vid": "0x1209", "pid": "0x%04X", "bcd": "0x0100", "manufacturer": "Tessell VM", "product": "Hub A port %d", "serial": "A%d"}}' \
+            "$on" $((i + 1)) "$fault" $((0x0001 + i)) $((i + 1)) $((i + 1))
+        return
+    fi
     if [ "$i" -lt 16 ]; then
-        local hub=A port=$((i + 1))
-        [ "$i" -ge 8 ] && hub=B port=$((i - 7))
-        printf '{"present": %s, "chip_id": "0xC0", "flash": {"part": "0x79"}, "rom": {"vid": "0x1209", "pid": "0x%04X", "bcd": "0x0100", "manufacturer": "Tessell VM", "product": "Hub %s port %d", "serial": "%s%d"}}' \
-            "$on" $((0x0001 + i)) "$hub" "$port" "$hub" "$port"
+        printf '{"present": %s, "chip_id": "0xC0", "flash": {"part": "0x79"}, "rom": {"vid": "0x1209", "pid": "0x%04X", "bcd": "0x0100", "manufacturer": "Tessell VM", "product": "Hub B port %d", "serial": "B%d"}}' \
+            "$on" $((0x0001 + i)) $((i - 7)) $((i - 7))
         return
     fi
     case $i in
@@ -156,10 +164,11 @@ mkdir -p "$run/sock" "$run/root/vm"
 
 # A camera that already carries something else: a download that skips a
 # block leaves this text behind and fails the comparison.
-for name in h k j unplug pair1 pair2; do
+for name in h k j unplug pair1 pair2 a1 a2 a3 a4 a5 a6 a7 a8; do
     head -c 65536 < <(yes "old firmware of camera $name ") >"$run/$name.flash"
 done
 cp "$run/pair1.flash" "$run/pair1.before"
+cp "$run/a5.flash" "$run/a5.before"
 
 settings() {
     mkdir -p "$1"
@@ -178,6 +187,11 @@ mkimage --family g --vid 0x1209 --pid 0x0006 --bcd 0x0100 --manufacturer "Tessel
     --size 0x10000 -o "$run/root/vm/j/image.bin"
 cp "$run/root/vm/h/image.bin" "$run/root/vm/unplug/image.bin"
 cp "$run/root/vm/h/image.bin" "$run/root/vm/pair/image.bin"
+# The multi-camera station: eight cameras, one image for all, and a folder
+# for teaching that holds no settings at all.
+mkdir -p "$run/root/vm/station" "$run/root/vm/teach"
+printf '[SETTING]\r\nNUM=8\r\nBIN=sf.bin\r\n' >"$run/root/vm/station/setting.ini"
+cp "$run/root/vm/h/image.bin" "$run/root/vm/station/sf.bin"
 
 # ---------------------------------------------------------------- initramfs
 say "initramfs"
@@ -436,6 +450,89 @@ if [ "$rows" != "${want%$'\n'}" ]; then
     diff <(echo "${want%$'\n'}") <(echo "$rows") | sed 's/^/   /' || true
 fi
 finish "list --json, 16 cameras on two hubs"
+
+# The cameras of a `tessell burn --json` results line as "hub port status"
+# lines, in row order.
+result_rows() {
+    { grep '^{"results": ' "$1" || true; } | tail -n 1 | sed 's/}, {/}\n{/g' |
+        sed -n 's/.*"hub": "\([^"]*\)", "port": \([0-9]*\),.*"status": "\([^"]*\)".*/\1 \2 \3/p'
+}
+
+begin "burn --once, 8 cameras behind a hub, one unplugged"
+# Hub A's eight cameras as a station: their ports as the list names them,
+# remembered with `ports set`, then all burned at once. A5 leaves the bus in
+# the middle of its download: its row alone ends in Error, the run exits 1,
+# and the seven others hold the image.
+with_cameras $(seq 0 7)
+guest 60 tool 40 /vm/station list --json
+station_ports=()
+while read -r hub port _; do station_ports+=("$hub:$port"); done < <(list_rows "$step_out")
+[ "${station_ports[*]}" = "$(echo 1-1:{1..8})" ] ||
+    fail "station: the list names the ports '${station_ports[*]}', want '$(echo 1-1:{1..8})'"
+guest 40 "export XDG_CONFIG_HOME=/tmp/station; tool 20 /vm/station ports set ${station_ports[*]}"
+[ "$step_rc" = 0 ] || fail "station: tessell ports set exited $step_rc"
+guest 150 "export XDG_CONFIG_HOME=/tmp/station; tool 120 /vm/station burn --once --json"
+burn_time=$step_time
+if [ "$step_rc" -ge 124 ]; then
+    fail "station: the burn hung and was killed (rc $step_rc)"
+elif [ "$step_rc" != 1 ]; then
+    fail "station: tessell burn exited $step_rc, want 1 (a camera in Error)"
+fi
+awk -v t="$step_time" 'BEGIN { exit !(t < 30) }' ||
+    fail "station: the burn took $step_time s, more than 30 s"
+want=""
+for port in {1..8}; do
+    status=Complete
+    [ "$port" = 5 ] && status=Error
+    want+="1-1 $port $status"$'\n'
+done
+rows="$(result_rows "$step_out")"
+if [ "$rows" != "${want%$'\n'}" ]; then
+    fail "station: the results line differs (hub port status, one row per camera)"
+    diff <(echo "${want%$'\n'}") <(echo "$rows") | sed 's/^/   /' || true
+fi
+for port in 1 2 3 4 6 7 8; do
+    why="$(flash_holds "$run/root/vm/station/sf.bin" "$run/a$port.flash" 0x501F)" ||
+        fail "station: flash of A$port: $why"
+done
+[ "$(state_value a5 present)" = false ] || fail "station: A5 did not leave the bus"
+# Cut off half-way: written into, but not the whole image.
+if cmp -s "$run/a5.before" "$run/a5.flash" ||
+    flash_holds "$run/root/vm/station/sf.bin" "$run/a5.flash" 0x501F >/dev/null; then
+    fail "station: A5 left the bus before or after its download, not in the middle of it"
+fi
+finish "burn 8 on a hub, 1 unplugged, tool ${burn_time} s"
+
+begin "ports teach --count 3, cameras plugged one after another"
+# Teaching follows the cameras as the guest kernel announces them (no udev
+# daemon runs there). Plugged into ports 3, 1 and 2 of hub B: the slots
+# follow the order of plugging, not the port numbers.
+with_cameras
+guest 20 "export XDG_CONFIG_HOME=/tmp/teach; background teach 90 /vm/teach ports teach --count 3 --timeout 60"
+teach_start=$(date +%s.%N)
+plugged=()
+slot=0
+for camera in 10 8 9; do
+    slot=$((slot + 1))
+    plugged+=("$camera")
+    plug "${plugged[@]}"
+    guest 45 "awaits 30 /tmp/teach.out 'Port 0$slot remember!'"
+    if [ "$step_rc" != 0 ]; then
+        fail "teach: no 'Port 0$slot remember!' after $(usb_name "$camera") was plugged"
+        break
+    fi
+done
+guest 30 "awaits 20 /tmp/teach.out 'exit '"
+teach_time=$(elapsed "$teach_start")
+guest 20 cat /tmp/teach.out
+remembered="$(grep -o '^Port [0-9]* remember!' "$step_out" | tr '\n' ',' || true)"
+[ "$remembered" = "Port 01 remember!,Port 02 remember!,Port 03 remember!," ] ||
+    fail "teach: the tool said '$remembered', want Port 01, 02 and 03 remembered in that order"
+grep -qx "exit 0" "$step_out" || fail "teach: tessell ports teach did not exit 0 ($(grep '^exit' "$step_out" || echo "still running"))"
+guest 30 "export XDG_CONFIG_HOME=/tmp/teach; tool 20 /vm/teach ports --json"
+want='[{"slot": 1, "hub": "1-2", "port": 3}, {"slot": 2, "hub": "1-2", "port": 1}, {"slot": 3, "hub": "1-2", "port": 2}]'
+[ "$(cat "$step_out")" = "$want" ] || fail "teach: ports --json is '$(cat "$step_out")', want '$want'"
+finish "ports teach, 3 cameras plugged in ${teach_time} s"
 
 # download NAME CAMERA FLASH-TYPE-OFFSET LIMIT: the unattended download into
 # the one camera plugged in, then the flash compared with the image.
