@@ -8,9 +8,9 @@
 #   tools/fuzz.sh 600        each target for ten minutes
 #   tools/fuzz.sh 600 station_fuzz    one target
 #
-# FUZZ_BUILD_DIR=DIR uses a tree that is already configured with
-# -DTESSELL_FUZZ=ON (tools/test.sh's sanitizer build) instead of build-fuzz/.
-# The targets run side by side, one per processor.
+# FUZZ_BUILD_DIR=DIR uses a tree already configured with -DTESSELL_FUZZ=ON
+# (tools/test.sh's AddressSanitizer build) instead of build-fuzz/; findings
+# then go to DIR/findings/. The targets run side by side, one per processor.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
@@ -43,7 +43,7 @@ run_target() {
                    -artifact_prefix="$build/findings/$target-")
     # The emulated camera's port reports every attach on standard error.
     [ "$target" = usbredir_fuzz ] && options+=(-close_fd_mask=2)
-    # Each target has a scratch folder of its own: two run at once.
+    # Each target has a scratch folder of its own: targets run side by side.
     TESSELL_FUZZ_SCRATCH="$scratch/$target" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         "$build/fuzz/$target" "${options[@]}" "$work" >"$build/$target.log" 2>&1
