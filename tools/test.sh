@@ -25,6 +25,12 @@ TIMEFORMAT="   took %0R s (CPU: %0U s user, %0S s system)"
 # Line tables are all the sanitizers' reports need, and build faster.
 build_sanitized() {
     local dir="$1" targets="$2"; shift 2
+    # A tree left by an earlier g++ build starts afresh: on a change of
+    # compiler CMake drops its cache and with it the options given here.
+    if [ -f "$here/$dir/CMakeCache.txt" ] &&
+        ! grep -Eq '^CMAKE_CXX_COMPILER:[A-Z]+=(.*/)?clang\+\+$' "$here/$dir/CMakeCache.txt"; then
+        rm -rf "${here:?}/$dir"
+    fi
     cmake -S "$here" -B "$here/$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSELL_WERROR=ON \
         -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only \
         -DTESSELL_GUI=OFF -DTESSELL_BENCH=OFF "$@" >/dev/null
