@@ -375,6 +375,17 @@ std::string burnResultsJson(const std::vector<RowResult>& rows) {
     return text + "]}";
 }
 
+MultiBurnServices processStationServices(const platform::CameraServices& cameras,
+                                         platform::PortStore& store) {
+    MultiBurnServices services;
+    services.devices = cameras.devices;
+    services.usb = cameras.usb;
+    services.hotplug = cameras.hotplug;
+    services.store = &store;
+    services.programFolder = programFolder();
+    return services;
+}
+
 int runBurnStation(const BurnOptions& options, const MultiBurnServices& services, std::ostream& out,
                    std::ostream& err, const std::atomic<bool>* stopRequested) {
     Station station(options, services, out, err);
@@ -417,12 +428,7 @@ int runBurnCommand(const std::vector<std::string>& args, std::ostream& out, std:
         return kBurnUsage;
     }
     const auto store = platform::makeUserPortStore();
-    MultiBurnServices services;
-    services.devices = cameras.devices;
-    services.usb = cameras.usb;
-    services.hotplug = cameras.hotplug;
-    services.store = store.get();
-    services.programFolder = programFolder();
+    MultiBurnServices services = processStationServices(cameras, *store);
     services.teachOnPlugIn = false;
 
     // Ctrl-C or SIGTERM: the burns running finish (a half-written camera

@@ -17,6 +17,7 @@
 // with one entry per row that took part; scripts read that shape.
 
 #include "multi/tessell_multi_dlg.h"
+#include "platform/camera_services.h"
 
 #include <iosfwd>
 #include <string>
@@ -41,6 +42,11 @@ struct BurnOptions {
     // A person watches standard error: a live table instead of one line per change.
     bool terminal = false;
 };
+
+// The station's services on the process's cameras and `store`, with the
+// program folder of the process.
+MultiBurnServices processStationServices(const platform::CameraServices& cameras,
+                                         platform::PortStore& store);
 
 // The `{"results": [...]}` line of a cycle.
 std::string burnResultsJson(const std::vector<RowResult>& rows);

@@ -196,13 +196,7 @@ int runMultiCamera(WindowRunner* windows) {
     std::string error;
     const platform::CameraServices cameras = processCameraServices(error);
     const auto store = platform::makeUserPortStore();
-    MultiBurnServices services;
-    services.devices = cameras.devices;
-    services.usb = cameras.usb;
-    services.hotplug = cameras.hotplug;
-    services.store = store.get();
-    services.programFolder = programFolder();
-    const int status = windows->runMultiCamera(services);
+    const int status = windows->runMultiCamera(processStationServices(cameras, *store));
     std::cout.flush();
     return processStatus(status);
 }
