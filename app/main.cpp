@@ -7,6 +7,7 @@
 
 int main(int argc, char** argv) {
     tessell::platform::ignoreBrokenPipes();
+    tessell::platform::binaryStandardStreams();
 #ifdef TESSELL_GUI
     tessell::ui::QtWindowRunner windows(argc, argv);
     return tessell::runTool(argc, argv, &windows);

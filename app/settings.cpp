@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include "common/path_text.h"
 #include "common/utf16_text.h"
 #include "platform/system.h"
 
@@ -37,13 +38,15 @@ bool isExistingFile(const std::filesystem::path& path) {
 
 // programFolder joined with a name from a settings file. Text concatenation,
 // as the stations do it: a name is always taken below programFolder, even one
-// that starts with a separator. Backslashes in the name separate folders.
+// that starts with a separator. Backslashes in the name separate folders;
+// the result has the system's own separator ('\\' on Windows).
 std::string joinProgramPath(const std::filesystem::path& programFolder, std::string_view name) {
-    std::string path = programFolder.string();
-    if (path.empty() || path.back() != '/')
-        path += '/';
+    constexpr char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+    std::string path = pathText(programFolder);
+    if (path.empty() || path.back() != separator)
+        path += separator;
     for (char c : name)
-        path += c == '\\' ? '/' : c;
+        path += c == '\\' || c == '/' ? separator : c;
     return path;
 }
 
@@ -57,7 +60,7 @@ bool namesImage(std::string_view namedImage) {
 SettingsFileChoice ChooseSettingsFile(const std::filesystem::path& programFolder) {
     for (std::size_t index = 0; index < settingsFileNames.size(); ++index) {
         const std::string name(settingsFileNames[index]);
-        const std::filesystem::path path = joinProgramPath(programFolder, name);
+        const std::filesystem::path path = textPath(joinProgramPath(programFolder, name));
         std::error_code error;
         if (std::filesystem::exists(std::filesystem::symlink_status(path, error)))
             return {path, static_cast<int>(index), name, " Load " + name + " \r\n\r\n"};
@@ -69,7 +72,7 @@ SettingsFileCheck checkSettingsFile(const SettingsFileChoice& choice, const Priv
     SettingsFileCheck check;
     if (!choice.settingsIndex)
         return check;
-    const std::string named = "the settings file \"" + choice.path.string() + "\"";
+    const std::string named = "the settings file \"" + pathText(choice.path) + "\"";
     std::error_code error;
     const auto status = std::filesystem::status(choice.path, error);
     if (std::filesystem::is_directory(status))
@@ -153,7 +156,7 @@ ImagePathChoice ImagePathFromBin(const std::filesystem::path& programFolder, std
 }
 
 PrivateProfile LoadPidIni(const std::filesystem::path& programFolder) {
-    return PrivateProfile::load(joinProgramPath(programFolder, "pid.ini"));
+    return PrivateProfile::load(textPath(joinProgramPath(programFolder, "pid.ini")));
 }
 
 std::optional<std::uint16_t> PidFromSectionName(std::string_view name) {

@@ -7,6 +7,7 @@
 #include "app/exit_codes.h"
 #include "app/maintenance.h"
 #include "common/clock.h"
+#include "common/path_text.h"
 #include "common/text_format.h"
 #include "common/trace.h"
 #include "device/chip_registers.h"
@@ -445,9 +446,9 @@ void CTessellDlg::SelectCamera() {
         // A relative path is the script's: it names a file from where the
         // tool was started.
         std::error_code error;
-        const auto absolute = std::filesystem::absolute(flags_.namedImage, error);
+        const auto absolute = std::filesystem::absolute(textPath(flags_.namedImage), error);
         const ImagePathChoice choice =
-            checkedImagePath(error ? flags_.namedImage : absolute.string());
+            checkedImagePath(error ? flags_.namedImage : pathText(absolute));
         imagePath_ = choice.path;
         appendText(choice.refusal);
         if (!flags_.cmdLineMode) {
@@ -519,7 +520,7 @@ bool CTessellDlg::readImageFile() {
         context.camera = icType_;
     context.showFirmwareVersion = settings_.showFWVer == 1;
     std::vector<FirmwareImage::LogLine> lines;
-    imageLoaded_ = !imagePath_.empty() && image_.load(imagePath_, context, lines);
+    imageLoaded_ = !imagePath_.empty() && image_.load(textPath(imagePath_), context, lines);
     for (const auto& line : lines) {
         appendText(line.text);
         if (line.burnLog)

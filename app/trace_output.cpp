@@ -24,7 +24,7 @@ void startTrace(bool toStandardError, const std::filesystem::path& file, std::os
         streams.emplace_back(stderr, [](std::FILE*) {});
     if (!file.empty()) {
         // Appended to, so that the runs of a shift end up one after the other.
-        if (std::FILE* opened = openFile(file, "a"))
+        if (std::FILE* opened = openFile(file, "ab"))
             streams.emplace_back(opened, [](std::FILE* stream) { std::fclose(stream); });
         else
             err << "tessell: TESSELL_TRACE: \"" << pathText(file) << "\" cannot be opened ("

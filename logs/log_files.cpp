@@ -1,6 +1,7 @@
 #include "logs/log_files.h"
 
 #include "common/file_open.h"
+#include "common/path_text.h"
 #include "common/single_byte_text.h"
 #include "platform/local_time.h"
 
@@ -151,11 +152,11 @@ bool sameFolder(const std::filesystem::path& first, const std::filesystem::path&
 void WriteProblems::report(const std::filesystem::path& file, std::string_view reason) {
     {
         std::lock_guard lock(mutex_);
-        if (!reported_.insert(file.string()).second)
+        if (!reported_.insert(pathText(file)).second)
             return;
     }
     if (sink_)
-        sink_("cannot write \"" + file.string() + "\": " + std::string(reason));
+        sink_("cannot write \"" + pathText(file) + "\": " + std::string(reason));
 }
 
 LogFiles::LogFiles(LogSettings settings, Now now)

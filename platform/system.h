@@ -20,6 +20,11 @@ std::size_t maximumPathBytes();
 // not kill a download halfway or keep its result files from being written.
 void ignoreBrokenPipes();
 
+// Standard output and error take the tool's bytes as they are: lines end in
+// "\n" on every platform (where the C library would otherwise write "\r\n"),
+// so that scripts and tests read the same text everywhere.
+void binaryStandardStreams();
+
 // The system's temporary folder ("/tmp"; GetTempPathW on Windows), for when
 // the environment names none.
 std::filesystem::path systemTemporaryFolder();

@@ -107,6 +107,10 @@ TEST(BurnCommand, ExitStatusesOfStationsThatCannotBurnEverything) {
     BurnStation station(
         json::array({camera("sim-hub-1", 1, "cam0.flash"), camera("sim-hub-1", 2, "cam1.flash")}),
         "[SETTING]\r\nNUM=2\r\n");
+#ifdef _WIN32
+    // The registry holds one store per user, shared by every test: start empty.
+    ASSERT_EQ(station.run({"ports", "clear"}).status, 0);
+#endif
     // No port taught yet.
     const ProcessResult untaught = station.run({"burn", "--once"});
     EXPECT_EQ(untaught.status, kBurnUsage);

@@ -20,6 +20,8 @@ void ignoreBrokenPipes() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void binaryStandardStreams() {}
+
 std::filesystem::path systemTemporaryFolder() {
     return "/tmp";
 }

@@ -1,6 +1,9 @@
 #include "platform/system.h"
 #include "platform/windows/windows_text.h"
 
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 namespace tessell::platform {
@@ -31,6 +34,13 @@ std::size_t maximumPathBytes() {
 void ignoreBrokenPipes() {
     // Windows has no signal for it: a write to a pipe without a reader fails
     // with an error and the process carries on.
+}
+
+void binaryStandardStreams() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 }
 
 std::filesystem::path systemTemporaryFolder() {

@@ -90,6 +90,25 @@ inline HANDLE inheritableFile(const std::filesystem::path& file, DWORD access, D
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Under Wine TMPDIR is also Wine's own: its loader makes a folder there, so
+// a Windows path would stop the child before it starts. The same folder's
+// Unix path names it on drive Z: as well.
+inline std::wstring wineTemporaryFolder(const std::wstring& value) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto unixName = kernel ? reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+                                       GetProcAddress(kernel, "wine_get_unix_file_name")))
+                                 : nullptr;
+    if (!unixName || value.size() < 2 || value[1] != L':')
+        return value;
+    char* name = unixName(value.c_str());
+    if (!name)
+        return value;
+    const std::string text = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return wide(text);
+}
+
 } // namespace process_detail
 
 inline ProcessResult runProcess(const std::string& program,
@@ -120,7 +139,8 @@ inline ProcessResult runProcess(const std::string& program,
             it = _wcsicmp(it->first.c_str(), wideName.c_str()) == 0 ? environment.erase(it)
                                                                     : std::next(it);
         if (value)
-            environment[wideName] = wide(*value);
+            environment[wideName] =
+                name == "TMPDIR" ? process_detail::wineTemporaryFolder(wide(*value)) : wide(*value);
     }
     std::wstring block;
     for (const auto& [name, value] : environment)
@@ -135,6 +155,11 @@ inline ProcessResult runProcess(const std::string& program,
     }
 
     ProcessResult result;
+    // The child inherits every inheritable handle: this process's own
+    // standard streams (the test runner's pipes) must not be among them, or
+    // the runner waits for a child that outlives its test.
+    for (const DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        SetHandleInformation(GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
     HANDLE input = process_detail::inheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
     HANDLE out = INVALID_HANDLE_VALUE;
     if (output == ChildOutput::ClosedPipe) {
