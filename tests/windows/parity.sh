@@ -92,9 +92,10 @@ compare() {
     fi
     run linux "$name" "$linuxDir" "$@"
     run windows "$name" "$windowsDir" "$@"
-    local differs=0 file
+    local differs=0 file present=()
     for file in exit-status Result.txt burn_log.txt burn_result.txt CmdModeLog.log sn.txt \
         cam1.flash cam2.flash; do
+        [ -f "$linuxDir/$file" ] && present+=("$file")
         if ! diff -u --label "linux/$file" --label "windows/$file" \
             <(normalised "$linuxDir" "$file") <(normalised "$windowsDir" "$file") >"$scratch/diff"; then
             differs=1
@@ -102,8 +103,12 @@ compare() {
             head -20 "$scratch/diff" >&2
         fi
     done
+    if [ "${#present[@]}" -lt 3 ]; then
+        differs=1
+        echo "parity: $name: the Linux run left almost nothing to compare: ${present[*]}" >&2
+    fi
     if [ "$differs" = 0 ]; then
-        echo "parity: $name: same exit status ($(cat "$linuxDir/exit-status")) and files"
+        echo "parity: $name: same exit status ($(cat "$linuxDir/exit-status")) and files: ${present[*]}"
     else
         failures=$((failures + 1))
         sed 's/^/  linux stderr: /' "$linuxDir/stderr.txt" | head -5 >&2
