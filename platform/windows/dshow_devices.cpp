@@ -1,0 +1,230 @@
+#include "platform/windows/dshow_devices.h"
+
+#include "common/trace.h"
+#include "common/utf16_text.h"
+#include "device/device_path.h"
+#include "platform/windows/com_apartment.h"
+#include "platform/windows/com_ptr.h"
+#include "platform/windows/ks_capture_device.h"
+#include "platform/windows/ks_property.h"
+
+#include <dshow.h>
+#include <functional>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <optional>
+
+namespace tessell::platform::windows {
+
+namespace {
+
+// No machine has this many cameras; an enumerator that never ends is cut here.
+constexpr std::size_t kMaxDevices = 256;
+
+std::string fromWide(const wchar_t* text) {
+    if (!text)
+        return {};
+    return utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
+}
+
+// One text property of a DirectShow device; none when it cannot be read.
+std::optional<std::string> readProperty(IPropertyBag& bag, const wchar_t* name) {
+    VARIANT value;
+    VariantInit(&value);
+    std::optional<std::string> text;
+    if (SUCCEEDED(bag.Read(name, &value, nullptr)) && value.vt == VT_BSTR)
+        text = fromWide(value.bstrVal);
+    VariantClear(&value);
+    return text;
+}
+
+// Walks the video-input monikers in order until `visit` returns false.
+// kNothingDone when the category cannot be listed or is empty.
+Status forEachMoniker(const std::function<bool(std::size_t, IMoniker&, IPropertyBag*)>& visit) {
+    ComPtr<ICreateDevEnum> devices;
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_ICreateDevEnum, devices.putVoid());
+    if (FAILED(hr)) {
+        trace::writef("system device enumerator: 0x%08lX", static_cast<unsigned long>(hr));
+        return status::kNothingDone;
+    }
+    ComPtr<IEnumMoniker> monikers;
+    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.put(), 0);
+    devices.reset();
+    if (hr != S_OK || !monikers) // S_FALSE: the category is empty
+        return status::kNothingDone;
+    monikers->Reset();
+    for (std::size_t position = 0; position < kMaxDevices; ++position) {
+        ComPtr<IMoniker> moniker;
+        if (monikers->Next(1, moniker.put(), nullptr) != S_OK || !moniker)
+            break;
+        ComPtr<IPropertyBag> bag;
+        moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid());
+        if (!visit(position, *moniker.get(), bag.get()))
+            break;
+    }
+    return status::kOk;
+}
+
+DeviceEntry entryOf(std::optional<std::string> path, std::optional<std::string> name) {
+    DeviceEntry entry;
+    entry.devicePathRead = path.has_value();
+    entry.devicePath = path.value_or(std::string());
+    entry.friendlyName = name.value_or(std::string());
+    entry.usb = entry.devicePathRead && isUsbDevicePath(entry.devicePath);
+    return entry;
+}
+
+// The activation objects of the sensor-camera category, released with it.
+class SensorCameraList {
+public:
+    explicit SensorCameraList(const MfSession& session) {
+        if (!session.started())
+            return;
+        ComPtr<IMFAttributes> attributes;
+        if (FAILED(MFCreateAttributes(attributes.put(), 2)))
+            return;
+        const GUID category = toWindowsGuid(kSensorCameraCategory);
+        if (FAILED(attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
+                                       MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID)) ||
+            FAILED(
+                attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_CATEGORY, category)))
+            return;
+        IMFActivate** array = nullptr;
+        UINT32 count = 0;
+        const HRESULT hr = MFEnumDeviceSources(attributes.get(), &array, &count);
+        if (FAILED(hr)) {
+            trace::writef("MFEnumDeviceSources: 0x%08lX", static_cast<unsigned long>(hr));
+            return;
+        }
+        for (UINT32 i = 0; array && i < count; ++i)
+            objects_.push_back(ComPtr<IMFActivate>::adopt(array[i]));
+        CoTaskMemFree(array);
+        ok_ = true;
+    }
+    ~SensorCameraList() {
+        // Shutting an activation object down ends only a source it still
+        // holds; a detached source lives on.
+        for (auto& object : objects_)
+            if (object)
+                object->ShutdownObject();
+    }
+    SensorCameraList(const SensorCameraList&) = delete;
+    SensorCameraList& operator=(const SensorCameraList&) = delete;
+
+    bool ok() const { return ok_; }
+    std::size_t size() const { return std::min(objects_.size(), kMaxDevices); }
+    IMFActivate& at(std::size_t position) { return *objects_[position].get(); }
+
+    static std::optional<std::string> text(IMFActivate& object, const GUID& key) {
+        WCHAR* value = nullptr;
+        UINT32 length = 0;
+        if (FAILED(object.GetAllocatedString(key, &value, &length)))
+            return std::nullopt;
+        std::string result = fromWide(value);
+        CoTaskMemFree(value);
+        return result;
+    }
+
+private:
+    std::vector<ComPtr<IMFActivate>> objects_;
+    bool ok_ = false;
+};
+
+class DirectShowDevices final : public CaptureDevices {
+public:
+    Status list(DeviceListKind kind, std::vector<DeviceEntry>& entries) override {
+        entries.clear();
+        const ComThread com;
+        if (!com.ready())
+            return status::kNothingDone;
+        if (kind == DeviceListKind::VideoInput) {
+            forEachMoniker([&](std::size_t, IMoniker&, IPropertyBag* bag) {
+                if (bag)
+                    entries.push_back(entryOf(readProperty(*bag, L"DevicePath"),
+                                              readProperty(*bag, L"FriendlyName")));
+                else
+                    entries.push_back(entryOf(std::nullopt, std::nullopt));
+                return true;
+            });
+        } else {
+            const MfSession session;
+            SensorCameraList sources(session);
+            for (std::size_t i = 0; i < sources.size(); ++i)
+                entries.push_back(entryOf(
+                    SensorCameraList::text(sources.at(i),
+                                           MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK),
+                    SensorCameraList::text(sources.at(i), MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME)));
+        }
+        return entries.empty() ? status::kNothingDone : status::kOk;
+    }
+
+    std::unique_ptr<CaptureDevice> bind(DeviceListKind kind, std::size_t position,
+                                        const DeviceEntry& entry) override {
+        const ComThread com;
+        if (!com.ready() || !entry.devicePathRead)
+            return nullptr;
+        return kind == DeviceListKind::VideoInput ? bindFilter(position, entry)
+                                                  : bindSource(position, entry);
+    }
+
+private:
+    // The capture filter of the moniker at `position`, when it still is the
+    // device the list named there.
+    static std::unique_ptr<CaptureDevice> bindFilter(std::size_t position,
+                                                     const DeviceEntry& entry) {
+        std::unique_ptr<CaptureDevice> device;
+        forEachMoniker([&](std::size_t at, IMoniker& moniker, IPropertyBag* bag) {
+            if (at < position)
+                return true;
+            if (bag && readProperty(*bag, L"DevicePath") == entry.devicePath) {
+                ComPtr<IUnknown> filter;
+                const HRESULT hr =
+                    moniker.BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.putVoid());
+                if (SUCCEEDED(hr) && filter)
+                    device = std::make_unique<KsCaptureDevice>(std::move(filter));
+                else
+                    trace::writef("%s: capture filter: 0x%08lX", entry.devicePath.c_str(),
+                                  static_cast<unsigned long>(hr));
+            }
+            return false;
+        });
+        return device;
+    }
+
+    // The device source at `position`, activated and detached from its
+    // activation object so that it outlives the list.
+    static std::unique_ptr<CaptureDevice> bindSource(std::size_t position,
+                                                     const DeviceEntry& entry) {
+        auto session = std::make_unique<MfSession>();
+        SensorCameraList sources(*session);
+        if (position >= sources.size())
+            return nullptr;
+        IMFActivate& object = sources.at(position);
+        if (SensorCameraList::text(object,
+                                   MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK) !=
+            entry.devicePath)
+            return nullptr;
+        ComPtr<IMFMediaSource> source;
+        const HRESULT hr = object.ActivateObject(IID_IMFMediaSource, source.putVoid());
+        if (FAILED(hr) || !source) {
+            trace::writef("%s: device source: 0x%08lX", entry.devicePath.c_str(),
+                          static_cast<unsigned long>(hr));
+            return nullptr;
+        }
+        object.DetachObject();
+        auto unknown = source.query<IUnknown>(IID_IUnknown);
+        return std::make_unique<KsCaptureDevice>(std::move(unknown), std::move(source),
+                                                 std::move(session));
+    }
+
+    MtaUsage mta_;
+};
+
+} // namespace
+
+std::unique_ptr<CaptureDevices> makeDirectShowDevices() {
+    return std::make_unique<DirectShowDevices>();
+}
+
+} // namespace tessell::platform::windows
