@@ -206,7 +206,7 @@ private:
             entry.devicePath)
             return nullptr;
         ComPtr<IMFMediaSource> source;
-        const HRESULT hr = object.ActivateObject(IID_IMFMediaSource, source.putVoid());
+        const HRESULT hr = object.ActivateObject(__uuidof(IMFMediaSource), source.putVoid());
         if (FAILED(hr) || !source) {
             trace::writef("%s: device source: 0x%08lX", entry.devicePath.c_str(),
                           static_cast<unsigned long>(hr));
