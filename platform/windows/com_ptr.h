@@ -4,7 +4,6 @@
 // back exactly once. Movable, copyable (a copy takes its own reference).
 
 #include <unknwn.h>
-
 #include <utility>
 
 namespace tessell::platform::windows {
