@@ -1,70 +1,25 @@
 #include "platform/windows/dshow_devices.h"
 
 #include "common/trace.h"
-#include "common/utf16_text.h"
 #include "device/device_path.h"
 #include "platform/windows/com_apartment.h"
 #include "platform/windows/com_ptr.h"
+#include "platform/windows/dshow_monikers.h"
 #include "platform/windows/ks_capture_device.h"
 #include "platform/windows/ks_property.h"
 
-#include <dshow.h>
-#include <functional>
+#include <algorithm>
 #include <mfapi.h>
 #include <mfidl.h>
 #include <optional>
+#include <vector>
 
 namespace tessell::platform::windows {
 
 namespace {
 
-// No machine has this many cameras; an enumerator that never ends is cut here.
+// No machine has this many cameras; a list that never ends is cut here.
 constexpr std::size_t kMaxDevices = 256;
-
-std::string fromWide(const wchar_t* text) {
-    if (!text)
-        return {};
-    return utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
-}
-
-// One text property of a DirectShow device; none when it cannot be read.
-std::optional<std::string> readProperty(IPropertyBag& bag, const wchar_t* name) {
-    VARIANT value;
-    VariantInit(&value);
-    std::optional<std::string> text;
-    if (SUCCEEDED(bag.Read(name, &value, nullptr)) && value.vt == VT_BSTR)
-        text = fromWide(value.bstrVal);
-    VariantClear(&value);
-    return text;
-}
-
-// Walks the video-input monikers in order until `visit` returns false.
-// kNothingDone when the category cannot be listed or is empty.
-Status forEachMoniker(const std::function<bool(std::size_t, IMoniker&, IPropertyBag*)>& visit) {
-    ComPtr<ICreateDevEnum> devices;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_ICreateDevEnum, devices.putVoid());
-    if (FAILED(hr)) {
-        trace::writef("system device enumerator: 0x%08lX", static_cast<unsigned long>(hr));
-        return status::kNothingDone;
-    }
-    ComPtr<IEnumMoniker> monikers;
-    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.put(), 0);
-    devices.reset();
-    if (hr != S_OK || !monikers) // S_FALSE: the category is empty
-        return status::kNothingDone;
-    monikers->Reset();
-    for (std::size_t position = 0; position < kMaxDevices; ++position) {
-        ComPtr<IMoniker> moniker;
-        if (monikers->Next(1, moniker.put(), nullptr) != S_OK || !moniker)
-            break;
-        ComPtr<IPropertyBag> bag;
-        moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid());
-        if (!visit(position, *moniker.get(), bag.get()))
-            break;
-    }
-    return status::kOk;
-}
 
 DeviceEntry entryOf(std::optional<std::string> path, std::optional<std::string> name) {
     DeviceEntry entry;
@@ -139,7 +94,7 @@ public:
         if (!com.ready())
             return status::kNothingDone;
         if (kind == DeviceListKind::VideoInput) {
-            forEachMoniker([&](std::size_t, IMoniker&, IPropertyBag* bag) {
+            forEachVideoInput([&](std::size_t, IMoniker&, IPropertyBag* bag) {
                 if (bag)
                     entries.push_back(entryOf(readProperty(*bag, L"DevicePath"),
                                               readProperty(*bag, L"FriendlyName")));
@@ -174,7 +129,7 @@ private:
     static std::unique_ptr<CaptureDevice> bindFilter(std::size_t position,
                                                      const DeviceEntry& entry) {
         std::unique_ptr<CaptureDevice> device;
-        forEachMoniker([&](std::size_t at, IMoniker& moniker, IPropertyBag* bag) {
+        forEachVideoInput([&](std::size_t at, IMoniker& moniker, IPropertyBag* bag) {
             if (at < position)
                 return true;
             if (bag && readProperty(*bag, L"DevicePath") == entry.devicePath) {
