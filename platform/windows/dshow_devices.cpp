@@ -55,7 +55,6 @@ public:
         for (UINT32 i = 0; array && i < count; ++i)
             objects_.push_back(ComPtr<IMFActivate>::adopt(array[i]));
         CoTaskMemFree(array);
-        ok_ = true;
     }
     ~SensorCameraList() {
         // Shutting an activation object down ends only a source it still
@@ -67,7 +66,6 @@ public:
     SensorCameraList(const SensorCameraList&) = delete;
     SensorCameraList& operator=(const SensorCameraList&) = delete;
 
-    bool ok() const { return ok_; }
     std::size_t size() const { return std::min(objects_.size(), kMaxDevices); }
     IMFActivate& at(std::size_t position) { return *objects_[position].get(); }
 
@@ -83,7 +81,6 @@ public:
 
 private:
     std::vector<ComPtr<IMFActivate>> objects_;
-    bool ok_ = false;
 };
 
 class DirectShowDevices final : public CaptureDevices {
