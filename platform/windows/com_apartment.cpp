@@ -3,6 +3,7 @@
 #include "common/trace.h"
 
 #include <mfapi.h>
+#include <optional>
 
 namespace tessell::platform::windows {
 
@@ -20,7 +21,35 @@ template <typename F> F ole32Function(const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(ole32, name)));
 }
 
+template <typename F> F systemFunction(HMODULE module, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 } // namespace
+
+const MfFunctions* mediaFoundation() {
+    static const std::optional<MfFunctions> functions = []() -> std::optional<MfFunctions> {
+        // Kept loaded for the life of the process.
+        HMODULE platform = LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        HMODULE sources = LoadLibraryExW(L"mf.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (!platform || !sources) {
+            trace::write("Media Foundation is not installed: no sensor-camera list.");
+            return std::nullopt;
+        }
+        MfFunctions found{};
+        found.startup = systemFunction<decltype(found.startup)>(platform, "MFStartup");
+        found.shutdown = systemFunction<decltype(found.shutdown)>(platform, "MFShutdown");
+        found.createAttributes =
+            systemFunction<decltype(found.createAttributes)>(platform, "MFCreateAttributes");
+        found.enumDeviceSources =
+            systemFunction<decltype(found.enumDeviceSources)>(sources, "MFEnumDeviceSources");
+        if (!found.startup || !found.shutdown || !found.createAttributes ||
+            !found.enumDeviceSources)
+            return std::nullopt;
+        return found;
+    }();
+    return functions ? &*functions : nullptr;
+}
 
 ComThread::ComThread() {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -52,7 +81,10 @@ MtaUsage::~MtaUsage() {
 }
 
 MfSession::MfSession() {
-    const HRESULT hr = MFStartup(MF_VERSION, MFSTARTUP_LITE);
+    const MfFunctions* mf = mediaFoundation();
+    if (!mf)
+        return;
+    const HRESULT hr = mf->startup(MF_VERSION, MFSTARTUP_LITE);
     started_ = SUCCEEDED(hr);
     if (!started_)
         trace::writef("MFStartup: 0x%08lX", static_cast<unsigned long>(hr));
@@ -60,7 +92,7 @@ MfSession::MfSession() {
 
 MfSession::~MfSession() {
     if (started_)
-        MFShutdown();
+        mediaFoundation()->shutdown();
 }
 
 } // namespace tessell::platform::windows

@@ -13,6 +13,8 @@
 // is already single-threaded (a window thread that set COM up its own way)
 // keeps its apartment and is not uninitialised here.
 
+#include <mfidl.h>
+#include <mfobjects.h>
 #include <windows.h>
 
 namespace tessell::platform::windows {
@@ -45,8 +47,20 @@ private:
     void* cookie_ = nullptr;
 };
 
+// Media Foundation's entry points, looked up at run time so that the program
+// starts, and lists its DirectShow cameras, on a system without Media
+// Foundation (an N edition without its media pack). Null there.
+struct MfFunctions {
+    HRESULT(WINAPI* startup)(ULONG version, DWORD flags);
+    HRESULT(WINAPI* shutdown)();
+    HRESULT(WINAPI* createAttributes)(IMFAttributes** attributes, UINT32 size);
+    HRESULT(WINAPI* enumDeviceSources)
+    (IMFAttributes* attributes, IMFActivate*** objects, UINT32* count);
+};
+const MfFunctions* mediaFoundation();
+
 // Media Foundation started for the lifetime of the object (MFStartup and a
-// balancing MFShutdown).
+// balancing MFShutdown); not started without Media Foundation.
 class MfSession {
 public:
     MfSession();

@@ -37,7 +37,7 @@ public:
         if (!session.started())
             return;
         ComPtr<IMFAttributes> attributes;
-        if (FAILED(MFCreateAttributes(attributes.put(), 2)))
+        if (FAILED(mediaFoundation()->createAttributes(attributes.put(), 2)))
             return;
         const GUID category = toWindowsGuid(kSensorCameraCategory);
         if (FAILED(attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
@@ -47,7 +47,7 @@ public:
             return;
         IMFActivate** array = nullptr;
         UINT32 count = 0;
-        const HRESULT hr = MFEnumDeviceSources(attributes.get(), &array, &count);
+        const HRESULT hr = mediaFoundation()->enumDeviceSources(attributes.get(), &array, &count);
         if (FAILED(hr)) {
             trace::writef("MFEnumDeviceSources: 0x%08lX", static_cast<unsigned long>(hr));
             return;
