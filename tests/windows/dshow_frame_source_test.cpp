@@ -1,3 +1,6 @@
+// Windows only: the Linux test program globs tests/ as a whole.
+#ifdef _WIN32
+
 #include "platform/windows/dshow_frame_source.h"
 
 #include <gtest/gtest.h>
@@ -35,3 +38,5 @@ TEST(DirectShowPreview, PicturesComeTopRowFirstAndShortBuffersAreDropped) {
 
 } // namespace
 } // namespace tessell::platform::windows
+
+#endif // _WIN32

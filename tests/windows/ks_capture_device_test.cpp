@@ -1,3 +1,6 @@
+// Windows only: the Linux test program globs tests/ as a whole.
+#ifdef _WIN32
+
 #include "device/xu_channel.h"
 #include "device/xu_protocol.h"
 #include "platform/windows/com_apartment.h"
@@ -325,3 +328,5 @@ TEST(DirectShowDevices, ListsWithoutCamerasAreEmptyAndLeaveTheThreadsComAsFound)
 
 } // namespace
 } // namespace tessell::platform::windows
+
+#endif // _WIN32
