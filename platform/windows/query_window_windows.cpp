@@ -115,7 +115,9 @@ std::optional<std::string> askQuery(const std::filesystem::path&, const std::str
     const auto milliseconds = clock().realInterval(timeout).count();
     DWORD_PTR result = 0;
     const UINT limit = static_cast<UINT>(std::clamp<long long>(milliseconds, 1, 0x7FFFFFFF));
-    if (!SendMessageTimeoutW(window, *message, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, limit,
+    // Not "abort if hung": the answer may wait for a message box the
+    // operator has to close, and the timeout bounds the wait anyway.
+    if (!SendMessageTimeoutW(window, *message, 0, 0, SMTO_NORMAL | SMTO_ERRORONEXIT, limit,
                              &result)) {
         const DWORD code = GetLastError();
         error = code == ERROR_TIMEOUT || code == 0
