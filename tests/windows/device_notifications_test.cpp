@@ -1,3 +1,6 @@
+// Windows only; the Linux test program's source list takes every tests/ file.
+#ifdef _WIN32
+
 #include "platform/windows/device_notifications.h"
 
 #include <cstddef>
@@ -89,3 +92,5 @@ TEST(DeviceNotifications, MessageOnlyWindowHandsOnCameraInterfaces) {
 
 } // namespace
 } // namespace tessell::testing
+
+#endif // _WIN32

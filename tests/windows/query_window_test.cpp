@@ -1,3 +1,6 @@
+// Windows only; the Linux test program's source list takes every tests/ file.
+#ifdef _WIN32
+
 #include "platform/query_socket.h"
 #include "platform/windows/query_window.h"
 
@@ -76,3 +79,5 @@ TEST(QueryWindow, ErrorLinesBecomeZero) {
 
 } // namespace
 } // namespace tessell::testing
+
+#endif // _WIN32

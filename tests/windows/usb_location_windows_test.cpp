@@ -1,3 +1,6 @@
+// Windows only; the Linux test program's source list takes every tests/ file.
+#ifdef _WIN32
+
 #include "platform/windows/usb_location_windows.h"
 
 #include <cstddef>
@@ -322,3 +325,5 @@ TEST(UsbLocationWindows, PathsAndHardwareIds) {
 
 } // namespace
 } // namespace tessell::testing
+
+#endif // _WIN32
