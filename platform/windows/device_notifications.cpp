@@ -133,8 +133,8 @@ private:
             if (const auto state = weak.lock())
                 state->registered.release();
         };
-        return MessageWindow::open(kDeviceNotificationClass, std::move(handler), std::move(setup),
-                                   std::move(teardown), error);
+        return MessageWindow::open(kDeviceNotificationClass, L"", std::move(handler),
+                                   std::move(setup), std::move(teardown), error);
     }
 
     std::shared_ptr<State> state_ = std::make_shared<State>();

@@ -24,6 +24,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 struct MessageWindow::State {
     std::wstring className;
+    std::wstring title;
     Handler handler;
     Setup setup;
     Teardown teardown;
@@ -84,8 +85,8 @@ void MessageWindow::State::run(std::shared_ptr<State> self) {
     std::string problem;
     HWND made = nullptr;
     if (registerClass(className, problem)) {
-        made = CreateWindowExW(0, className.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                               GetModuleHandleW(nullptr), self.get());
+        made = CreateWindowExW(0, className.c_str(), title.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE,
+                               nullptr, GetModuleHandleW(nullptr), self.get());
         if (!made)
             problem = systemErrorText("CreateWindowExW", GetLastError());
     }
@@ -114,11 +115,12 @@ void MessageWindow::State::run(std::shared_ptr<State> self) {
     changed.notify_all();
 }
 
-std::unique_ptr<MessageWindow> MessageWindow::open(const wchar_t* className, Handler handler,
-                                                   Setup setup, Teardown teardown,
+std::unique_ptr<MessageWindow> MessageWindow::open(const wchar_t* className, std::wstring title,
+                                                   Handler handler, Setup setup, Teardown teardown,
                                                    std::string& error) {
     auto state = std::make_shared<State>();
     state->className = className;
+    state->title = std::move(title);
     state->handler = std::move(handler);
     state->setup = std::move(setup);
     state->teardown = std::move(teardown);

@@ -24,10 +24,12 @@ public:
     // Runs on the window's thread just before the window is destroyed.
     using Teardown = std::function<void(HWND)>;
 
-    // Starts the thread and waits, within a bound, until the window exists
-    // and `setup` ran; null, with `error` saying why, when it cannot.
-    static std::unique_ptr<MessageWindow> open(const wchar_t* className, Handler handler,
-                                               Setup setup, Teardown teardown, std::string& error);
+    // Starts the thread and waits, within a bound, until the window (of
+    // this class, with this title) exists and `setup` ran; null, with
+    // `error` saying why, when it cannot.
+    static std::unique_ptr<MessageWindow> open(const wchar_t* className, std::wstring title,
+                                               Handler handler, Setup setup, Teardown teardown,
+                                               std::string& error);
 
     // Closes the window and waits, within a bound, for its thread to end.
     // From the window's own thread (a handler dropping the last user) or

@@ -10,9 +10,11 @@
 // class kQueryWindowClass on a thread of its own; a script finds it with
 // FindWindowExW(HWND_MESSAGE, nullptr, L"TessellQuery", nullptr) and sends
 // the message with SendMessageTimeoutW. askQuery does just that. The socket
-// path of both functions names no file on Windows: it is kept for path()
-// and otherwise ignored.
+// path of both functions names no file on Windows: it is the window's title,
+// so that tools (or tests) serving different paths do not answer for each
+// other; askQuery with an empty path asks any window of the class.
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +27,9 @@ inline constexpr wchar_t kQueryWindowClass[] = L"TessellQuery";
 inline constexpr UINT kQueryAcCheck = WM_APP + 1;
 inline constexpr UINT kQueryCameraOpen = WM_APP + 2;
 inline constexpr UINT kQueryImageBuffer = WM_APP + 3;
+
+// The title of the window that serves `socketPath`.
+std::wstring windowTitleFor(const std::filesystem::path& socketPath);
 
 // The message for a request line ("ac", "camera", "image", or the message
 // number "0x8001".."0x8003"; letter case and surrounding blanks ignored).

@@ -48,6 +48,10 @@ private:
 
 } // namespace
 
+std::wstring windowTitleFor(const std::filesystem::path& socketPath) {
+    return socketPath.wstring();
+}
+
 std::optional<UINT> queryMessageFor(std::string_view request) {
     std::string word(trimmed(request));
     std::transform(word.begin(), word.end(), word.begin(),
@@ -76,10 +80,11 @@ LRESULT queryResultFor(std::string_view answer) {
 std::unique_ptr<QueryServer> serveQueries(const std::filesystem::path& socketPath,
                                           QueryServer::Handler handler, std::string& error) {
     using namespace windows;
-    // One tool answers per session: a second window of the class would
-    // leave a script asking whichever it finds first.
-    if (FindWindowExW(HWND_MESSAGE, nullptr, kQueryWindowClass, nullptr)) {
-        error = "another window of the class TessellQuery answers queries already";
+    // One window per name: a second one would leave a client asking
+    // whichever it finds first.
+    const std::wstring title = windowTitleFor(socketPath);
+    if (FindWindowExW(HWND_MESSAGE, nullptr, kQueryWindowClass, title.c_str())) {
+        error = "another tool answers questions for " + socketPath.string() + " already";
         return nullptr;
     }
     auto answer = [handler = std::move(handler)](HWND, UINT message, WPARAM,
@@ -95,18 +100,21 @@ std::unique_ptr<QueryServer> serveQueries(const std::filesystem::path& socketPat
         return result;
     };
     auto window =
-        MessageWindow::open(kQueryWindowClass, std::move(answer), nullptr, nullptr, error);
+        MessageWindow::open(kQueryWindowClass, title, std::move(answer), nullptr, nullptr, error);
     if (!window)
         return nullptr;
     return std::make_unique<WindowQueryServer>(socketPath, std::move(window));
 }
 
-std::optional<std::string> askQuery(const std::filesystem::path&, const std::string& request,
-                                    Clock::Duration timeout, std::string& error) {
+std::optional<std::string> askQuery(const std::filesystem::path& socketPath,
+                                    const std::string& request, Clock::Duration timeout,
+                                    std::string& error) {
     using namespace windows;
-    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, kQueryWindowClass, nullptr);
+    const std::wstring title = windowTitleFor(socketPath);
+    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, kQueryWindowClass,
+                                title.empty() ? nullptr : title.c_str());
     if (!window) {
-        error = "no running tool answers queries (no window of the class TessellQuery)";
+        error = "no running tool answers questions for " + socketPath.string();
         return std::nullopt;
     }
     const auto message = queryMessageFor(request);

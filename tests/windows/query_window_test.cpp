@@ -4,6 +4,7 @@
 #include "platform/query_socket.h"
 #include "platform/windows/query_window.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
@@ -15,8 +16,12 @@ namespace {
 using namespace std::chrono_literals;
 using platform::windows::kQueryWindowClass;
 
-HWND queryWindow() {
-    return FindWindowExW(HWND_MESSAGE, nullptr, kQueryWindowClass, nullptr);
+// Named after the process, so that test programs running side by side
+// each ask their own window.
+const std::filesystem::path kPath = "query-" + std::to_string(GetCurrentProcessId()) + ".sock";
+
+HWND queryWindow(const std::filesystem::path& path = kPath) {
+    return FindWindowExW(HWND_MESSAGE, nullptr, kQueryWindowClass, path.wstring().c_str());
 }
 
 // The three questions go through the window and come back with the values
@@ -27,7 +32,7 @@ TEST(QueryWindow, AnswersTheThreeMessagesWhileServing) {
     std::vector<std::string> asked;
     std::string error;
     auto server = platform::serveQueries(
-        "ignored.sock",
+        kPath,
         [&](const std::string& request) -> std::string {
             std::lock_guard lock(mutex);
             asked.push_back(request);
@@ -41,16 +46,23 @@ TEST(QueryWindow, AnswersTheThreeMessagesWhileServing) {
         },
         error);
     ASSERT_TRUE(server) << error;
-    EXPECT_EQ(server->path(), "ignored.sock");
+    EXPECT_EQ(server->path(), kPath);
+    // One window per path; a tool serving another path answers only there.
     std::string second;
     EXPECT_FALSE(platform::serveQueries(
-        "other.sock", [](const std::string&) { return "1"; }, second));
-    EXPECT_NE(second.find("TessellQuery"), std::string::npos) << second;
+        kPath, [](const std::string&) { return "1"; }, second));
+    EXPECT_NE(second.find(kPath.string()), std::string::npos) << second;
+    const std::filesystem::path otherPath = "other-" + kPath.string();
+    auto other = platform::serveQueries(
+        otherPath, [](const std::string&) { return "1"; }, second);
+    ASSERT_TRUE(other) << second;
 
-    EXPECT_EQ(platform::askQuery("", "ac", 5s, error), "-1") << error;
-    EXPECT_EQ(platform::askQuery("", " Camera\r", 5s, error), "1") << error;
-    EXPECT_EQ(platform::askQuery("", "0x8003", 5s, error), "0") << error;
-    EXPECT_EQ(platform::askQuery("", "firmware", 5s, error), "ERR unknown request");
+    EXPECT_EQ(platform::askQuery(kPath, "ac", 5s, error), "-1") << error;
+    EXPECT_EQ(platform::askQuery(kPath, " Camera\r", 5s, error), "1") << error;
+    EXPECT_EQ(platform::askQuery(kPath, "0x8003", 5s, error), "0") << error;
+    EXPECT_EQ(platform::askQuery(kPath, "firmware", 5s, error), "ERR unknown request");
+    EXPECT_EQ(platform::askQuery(otherPath, "0x8003", 5s, error), "1") << error;
+    other.reset();
 
     DWORD_PTR result = 12345;
     ASSERT_NE(SendMessageTimeoutW(queryWindow(), WM_APP + 1, 0, 0, SMTO_NORMAL, 5000, &result), 0);
@@ -66,7 +78,7 @@ TEST(QueryWindow, AnswersTheThreeMessagesWhileServing) {
     server.reset();
     EXPECT_EQ(queryWindow(), nullptr);
     error.clear();
-    EXPECT_FALSE(platform::askQuery("", "camera", 1s, error));
+    EXPECT_FALSE(platform::askQuery(kPath, "camera", 1s, error));
     EXPECT_FALSE(error.empty());
 }
 
