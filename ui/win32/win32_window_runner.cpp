@@ -3,6 +3,7 @@
 #include "app/exit_codes.h"
 #include "app/preview_control.h"
 #include "app/query_service.h"
+#include "ui/win32/multi_burn_window.h"
 #include "ui/win32/tessell_window.h"
 #include "ui/win32/win32_dialog_thread.h"
 
@@ -56,11 +57,42 @@ int Win32WindowRunner::runSingleCamera(const DialogServices& services, const Sta
     return exitCode;
 }
 
-int Win32WindowRunner::runMultiCamera(const MultiBurnServices&) {
-    std::fputs("tessell: the multi-camera window is not available in this build; `tessell burn` "
-               "runs the station without one\n",
-               stderr);
-    return kExitNothingFinished;
+int Win32WindowRunner::runMultiCamera(const MultiBurnServices& services) {
+    MultiBurnWindow window;
+    Tessell_MultiDlg* dialog = nullptr;
+    Win32DialogThread thread([&dialog](int id) {
+        if (dialog)
+            dialog->OnTimer(id);
+    });
+    if (!window.handle() || !thread.ready()) {
+        std::fprintf(stderr,
+                     "tessell: the multi-camera window cannot be created (error %lu); `tessell "
+                     "burn` runs the station without one\n",
+                     GetLastError());
+        return kExitNothingFinished;
+    }
+    // The operator closing the window is the station's normal end.
+    int status = 0;
+    {
+        Tessell_MultiDlg controller(services, thread, window);
+        dialog = &controller;
+        window.attach(&controller);
+        if (controller.OnInitDialog()) {
+            ShowWindow(window.handle(), SW_SHOWNORMAL);
+            window.runMessageLoop();
+        } else {
+            // An empty window that never sees a camera arrive would look
+            // like a station waiting for cameras.
+            constexpr const char* kNoNotifications =
+                "Camera plug-ins and plug-outs cannot be followed: the station does not run.";
+            std::fprintf(stderr, "tessell: %s\n", kNoNotifications);
+            window.showError(kNoNotifications, "Error");
+            status = kExitNothingFinished;
+        }
+        window.attach(nullptr);
+        dialog = nullptr;
+    }
+    return status;
 }
 
 } // namespace tessell::win32
