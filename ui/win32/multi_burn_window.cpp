@@ -161,6 +161,7 @@ INT_PTR CALLBACK MultiBurnWindow::dialogProc(HWND window, UINT message, WPARAM w
 }
 
 void MultiBurnWindow::initialise() {
+    setWindowIcons(window_);
     HWND list = control(IDC_SLOT_LIST);
     listFont_ = stationFont(16, 10, FW_NORMAL);
     countFont_ = stationFont(32, 18, FW_BOLD);

@@ -8,6 +8,7 @@
 #define IDC_STATIC (-1)
 #endif
 
+#define IDI_TESSELL 128
 #define IDD_TESSELL 102
 #define IDD_PORT_SETTING 104
 #define IDD_MULTI_BURN 105

@@ -113,6 +113,17 @@ void initCommonControls() {
     InitCommonControlsEx(&controls);
 }
 
+void setWindowIcons(HWND window) {
+    const HINSTANCE module = GetModuleHandleW(nullptr);
+    const auto load = [module](int metricX, int metricY) {
+        return reinterpret_cast<LPARAM>(LoadImageW(module, MAKEINTRESOURCEW(IDI_TESSELL),
+                                                   IMAGE_ICON, GetSystemMetrics(metricX),
+                                                   GetSystemMetrics(metricY), LR_SHARED));
+    };
+    SendMessageW(window, WM_SETICON, ICON_BIG, load(SM_CXICON, SM_CYICON));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, load(SM_CXSMICON, SM_CYSMICON));
+}
+
 void dispatchMessage(HWND dialog, MSG& message) {
     const bool inDialog =
         dialog && (message.hwnd == dialog || IsChild(dialog, message.hwnd) != FALSE);
@@ -152,6 +163,7 @@ INT_PTR CALLBACK TessellWindow::dialogProc(HWND window, UINT message, WPARAM wPa
 }
 
 void TessellWindow::initialise() {
+    setWindowIcons(window_);
     HWND progress = item(Control::Progress);
     // A themed bar ignores its background colour.
     SetWindowTheme(progress, L"", L"");
@@ -176,6 +188,8 @@ INT_PTR TessellWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         close();
         return TRUE;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(SendMessageW(window_, WM_GETICON, ICON_BIG, 0));
     case WM_ACTIVATE:
         if (LOWORD(wParam) != WA_INACTIVE)
             PostMessageW(window_, kAfterActivate, 0, 0);

@@ -36,6 +36,9 @@ Prompts standardPrompts();
 // Registers the common-control classes the templates use; idempotent.
 void initCommonControls();
 
+// The tool's icon (resource 128) as the window's big and small icon.
+void setWindowIcons(HWND window);
+
 // Sends one message of the thread's queue on its way, as the dialogs' loops
 // do: Escape pressed anywhere in `dialog` is swallowed, the dialog's keyboard
 // navigation comes next, everything else is dispatched.
