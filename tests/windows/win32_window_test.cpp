@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 #include <windows.h>
 
@@ -317,6 +318,14 @@ TEST(Win32TessellWindow, DownloadRunsToTheSuccessPicture) {
     const int white = painted.count(RGB(255, 255, 255));
     EXPECT_GT(white, 50) << "the word is drawn";
     EXPECT_GT(painted.count(green), white);
+
+    // A line from another thread reaches the box only through the window's
+    // message queue.
+    std::thread worker([&] { rig.dialog->appendLog("from the worker\r\n"); });
+    worker.join();
+    EXPECT_EQ(rig.log().find(L"from the worker"), std::wstring::npos);
+    pump(rig.window.handle());
+    EXPECT_NE(rig.log().find(L"from the worker\r\n"), std::wstring::npos);
 }
 
 } // namespace
