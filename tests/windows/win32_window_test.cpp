@@ -165,8 +165,9 @@ TEST(Win32TessellWindow, TemplateCarriesTheControlsAndEscapeDoesNotClose) {
         EXPECT_EQ(_wcsicmp(className(control).c_str(), expected.kind), 0) << expected.id;
         EXPECT_EQ((GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0, expected.visible)
             << expected.id;
-        if (expected.text)
+        if (expected.text) {
             EXPECT_EQ(windowText(control), expected.text) << expected.id;
+        }
     }
     EXPECT_FALSE(IsWindowEnabled(window.control(IDC_DOWNLOAD))) << "Download starts disabled";
     const LONG_PTR logStyle = GetWindowLongPtrW(window.control(IDC_LOG), GWL_STYLE);
