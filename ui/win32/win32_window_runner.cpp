@@ -1,13 +1,16 @@
 #include "ui/win32/win32_window_runner.h"
 
+#include "app/dialog_preview.h"
 #include "app/exit_codes.h"
-#include "app/preview_control.h"
+#include "app/preview_sources.h"
 #include "app/query_service.h"
 #include "ui/win32/multi_burn_window.h"
+#include "ui/win32/preview_window.h"
 #include "ui/win32/tessell_window.h"
 #include "ui/win32/win32_dialog_thread.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace tessell::win32 {
 
@@ -26,8 +29,15 @@ int Win32WindowRunner::runSingleCamera(const DialogServices& services, const Sta
                      GetLastError());
         return kExitNothingFinished;
     }
-    // This build shows no live picture: the Preview box says so in the log.
-    UnavailablePreview preview;
+    std::unique_ptr<preview::FrameSources> sources = processFrameSources();
+    if (!sources) // a machine whose cameras cannot be streamed: the Preview box says so
+        sources = std::make_unique<preview::NoFrameSources>();
+    PreviewWindow previewWindow;
+    preview::PreviewDlg engine(*sources, previewWindow);
+    previewWindow.attach(&engine);
+    DialogPreview preview(engine, *sources, window, [&previewWindow](bool visible) {
+        ShowWindow(previewWindow.handle(), visible ? SW_SHOWNOACTIVATE : SW_HIDE);
+    });
 
     int exitCode = kExitNothingFinished;
     {
@@ -54,6 +64,7 @@ int Win32WindowRunner::runSingleCamera(const DialogServices& services, const Sta
         window.attach(nullptr);
         dialog = nullptr;
     }
+    previewWindow.attach(nullptr);
     return exitCode;
 }
 
