@@ -10,6 +10,7 @@ namespace tessell::win32 {
 namespace {
 
 constexpr const wchar_t* kWindowClass = L"TessellPreview";
+constexpr const wchar_t* kFrameClass = L"TessellPreviewFrame";
 constexpr const wchar_t* kVideoClass = L"TessellPreviewVideo";
 constexpr UINT_PTR kPumpTimer = 1;
 // About 30 pictures a second.
@@ -37,6 +38,7 @@ void place(HWND window, const preview::Rect& rect) {
 PreviewWindow::PreviewWindow() {
     registerClass(kWindowClass, &PreviewWindow::windowProc,
                   reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    registerClass(kFrameClass, &DefWindowProcW, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     registerClass(kVideoClass, &PreviewWindow::videoProc,
                   static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     const HINSTANCE module = GetModuleHandleW(nullptr);
@@ -44,8 +46,8 @@ PreviewWindow::PreviewWindow() {
                               CW_USEDEFAULT, 320, 240, nullptr, nullptr, module, this);
     if (!window_)
         return;
-    frame_ = CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE | SS_BLACKRECT, 0, 0, 0, 0,
-                             window_, nullptr, module, nullptr);
+    frame_ = CreateWindowExW(0, kFrameClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0,
+                             0, window_, nullptr, module, nullptr);
     video_ =
         CreateWindowExW(0, kVideoClass, L"", WS_CHILD, 0, 0, 0, 0, frame_, nullptr, module, this);
     // A fast simulated station shortens the period in tool time, but no

@@ -180,9 +180,13 @@ INT_PTR TessellWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return command(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     case WM_DRAWITEM: {
         const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (draw->CtlID != IDC_STATUS_BOX)
+        if (draw->CtlID == IDC_STATUS_BOX)
+            paintStatusPicture(draw->hDC, draw->rcItem, picture_);
+        else if (draw->CtlID ==
+                 IDC_PREVIEW_PICTURE) // black where the preview takes the log's place
+            FillRect(draw->hDC, &draw->rcItem, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        else
             return FALSE;
-        paintStatusPicture(draw->hDC, draw->rcItem, picture_);
         return TRUE;
     }
     case WM_CLOSE:
