@@ -20,6 +20,7 @@
 #include "platform/instance_guard.h"
 #include "platform/port_store.h"
 #include "platform/query_socket.h"
+#include "platform/system.h"
 #include "platform/terminal.h"
 
 #include <algorithm>
@@ -270,7 +271,9 @@ int runChosenTool(const std::vector<std::string>& arguments, WindowRunner* windo
 } // namespace
 
 int runTool(int argc, char** argv, WindowRunner* windows) {
-    const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    const std::vector<std::string> line = platform::commandLineArguments(argc, argv);
+    const std::vector<std::string> arguments(line.begin() + std::min<std::size_t>(line.size(), 1),
+                                             line.end());
     const std::string_view first =
         arguments.empty() ? std::string_view() : std::string_view(arguments.front());
     if (first == "--help" || first == "-h") {

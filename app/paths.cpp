@@ -24,7 +24,7 @@ std::filesystem::path programFolder() {
 std::filesystem::path temporaryFolder() {
     if (auto tmp = environmentPath("TMPDIR"); !tmp.empty())
         return tmp;
-    return "/tmp";
+    return platform::systemTemporaryFolder();
 }
 
 std::filesystem::path runtimeFolder() {

@@ -1,5 +1,7 @@
 #include "app/trace_output.h"
 
+#include "common/file_open.h"
+#include "common/path_text.h"
 #include "common/trace.h"
 
 #include <algorithm>
@@ -22,10 +24,10 @@ void startTrace(bool toStandardError, const std::filesystem::path& file, std::os
         streams.emplace_back(stderr, [](std::FILE*) {});
     if (!file.empty()) {
         // Appended to, so that the runs of a shift end up one after the other.
-        if (std::FILE* opened = std::fopen(file.c_str(), "a"))
+        if (std::FILE* opened = openFile(file, "a"))
             streams.emplace_back(opened, [](std::FILE* stream) { std::fclose(stream); });
         else
-            err << "tessell: TESSELL_TRACE: \"" << file.string() << "\" cannot be opened ("
+            err << "tessell: TESSELL_TRACE: \"" << pathText(file) << "\" cannot be opened ("
                 << std::generic_category().message(errno) << "); no trace is written to it\n";
     }
     trace::toStreams(std::move(streams));

@@ -6,11 +6,19 @@
 #include <cstdarg>
 #include <string>
 
+// MinGW's "printf" checks against the Microsoft runtime's formats, which
+// lack %zu; the tool's formatting is the C99 kind on every platform.
+#if defined(__MINGW32__)
+#define TESSELL_PRINTF(pattern, first) [[gnu::format(gnu_printf, pattern, first)]]
+#else
+#define TESSELL_PRINTF(pattern, first) [[gnu::format(printf, pattern, first)]]
+#endif
+
 namespace tessell {
 
-[[gnu::format(printf, 1, 2)]] std::string formatText(const char* pattern, ...);
+TESSELL_PRINTF(1, 2) std::string formatText(const char* pattern, ...);
 
 // The same from a va_list, which it uses up as vsnprintf does.
-[[gnu::format(printf, 1, 0)]] std::string formatTextV(const char* pattern, std::va_list arguments);
+TESSELL_PRINTF(1, 0) std::string formatTextV(const char* pattern, std::va_list arguments);
 
 } // namespace tessell

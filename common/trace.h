@@ -8,6 +8,8 @@
 // are about: a worker sets cameraTag(hub, port) and its lines read
 // "[1-2:3] text".
 
+#include "common/text_format.h"
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -37,7 +39,7 @@ bool enabled();
 
 // One line, prefixed with the calling thread's context when it has one.
 void write(std::string_view text);
-[[gnu::format(printf, 1, 2)]] void writef(const char* format, ...);
+TESSELL_PRINTF(1, 2) void writef(const char* format, ...);
 
 // The context that names one camera: "hub:port", e.g. "1-2:3".
 std::string cameraTag(std::string_view hub, unsigned port);

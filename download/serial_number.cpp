@@ -1,5 +1,6 @@
 #include "download/serial_number.h"
 
+#include "common/path_text.h"
 #include "common/text_format.h"
 #include "common/trace.h"
 #include "download/camera_flash.h"
@@ -182,7 +183,7 @@ std::optional<std::vector<std::uint8_t>> readWorkFile(const std::filesystem::pat
     block.resize(static_cast<std::size_t>(in.gcount()));
     // Only a whole, valid block is taken: its size must be what its length byte says.
     if (block.size() < 4 || block.size() > kMaxStoredBlock || block[1] + 2u != block.size()) {
-        trace::writef("Rework: work file %s holds no valid string block.", path.c_str());
+        trace::writef("Rework: work file %s holds no valid string block.", pathText(path).c_str());
         return std::nullopt;
     }
     return block;
@@ -193,7 +194,7 @@ void writeWorkFile(const std::filesystem::path& path, std::span<const std::uint8
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     if (!out)
-        trace::writef("Rework: work file %s could not be written.", path.c_str());
+        trace::writef("Rework: work file %s could not be written.", pathText(path).c_str());
 }
 
 // Reads flash [start, start + 0x1000) into `flash`, clipped to the 16-bit window.

@@ -1,5 +1,6 @@
 #include "logs/log_files.h"
 
+#include "common/file_open.h"
 #include "common/single_byte_text.h"
 #include "platform/local_time.h"
 
@@ -42,7 +43,7 @@ std::string reasonOf(int error) {
 std::string writeBytes(const std::filesystem::path& file, const char* mode,
                        std::string_view bytes) {
     errno = 0;
-    std::FILE* out = std::fopen(file.c_str(), mode);
+    std::FILE* out = openFile(file, mode);
     if (!out)
         return reasonOf(errno ? errno : EIO);
     std::setvbuf(out, nullptr, _IONBF, 0);
@@ -56,7 +57,7 @@ std::string writeBytes(const std::filesystem::path& file, const char* mode,
 
 // Whether the file's last byte ends a line (true for an empty file).
 bool endsWithLineBreak(const std::filesystem::path& file) {
-    std::FILE* in = std::fopen(file.c_str(), "rb");
+    std::FILE* in = openFile(file, "rb");
     if (!in)
         return true;
     int last = '\n';

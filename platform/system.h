@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace tessell::platform {
 
@@ -17,5 +19,14 @@ std::size_t maximumPathBytes();
 // of ending the process: a script that stops reading the tool's output must
 // not kill a download halfway or keep its result files from being written.
 void ignoreBrokenPipes();
+
+// The system's temporary folder ("/tmp"; GetTempPathW on Windows), for when
+// the environment names none.
+std::filesystem::path systemTemporaryFolder();
+
+// The command line as UTF-8 text, program name first. Where the system hands
+// main() its arguments in a legacy code page, they are taken from the
+// system's own copy of the command line instead.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 } // namespace tessell::platform

@@ -1,4 +1,5 @@
 #include "app/settings_command.h"
+#include "tests/support/process.h"
 #include "tests/support/test_env.h"
 
 #include <array>
@@ -7,11 +8,13 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
+#include <vector>
 
 namespace tessell {
 namespace {
 
+using testing::ProcessResult;
+using testing::runProcess;
 using testing::ScopedEnv;
 using testing::TempDir;
 
@@ -31,22 +34,18 @@ CommandRun runInProcess(const std::vector<std::string>& args) {
     return run;
 }
 
-// Runs the built executable; stdout is captured, stderr goes to a file.
-CommandRun runBinary(const TempDir& dir, const std::string& arguments) {
-    const std::string errFile = (dir / "stderr.txt").string();
-    const std::string command =
-        std::string("'") + TESSELL_BINARY + "' settings " + arguments + " 2>'" + errFile + "'";
+// Runs the built executable with blank-separated `arguments`.
+CommandRun runBinary(const TempDir&, const std::string& arguments) {
+    std::vector<std::string> words;
+    std::istringstream split(arguments);
+    for (std::string word; split >> word;)
+        words.push_back(word);
+    words.insert(words.begin(), "settings");
+    const ProcessResult result = runProcess(TESSELL_BINARY, words);
     CommandRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    std::array<char, 4096> buffer;
-    std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        run.out.append(buffer.data(), got);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = TempDir::readFile(errFile);
+    run.status = result.finished ? result.status : -1;
+    run.out = result.out;
+    run.err = result.err;
     return run;
 }
 

@@ -20,4 +20,12 @@ void ignoreBrokenPipes() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+std::filesystem::path systemTemporaryFolder() {
+    return "/tmp";
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + (argc > 0 ? argc : 0));
+}
+
 } // namespace tessell::platform

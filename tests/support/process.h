@@ -6,19 +6,24 @@
 #include "common/clock.h"
 #include "tests/support/test_env.h"
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <map>
 #include <optional>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 extern char** environ;
+#endif
 
 namespace tessell::testing {
 
@@ -44,6 +49,150 @@ enum class ChildOutput {
 
 // Runs `program` with `arguments` and waits at most `limit` of the process
 // clock (which must be the real one: a ManualClock would end the wait at once).
+#ifdef _WIN32
+namespace process_detail {
+
+inline std::wstring wide(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+    return out;
+}
+
+// One argument quoted the way the child's command-line splitting undoes.
+inline void appendQuoted(std::wstring& line, const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += argument;
+        return;
+    }
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+inline HANDLE inheritableFile(const std::filesystem::path& file, DWORD access, DWORD creation) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, creation,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace process_detail
+
+inline ProcessResult runProcess(const std::string& program,
+                                const std::vector<std::string>& arguments,
+                                const EnvironmentChanges& changes = {},
+                                Clock::Duration limit = std::chrono::seconds(20),
+                                ChildOutput output = ChildOutput::Captured) {
+    using process_detail::wide;
+    TempDir scratch;
+    const auto outFile = scratch / "stdout";
+    const auto errFile = scratch / "stderr";
+
+    // The environment block: this process's variables with the changes,
+    // sorted by name without regard to case as Windows keeps them.
+    std::map<std::wstring, std::wstring> environment;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+            const std::wstring text = entry;
+            const auto equals = text.find(L'=', 1);
+            if (equals != std::wstring::npos)
+                environment[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+        FreeEnvironmentStringsW(block);
+    }
+    for (const auto& [name, value] : changes) {
+        const std::wstring wideName = wide(name);
+        for (auto it = environment.begin(); it != environment.end();)
+            it = _wcsicmp(it->first.c_str(), wideName.c_str()) == 0 ? environment.erase(it)
+                                                                    : std::next(it);
+        if (value)
+            environment[wideName] = wide(*value);
+    }
+    std::wstring block;
+    for (const auto& [name, value] : environment)
+        block += name + L"=" + value + L'\0';
+    block += L'\0';
+
+    std::wstring line;
+    process_detail::appendQuoted(line, wide(program));
+    for (const std::string& argument : arguments) {
+        line += L' ';
+        process_detail::appendQuoted(line, wide(argument));
+    }
+
+    ProcessResult result;
+    HANDLE input = process_detail::inheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (output == ChildOutput::ClosedPipe) {
+        // The read end is closed before the child starts: its first write to
+        // standard output meets a pipe without a reader.
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE readEnd = nullptr;
+        if (CreatePipe(&readEnd, &out, &inherit, 0))
+            CloseHandle(readEnd);
+        else
+            out = INVALID_HANDLE_VALUE;
+    } else {
+        out = process_detail::inheritableFile(outFile, GENERIC_WRITE, CREATE_ALWAYS);
+    }
+    HANDLE err = process_detail::inheritableFile(errFile, GENERIC_WRITE, CREATE_ALWAYS);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION child{};
+    const std::wstring application = wide(program);
+    const bool started = input != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
+                         err != INVALID_HANDLE_VALUE &&
+                         CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
+                                        nullptr, &startup, &child);
+    for (HANDLE handle : {input, out, err})
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    if (!started)
+        return result;
+    CloseHandle(child.hThread);
+
+    const Deadline deadline(limit);
+    for (;;) {
+        if (WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0) {
+            result.finished = true;
+            break;
+        }
+        if (deadline.expired()) {
+            TerminateProcess(child.hProcess, 1);
+            WaitForSingleObject(child.hProcess, INFINITE);
+            break;
+        }
+        clock().sleepFor(std::chrono::milliseconds(5));
+    }
+    DWORD code = 0;
+    if (result.finished && GetExitCodeProcess(child.hProcess, &code))
+        result.status = static_cast<int>(code);
+    CloseHandle(child.hProcess);
+    result.out = TempDir::readFile(outFile);
+    result.err = TempDir::readFile(errFile);
+    return result;
+}
+#else
 // The child starts with SIGPIPE at its default action, as from a shell.
 inline ProcessResult runProcess(const std::string& program,
                                 const std::vector<std::string>& arguments,
@@ -144,5 +293,7 @@ inline ProcessResult runProcess(const std::string& program,
     result.err = TempDir::readFile(errFile);
     return result;
 }
+
+#endif
 
 } // namespace tessell::testing

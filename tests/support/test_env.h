@@ -18,21 +18,30 @@ public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name))
             old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+        set(name, value);
     }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
+    // A path as the variable's value (a wide path on Windows, whose value
+    // takes the system's code page as the tool reads it back).
+    ScopedEnv(const char* name, const std::filesystem::path& value)
+        : ScopedEnv(name, value.string().c_str()) {}
+    ~ScopedEnv() { set(name_.c_str(), old_ ? old_->c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
+    static void set(const char* name, const char* value) {
+#ifdef _WIN32
+        // An empty value removes the variable (from the process's own
+        // environment as well, which child processes inherit).
+        _putenv_s(name, value ? value : "");
+#else
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+#endif
+    }
+
     std::string name_;
     std::optional<std::string> old_;
 };

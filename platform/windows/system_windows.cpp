@@ -1,0 +1,63 @@
+#include "platform/system.h"
+#include "platform/windows/windows_text.h"
+
+#include <shellapi.h>
+
+namespace tessell::platform {
+
+std::filesystem::path executablePath() {
+    // The buffer grows until the whole path fits: a long-path install folder
+    // is longer than MAX_PATH.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return {};
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return std::filesystem::path(buffer);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return {};
+}
+
+std::size_t maximumPathBytes() {
+    // MAX_PATH characters less the terminating NUL.
+    return MAX_PATH - 1;
+}
+
+void ignoreBrokenPipes() {
+    // Windows has no signal for it: a write to a pipe without a reader fails
+    // with an error and the process carries on.
+}
+
+std::filesystem::path systemTemporaryFolder() {
+    wchar_t buffer[MAX_PATH + 2];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 2, buffer);
+    if (length == 0 || length > MAX_PATH + 1)
+        return {};
+    std::wstring folder(buffer, length);
+    // GetTempPathW ends the folder with a backslash.
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
+    return std::filesystem::path(folder);
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    // argv holds the arguments in the ANSI code page, which loses every
+    // character outside it; the wide command line has them all.
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide)
+        return std::vector<std::string>(argv, argv + (argc > 0 ? argc : 0));
+    std::vector<std::string> arguments;
+    arguments.reserve(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index)
+        arguments.push_back(windows::utf8Text(wide[index]));
+    ::LocalFree(wide);
+    return arguments;
+}
+
+} // namespace tessell::platform
