@@ -11,7 +11,6 @@
 #include <charconv>
 #include <commctrl.h>
 #include <commdlg.h>
-#include <uxtheme.h>
 #include <vector>
 
 namespace tessell::win32 {
@@ -78,6 +77,20 @@ std::optional<std::wstring> chooseFile(HWND owner, const std::wstring& folder,
     if (!chosen)
         return std::nullopt;
     return std::wstring(file.data());
+}
+
+// Draws `control` unthemed, so that it keeps the colours it is given. The
+// theme library is looked up at run time: it is a system DLL, but not one
+// the program imports.
+void removeTheme(HWND control) {
+    using SetWindowThemeFunction = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    static const HMODULE themes = LoadLibraryW(L"uxtheme.dll");
+    if (!themes)
+        return;
+    const auto setWindowTheme = reinterpret_cast<SetWindowThemeFunction>(
+        reinterpret_cast<void*>(GetProcAddress(themes, "SetWindowTheme")));
+    if (setWindowTheme)
+        setWindowTheme(control, L"", L"");
 }
 
 bool isCheckBox(HWND control) {
@@ -166,7 +179,7 @@ void TessellWindow::initialise() {
     setWindowIcons(window_);
     HWND progress = item(Control::Progress);
     // A themed bar ignores its background colour.
-    SetWindowTheme(progress, L"", L"");
+    removeTheme(progress);
     SendMessageW(progress, PBM_SETRANGE32, 0, 100);
     SendMessageW(progress, PBM_SETPOS, 0, 0);
     SendMessageW(progress, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(kProgressBackground));
