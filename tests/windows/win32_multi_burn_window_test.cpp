@@ -3,6 +3,9 @@
 // cell painted in its colour, Escape, and Port Setting's list, "Celar" and OK.
 // Top-level windows need a display (under Wine: xvfb-run).
 
+// Windows only; the Linux test program globs this folder too.
+#ifdef _WIN32
+
 #include "multi/port_memory.h"
 #include "tests/support/sim_rig.h"
 #include "ui/win32/multi_burn_window.h"
@@ -247,3 +250,5 @@ TEST(Win32PortSetting, ShowsTheSlotsAndClosesWithOk) {
 
 } // namespace
 } // namespace tessell::testing
+
+#endif // _WIN32

@@ -1,6 +1,9 @@
 // The Win32 preview window driven by the preview engine, with the test
 // pictures of a simulated station. Needs a display (under Wine: xvfb-run).
 
+// Windows only; the Linux test program globs this folder too.
+#ifdef _WIN32
+
 #include "preview/preview_dlg.h"
 #include "preview/sim_frame_source.h"
 #include "tests/support/sim_rig.h"
@@ -89,3 +92,5 @@ TEST(Win32PreviewWindow, ShowsTheRunningPictureAndKeepsTheFrameInside) {
 
 } // namespace
 } // namespace tessell::testing
+
+#endif // _WIN32

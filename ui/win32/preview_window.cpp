@@ -87,9 +87,11 @@ LRESULT CALLBACK PreviewWindow::windowProc(HWND window, UINT message, WPARAM wPa
             return 0;
         case WM_GETMINMAXINFO: {
             // The stopped preview is a 100-pixel square, smaller than the
-            // system's usual smallest window.
+            // system's usual smallest window; the running one keeps the
+            // picture's 1280 x 720 even on a smaller screen.
             auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
             limits->ptMinTrackSize = POINT{1, 1};
+            limits->ptMaxTrackSize = POINT{32767, 32767};
             return 0;
         }
         case WM_CLOSE:
