@@ -24,8 +24,8 @@ int Win32WindowRunner::runSingleCamera(const DialogServices& services, const Sta
     });
     if (!window.handle() || !thread.ready()) {
         std::fprintf(stderr,
-                     "tessell: the single-camera window cannot be created (error %lu); "
-                     "run unattended with -f PATH, -s PATH or -silent\n",
+                     "tessell: the single-camera window is not available: it cannot be created "
+                     "(error %lu); run unattended with -f PATH, -s PATH or -silent\n",
                      GetLastError());
         return kExitNothingFinished;
     }
@@ -77,8 +77,8 @@ int Win32WindowRunner::runMultiCamera(const MultiBurnServices& services) {
     });
     if (!window.handle() || !thread.ready()) {
         std::fprintf(stderr,
-                     "tessell: the multi-camera window cannot be created (error %lu); `tessell "
-                     "burn` runs the station without one\n",
+                     "tessell: the multi-camera window is not available: it cannot be created "
+                     "(error %lu); `tessell burn` runs the station without one\n",
                      GetLastError());
         return kExitNothingFinished;
     }
