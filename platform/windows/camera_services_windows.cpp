@@ -1,34 +1,34 @@
-// Placeholder until the DirectShow, device-setup and notification backends
-// are composed here: the real cameras of a Windows machine are not served
-// yet, so every command that needs them says so. Simulated stations
-// (TESSELL_SIM) work, as everywhere.
+// The cameras of a Windows machine: the DirectShow and Media Foundation
+// device lists, their USB places from the device tree and the hubs, and the
+// device-interface notifications of video devices.
 
 #include "platform/camera_services.h"
 #include "platform/frame_sources.h"
+#include "platform/windows/device_notifications.h"
+#include "platform/windows/dshow_devices.h"
+#include "platform/windows/dshow_frame_source.h"
+#include "platform/windows/usb_location_windows.h"
+
+#include <memory>
 
 namespace tessell::platform {
 
-namespace {
-
-class NoFrameSources final : public preview::FrameSources {
-public:
-    bool supported() const override { return false; }
-    std::vector<std::optional<std::string>> enumerate() override { return {}; }
-    std::unique_ptr<preview::FrameSource> open(std::size_t) override { return nullptr; }
-    std::vector<std::string> problems() const override {
-        return {"cameras are not supported in this build yet"};
-    }
-};
-
-} // namespace
-
 CameraServices hostCameraServices(std::string& error) {
-    error = "cameras are not supported in this build yet";
-    return {};
+    // Built on first use: a process that only reads settings never starts
+    // COM or the notification thread.
+    static const std::unique_ptr<CaptureDevices> devices = windows::makeDirectShowDevices();
+    static const std::unique_ptr<UsbLocation> usb = windows::makeSetupApiUsbLocation();
+    static const std::unique_ptr<Hotplug> hotplug = windows::makeDeviceNotifications();
+    error.clear();
+    if (!devices || !usb || !hotplug) {
+        error = "the camera services of this system could not be started";
+        return {};
+    }
+    return {devices.get(), usb.get(), hotplug.get()};
 }
 
 std::unique_ptr<preview::FrameSources> hostFrameSources() {
-    return std::make_unique<NoFrameSources>();
+    return windows::makeDirectShowFrameSources();
 }
 
 } // namespace tessell::platform
