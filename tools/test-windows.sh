@@ -12,7 +12,8 @@ export WINEPREFIX="$here/build-windows/wine" WINEDEBUG=-all
 tools/build-windows.sh
 [ -x build/tessell ] || tools/build.sh build -DTESSELL_WERROR=ON
 
-wineserver -p
+# Already running when the build made the prefix: then it is simply reused.
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 # One wineboot keeps the prefix up to date and the server warm.
 wine wineboot -u </dev/null >/dev/null 2>&1 || true
