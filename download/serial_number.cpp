@@ -15,7 +15,7 @@ namespace tessell {
 
 namespace {
 
-// The original line buffers held 128 bytes: a longer token is no serial number.
+// Serial-number files hold short lines: a token over 128 bytes is no serial number.
 constexpr std::size_t kTokenLimit = 128;
 // How much of a serial-number file is looked at before it is taken as garbage.
 constexpr std::size_t kScanLimit = 0x10000;
