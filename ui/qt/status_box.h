@@ -1,10 +1,9 @@
 #pragma once
 
-// The status box: one picture filling the box. The words and digits are
-// drawn with the tool's own bitmap font, so the pictures look the same on
-// every machine, fonts installed or not.
+// The status box: one picture filling the box, as app/status_picture.h
+// describes it.
 
-#include "app/dialog_view.h"
+#include "app/status_picture.h"
 
 #include <QColor>
 #include <QFrame>
@@ -17,8 +16,6 @@ struct StatusColours {
 };
 
 StatusColours statusColours(StatusPicture picture);
-// The word or digit a picture carries; empty for the blank one.
-const char* statusWord(StatusPicture picture);
 
 class StatusBox final : public QFrame {
     Q_OBJECT

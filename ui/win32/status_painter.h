@@ -5,7 +5,7 @@
 // the same on every machine, fonts installed or not (the Qt window paints
 // the same pictures).
 
-#include "app/dialog_view.h"
+#include "app/status_picture.h"
 
 #include <windows.h>
 
@@ -17,8 +17,6 @@ struct StatusColours {
 };
 
 StatusColours statusColours(StatusPicture picture);
-// The word or digit a picture carries; empty for the blank one.
-const char* statusWord(StatusPicture picture);
 
 // Paints `picture` over `area` of `dc`, frame included.
 void paintStatusPicture(HDC dc, const RECT& area, StatusPicture picture);
