@@ -2,10 +2,10 @@
 
 #include "app/camera_services.h"
 #include "app/paths.h"
+#include "common/whole_number.h"
 #include "platform/console_watch.h"
 #include "platform/port_store.h"
 
-#include <charconv>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -14,8 +14,8 @@ namespace tessell {
 
 namespace {
 
-constexpr const char* kUsage = "usage: tessell burn --once [--json]\n"
-                               "       tessell burn [--json] [--cycles N]\n";
+constexpr const char* kBurnUsageText = "usage: tessell burn --once [--json]\n"
+                                       "       tessell burn [--json] [--cycles N]\n";
 constexpr std::string_view kUnknownPort = "I don't know this port!";
 constexpr std::string_view kNoCameraToBurn = "There is no camera, plug in or Re-Scan";
 // Every session is bounded; this only keeps a station whose cameras never
@@ -347,15 +347,6 @@ private:
     const std::atomic<bool>* stopNow_ = nullptr;
 };
 
-std::optional<int> number(const std::string& text) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 std::string burnResultsJson(const std::vector<RowResult>& rows) {
@@ -400,7 +391,7 @@ int runBurnCommand(const std::vector<std::string>& args, std::ostream& out, std:
     for (std::size_t at = 0; at < args.size(); ++at) {
         const std::string& arg = args[at];
         if (arg == "--help" || arg == "-h") {
-            out << kUsage;
+            out << kBurnUsageText;
             return kBurnAllComplete;
         }
         if (arg == "--once") {
@@ -410,14 +401,14 @@ int runBurnCommand(const std::vector<std::string>& args, std::ostream& out, std:
         } else if (arg == "-v") {
             // the trace; taken by the caller
         } else if (arg == "--cycles" && at + 1 < args.size()) {
-            const std::optional<int> cycles = number(args[++at]);
+            const std::optional<int> cycles = parseWholeNumber<int>(args[++at]);
             if (!cycles || *cycles < 1) {
-                err << "tessell burn: --cycles takes a number of at least 1\n" << kUsage;
+                err << "tessell burn: --cycles takes a number of at least 1\n" << kBurnUsageText;
                 return kBurnUsage;
             }
             options.cycles = *cycles;
         } else {
-            err << "tessell burn: unknown argument \"" << arg << "\"\n" << kUsage;
+            err << "tessell burn: unknown argument \"" << arg << "\"\n" << kBurnUsageText;
             return kBurnUsage;
         }
     }

@@ -37,7 +37,7 @@ namespace tessell {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kToolUsage =
     "Usage: tessell [options]            download firmware into a camera\n"
     "       tessell settings [--pid ID] [--json]\n"
     "                                    print the effective settings as JSON\n"
@@ -277,7 +277,7 @@ int runTool(int argc, char** argv, WindowRunner* windows) {
     const std::string_view first =
         arguments.empty() ? std::string_view() : std::string_view(arguments.front());
     if (first == "--help" || first == "-h") {
-        std::fputs(kUsage, stdout);
+        std::fputs(kToolUsage, stdout);
         return 0;
     }
     if (first == "--version") {

@@ -2,11 +2,11 @@
 
 #include "app/camera_services.h"
 #include "app/dialog_loop.h"
+#include "common/whole_number.h"
 #include "multi/identify_hub.h"
 #include "multi/port_teaching.h"
 #include "platform/console_watch.h"
 
-#include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -17,22 +17,13 @@ namespace tessell {
 
 namespace {
 
-constexpr const char* kUsage = "usage: tessell ports [--json]\n"
-                               "       tessell ports teach [--count N] [--timeout SECONDS]\n"
-                               "       tessell ports set HUB:PORT [HUB:PORT ...]\n"
-                               "       tessell ports clear\n";
-
-std::optional<long long> number(const std::string& text) {
-    long long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
+constexpr const char* kPortsUsage = "usage: tessell ports [--json]\n"
+                                    "       tessell ports teach [--count N] [--timeout SECONDS]\n"
+                                    "       tessell ports set HUB:PORT [HUB:PORT ...]\n"
+                                    "       tessell ports clear\n";
 
 int usageError(std::ostream& err, const std::string& problem) {
-    err << "tessell ports: " << problem << "\n" << kUsage;
+    err << "tessell ports: " << problem << "\n" << kPortsUsage;
     return kPortsError;
 }
 
@@ -75,8 +66,9 @@ int setPorts(const std::vector<std::string>& pairs, platform::PortStore& store, 
     PortMemory memory;
     for (const std::string& pair : pairs) {
         const auto colon = pair.rfind(':');
-        const auto port =
-            colon == std::string::npos ? std::nullopt : number(pair.substr(colon + 1));
+        const auto port = colon == std::string::npos
+                              ? std::nullopt
+                              : parseWholeNumber<long long>(pair.substr(colon + 1));
         const std::string hub = colon == std::string::npos ? pair : pair.substr(0, colon);
         if (!port || *port < 1 || *port > 65535 || !RememberablePort(hub, static_cast<int>(*port)))
             return usageError(err, "\"" + pair +
@@ -218,7 +210,7 @@ int parseTeach(const std::vector<std::string>& args, platform::PortStore& store,
         if (index + 1 == args.size())
             return usageError(err, option + " needs a value");
         const std::string& value = args[++index];
-        const auto parsed = number(value);
+        const auto parsed = parseWholeNumber<long long>(value);
         if (option == "--count") {
             if (!parsed || *parsed < 1 || *parsed > kPortSlotCount)
                 return usageError(err, "--count takes a number of ports from 1 to " +
@@ -257,7 +249,7 @@ int runPortsCommand(const std::vector<std::string>& args, platform::PortStore& s
                     std::ostream& out, std::ostream& err) {
     const std::string verb = args.empty() ? std::string() : args.front();
     if (verb == "--help" || verb == "-h") {
-        out << kUsage;
+        out << kPortsUsage;
         return kPortsDone;
     }
     if (verb == "teach")

@@ -4,8 +4,8 @@
 #include "app/preview_sources.h"
 #include "app/trace_output.h"
 #include "common/clock.h"
+#include "common/whole_number.h"
 
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <ostream>
@@ -14,17 +14,8 @@ namespace tessell {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kSnapshotUsage =
     "usage: tessell snapshot [--camera N] [--frames N] [--out FILE] [-v]\n";
-
-std::optional<long long> number(const std::string& text) {
-    long long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
 
 void printProblems(const preview::FrameSources& sources, std::ostream& err) {
     for (const std::string& problem : sources.problems())
@@ -58,7 +49,7 @@ bool parseSnapshotArguments(const std::vector<std::string>& args, SnapshotOption
             options.out = std::filesystem::path(value);
             continue;
         }
-        const auto parsed = number(value);
+        const auto parsed = parseWholeNumber<long long>(value);
         if (option == "--camera") {
             if (!parsed || *parsed < 0 || *parsed > 1000000) {
                 error = "--camera takes a list position (0, 1, ...), not \"" + value + "\"";
@@ -185,7 +176,7 @@ int runSnapshotCommand(const std::vector<std::string>& args, std::ostream& out, 
     SnapshotOptions options;
     std::string error;
     if (!parseSnapshotArguments(args, options, error)) {
-        err << "tessell snapshot: " << error << "\n" << kUsage;
+        err << "tessell snapshot: " << error << "\n" << kSnapshotUsage;
         return kSnapshotError;
     }
     // Also loads a simulated station, with its time scale, and says why one

@@ -14,10 +14,6 @@ namespace tessell {
 
 namespace {
 
-unsigned hex(Status result) {
-    return static_cast<unsigned>(result);
-}
-
 // Holds the flash selected for one command. Every command ends when chip
 // select is released, also when a step on the way fails, so that a broken
 // sequence never leaves the flash selected for the next one.
@@ -59,7 +55,7 @@ Status CameraDevice::WaitSpiIdle() {
         const Status result = ReadRegister(reg::kSpiBusy, busy);
         // A read that failed says nothing about the port: never take it for idle.
         if (result != status::kOk) {
-            trace::writef("WaitSpiIdle: busy flag unreadable (0x%08X).", hex(result));
+            trace::writef("WaitSpiIdle: busy flag unreadable (0x%08X).", status::hexCode(result));
             return result;
         }
         if (busy == 0)
@@ -130,7 +126,8 @@ SpiStatusRead CameraDevice::SpiReadStatusWait() {
         if (result == status::kOk)
             result = select.release();
         if (result != status::kOk) {
-            trace::writef("SpiReadStatusWait: status read failed (0x%08X).", hex(result));
+            trace::writef("SpiReadStatusWait: status read failed (0x%08X).",
+                          status::hexCode(result));
             read.status = result;
             return read;
         }
@@ -184,7 +181,7 @@ bool CameraDevice::SpiPageProgram(const SpiProgramRecord& record) {
     auto failed = [](Status result, const char* step) {
         if (result == status::kOk)
             return false;
-        trace::writef("SpiPageProgram: %s failed (0x%08X).", step, hex(result));
+        trace::writef("SpiPageProgram: %s failed (0x%08X).", step, status::hexCode(result));
         return true;
     };
     if (failed(WriteRegister(reg::kSpiControl, kSpiPortOn), "port on") ||
@@ -254,7 +251,8 @@ Status CameraDevice::IdentifyFlash(FlashCode& code) {
     flash::IdBytes id{};
     Status result = ReadFlashId(flash::command::kReadManufacturerId, id);
     if (result != status::kOk) {
-        trace::writef("IdentifyFlash: identification read failed (0x%08X).", hex(result));
+        trace::writef("IdentifyFlash: identification read failed (0x%08X).",
+                      status::hexCode(result));
         return result;
     }
     if (const auto first = flash::codeFromManufacturerId(id)) {
@@ -265,7 +263,7 @@ Status CameraDevice::IdentifyFlash(FlashCode& code) {
             id = {};
             if ((result = ReadFlashId(command, id)) != status::kOk) {
                 trace::writef("IdentifyFlash: identification read 0x%02X failed (0x%08X).", command,
-                              hex(result));
+                              status::hexCode(result));
                 return result;
             }
             if (const auto second = flash::codeFromSecondRead(command, id)) {
@@ -297,7 +295,7 @@ bool CameraDevice::ResetChip() {
         const Status result = WriteRegister(write.address, write.value);
         if (result != status::kOk) {
             trace::writef("ResetChip: write of 0x%04X failed (0x%08X).", write.address,
-                          hex(result));
+                          status::hexCode(result));
             return false;
         }
     }
@@ -382,7 +380,8 @@ bool CameraDevice::WriteBlock4K(std::span<const std::uint8_t> data, std::uint16_
     if (result == status::kOk)
         result = channel_->put_Property(XU_SF_DATA_4K, second);
     if (result != status::kOk) {
-        trace::writef("WriteBlock4K: sector 0x%04X failed (0x%08X).", address, hex(result));
+        trace::writef("WriteBlock4K: sector 0x%04X failed (0x%08X).", address,
+                      status::hexCode(result));
         return false;
     }
     return true;

@@ -11,13 +11,8 @@ namespace tessell {
 
 namespace {
 
-constexpr std::uint32_t kSectorSize = 0x1000;
 constexpr std::size_t kBlock64 = 64;
 constexpr std::uint32_t kPageSize = 256;
-
-unsigned hex(Status result) {
-    return static_cast<unsigned>(result);
-}
 
 std::array<std::uint8_t, 4> addressBlock(std::uint32_t address) {
     return {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8), 0, 0};
@@ -37,7 +32,7 @@ bool readBy64(CameraDevice& device, std::span<std::uint8_t> buffer, std::uint32_
                                                  buffer.subspan(address, count));
         if (result != status::kOk) {
             trace::writef("read_range: 64-byte read at 0x%04X failed (0x%08X).", address,
-                          hex(result));
+                          status::hexCode(result));
             return false;
         }
     }
@@ -55,13 +50,15 @@ bool readByBlocks(XuChannel& channel, std::span<std::uint8_t> buffer, std::uint3
         if (!selfAdvancing || address == start) {
             const Status placed = channel.put_Property(XU_SF_ADDRESS, addressBlock(address));
             if (placed != status::kOk) {
-                trace::writef("read_range: address 0x%04X refused (0x%08X).", address, hex(placed));
+                trace::writef("read_range: address 0x%04X refused (0x%08X).", address,
+                              status::hexCode(placed));
                 return false;
             }
         }
         const Status result = channel.get_Property(XU_SF_DATA_4K, std::span(block.data(), size));
         if (result != status::kOk) {
-            trace::writef("read_range: block at 0x%04X failed (0x%08X).", address, hex(result));
+            trace::writef("read_range: block at 0x%04X failed (0x%08X).", address,
+                          status::hexCode(result));
             return false;
         }
         const std::size_t count = std::min<std::size_t>(size, end - address);
@@ -101,10 +98,11 @@ bool erase_all(CameraLink& link, std::uint8_t familyIndex) {
         return false;
     std::uint32_t ignored = 0;
     select_flash(link, familyIndex, ignored);
-    for (std::uint32_t address = 0; address < kFlashWindow; address += kSectorSize) {
+    for (std::uint32_t address = 0; address < kFlashWindow; address += kFlashSectorSize) {
         const Status result = channel->put_Property(XU_SF_SECTOR_ERASE, addressBlock(address));
         if (result != status::kOk) {
-            trace::writef("erase_all: sector 0x%04X failed (0x%08X).", address, hex(result));
+            trace::writef("erase_all: sector 0x%04X failed (0x%08X).", address,
+                          status::hexCode(result));
             return false;
         }
     }
@@ -143,7 +141,7 @@ bool read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t c
         // size is relied on.
         const Status again = channel->boundedPropertySize(XU_SF_DATA_4K, kMaxFlashBlock, size);
         if (again != status::kOk) {
-            trace::writef("read_range: block size query failed (0x%08X).", hex(again));
+            trace::writef("read_range: block size query failed (0x%08X).", status::hexCode(again));
             return false;
         }
     }
@@ -158,7 +156,8 @@ bool write_bytes(CameraLink& link, std::uint16_t address, std::span<const std::u
     if (usesFirmwareBlocks(channel->icType())) {
         const Status result = device->WriteBlock64(address, data.size(), data);
         if (result != status::kOk)
-            trace::writef("write_bytes: block at 0x%04X failed (0x%08X).", address, hex(result));
+            trace::writef("write_bytes: block at 0x%04X failed (0x%08X).", address,
+                          status::hexCode(result));
         return result == status::kOk;
     }
     // A page program takes at most 33 bytes here and wraps inside its

@@ -21,6 +21,8 @@ namespace tessell {
 
 // Highest flash address + 1 that the 16-bit address blocks can name.
 constexpr std::uint32_t kFlashWindow = 0x10000;
+// The erase unit of every supported part.
+constexpr std::uint32_t kFlashSectorSize = 0x1000;
 // Largest block a camera may report for the flash data control.
 constexpr std::uint32_t kMaxFlashBlock = 4096;
 

@@ -25,11 +25,6 @@ constexpr auto kResendPause = 1ms;
 constexpr auto kLeaveSettle = 500ms;
 
 constexpr std::uint32_t kMaxDownloadBlock = 4096;
-constexpr std::uint32_t kSectorSize = 4096;
-
-unsigned hex(Status result) {
-    return static_cast<unsigned>(result);
-}
 
 void report(DownloadStatus* status, std::uint8_t stageValue, std::uint8_t progress) {
     if (status) {
@@ -147,7 +142,8 @@ int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
             result == status::kOk ? device->SpiReadStatusWait() : SpiStatusRead{result, 0};
     }
     if (flashStatus.status != status::kOk) {
-        trace::writef("MX32 download: flash status unreachable (0x%08X).", hex(flashStatus.status));
+        trace::writef("MX32 download: flash status unreachable (0x%08X).",
+                      status::hexCode(flashStatus.status));
         return failure();
     }
 
@@ -156,8 +152,8 @@ int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
     std::vector<std::uint8_t> buffer(kFlashWindow, 0x00);
     std::copy_n(bytes.begin(), length, buffer.begin());
     buffer[0] = 0xF5;
-    const auto programmed =
-        static_cast<std::uint32_t>((length + kSectorSize - 1) / kSectorSize * kSectorSize);
+    const auto programmed = static_cast<std::uint32_t>((length + kFlashSectorSize - 1) /
+                                                       kFlashSectorSize * kFlashSectorSize);
     if (!device->WriteRange4K(buffer, 0, programmed, status ? &status->stage : nullptr,
                               status ? &status->progress : nullptr)) {
         trace::write("MX32 download: sector write failed.");
@@ -179,7 +175,8 @@ int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
     }
     const Status protect = device->SpiWriteStatus(flash::kStatusBlockProtect, false);
     if (protect != status::kOk) {
-        trace::writef("MX32 download: write protection not restored (0x%08X).", hex(protect));
+        trace::writef("MX32 download: write protection not restored (0x%08X).",
+                      status::hexCode(protect));
         return failure();
     }
     if (status)
@@ -248,7 +245,7 @@ int runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Download
     const Status unprotect = link.SetFlashProtection(flashType, false);
     trace::write("software protect off...");
     if (unprotect != status::kOk && unprotect != status::kRefused)
-        trace::writef("software protect off failed (0x%08X).", hex(unprotect));
+        trace::writef("software protect off failed (0x%08X).", status::hexCode(unprotect));
 
     int retries = 0;
     bool failed = false;
@@ -373,7 +370,7 @@ int runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Download
         }
         const Status protect = link.SetFlashProtection(flashType, true);
         if (protect != status::kOk && protect != status::kRefused) {
-            trace::writef("software protect on failed (0x%08X).", hex(protect));
+            trace::writef("software protect on failed (0x%08X).", status::hexCode(protect));
             failed = true;
             return false;
         }

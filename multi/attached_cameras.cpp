@@ -5,18 +5,12 @@
 
 namespace tessell {
 
-namespace {
-
 using platform::DeviceListKind;
-
-constexpr DeviceListKind kLists[] = {DeviceListKind::VideoInput, DeviceListKind::SensorCamera};
-
-} // namespace
 
 std::vector<AttachedCamera> OpenAttachedCameras(platform::CaptureDevices& devices,
                                                 platform::UsbLocation& usb) {
     std::vector<AttachedCamera> cameras;
-    for (const DeviceListKind kind : kLists) {
+    for (const DeviceListKind kind : kStationLists) {
         std::vector<platform::DeviceEntry> entries;
         if (devices.list(kind, entries) != status::kOk)
             continue;

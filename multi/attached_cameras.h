@@ -17,6 +17,10 @@
 
 namespace tessell {
 
+// The two device lists, in the order the station numbers their cameras.
+constexpr platform::DeviceListKind kStationLists[] = {platform::DeviceListKind::VideoInput,
+                                                      platform::DeviceListKind::SensorCamera};
+
 struct AttachedCamera {
     platform::DeviceListKind list = platform::DeviceListKind::VideoInput;
     int position = 0; // within its list

@@ -10,11 +10,9 @@ namespace {
 
 using platform::DeviceListKind;
 
-constexpr DeviceListKind kLists[] = {DeviceListKind::VideoInput, DeviceListKind::SensorCamera};
-
 std::set<std::string> presentPaths(platform::CaptureDevices& devices) {
     std::set<std::string> paths;
-    for (const DeviceListKind kind : kLists) {
+    for (const DeviceListKind kind : kStationLists) {
         std::vector<platform::DeviceEntry> entries;
         if (devices.list(kind, entries) == status::kOk)
             for (const auto& entry : entries)

@@ -37,5 +37,10 @@ constexpr bool failed(Status s) {
     return s < 0;
 }
 
+// The status as the trace prints it ("0x%08X"): the bits of the 32-bit value.
+constexpr unsigned hexCode(Status s) {
+    return static_cast<std::uint32_t>(s);
+}
+
 } // namespace status
 } // namespace tessell

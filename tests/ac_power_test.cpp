@@ -52,7 +52,7 @@ private:
     std::vector<std::string>* events_;
 };
 
-StartupFlags flagsFor(const std::vector<std::string>& arguments) {
+StartupFlags powerFlagsFor(const std::vector<std::string>& arguments) {
     CCommandLineInfoEx info;
     parseCommandLine(info, arguments);
     return applyStartupOptions(info);
@@ -87,7 +87,8 @@ TEST(AcPowerAtStartup, OnlyMissingPowerWithTheCheckOnStopsACommandLineRun) {
         std::vector<std::string> events;
         FakeBox box(true, &events);
         std::ostringstream out;
-        const auto end = checkAcPowerAtStartup(c.checkac, flagsFor(c.arguments), power, box, out);
+        const auto end =
+            checkAcPowerAtStartup(c.checkac, powerFlagsFor(c.arguments), power, box, out);
         EXPECT_EQ(end, c.expectedEnd) << c.what;
         EXPECT_EQ(out.str(), c.line ? "Please plugin AC power before update FW\n" : "") << c.what;
         EXPECT_EQ(box.calls, c.box ? 1 : 0) << c.what;
@@ -113,7 +114,7 @@ TEST(AcPowerAtStartup, OnlyMissingPowerWithTheCheckOnStopsACommandLineRun) {
     } buffer;
     buffer.events = &events;
     std::ostream out(&buffer);
-    checkAcPowerAtStartup(1, flagsFor({"-s", "-w"}), offline, box, out);
+    checkAcPowerAtStartup(1, powerFlagsFor({"-s", "-w"}), offline, box, out);
     EXPECT_EQ(events,
               (std::vector<std::string>{"box", "line:Please plugin AC power before update FW\n"}));
 }
@@ -140,7 +141,7 @@ TEST(AcPowerQuery, AnswersOneZeroOrMinusOneAsTheModeSays) {
     for (const auto& c : cases) {
         FakePower power(c.statuses);
         FakeBox box(true);
-        EXPECT_EQ(answerAcPowerQuery(c.checkac, flagsFor(c.arguments), power, box), c.expected)
+        EXPECT_EQ(answerAcPowerQuery(c.checkac, powerFlagsFor(c.arguments), power, box), c.expected)
             << c.what;
         EXPECT_EQ(box.calls, c.boxes) << c.what;
         if (c.boxes) {
@@ -168,7 +169,7 @@ TEST(AcPowerQuery, WhileTheBoxCannotShowItPollsEverySecondWithinABound) {
         FakePower power({kAcOffline});
         FakeBox box(false);
         const int expected = arguments.empty() ? 0 : -1;
-        EXPECT_EQ(answerAcPowerQuery(1, flagsFor(arguments), power, box), expected);
+        EXPECT_EQ(answerAcPowerQuery(1, powerFlagsFor(arguments), power, box), expected);
         EXPECT_EQ(manual.slept(), kAcQueryWaitLimit);
         EXPECT_EQ(kAcQueryWaitLimit, std::chrono::seconds(30));
         EXPECT_EQ(box.calls, 31);

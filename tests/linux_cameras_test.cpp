@@ -7,6 +7,7 @@
 #include "platform/linux/device_names.h"
 #include "platform/linux/linux_cameras.h"
 #include "platform/linux/udev_hotplug.h"
+#include "tests/support/extension_unit_guids.h"
 #include "tests/support/fake_v4l2.h"
 #include "tests/support/sysfs_fixture.h"
 
@@ -20,10 +21,6 @@ using testing::Bytes;
 using testing::FakeOpener;
 using testing::XuQuery;
 
-const std::array<std::uint8_t, 16> kPrimaryWire = {0x82, 0x06, 0x61, 0x63, 0x70, 0x50, 0xAB, 0x49,
-                                                   0xB8, 0xCC, 0xB3, 0x85, 0x5E, 0x8D, 0x22, 0x1D};
-const std::array<std::uint8_t, 16> kFallbackWire = {0x99, 0x1D, 0x5A, 0x7D, 0x32, 0x5B, 0x8B, 0x42,
-                                                    0x8C, 0xAD, 0x67, 0x1B, 0x8A, 0x65, 0xF3, 0x7A};
 const std::array<std::uint8_t, 16> kOtherWire = {0xD0, 0x9E, 0xE4, 0x23, 0x77, 0x78, 0xA6, 0x40,
                                                  0x9D, 0xAB, 0xE9, 0x10, 0xC3, 0x02, 0x4C, 0x0F};
 const std::string kLongMaker(70, 'M');
@@ -42,17 +39,18 @@ struct Station {
         sys.addRootHub(2);
         sys.addDevice("1-2", {"1209", "0008", "6060", "", "USB2.0 Hub", "", "1", {}});
         sys.addInterface("1-2:1.0", "09", "00");
-        camera("1-2.3", "0731", "0210", "HV0001", {unit(3, kOtherWire), unit(4, kPrimaryWire)});
+        camera("1-2.3", "0731", "0210", "HV0001",
+               {unit(3, kOtherWire), unit(4, testing::kPrimaryWire)});
         sys.addVideoNode("1-2.3:1.0", "video0");
         sys.addVideoNode("1-2.3:1.0", "video1");
         camera("1-2.4", "0825", "0012", "", {unit(5, kOtherWire)});
         sys.addVideoNode("1-2.4:1.0", "video6");
         sys.addVideoNode("1-2.4:1.0", "video7");
-        camera("1-10", "0732", "0100", "HV0002", {unit(4, kFallbackWire)});
+        camera("1-10", "0732", "0100", "HV0002", {unit(4, testing::kFallbackWire)});
         sys.addVideoNode("1-10:1.0", "video2");
         sys.addVideoNode("1-10:1.0", "video3");
         sys.addDevice("2-1", {"1209", "0009", "6060", "", "USB2.0 Hub", "", "1", {}});
-        camera("2-1.3", "0731", "0300", "HV0003", {unit(4, kPrimaryWire)}, kLongMaker);
+        camera("2-1.3", "0731", "0300", "HV0003", {unit(4, testing::kPrimaryWire)}, kLongMaker);
         sys.addVideoNode("2-1.3:1.0", "video5");
         sys.addPlatformDevice("vivid.0");
         sys.addVideoNode("vivid.0", "video4");

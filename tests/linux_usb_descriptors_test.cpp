@@ -1,4 +1,5 @@
 #include "platform/linux/usb_descriptors.h"
+#include "tests/support/extension_unit_guids.h"
 #include "tests/support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>
@@ -9,29 +10,20 @@ namespace {
 using testing::append;
 using testing::Bytes;
 
-// {63610682-5070-49AB-B8CC-B3855E8D221D} and {7D5A1D99-5B32-428B-8CAD-671B8A65F37A}
-// in wire order: the first three fields little-endian.
-const std::array<std::uint8_t, 16> kPrimaryWire = {0x82, 0x06, 0x61, 0x63, 0x70, 0x50, 0xAB, 0x49,
-                                                   0xB8, 0xCC, 0xB3, 0x85, 0x5E, 0x8D, 0x22, 0x1D};
-const std::array<std::uint8_t, 16> kFallbackWire = {0x99, 0x1D, 0x5A, 0x7D, 0x32, 0x5B, 0x8B, 0x42,
-                                                    0x8C, 0xAD, 0x67, 0x1B, 0x8A, 0x65, 0xF3, 0x7A};
-const Guid kPrimary = *Guid::parse("{63610682-5070-49AB-B8CC-B3855E8D221D}");
-const Guid kFallback = *Guid::parse("{7D5A1D99-5B32-428B-8CAD-671B8A65F37A}");
-
 TEST(LinuxUsbDescriptors, FindsTheUnitsOfTheActiveConfigurationsVideoControlInterface) {
     // Configuration 1 carries the primary unit, configuration 2 the fallback
     // one; an audio control interface has a descriptor of the same type and
     // subtype (its feature unit), and so does the VideoStreaming interface.
     Bytes first = testing::interfaceDescriptor(0, 0x0E, 0x01);
     append(first, testing::videoControlEntities());
-    append(first, testing::extensionUnit(4, kPrimaryWire, {0xFF, 0x07, 0x00}));
+    append(first, testing::extensionUnit(4, testing::kPrimaryWire, {0xFF, 0x07, 0x00}));
     append(first, testing::interruptEndpoint());
     append(first, testing::interfaceDescriptor(1, 0x0E, 0x02));
     append(first, {10, 0x24, 0x06, 9, 0, 0, 0, 0, 0, 0});
     append(first, testing::interfaceDescriptor(2, 0x01, 0x01));
-    append(first, testing::extensionUnit(7, kFallbackWire, {0xFF}));
+    append(first, testing::extensionUnit(7, testing::kFallbackWire, {0xFF}));
     Bytes second = testing::interfaceDescriptor(0, 0x0E, 0x01);
-    append(second, testing::extensionUnit(5, kFallbackWire, {0x01}));
+    append(second, testing::extensionUnit(5, testing::kFallbackWire, {0x01}));
     Bytes bytes = testing::deviceDescriptor(0x1209, 0x000C, 0x0100);
     append(bytes, testing::configuration(1, 3, first));
     append(bytes, testing::configuration(2, 1, second));
@@ -46,7 +38,7 @@ TEST(LinuxUsbDescriptors, FindsTheUnitsOfTheActiveConfigurationsVideoControlInte
     const auto& unit = active.units[0];
     EXPECT_EQ(unit.unitId, 4);
     EXPECT_EQ(unit.interfaceNumber, 0);
-    EXPECT_EQ(unit.guid, kPrimary);
+    EXPECT_EQ(unit.guid, testing::kPrimaryGuid);
     EXPECT_EQ(unit.controls, (Bytes{0xFF, 0x07, 0x00}));
     // Selector s is bit s-1 of bmControls.
     EXPECT_FALSE(unit.advertises(0));
@@ -59,7 +51,7 @@ TEST(LinuxUsbDescriptors, FindsTheUnitsOfTheActiveConfigurationsVideoControlInte
     const auto other = scanDescriptors(bytes, 2);
     ASSERT_EQ(other.units.size(), 1u);
     EXPECT_EQ(other.units[0].unitId, 5);
-    EXPECT_EQ(other.units[0].guid, kFallback);
+    EXPECT_EQ(other.units[0].guid, testing::kFallbackGuid);
 
     EXPECT_TRUE(scanDescriptors(bytes, 3).units.empty());
 }
@@ -67,11 +59,11 @@ TEST(LinuxUsbDescriptors, FindsTheUnitsOfTheActiveConfigurationsVideoControlInte
 TEST(LinuxUsbDescriptors, KeepsUnitsApartByVideoControlInterface) {
     // A camera with two functions (two VideoControl interfaces).
     Bytes body = testing::interfaceDescriptor(0, 0x0E, 0x01);
-    append(body, testing::extensionUnit(3, kPrimaryWire, {0x01}));
+    append(body, testing::extensionUnit(3, testing::kPrimaryWire, {0x01}));
     append(body, testing::interfaceDescriptor(1, 0x0E, 0x02));
     append(body, testing::interfaceDescriptor(2, 0x0E, 0x01));
-    append(body, testing::extensionUnit(6, kFallbackWire, {0x01}));
-    append(body, testing::extensionUnit(7, kPrimaryWire, {0x01}));
+    append(body, testing::extensionUnit(6, testing::kFallbackWire, {0x01}));
+    append(body, testing::extensionUnit(7, testing::kPrimaryWire, {0x01}));
     Bytes bytes = testing::deviceDescriptor(1, 2, 3);
     append(bytes, testing::configuration(1, 3, body));
 
@@ -89,13 +81,13 @@ TEST(LinuxUsbDescriptors, KeepsUnitsApartByVideoControlInterface) {
 
 TEST(LinuxUsbDescriptors, MalformedDescriptorsNeitherCrashNorInventUnits) {
     const Bytes good = testing::cameraDescriptors(
-        1, 2, 3, {testing::extensionUnit(4, kPrimaryWire, {0xFF, 0x0F})});
+        1, 2, 3, {testing::extensionUnit(4, testing::kPrimaryWire, {0xFF, 0x0F})});
     ASSERT_EQ(scanDescriptors(good, 1).units.size(), 1u);
 
     // A zero bLength stops the walk where it stands; the unit before it stays.
     Bytes zero = good;
     zero.insert(zero.end(), {0, 0x24, 0x06, 9});
-    append(zero, testing::extensionUnit(8, kFallbackWire, {0x01}));
+    append(zero, testing::extensionUnit(8, testing::kFallbackWire, {0x01}));
     auto scan = scanDescriptors(zero, 1);
     EXPECT_EQ(scan.units.size(), 1u);
     EXPECT_NE(scan.fault.find("length 0"), std::string::npos) << scan.fault;
@@ -108,7 +100,7 @@ TEST(LinuxUsbDescriptors, MalformedDescriptorsNeitherCrashNorInventUnits) {
     // A length past the end: the unit it claims is not taken.
     Bytes pastEnd = testing::deviceDescriptor(1, 2, 3);
     Bytes body = testing::interfaceDescriptor(0, 0x0E, 0x01);
-    append(body, testing::extensionUnit(4, kPrimaryWire, {0xFF}));
+    append(body, testing::extensionUnit(4, testing::kPrimaryWire, {0xFF}));
     append(pastEnd, testing::configuration(1, 1, body));
     pastEnd.resize(pastEnd.size() - 3); // cut inside the unit
     scan = scanDescriptors(pastEnd, 1);
@@ -120,18 +112,18 @@ TEST(LinuxUsbDescriptors, MalformedDescriptorsNeitherCrashNorInventUnits) {
     // bControlSize reaching past bLength.
     Bytes truncated = testing::interfaceDescriptor(0, 0x0E, 0x01);
     append(truncated, {10, 0x24, 0x06, 4, 0x82, 0x06, 0x61, 0x63, 0x70, 0x50});
-    Bytes manyPins = testing::extensionUnit(5, kPrimaryWire, {0xFF});
+    Bytes manyPins = testing::extensionUnit(5, testing::kPrimaryWire, {0xFF});
     manyPins[21] = 200;
     append(truncated, manyPins);
-    Bytes wideControls = testing::extensionUnit(6, kPrimaryWire, {0xFF});
+    Bytes wideControls = testing::extensionUnit(6, testing::kPrimaryWire, {0xFF});
     wideControls[23] = 9;
     append(truncated, wideControls);
-    Bytes noControlSize(kPrimaryWire.begin(), kPrimaryWire.end());
+    Bytes noControlSize(testing::kPrimaryWire.begin(), testing::kPrimaryWire.end());
     noControlSize.insert(noControlSize.begin(), {0, 0x24, 0x06, 7});
     noControlSize.insert(noControlSize.end(), {4, 1, 2});
     noControlSize[0] = static_cast<std::uint8_t>(noControlSize.size());
     append(truncated, noControlSize);
-    append(truncated, testing::extensionUnit(9, kFallbackWire, {0x03}));
+    append(truncated, testing::extensionUnit(9, testing::kFallbackWire, {0x03}));
     Bytes bytes = testing::deviceDescriptor(1, 2, 3);
     append(bytes, testing::configuration(1, 1, truncated));
     scan = scanDescriptors(bytes, 1);
@@ -151,9 +143,9 @@ TEST(LinuxUsbDescriptors, UnitsOutsideAConfigurationOrInterfaceAreIgnored) {
     // A unit before any configuration descriptor, and one after an
     // interface of another class in the active configuration.
     Bytes bytes = testing::deviceDescriptor(1, 2, 3);
-    append(bytes, testing::extensionUnit(1, kPrimaryWire, {0xFF}));
+    append(bytes, testing::extensionUnit(1, testing::kPrimaryWire, {0xFF}));
     Bytes body = testing::interfaceDescriptor(0, 0xFF, 0x01);
-    append(body, testing::extensionUnit(2, kPrimaryWire, {0xFF}));
+    append(body, testing::extensionUnit(2, testing::kPrimaryWire, {0xFF}));
     append(bytes, testing::configuration(1, 1, body));
     EXPECT_TRUE(scanDescriptors(bytes, 1).units.empty());
 }

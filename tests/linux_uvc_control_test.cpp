@@ -1,5 +1,6 @@
 #include "common/trace.h"
 #include "platform/linux/uvc_capture_device.h"
+#include "tests/support/extension_unit_guids.h"
 #include "tests/support/fake_v4l2.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +11,6 @@ namespace {
 using testing::FakeNode;
 using testing::FakeNodeScript;
 using testing::XuQuery;
-
-const Guid kPrimary = *Guid::parse("{63610682-5070-49AB-B8CC-B3855E8D221D}");
-const Guid kFallback = *Guid::parse("{7D5A1D99-5B32-428B-8CAD-671B8A65F37A}");
 
 ExtensionUnit unit(std::uint8_t id, const Guid& guid, std::vector<std::uint8_t> controls) {
     ExtensionUnit made;
@@ -26,13 +24,14 @@ struct Rig {
     std::shared_ptr<FakeNodeScript> script = std::make_shared<FakeNodeScript>();
     // Node 0: another maker's unit 3; node 1: ours, unit 4, selectors 1..26
     // but 25.
-    UvcCaptureDevice device{
-        std::make_unique<FakeNode>(script),
-        "video0",
-        {unit(3, kFallback, {0xFF}), unit(4, kPrimary, {0xFF, 0xFF, 0xFF, 0x02})}};
+    UvcCaptureDevice device{std::make_unique<FakeNode>(script),
+                            "video0",
+                            {unit(3, testing::kFallbackGuid, {0xFF}),
+                             unit(4, testing::kPrimaryGuid, {0xFF, 0xFF, 0xFF, 0x02})}};
 
     Status request(PropertyOp op, std::uint32_t selector, std::span<std::uint8_t> data,
-                   std::uint32_t& returned, std::uint32_t node = 1, const Guid& set = kPrimary) {
+                   std::uint32_t& returned, std::uint32_t node = 1,
+                   const Guid& set = testing::kPrimaryGuid) {
         return device.control()->request(set, selector, op, node, data, returned);
     }
 };
@@ -101,8 +100,9 @@ TEST(LinuxUvcControl, RequestsGoToTheUnitCarryingThePropertySet) {
               status::kSetNotFound);
     EXPECT_EQ(rig.request(PropertyOp::Get, 11, std::span(&value, 1), returned, 2),
               status::kSetNotFound);
-    EXPECT_EQ(rig.request(PropertyOp::Get, 11, std::span(&value, 1), returned, 1, kFallback),
-              status::kSetNotFound);
+    EXPECT_EQ(
+        rig.request(PropertyOp::Get, 11, std::span(&value, 1), returned, 1, testing::kFallbackGuid),
+        status::kSetNotFound);
     EXPECT_EQ(rig.request(PropertyOp::Get, 25, std::span(&value, 1), returned), status::kNotFound);
     EXPECT_EQ(rig.request(PropertyOp::Get, 27, std::span(&value, 1), returned), status::kNotFound);
     EXPECT_EQ(rig.request(PropertyOp::Get, 0, std::span(&value, 1), returned), status::kNotFound);
@@ -112,8 +112,9 @@ TEST(LinuxUvcControl, RequestsGoToTheUnitCarryingThePropertySet) {
     EXPECT_TRUE(rig.script->queries.empty());
 
     // The fallback unit at node 0 answers the fallback set.
-    EXPECT_EQ(rig.request(PropertyOp::Get, 1, std::span(&value, 1), returned, 0, kFallback),
-              status::kOk);
+    EXPECT_EQ(
+        rig.request(PropertyOp::Get, 1, std::span(&value, 1), returned, 0, testing::kFallbackGuid),
+        status::kOk);
     ASSERT_EQ(rig.script->queries.size(), 1u);
     EXPECT_EQ(rig.script->queries[0].unit, 3);
 }

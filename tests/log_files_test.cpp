@@ -19,7 +19,6 @@ namespace tessell {
 namespace {
 
 // The separator the tool puts between a folder and a name.
-const std::string kSep(1, static_cast<char>(std::filesystem::path::preferred_separator));
 
 using testing::TempDir;
 namespace fs = std::filesystem;
@@ -200,13 +199,14 @@ TEST_F(LogFilesTest, AFolderThatCannotBeWrittenOnlyLosesItsOwnCopyAndIsNamedOnce
                                          "[2016/09/12 14:03:07] still logged\r\n");
     EXPECT_FALSE(fs::exists(noProgram.programFolder));
     const std::string folder = noProgram.programFolder.string();
-    EXPECT_EQ(
-        told,
-        (std::vector<std::string>{
-            "cannot write \"" + folder + kSep + "burn_log.txt\": no such file or directory",
-            "cannot write \"" + folder + kSep + "burn_result.txt\": no such file or directory",
-            "cannot write \"" + folder + kSep + "Result.txt\": no such file or directory",
-            "cannot write \"" + folder + kSep + "CmdModeLog.log\": no such file or directory"}));
+    EXPECT_EQ(told, (std::vector<std::string>{"cannot write \"" + folder + testing::kPathSeparator +
+                                                  "burn_log.txt\": no such file or directory",
+                                              "cannot write \"" + folder + testing::kPathSeparator +
+                                                  "burn_result.txt\": no such file or directory",
+                                              "cannot write \"" + folder + testing::kPathSeparator +
+                                                  "Result.txt\": no such file or directory",
+                                              "cannot write \"" + folder + testing::kPathSeparator +
+                                                  "CmdModeLog.log\": no such file or directory"}));
 
     LogSettings noTemp = settings(true, false);
     noTemp.temporaryFolder = temp / "gone";

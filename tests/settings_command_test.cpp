@@ -14,7 +14,6 @@ namespace tessell {
 namespace {
 
 // The separator the tool puts between a folder and a name.
-const std::string kSep(1, static_cast<char>(std::filesystem::path::preferred_separator));
 
 using testing::ProcessResult;
 using testing::runProcess;
@@ -149,7 +148,7 @@ TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
     EXPECT_EQ(json["file"], "calden.ini");
     EXPECT_EQ(json["settingsIndex"], 5);
     const auto& setting = json["SETTING"];
-    EXPECT_EQ(setting["SNFile"], folder + kSep + "sn.txt");
+    EXPECT_EQ(setting["SNFile"], folder + testing::kPathSeparator + "sn.txt");
     EXPECT_EQ(setting["BurnSN"], 0);
     EXPECT_EQ(setting["SFType"], 9);
     EXPECT_EQ(setting["forcedFlashCode"], 0x83);
@@ -166,7 +165,8 @@ TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
     EXPECT_EQ(json["LOG"]["FORMAT"], "{Y}/{m}/{d}{tab}{pid}");
     EXPECT_EQ(json["LOGPlaceholders"]["HEADER"], (nlohmann::json{"tab"}));
     EXPECT_EQ(json["LOGPlaceholders"]["FORMAT"], (nlohmann::json{"Y", "m", "d", "tab", "pid"}));
-    EXPECT_EQ(json["imagePath"], folder + kSep + "bin" + kSep + "cam.bin");
+    EXPECT_EQ(json["imagePath"],
+              folder + testing::kPathSeparator + "bin" + testing::kPathSeparator + "cam.bin");
 
     // Every key of the [SETTING] table is there, under its own name.
     for (const char* key :
@@ -181,7 +181,7 @@ TEST(SettingsCommand, EndToEndThroughTheBuiltProgram) {
     // Without ChooseBinUsePid the BIN path is printed; without --pid no path.
     dir.write("calden.ini", "[SETTING]\r\nBIN=generic.bin\r\n");
     auto plain = nlohmann::json::parse(runBinary(dir, "--pid=1").out);
-    EXPECT_EQ(plain["imagePath"], folder + kSep + "generic.bin");
+    EXPECT_EQ(plain["imagePath"], folder + testing::kPathSeparator + "generic.bin");
     plain = nlohmann::json::parse(runBinary(dir, "").out);
     EXPECT_FALSE(plain.contains("imagePath"));
 

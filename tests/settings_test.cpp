@@ -11,7 +11,6 @@ namespace tessell {
 namespace {
 
 // The separator the tool puts between a folder and a name.
-const std::string kSep(1, static_cast<char>(std::filesystem::path::preferred_separator));
 
 using namespace std::string_literals;
 using testing::TempDir;
@@ -141,7 +140,7 @@ TEST(ToolSettingsRead, WithoutSettingsFileEverythingTakesItsDefault) {
     EXPECT_FALSE(s.revCheck);
     EXPECT_TRUE(s.devices.empty());
     EXPECT_FALSE(s.snFormat);
-    EXPECT_EQ(result.imagePath, folderOf(dir) + kSep + "SF.bin");
+    EXPECT_EQ(result.imagePath, folderOf(dir) + testing::kPathSeparator + "SF.bin");
     EXPECT_EQ(result.appendedLog(), "");
     const std::vector<Action> expected = {Action::UncheckOutputLogFile, Action::ShowLog,
                                           Action::UncheckReworkToggle, Action::HideReworkToggle,
@@ -195,16 +194,18 @@ TEST(ToolSettingsRead, SerialNumberFileAndCaldenBurnSn) {
     dir.write("sn.txt", "AB12****\nAB120001\n");
     dir.write("setting.ini", "[SETTING]\nSNFile=sn.txt\nBurnSN=0\n");
     auto result = readSettings(dir);
-    EXPECT_EQ(result.settings.snFilePath, folderOf(dir) + kSep + "sn.txt");
+    EXPECT_EQ(result.settings.snFilePath, folderOf(dir) + testing::kPathSeparator + "sn.txt");
     EXPECT_EQ(result.settings.burnSnFlag, 1);
-    EXPECT_EQ(result.appendedLog(), " Load" + folderOf(dir) + kSep + "sn.txt .\r\n\r\n");
+    EXPECT_EQ(result.appendedLog(),
+              " Load" + folderOf(dir) + testing::kPathSeparator + "sn.txt .\r\n\r\n");
 
     // A station set up for numbers stays so without its file: its downloads
     // fail instead of passing cameras without a number.
     dir.write("setting.ini", "[SETTING]\nSNFile=missing.txt\n");
     result = readSettings(dir);
     EXPECT_EQ(result.settings.burnSnFlag, 1);
-    EXPECT_EQ(result.appendedLog(), " Load" + folderOf(dir) + kSep + "missing.txt fail.\r\n\r\n");
+    EXPECT_EQ(result.appendedLog(),
+              " Load" + folderOf(dir) + testing::kPathSeparator + "missing.txt fail.\r\n\r\n");
 
     // A Windows-style subfolder name.
     dir.write("serial/line2.txt", "A*\nA1\n");
@@ -216,7 +217,8 @@ TEST(ToolSettingsRead, SerialNumberFileAndCaldenBurnSn) {
     dir.write("calden.ini", "[SETTING]\nSNFile=sn.txt\nBurnSN=0\n");
     result = readSettings(dir);
     EXPECT_EQ(result.settings.burnSnFlag, 0);
-    EXPECT_EQ(result.appendedLog(), " Load" + folderOf(dir) + kSep + "sn.txt .\r\n\r\n");
+    EXPECT_EQ(result.appendedLog(),
+              " Load" + folderOf(dir) + testing::kPathSeparator + "sn.txt .\r\n\r\n");
     EXPECT_EQ(result.settings.snFormat, "SY%Y%m%d%H%M%S");
 
     dir.write("calden.ini", "[SETTING]\nBurnSN=1\nSNFormat=SN%Y\n");
@@ -325,7 +327,8 @@ TEST(ToolSettingsRead, ImagePathFromBinOrPidIni) {
     TempDir dir;
     const std::string folder = folderOf(dir);
     dir.write("setting.ini", "[SETTING]\nBIN=images\\cam.bin\n");
-    EXPECT_EQ(readSettings(dir).imagePath, folder + kSep + "images" + kSep + "cam.bin");
+    EXPECT_EQ(readSettings(dir).imagePath,
+              folder + testing::kPathSeparator + "images" + testing::kPathSeparator + "cam.bin");
     // BIN is taken only while imagePath is empty.
     EXPECT_EQ(readSettings(dir, "", "/kept/path.bin").imagePath, "/kept/path.bin");
 
@@ -333,18 +336,20 @@ TEST(ToolSettingsRead, ImagePathFromBinOrPidIni) {
     dir.write("setting.ini", "[SETTING]\nChooseBinUsePid=1\nBIN=generic.bin\n");
     auto result = readSettings(dir, "", "/old.bin", 0x1234);
     EXPECT_EQ(result.settings.chooseBinUsePid, 1);
-    EXPECT_EQ(result.imagePath, folder + kSep + "bin" + kSep + "cam1234.bin");
+    EXPECT_EQ(result.imagePath,
+              folder + testing::kPathSeparator + "bin" + testing::kPathSeparator + "cam1234.bin");
     // No camera yet: the path is emptied.
     EXPECT_EQ(readSettings(dir, "", "/old.bin", 0).imagePath, "");
 
     // An image named on the command line turns the choice by PID off.
     result = readSettings(dir, "/named.bin", "", 0x1234);
     EXPECT_EQ(result.settings.chooseBinUsePid, 0);
-    EXPECT_EQ(result.imagePath, folder + kSep + "generic.bin");
+    EXPECT_EQ(result.imagePath, folder + testing::kPathSeparator + "generic.bin");
     // An option given without a path names no image.
     result = readSettings(dir, "TRUE", "", 0x1234);
     EXPECT_EQ(result.settings.chooseBinUsePid, 1);
-    EXPECT_EQ(result.imagePath, folder + kSep + "bin" + kSep + "cam1234.bin");
+    EXPECT_EQ(result.imagePath,
+              folder + testing::kPathSeparator + "bin" + testing::kPathSeparator + "cam1234.bin");
 }
 
 TEST(ToolSettingsRead, ImagePathsUpToTheSystemsLimit) {
@@ -357,7 +362,7 @@ TEST(ToolSettingsRead, ImagePathsUpToTheSystemsLimit) {
     const std::string deep(300, 'n');
     dir.write("setting.ini", "[SETTING]\nBIN=" + deep + "\n");
     auto result = readSettings(dir);
-    EXPECT_EQ(result.imagePath, folderOf(dir) + kSep + "" + deep);
+    EXPECT_EQ(result.imagePath, folderOf(dir) + testing::kPathSeparator + "" + deep);
     EXPECT_EQ(result.imagePathRefusal, "");
 
     // Beyond what the system opens: refused, not cut.
@@ -390,7 +395,8 @@ TEST(PidIni, SectionNamesArePidAndFourHexDigits) {
 
 TEST(PidIni, ChoosesTheFirstSectionNamedForTheCamera) {
     TempDir dir;
-    const std::string bin = folderOf(dir) + kSep + "bin" + kSep;
+    const std::string bin =
+        folderOf(dir) + testing::kPathSeparator + "bin" + testing::kPathSeparator;
     dir.write("pid.ini", "[PID_00c1]\nBIN=lower.bin\n"
                          "[XYZW00C1]\nBIN=other.bin\n"
                          "[PID_00C1]\nBIN=second.bin\n"

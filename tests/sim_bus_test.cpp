@@ -51,7 +51,7 @@ Status resetChip(XuClient& xu) {
 
 // A 'k' image whose device descriptor names 1209:000C rev 0917, with the
 // invalid signature the tool streams before the download is verified.
-Bytes kImage() {
+Bytes descriptorImage() {
     Bytes bytes(8192, 0x00);
     bytes[0] = 0xF9;
     bytes[1] = 0xFF;
@@ -77,7 +77,7 @@ TEST(SimBus, ResetLeavesTheBusAndReturnsWithTheIdentityReadAgain) {
     // Download a 'k' image and write its signature the way the tool does.
     xu.loadTable(flash::opcodeTable(0));
     ASSERT_EQ(xu.set(XU_DFU_ENABLE_CONTROL, {1}), status::kOk);
-    const Bytes data = kImage();
+    const Bytes data = descriptorImage();
     for (std::size_t at = 0; at < data.size(); at += 4096)
         ASSERT_EQ(xu.set(XU_DFU_ACCESS_CONTROL, Bytes(data.begin() + at, data.begin() + at + 4096)),
                   status::kOk);

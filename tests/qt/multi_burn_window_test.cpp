@@ -33,12 +33,12 @@ using ui::MultiBurnWindow;
 
 constexpr const char* kUnknownPort = "I don't know this port!, do you want to check saved port?";
 
-struct PromptLog {
+struct StationPromptLog {
     std::vector<std::string> messages;  // "caption: text"
     std::vector<std::string> questions; // "caption: text"
 };
 
-ui::Prompts recordingPrompts(PromptLog& log) {
+ui::Prompts stationPrompts(StationPromptLog& log) {
     ui::Prompts prompts;
     prompts.message = [&log](QWidget*, const QString& text, const QString& caption, BoxIcon) {
         log.messages.push_back((caption + ": " + text).toStdString());
@@ -65,7 +65,7 @@ json camera(int port, json extra = json::object()) {
 // `taught` are remembered in an INI store of its folder.
 struct StationRig {
     StationRig(const json& devices, const std::vector<int>& taught, const std::string& settings)
-        : sim(devices), store(sim.dir / "ports.ini"), window(recordingPrompts(prompts)),
+        : sim(devices), store(sim.dir / "ports.ini"), window(stationPrompts(prompts)),
           thread(window, [this](int id) {
               if (dialog)
                   dialog->OnTimer(id);
@@ -121,7 +121,7 @@ struct StationRig {
 
     SimRig sim;
     platform::IniPortStore store;
-    PromptLog prompts;
+    StationPromptLog prompts;
     MultiBurnWindow window;
     ui::QtDialogThread thread;
     std::unique_ptr<Tessell_MultiDlg> dialog;
@@ -129,8 +129,8 @@ struct StationRig {
 
 TEST(MultiBurnWindow, ControlsAndLogAsTheStationShowsThem) {
     qtApplication();
-    PromptLog prompts;
-    MultiBurnWindow window(recordingPrompts(prompts));
+    StationPromptLog prompts;
+    MultiBurnWindow window(stationPrompts(prompts));
     EXPECT_EQ(window.windowTitle(), "Halvane Serial Flash Multi-Burning Tool v1.0.3.0c");
     const std::vector<std::tuple<const char*, const char*, bool>> buttons = {
         {"1044", "Setting", false},     {"1045", "Burn-Mutiple", false},

@@ -12,6 +12,10 @@
 
 namespace tessell::testing {
 
+// The system's path separator, as text to build expected paths with.
+inline const std::string
+    kPathSeparator(1, static_cast<char>(std::filesystem::path::preferred_separator));
+
 // Sets (or with nullptr unsets) an environment variable for one scope.
 class ScopedEnv {
 public:

@@ -24,7 +24,7 @@ namespace {
 constexpr std::string_view kUnknownPortQuestion =
     "I don't know this port!, do you want to check saved port?";
 constexpr int kStatusColumn = 3;
-constexpr int kColumnWidths[] = {55, 55, 208, 125, 200};
+constexpr int kCameraColumnWidths[] = {55, 55, 208, 125, 200};
 constexpr int kColumnCount = 5;
 
 // The log's own line ends are "\r\n"; the box wants "\n".
@@ -114,8 +114,8 @@ void MultiBurnWindow::build() {
     cameras_->verticalHeader()->setDefaultSectionSize(cameras_->fontMetrics().height() + 4);
     int width = 2 * cameras_->frameWidth() + cameras_->verticalScrollBar()->sizeHint().width();
     for (int column = 0; column < kColumnCount; ++column) {
-        cameras_->setColumnWidth(column, kColumnWidths[column]);
-        width += kColumnWidths[column];
+        cameras_->setColumnWidth(column, kCameraColumnWidths[column]);
+        width += kCameraColumnWidths[column];
     }
     cameras_->setMinimumSize(width,
                              cameras_->horizontalHeader()->sizeHint().height() +

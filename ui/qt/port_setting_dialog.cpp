@@ -14,7 +14,7 @@ namespace tessell::ui {
 
 namespace {
 
-constexpr int kColumnWidths[] = {50, 350, 45};
+constexpr int kPortColumnWidths[] = {50, 350, 45};
 
 } // namespace
 
@@ -41,8 +41,8 @@ PortSettingDialog::PortSettingDialog(std::function<void()> onClear, QWidget* par
     list_->setWordWrap(false);
     int width = 2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width();
     for (int column = 0; column < 3; ++column) {
-        list_->setColumnWidth(column, kColumnWidths[column]);
-        width += kColumnWidths[column];
+        list_->setColumnWidth(column, kPortColumnWidths[column]);
+        width += kPortColumnWidths[column];
     }
     list_->setMinimumWidth(width);
     list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
