@@ -2,6 +2,7 @@
 
 #include "app/camera_services.h"
 #include "app/trace_output.h"
+#include "common/text_format.h"
 #include "common/trace.h"
 #include "device/camera_link.h"
 #include "device/device_path.h"
@@ -76,12 +77,6 @@ void listKind(const platform::CameraServices& services, DeviceListKind kind,
         }
         cameras.push_back(std::move(camera));
     }
-}
-
-std::string hex4(std::uint16_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04x", value);
-    return text;
 }
 
 void printTable(const std::vector<ListedCamera>& cameras, std::ostream& out) {

@@ -35,4 +35,8 @@ std::string formatTextV(const char* pattern, std::va_list arguments) {
     return large;
 }
 
+std::string hex4(unsigned value) {
+    return formatText("%04x", value & 0xFFFFu);
+}
+
 } // namespace tessell

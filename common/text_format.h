@@ -21,4 +21,7 @@ TESSELL_PRINTF(1, 2) std::string formatText(const char* pattern, ...);
 // The same from a va_list, which it uses up as vsnprintf does.
 TESSELL_PRINTF(1, 0) std::string formatTextV(const char* pattern, std::va_list arguments);
 
+// Four lower-case hex digits, as USB identities are written ("1209").
+std::string hex4(unsigned value);
+
 } // namespace tessell

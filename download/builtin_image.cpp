@@ -19,7 +19,7 @@ void putBigEndian(Image& image, std::size_t offset, std::uint16_t value) {
 
 // A string block as the firmware stores it: a spare byte, the length, then
 // the USB string descriptor (bLength, type 3, UTF-16LE).
-void putStringBlock(Image& image, std::size_t offset, std::u16string_view text) {
+void putBuiltinStringBlock(Image& image, std::size_t offset, std::u16string_view text) {
     const auto length = static_cast<std::uint8_t>(2 + 2 * text.size());
     image[offset] = 0x00;
     image[offset + 1] = length;
@@ -78,8 +78,8 @@ Image build() {
     // it, the product string after it; both padded with 0xFF.
     std::fill(image.begin() + kManufacturerBlock, image.begin() + kManufacturerBlock + 0x100,
               std::uint8_t{0xFF});
-    putStringBlock(image, kManufacturerBlock, kManufacturer);
-    putStringBlock(image, kProductBlock, kProduct);
+    putBuiltinStringBlock(image, kManufacturerBlock, kManufacturer);
+    putBuiltinStringBlock(image, kProductBlock, kProduct);
     return image;
 }
 

@@ -1,5 +1,6 @@
 #include "download/camera_flash.h"
 
+#include "common/text_format.h"
 #include "common/trace.h"
 #include "download/flash_access.h"
 
@@ -9,12 +10,6 @@
 namespace tessell {
 
 namespace {
-
-std::string hex4(std::uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(value));
-    return text;
-}
 
 // The older chips keep their type number at a fixed place inside a 4 KiB
 // sector, read whole like any other flash range.

@@ -27,20 +27,13 @@ constexpr std::uint8_t kStreamToModule = 0;
 // The 7312 firmware is given a pause after each block, and a second after
 // its checksum is read before the verdict.
 constexpr auto kBlockPause = 10ms;
-constexpr auto kChecksumSettle = 1000ms;
+constexpr auto kDfuChecksumSettle = 1000ms;
 // The module's checksum: first look after 800 ms, then once a second.
 constexpr auto kFirstBusyLook = 800ms;
 constexpr auto kBusyPoll = 1000ms;
 constexpr auto kBeforeFinish = 1000ms;
 // A camera that left the bus is given three seconds, shown as 96, 97, 98 %.
 constexpr auto kGoneStep = 1000ms;
-
-void report(DownloadStatus* statusBlock, std::uint8_t stageValue, std::uint8_t progress) {
-    if (!statusBlock)
-        return;
-    statusBlock->stage = stageValue;
-    statusBlock->progress = progress;
-}
 
 void setStage(DownloadStatus* statusBlock, std::uint8_t stageValue) {
     if (statusBlock)
@@ -220,7 +213,7 @@ int download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyInd
         if (statusBlock)
             statusBlock->cameraChecksum = cameraChecksum;
 
-        clock().sleepFor(kChecksumSettle);
+        clock().sleepFor(kDfuChecksumSettle);
         trace::writef("retry counter %d", run.retries);
         if (cameraChecksum != run.checksum || run.retries > 0) {
             trace::writef("FW get checksum (%x) != Code checksum(%x) \r\n", cameraChecksum,

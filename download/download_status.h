@@ -33,6 +33,14 @@ struct DownloadStatus {
     }
 };
 
+// Sets the stage and progress of a status block the caller may not have given.
+inline void report(DownloadStatus* status, std::uint8_t stageValue, std::uint8_t progress) {
+    if (status) {
+        status->stage = stageValue;
+        status->progress = progress;
+    }
+}
+
 // Progress before a block: 5 at the start, growing to 95 after the last block.
 constexpr std::uint8_t blockProgress(std::size_t sent, std::size_t length) {
     return length == 0 ? 5 : static_cast<std::uint8_t>(sent * 90 / length + 5);

@@ -19,19 +19,12 @@ using namespace std::chrono_literals;
 
 // The camera computes its checksum from the flash; it is given this long
 // before the tool acts on the answer.
-constexpr auto kChecksumSettle = 500ms;
+constexpr auto kIspChecksumSettle = 500ms;
 constexpr auto kResendPause = 1ms;
 // Download mode is left this long before the chip is reset.
 constexpr auto kLeaveSettle = 500ms;
 
 constexpr std::uint32_t kMaxDownloadBlock = 4096;
-
-void report(DownloadStatus* status, std::uint8_t stageValue, std::uint8_t progress) {
-    if (status) {
-        status->stage = stageValue;
-        status->progress = progress;
-    }
-}
 
 std::uint8_t xorOf(std::span<const std::uint8_t> bytes) {
     std::uint8_t sum = 0;
@@ -335,7 +328,7 @@ int runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Download
                     return false;
             }
         }
-        clock().sleepFor(kChecksumSettle);
+        clock().sleepFor(kIspChecksumSettle);
         if (status) {
             status->cameraChecksum = answer;
             // The value compared: padding included.

@@ -1,6 +1,7 @@
 #include "logs/result_template.h"
 
 #include "common/single_byte_text.h"
+#include "common/text_format.h"
 
 #include <array>
 #include <cstdio>
@@ -64,12 +65,6 @@ constexpr std::array<NamedKind, 15> namedKinds{{
 }};
 
 constexpr std::size_t serialFieldWidth = 32;
-
-std::string hex4(std::uint16_t value) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%.4x", static_cast<unsigned>(value));
-    return text.data();
-}
 
 std::string timeField(const std::tm& localTime, const char* code) {
     std::array<char, 16> text{};

@@ -27,8 +27,8 @@ json camera(const char* hub, int port, const char* chipId, const char* flashFile
 }
 
 // Program folder, station file and image in one scratch folder.
-struct Station {
-    explicit Station(json devices) {
+struct FlashStation {
+    explicit FlashStation(json devices) {
         home.write("station.json", json{{"time_scale", 0.01}, {"devices", devices}}.dump(2));
         home.write("setting.ini", "[SETTING]\r\n");
     }
@@ -51,8 +51,8 @@ bool blank(const std::string& flash) {
 
 // Two cameras on port 1 of two hubs: only the one named is touched.
 TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
-    Station station(json::array({camera("sim-hub-1", 1, "0xC0", "camA.flash"),
-                                 camera("sim-hub-2", 1, "0xC0", "camB.flash")}));
+    FlashStation station(json::array({camera("sim-hub-1", 1, "0xC0", "camA.flash"),
+                                      camera("sim-hub-2", 1, "0xC0", "camB.flash")}));
     const Bytes image = synthesized(lineImage('f'));
     const auto imagePath = writeImage(station.home, "image.bin", image).string();
 
@@ -99,7 +99,7 @@ TEST(CameraCommand, EachCommandPrintsOneJsonResult) {
     // An unprotected flash, so that the erase can be seen to take.
     json device = camera("sim-hub-1", 4, "0xC0", "cam.flash");
     device["flash"]["protected"] = false;
-    Station station(json::array({device}));
+    FlashStation station(json::array({device}));
     const Bytes image = synthesized(lineImage('f'));
     const auto imagePath = writeImage(station.home, "image.bin", image).string();
     const auto run = [&](std::vector<std::string> arguments) {

@@ -39,8 +39,9 @@ public:
 };
 
 // One simulated camera, opened as the dialog opens it, and a job for it.
-struct Station {
-    explicit Station(json device) : rig(json::array({std::move(device)})), devices(rig.platform()) {
+struct WorkerStation {
+    explicit WorkerStation(json device)
+        : rig(json::array({std::move(device)})), devices(rig.platform()) {
         job.devices = &devices;
         job.usb = &rig.platform();
         job.link = std::make_unique<CameraLink>(devices);
@@ -72,7 +73,7 @@ Bytes familyImage(ImageFamily family, std::uint16_t vid = 0x1209, std::uint16_t 
     return synthesized(request);
 }
 
-void expectPassed(Station& station, const Bytes& image) {
+void expectPassed(WorkerStation& station, const Bytes& image) {
     EXPECT_EQ(station.shared.done, 1);
     EXPECT_EQ(station.shared.result, 1);
     EXPECT_EQ(station.shared.busy, 0);
@@ -156,7 +157,7 @@ TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        Station station(row.device);
+        WorkerStation station(row.device);
         const Bytes bytes = familyImage(row.family);
         ASSERT_TRUE(station.image.assign(bytes, station.job.camera));
         station.job.flashCode = row.flashCode;
@@ -189,7 +190,7 @@ TEST(DownloadWorker, ModuleDownloadsOfAnMCamera) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Station station(
+        WorkerStation station(
             {{"chip_id", "0xD2"}, {"flash", {{"part", "0x83"}}}, {"module", {{"size", 131072}}}});
         Bytes bytes = pattern(c.length);
         bytes[0] = 0x89;
@@ -211,9 +212,9 @@ TEST(DownloadWorker, ModuleDownloadsOfAnMCamera) {
 TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
     {
         SCOPED_TRACE("a 'k' camera that never comes back after its reset");
-        Station station({{"chip_id", "0xC0"},
-                         {"flash", {{"part", "0x79"}}},
-                         {"faults", json::array({{{"no_return", true}}})}});
+        WorkerStation station({{"chip_id", "0xC0"},
+                               {"flash", {{"part", "0x79"}}},
+                               {"faults", json::array({{{"no_return", true}}})}});
         ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
         station.job.flashCode = 0x79;
         const auto start = station.rig.clock.now();
@@ -229,14 +230,14 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
     }
     {
         SCOPED_TRACE("a reset that fails");
-        Station station({{"chip_id", "0xC0"},
-                         {"flash", {{"part", "0x79"}}},
-                         {"faults", json::array({{{"op", "set"},
-                                                  {"selector", 3},
-                                                  {"register", "0x2034"},
-                                                  {"nth", 1},
-                                                  {"times", 10},
-                                                  {"status", "0x80004005"}}})}});
+        WorkerStation station({{"chip_id", "0xC0"},
+                               {"flash", {{"part", "0x79"}}},
+                               {"faults", json::array({{{"op", "set"},
+                                                        {"selector", 3},
+                                                        {"register", "0x2034"},
+                                                        {"nth", 1},
+                                                        {"times", 10},
+                                                        {"status", "0x80004005"}}})}});
         ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
         station.job.flashCode = 0x79;
         station.run();
@@ -247,7 +248,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
     }
     {
         SCOPED_TRACE("a serial-number file that is refused");
-        Station station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
+        WorkerStation station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
         ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
         const Bytes before(station.flash());
         TempDir dir;
@@ -267,9 +268,9 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
 TEST(DownloadWorker, TheImageQualityCheckOfTwoModels) {
     for (const auto& [b, passes] : {std::pair{"0x00", false}, std::pair{"0x40", true}}) {
         SCOPED_TRACE(b);
-        Station station({{"chip_id", "0x80"},
-                         {"flash", {{"part", "0x79"}}},
-                         {"registers", {{"0x059A", "0x01"}, {"0x059B", b}}}});
+        WorkerStation station({{"chip_id", "0x80"},
+                               {"flash", {{"part", "0x79"}}},
+                               {"registers", {{"0x059A", "0x01"}, {"0x059B", b}}}});
         ASSERT_TRUE(station.image.assign(familyImage('d'), 'h'));
         station.job.flashCode = 0x79;
         station.job.vid = 0x064E;
@@ -291,7 +292,7 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStrings) {
     ASSERT_FALSE(oldFlash.empty());
     oldFlash.resize(0x10000, 0xFF);
     TempDir dir;
-    Station station(
+    WorkerStation station(
         {{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}, {"file", flashFile(dir, oldFlash)}}}});
     // A new image that names a serial-number string but carries none.
     image::SynthesisRequest freshRequest;

@@ -329,13 +329,13 @@ TEST(ImageParsing, HostileHeadersStayInsideTheBytes) {
     // a pointer past the end gives identity 0.
     Bytes small = {0xF9, 0xFF, 0, 0, 0x00, 0x02, 0, 0};
     EXPECT_EQ(image::readIdentity(small).typeNumber, 0) << "H - 4 before the start";
-    Bytes far(0x100, 0);
-    put(far, 0, {0x89, 0x17, 0, 0, 0x00, 0x10});
-    putBe16(far, 0x10 + 0x16, 0x00F8); // D + 0x0A lies past 0x100
-    const auto id = image::readIdentity(far);
+    Bytes beyond(0x100, 0);
+    put(beyond, 0, {0x89, 0x17, 0, 0, 0x00, 0x10});
+    putBe16(beyond, 0x10 + 0x16, 0x00F8); // D + 0x0A lies past 0x100
+    const auto id = image::readIdentity(beyond);
     EXPECT_EQ(id.vid, 0);
     EXPECT_EQ(id.pid, 0);
-    EXPECT_EQ(image::serialNumberIndex(far, 'k'), std::nullopt);
+    EXPECT_EQ(image::serialNumberIndex(beyond, 'k'), std::nullopt);
 }
 
 // Every layout the image tool makes is an image; a file that starts with no

@@ -31,10 +31,10 @@ const std::string kLongMaker(70, 'M');
 //        └ port 10: camera 1-10 (video2, metadata video3), fallback unit
 //   usb2 ─ port 1: hub 2-1 ─ port 3: camera 2-1.3 (video5)
 //   a virtual camera of no bus (video4)
-struct Station {
+struct SysfsStation {
     testing::SysfsFixture sys;
 
-    Station() {
+    SysfsStation() {
         sys.addRootHub(1);
         sys.addRootHub(2);
         sys.addDevice("1-2", {"1209", "0008", "6060", "", "USB2.0 Hub", "", "1", {}});
@@ -114,7 +114,7 @@ TEST(LinuxSysfs, UsbNamesParseAndGiveTheirHub) {
 }
 
 TEST(LinuxSysfs, VideoNodesComeInUsbTreeOrder) {
-    Station station;
+    SysfsStation station;
     std::vector<std::string> names;
     for (const auto& node : listVideoNodes(station.sys.root()))
         names.push_back(node.name);
@@ -137,7 +137,7 @@ TEST(LinuxSysfs, VideoNodesComeInUsbTreeOrder) {
 }
 
 TEST(LinuxCameras, ListsCaptureNodesAndSaysWhyOthersWereLeftOut) {
-    Station station;
+    SysfsStation station;
     LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", stationNodes());
     std::vector<DeviceEntry> entries;
     ASSERT_EQ(cameras.list(DeviceListKind::VideoInput, entries), status::kOk);
@@ -172,7 +172,7 @@ TEST(LinuxCameras, ListsCaptureNodesAndSaysWhyOthersWereLeftOut) {
 TEST(LinuxCameras, RealNodesThatAreNoVideoDevicesAreReported) {
     // The system's own opener over files that are not device nodes: one is
     // missing, one answers no V4L2 request.
-    Station station;
+    SysfsStation station;
     station.sys.write(station.sys.root() / "dev/video0", "not a device");
     LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", makeSystemV4l2Opener());
     std::vector<DeviceEntry> entries;
@@ -203,7 +203,7 @@ TEST(LinuxCameras, PermissionMessageNamesTheFixForTheNodesGroup) {
 }
 
 TEST(LinuxCameras, BindsOnlyTheNodeTheListNamed) {
-    Station station;
+    SysfsStation station;
     auto opener = stationNodes();
     const auto video0 = opener->nodes.at("video0");
     LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", std::move(opener));
@@ -236,7 +236,7 @@ TEST(LinuxCameras, BindsOnlyTheNodeTheListNamed) {
 }
 
 TEST(LinuxUsbLocation, EachCaptureNodeIsLocatedOnItsOwnHubAndPort) {
-    Station station;
+    SysfsStation station;
     LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", stationNodes());
     std::vector<UsbDeviceInfo> devices;
     ASSERT_EQ(cameras.imagingDevices(devices), status::kOk);
@@ -267,7 +267,7 @@ TEST(LinuxUsbLocation, EachCaptureNodeIsLocatedOnItsOwnHubAndPort) {
 }
 
 TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
-    Station station;
+    SysfsStation station;
     auto opener = stationNodes();
     // The firmware of camera 1-2.3 behind its unit 4: the probe, then chip
     // register 0x20FF through selectors 2 and 3.
@@ -304,7 +304,7 @@ TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
 }
 
 TEST(LinuxHotplug, EventsNameTheDevicesTheWayTheListDoes) {
-    Station station;
+    SysfsStation station;
     const auto video0 = readVideoNode(station.sys.root(), "video0");
     ASSERT_TRUE(video0);
     const std::string nodePath =

@@ -20,7 +20,7 @@ ExtensionUnit unit(std::uint8_t id, const Guid& guid, std::vector<std::uint8_t> 
     return made;
 }
 
-struct Rig {
+struct UvcRig {
     std::shared_ptr<FakeNodeScript> script = std::make_shared<FakeNodeScript>();
     // Node 0: another maker's unit 3; node 1: ours, unit 4, selectors 1..26
     // but 25.
@@ -71,7 +71,7 @@ TEST(LinuxUvcControl, ErrnoMapsOntoTheDeviceStatuses) {
 }
 
 TEST(LinuxUvcControl, RequestsGoToTheUnitCarryingThePropertySet) {
-    Rig rig;
+    UvcRig rig;
     rig.script->answer = [](XuQuery& query, std::span<std::uint8_t> data) {
         if (query.query == kUvcGetCur)
             data[0] = 0x5A;
@@ -120,7 +120,7 @@ TEST(LinuxUvcControl, RequestsGoToTheUnitCarryingThePropertySet) {
 }
 
 TEST(LinuxUvcControl, SizeAnswersMoreDataWithTheControlLength) {
-    Rig rig;
+    UvcRig rig;
     rig.script->answer = [](XuQuery& query, std::span<std::uint8_t> data) {
         EXPECT_EQ(query.query, kUvcGetLen);
         EXPECT_EQ(data.size(), 2u);
@@ -140,7 +140,7 @@ TEST(LinuxUvcControl, SizeAnswersMoreDataWithTheControlLength) {
 }
 
 TEST(LinuxUvcControl, ShortReadsInterruptionsAndLengthMismatches) {
-    Rig rig;
+    UvcRig rig;
     std::uint8_t block[4] = {1, 2, 3, 4};
     std::uint32_t returned = 0;
 
@@ -211,7 +211,7 @@ TEST(LinuxUvcControl, ShortReadsInterruptionsAndLengthMismatches) {
 }
 
 TEST(LinuxUvcControl, TopologyHasOneExtensionUnitNodePerUnit) {
-    Rig rig;
+    UvcRig rig;
     std::uint32_t count = 0;
     ASSERT_EQ(rig.device.topology()->nodeCount(count), status::kOk);
     EXPECT_EQ(count, 2u);
@@ -223,7 +223,7 @@ TEST(LinuxUvcControl, TopologyHasOneExtensionUnitNodePerUnit) {
 }
 
 TEST(LinuxUvcControl, StreamHolderFromReleasingTheBuffers) {
-    Rig rig;
+    UvcRig rig;
     rig.script->releaseResults = {0, EBUSY, EINTR, EBUSY, EINVAL};
     EXPECT_EQ(rig.device.streamHolder(), StreamHolder::Nobody);
     EXPECT_EQ(rig.device.streamHolder(), StreamHolder::OtherProcess);

@@ -7,7 +7,7 @@
 namespace tessell {
 namespace {
 
-using Kind = PlaceholderKind;
+using Placeholder = PlaceholderKind;
 
 std::tm fields(int year, int month, int day, int hour, int minute, int second) {
     std::tm t{};
@@ -39,22 +39,23 @@ std::string expand(std::string_view text, const ResultRecord& record = camera(),
 TEST(ParseResultTemplate, NamesCaseRulesAndTestOrder) {
     struct Case {
         std::string text;
-        std::vector<Kind> kinds;
+        std::vector<Placeholder> kinds;
     };
     const Case cases[] = {
         {"", {}},
         {"plain text, no names", {}},
-        {"{pid}{PID}{Pid}", {Kind::Pid, Kind::Pid, Kind::Pid}},
+        {"{pid}{PID}{Pid}", {Placeholder::Pid, Placeholder::Pid, Placeholder::Pid}},
         {"{VID}{Bcd}{SN}{IC}{ErrCode}{RESULT}{Tab}{NL}",
-         {Kind::Vid, Kind::Bcd, Kind::Sn, Kind::Ic, Kind::Errcode, Kind::Result, Kind::Tab,
-          Kind::Nl}},
+         {Placeholder::Vid, Placeholder::Bcd, Placeholder::Sn, Placeholder::Ic,
+          Placeholder::Errcode, Placeholder::Result, Placeholder::Tab, Placeholder::Nl}},
         {"{Y}{m}{d}{D}{H}{M}{S}",
-         {Kind::Year, Kind::Month, Kind::Day, Kind::Day, Kind::Hour, Kind::Minute, Kind::Second}},
-        {"{y}{h}{s}{YY}{mm}", {}},          // exact-case names only as written
-        {"{ pid }{pid }{p id}{}{foo}", {}}, // no trimming, no partial match
-        {"{a{pid}x{vid}", {Kind::Vid}},     // a name runs to the first "}"
-        {"}{pid}}", {Kind::Pid}},           // stray "}" is text
-        {"{sn}{vid", {Kind::Sn}},           // "{" without "}" is text
+         {Placeholder::Year, Placeholder::Month, Placeholder::Day, Placeholder::Day,
+          Placeholder::Hour, Placeholder::Minute, Placeholder::Second}},
+        {"{y}{h}{s}{YY}{mm}", {}},             // exact-case names only as written
+        {"{ pid }{pid }{p id}{}{foo}", {}},    // no trimming, no partial match
+        {"{a{pid}x{vid}", {Placeholder::Vid}}, // a name runs to the first "}"
+        {"}{pid}}", {Placeholder::Pid}},       // stray "}" is text
+        {"{sn}{vid", {Placeholder::Sn}},       // "{" without "}" is text
     };
     for (const auto& c : cases) {
         const ResultTemplate parsed = ParseResultTemplate(c.text);
@@ -81,7 +82,7 @@ TEST(ParseResultTemplate, KeepsAtMost260AndWritesTheRestAsText) {
     for (int i = 0; i < 300; ++i)
         mixed += "{x}";
     mixed += "{pid}";
-    EXPECT_EQ(ParseResultTemplate(mixed).placeholders, std::vector<Kind>{Kind::Pid});
+    EXPECT_EQ(ParseResultTemplate(mixed).placeholders, std::vector<Placeholder>{Placeholder::Pid});
 }
 
 TEST(ExpandResultTemplate, ValuesOfEveryKind) {

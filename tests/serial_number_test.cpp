@@ -29,8 +29,8 @@ SynthesisRequest kImage(std::optional<std::size_t> strings = std::nullopt) {
 }
 
 // A simulated camera of `chip` whose 64 KiB flash starts with `content`.
-json camera(const TempDir& dir, const char* chip, const Bytes& content,
-            const std::string& name = "cam.flash") {
+json serialCamera(const TempDir& dir, const char* chip, const Bytes& content,
+                  const std::string& name = "cam.flash") {
     Bytes flash(0x10000, 0xFF);
     std::copy_n(content.begin(), std::min(content.size(), flash.size()), flash.begin());
     return json::array({{{"chip_id", chip},
@@ -74,10 +74,10 @@ protected:
     // The camera's strings into the image, with the work files of a camera
     // whose port is not known.
     std::size_t keep(FirmwareImage& image, CameraLink& link) {
-        IcType camera = chip::kUndetected;
-        link.GetIcType(camera);
-        return keep_camera_strings(image, link, 0x79, reworkFiles(camera, temporary.path(), {}),
-                                   output);
+        IcType serialCamera = chip::kUndetected;
+        link.GetIcType(serialCamera);
+        return keep_camera_strings(image, link, 0x79,
+                                   reworkFiles(serialCamera, temporary.path(), {}), output);
     }
 
     TempDir home;
@@ -90,7 +90,7 @@ protected:
 
 TEST_F(SerialNumberTest, MalformedFilesAreRefusedWithTheirMessage) {
     const Bytes content = synthesized(kImage());
-    SimLink sim(camera(home, "0xC0", content));
+    SimLink sim(serialCamera(home, "0xC0", content));
     ASSERT_TRUE(sim.opened);
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
@@ -138,7 +138,7 @@ TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
     // The camera's own image keeps its strings at 0x3000; the new image says
     // 0x6000. The camera is asked, and only when it cannot tell does the
     // image's own place count.
-    SimLink sim(camera(home, "0xC0", synthesized(kImage(0x3000))));
+    SimLink sim(serialCamera(home, "0xC0", synthesized(kImage(0x3000))));
     ASSERT_TRUE(sim.opened);
     const Bytes content = synthesized(kImage());
     FirmwareImage image;
@@ -183,7 +183,7 @@ TEST_F(SerialNumberTest, NewerChipsTakeTheNumberWhereTheCameraKeepsItsStrings) {
 }
 
 TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
-    SimLink sim(camera(home, "0xC0", Bytes{})); // erased flash: no header
+    SimLink sim(serialCamera(home, "0xC0", Bytes{})); // erased flash: no header
     ASSERT_TRUE(sim.opened);
     writeSerialFile("AB12****\r\nAB12003F\r\n");
     const Bytes content = synthesized(kImage());
@@ -207,7 +207,7 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
     request.family = 'd'; // 0x55 0x90, descriptor at 0xB700, for 'h' cameras
     request.serialIndex = 3;
     const Bytes content = synthesized(request);
-    SimLink sim(camera(home, "0x80", Bytes{}));
+    SimLink sim(serialCamera(home, "0x80", Bytes{}));
     ASSERT_TRUE(sim.opened);
     writeSerialFile("AB12****\r\nAB120039\r\n");
     FirmwareImage image;
@@ -353,7 +353,7 @@ Bytes newImage(std::size_t size = 0) {
 
 TEST_F(SerialNumberTest, ReworkKeepsTheCamerasStringsAndSavesThem) {
     const Bytes flash = reworkedCameraFlash();
-    SimLink sim(camera(home, "0xC0", flash));
+    SimLink sim(serialCamera(home, "0xC0", flash));
     ASSERT_TRUE(sim.opened);
     const Bytes content = newImage();
     FirmwareImage image;
@@ -378,14 +378,14 @@ TEST_F(SerialNumberTest, ReworkKeepsTheCamerasStringsAndSavesThem) {
 TEST_F(SerialNumberTest, ReworkFallsBackToSavedThenDefaultBlocks) {
     const Bytes content = newImage();
     {
-        SimLink sim(camera(home, "0xC0", reworkedCameraFlash("Saved Maker", "SAVED-1")));
+        SimLink sim(serialCamera(home, "0xC0", reworkedCameraFlash("Saved Maker", "SAVED-1")));
         ASSERT_TRUE(sim.opened);
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));
         ASSERT_NE(keep(image, sim.link), 0u);
     }
     // A camera whose blocks are not valid (erased strings, L = 0xFF).
-    SimLink sim(camera(home, "0xC0", synthesized(kImage(0x3000)), "lost.flash"));
+    SimLink sim(serialCamera(home, "0xC0", synthesized(kImage(0x3000)), "lost.flash"));
     ASSERT_TRUE(sim.opened);
     FirmwareImage image;
     ASSERT_TRUE(image.assign(content));
@@ -418,7 +418,7 @@ TEST_F(SerialNumberTest, ReworkPlaceFollowsTheCamerasHeaderKind) {
     for (const std::uint8_t kind : {0x17, 0x18}) {
         auto flash = reworkedCameraFlash();
         flash[1] = kind;
-        SimLink sim(camera(home, "0xC0", flash, "kind" + std::to_string(kind) + ".flash"));
+        SimLink sim(serialCamera(home, "0xC0", flash, "kind" + std::to_string(kind) + ".flash"));
         ASSERT_TRUE(sim.opened);
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));
@@ -436,7 +436,7 @@ TEST_F(SerialNumberTest, ReworkOfOlderChipsTakesTheWholeStringSector) {
     request.manufacturer = "Older Maker";
     request.serialNumber = "OLD-7";
     const Bytes flash = synthesized(request);
-    SimLink sim(camera(home, "0x80", flash));
+    SimLink sim(serialCamera(home, "0x80", flash));
     ASSERT_TRUE(sim.opened);
     request.manufacturer.reset();
     request.serialNumber.reset();
@@ -479,7 +479,7 @@ TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
          "could not be read"},
     };
     for (const auto& c : cases) {
-        auto devices = camera(home, "0xC0", reworkedCameraFlash());
+        auto devices = serialCamera(home, "0xC0", reworkedCameraFlash());
         devices[0]["faults"] = c.faults;
         SimLink sim(devices);
         ASSERT_TRUE(sim.opened);
@@ -502,7 +502,7 @@ TEST_F(SerialNumberTest, ReworkOfAnMCameraTakesF9FFImagesLikeTheirTwins) {
     std::vector<Bytes> reworked;
     for (const auto header : {image::HeaderBytes{0x89, 0x26}, image::HeaderBytes{0xF9, 0xFF}}) {
         SCOPED_TRACE(header.signature);
-        SimLink sim(camera(home, "0xD0", flash));
+        SimLink sim(serialCamera(home, "0xD0", flash));
         ASSERT_TRUE(sim.opened);
         auto fresh = kImage();
         fresh.family = 'h';
@@ -536,7 +536,7 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
     newImage.bcdDevice = 0x0A00;
     const Bytes content = synthesized(newImage);
     {
-        SimLink sim(camera(home, "0xC0", synthesized(oldImage), "burn.flash"));
+        SimLink sim(serialCamera(home, "0xC0", synthesized(oldImage), "burn.flash"));
         ASSERT_TRUE(sim.opened);
         writeSerialFile("AB12****\r\nAB120001\r\n");
         FirmwareImage image;
@@ -550,7 +550,7 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
                                       "AB120001");
     }
     {
-        SimLink sim(camera(home, "0xC0", synthesized(oldImage), "rework.flash"));
+        SimLink sim(serialCamera(home, "0xC0", synthesized(oldImage), "rework.flash"));
         ASSERT_TRUE(sim.opened);
         FirmwareImage image;
         ASSERT_TRUE(image.assign(content));

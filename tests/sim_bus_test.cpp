@@ -12,7 +12,7 @@ using nlohmann::json;
 namespace tessell::testing {
 namespace {
 
-using Kind = platform::HotplugEvent::Kind;
+using EventKind = platform::HotplugEvent::Kind;
 
 // Records the notifications a listener receives.
 class EventLog {
@@ -104,7 +104,7 @@ TEST(SimBus, ResetLeavesTheBusAndReturnsWithTheIdentityReadAgain) {
     rig.platform().service();
     auto seen = events.take();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].kind, Kind::Removal);
+    EXPECT_EQ(seen[0].kind, EventKind::Removal);
     EXPECT_EQ(seen[0].devicePath, before.devicePath);
 
     rig.pass(299ms);
@@ -113,7 +113,7 @@ TEST(SimBus, ResetLeavesTheBusAndReturnsWithTheIdentityReadAgain) {
     rig.pass(1ms);
     seen = events.take();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].kind, Kind::Arrival);
+    EXPECT_EQ(seen[0].kind, EventKind::Arrival);
     const auto after = rig.platform().camera(0).view();
     EXPECT_EQ(seen[0].devicePath, after.devicePath);
     EXPECT_NE(after.devicePath.find("vid_1209&pid_000c"), std::string::npos) << after.devicePath;
@@ -138,8 +138,8 @@ TEST(SimBus, ResetLeavesTheBusAndReturnsWithTheIdentityReadAgain) {
     rig.pass(300ms);
     seen = events.take();
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].kind, Kind::Removal);
-    EXPECT_EQ(seen[1].kind, Kind::Arrival);
+    EXPECT_EQ(seen[0].kind, EventKind::Removal);
+    EXPECT_EQ(seen[1].kind, EventKind::Arrival);
 }
 
 TEST(SimFaults, RequestFaultsCountByKindSelectorRegisterAndDownload) {
@@ -198,7 +198,7 @@ TEST(SimFaults, UnplugAfterLeavesUntilTheStationPlugsItInAgain) {
     rig.pass(10s);
     auto seen = events.take();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].kind, Kind::Removal);
+    EXPECT_EQ(seen[0].kind, EventKind::Removal);
 
     // The second camera (now first in the list) counts only requests made in
     // download mode.
@@ -215,9 +215,9 @@ TEST(SimFaults, UnplugAfterLeavesUntilTheStationPlugsItInAgain) {
     rig.pass(200ms);
     seen = events.take();
     ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].kind, Kind::Removal);
-    EXPECT_EQ(seen[1].kind, Kind::Arrival);
-    EXPECT_EQ(seen[2].kind, Kind::Arrival);
+    EXPECT_EQ(seen[0].kind, EventKind::Removal);
+    EXPECT_EQ(seen[1].kind, EventKind::Arrival);
+    EXPECT_EQ(seen[2].kind, EventKind::Arrival);
     XuClient back(rig.platform(), 0);
     for (int request = 0; request < 10; ++request)
         EXPECT_EQ(back.read(XU_DFU_CHECKSUM, 1), Bytes{0});

@@ -22,7 +22,7 @@ Bytes image(std::size_t length, std::uint32_t seed = 7) {
     return bytes;
 }
 
-std::uint8_t xorOf(const Bytes& bytes) {
+std::uint8_t xorOfBytes(const Bytes& bytes) {
     return std::accumulate(bytes.begin(), bytes.end(), std::uint8_t{0},
                            [](std::uint8_t sum, std::uint8_t b) { return sum ^ b; });
 }
@@ -269,7 +269,7 @@ TEST(SimStream, PlacementHeldBackByteAndChecksum) {
     EXPECT_EQ(flash[0], 0xFF) << "the header byte is held back";
     EXPECT_TRUE(std::equal(padded.begin() + 1, padded.end(), flash.begin() + 1));
     EXPECT_EQ(flash[3 * 4096], 0x00) << "the next sector was never entered";
-    EXPECT_EQ(xu.read(XU_DFU_CHECKSUM, 1)[0], xorOf(padded))
+    EXPECT_EQ(xu.read(XU_DFU_CHECKSUM, 1)[0], xorOfBytes(padded))
         << "the held-back byte counts in place of address 0";
     // The backing file holds the flash as it stands.
     const std::string file = rig.dir.read("cam0.flash");
@@ -284,7 +284,7 @@ TEST(SimStream, PlacementHeldBackByteAndChecksum) {
     XuClient corrupt(rig.platform(), 1);
     corrupt.set(XU_DFU_ENABLE_CONTROL, {1});
     stream(corrupt, padded);
-    EXPECT_EQ(corrupt.read(XU_DFU_CHECKSUM, 1)[0], xorOf(padded) ^ 0xFF);
+    EXPECT_EQ(corrupt.read(XU_DFU_CHECKSUM, 1)[0], xorOfBytes(padded) ^ 0xFF);
     EXPECT_EQ(flashOf(rig, 1)[4096], static_cast<std::uint8_t>(~padded[4096]));
 
     // A wrong opcode table (sector erase 0xD7 on a part without it) leaves
@@ -297,7 +297,7 @@ TEST(SimStream, PlacementHeldBackByteAndChecksum) {
     wrong.set(XU_DFU_ENABLE_CONTROL, {1});
     stream(wrong, Bytes(4096, 0xF0));
     EXPECT_EQ(flashOf(rig, 2)[1], 0x00);
-    EXPECT_NE(wrong.read(XU_DFU_CHECKSUM, 1)[0], xorOf(Bytes(4096, 0xF0)));
+    EXPECT_NE(wrong.read(XU_DFU_CHECKSUM, 1)[0], xorOfBytes(Bytes(4096, 0xF0)));
 }
 
 TEST(SimStream, UnprotectingAndFinishingByFamily) {
@@ -315,18 +315,18 @@ TEST(SimStream, UnprotectingAndFinishingByFamily) {
         return checksum;
     };
     // 'j' programs the held-back byte when told the download is finished.
-    EXPECT_EQ(run(0), xorOf(data));
+    EXPECT_EQ(run(0), xorOfBytes(data));
     EXPECT_EQ(flashOf(rig, 0)[0], data[0]);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), flashOf(rig, 0).begin()));
     // 'm' streaming into flash writes its own header 0x89 0x26.
-    EXPECT_EQ(run(1), xorOf(data));
+    EXPECT_EQ(run(1), xorOfBytes(data));
     EXPECT_EQ(flashOf(rig, 1)[0], 0x89);
     EXPECT_EQ(flashOf(rig, 1)[1], 0x26 & data[1]);
     // 'k' leaves address 0 to the tool.
-    EXPECT_EQ(run(2), xorOf(data));
+    EXPECT_EQ(run(2), xorOfBytes(data));
     EXPECT_EQ(flashOf(rig, 2)[0], 0xFF);
     // 'i' does not unprotect by itself: nothing is written, the checksum fails.
-    EXPECT_NE(run(3), xorOf(data));
+    EXPECT_NE(run(3), xorOfBytes(data));
     EXPECT_EQ(flashOf(rig, 3), Bytes(65536, 0xFF));
 }
 
@@ -354,7 +354,7 @@ TEST(SimStream, ModuleMemoryTakesEveryByte) {
     padded.resize(8192, 0xFF);
     xu.set(XU_DFU_ENABLE_CONTROL, {1});
     stream(xu, data);
-    EXPECT_EQ(xu.read(XU_DFU_CHECKSUM, 1)[0], xorOf(padded));
+    EXPECT_EQ(xu.read(XU_DFU_CHECKSUM, 1)[0], xorOfBytes(padded));
     const auto module = rig.platform().camera(0).moduleContents();
     EXPECT_TRUE(std::equal(padded.begin(), padded.end(), module.begin())) << "address 0 too";
     EXPECT_EQ(flashOf(rig), Bytes(65536, 0xFF)) << "the serial flash is untouched";

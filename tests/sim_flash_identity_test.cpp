@@ -11,11 +11,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void putBe16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
+void putBigEndian16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
     bytes[offset] = static_cast<std::uint8_t>(value >> 8);
     bytes[offset + 1] = static_cast<std::uint8_t>(value);
 }
-void putIds(Bytes& bytes, std::size_t at, std::uint16_t vid, std::uint16_t pid, std::uint16_t bcd) {
+void putIdentity(Bytes& bytes, std::size_t at, std::uint16_t vid, std::uint16_t pid,
+                 std::uint16_t bcd) {
     for (const std::uint16_t value : {vid, pid, bcd}) {
         bytes[at++] = static_cast<std::uint8_t>(value);
         bytes[at++] = static_cast<std::uint8_t>(value >> 8);
@@ -37,10 +38,10 @@ Bytes kFlash(std::uint16_t p = 0x3000) {
     flash[0] = 0x89;
     flash[1] = 0x17;
     constexpr std::uint16_t h = 0x0100;
-    putBe16(flash, 4, h);
-    putBe16(flash, h + 0x16, 0x0200);
-    putIds(flash, 0x020A, 0x1209, 0x000C, 0x0917);
-    putBe16(flash, h + 0x7A, p);
+    putBigEndian16(flash, 4, h);
+    putBigEndian16(flash, h + 0x16, 0x0200);
+    putIdentity(flash, 0x020A, 0x1209, 0x000C, 0x0917);
+    putBigEndian16(flash, h + 0x7A, p);
     return flash;
 }
 
@@ -76,7 +77,7 @@ TEST(SimFlashIdentity, ReadsTheImageAndItsStringBlocks) {
 
     // An invalid serial block falls back alone; a zero field falls back alone.
     flash[0x5001] = 67;
-    putIds(flash, 0x020A, 0x1209, 0x0000, 0x0917);
+    putIdentity(flash, 0x020A, 0x1209, 0x0000, 0x0917);
     id = identityFromFlash(flash, 'k', kRom);
     EXPECT_EQ(id.manufacturer, "Halvane");
     EXPECT_EQ(id.serial, "ROM0001");
@@ -98,7 +99,7 @@ TEST(SimFlashIdentity, FamiliesFindTheirStringBlocks) {
     older[0] = 0x55;
     older[1] = 0x90;
     older[0xB701] = 0x12;
-    putIds(older, 0xB70A, 0x1209, 0x0002, 0x0001);
+    putIdentity(older, 0xB70A, 0x1209, 0x0002, 0x0001);
     putBlock(older, 0xE000, "Maker");
     putBlock(older, 0xF000, "SN1");
     auto id = identityFromFlash(older, 'h', kRom);

@@ -32,20 +32,21 @@ std::unique_ptr<FlashPart> openPart(FlashCode code, bool protect = false, FlashT
     return part;
 }
 
-Bytes send(FlashPart& part, std::initializer_list<std::uint8_t> out, std::size_t readCount = 0) {
+Bytes sendToPart(FlashPart& part, std::initializer_list<std::uint8_t> out,
+                 std::size_t readCount = 0) {
     const Bytes bytes(out);
     return part.command(bytes, readCount);
 }
 
 void writeEnable(FlashPart& part) {
-    send(part, {0x06});
+    sendToPart(part, {0x06});
 }
 
-Bytes read(FlashPart& part, std::size_t address, std::size_t count) {
-    return send(part,
-                {0x03, static_cast<std::uint8_t>(address >> 16),
-                 static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)},
-                count);
+Bytes readPart(FlashPart& part, std::size_t address, std::size_t count) {
+    return sendToPart(part,
+                      {0x03, static_cast<std::uint8_t>(address >> 16),
+                       static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)},
+                      count);
 }
 
 void program(FlashPart& part, std::size_t address, const Bytes& data) {
@@ -56,14 +57,14 @@ void program(FlashPart& part, std::size_t address, const Bytes& data) {
 }
 
 std::uint8_t status(FlashPart& part) {
-    return send(part, {0x05}, 1)[0];
+    return sendToPart(part, {0x05}, 1)[0];
 }
 
 // What the tool's identification does with the answers of a part.
 std::optional<FlashCode> identify(FlashPart& part) {
     auto answer = [&](std::uint8_t command) {
-        const auto bytes =
-            command == 0x9F ? send(part, {command}, 3) : send(part, {command, 0, 0, 0}, 3);
+        const auto bytes = command == 0x9F ? sendToPart(part, {command}, 3)
+                                           : sendToPart(part, {command, 0, 0, 0}, 3);
         return flash::IdBytes{bytes[0], bytes[1], bytes[2]};
     };
     if (const auto first = flash::codeFromManufacturerId(answer(0x90)))
@@ -91,7 +92,7 @@ TEST(SimFlashPart, EveryCodeIsNamedByItsIdentificationAnswers) {
         EXPECT_EQ(part->size(), flash::defaultPartSize(static_cast<FlashCode>(code)));
         const bool secondRead = code == 0x7D || code == 0x7E || code == 0x81 || code == 0x82;
         if (secondRead) {
-            EXPECT_EQ(send(*part, {0x90, 0, 0, 0}, 3), (Bytes{0xFF, 0xFF, 0xFF})) << code;
+            EXPECT_EQ(sendToPart(*part, {0x90, 0, 0, 0}, 3), (Bytes{0xFF, 0xFF, 0xFF})) << code;
         }
     }
     EXPECT_EQ(parts, 19);
@@ -99,8 +100,8 @@ TEST(SimFlashPart, EveryCodeIsNamedByItsIdentificationAnswers) {
     // The register path clocks the answer out byte by byte after the address;
     // the answer repeats, and 0x9F needs no address.
     auto mx = openPart(0x79);
-    EXPECT_EQ(send(*mx, {0x90, 0, 0, 0}, 6), (Bytes{0xC2, 0x05, 0xC2, 0xC2, 0x05, 0xC2}));
-    EXPECT_EQ(send(*mx, {0x90}, 3), (Bytes{0xFF, 0xFF, 0xFF})) << "address bytes come first";
+    EXPECT_EQ(sendToPart(*mx, {0x90, 0, 0, 0}, 6), (Bytes{0xC2, 0x05, 0xC2, 0xC2, 0x05, 0xC2}));
+    EXPECT_EQ(sendToPart(*mx, {0x90}, 3), (Bytes{0xFF, 0xFF, 0xFF})) << "address bytes come first";
 }
 
 TEST(SimFlashPart, ProgramsOnlyClearBitsAndWrapInsideThePage) {
@@ -109,7 +110,7 @@ TEST(SimFlashPart, ProgramsOnlyClearBitsAndWrapInsideThePage) {
     program(*part, 0x10, {0xF0, 0x0F});
     writeEnable(*part);
     program(*part, 0x10, {0x3C, 0xFF});
-    EXPECT_EQ(read(*part, 0x10, 2), (Bytes{0x30, 0x0F}));
+    EXPECT_EQ(readPart(*part, 0x10, 2), (Bytes{0x30, 0x0F}));
 
     // 32 bytes from 0x1F0: the upper 16 wrap to the start of the same page.
     Bytes data(32);
@@ -117,7 +118,7 @@ TEST(SimFlashPart, ProgramsOnlyClearBitsAndWrapInsideThePage) {
         data[i] = static_cast<std::uint8_t>(i);
     writeEnable(*part);
     program(*part, 0x1F0, data);
-    const auto page = read(*part, 0x100, 0x101);
+    const auto page = readPart(*part, 0x100, 0x101);
     EXPECT_EQ(page[0xF0], 0);
     EXPECT_EQ(page[0xFF], 15);
     EXPECT_EQ(page[0x00], 16);
@@ -131,15 +132,15 @@ TEST(SimFlashPart, ProgramsOnlyClearBitsAndWrapInsideThePage) {
     long_[299] = 0x11; // lands at offset 43
     writeEnable(*part);
     program(*part, 0x300, long_);
-    const auto third = read(*part, 0x300, 256);
+    const auto third = readPart(*part, 0x300, 256);
     EXPECT_EQ(third[0], 0xFF);
     EXPECT_EQ(third[43], 0x11);
 
     // Reads wrap at the end of the array; fast read skips one dummy byte.
     writeEnable(*part);
     program(*part, 0, {0xA5});
-    EXPECT_EQ(read(*part, part->size() - 1, 2), (Bytes{0xFF, 0xA5}));
-    EXPECT_EQ(send(*part, {0x0B, 0x00, 0x00, 0x00}, 2), (Bytes{0xFF, 0xA5}));
+    EXPECT_EQ(readPart(*part, part->size() - 1, 2), (Bytes{0xFF, 0xA5}));
+    EXPECT_EQ(sendToPart(*part, {0x0B, 0x00, 0x00, 0x00}, 2), (Bytes{0xFF, 0xA5}));
     EXPECT_EQ(part->contents()[0], 0xA5);
 }
 
@@ -152,7 +153,7 @@ TEST(SimFlashPart, EraseGranularity) {
     for (std::size_t address : {0x0FFFu, 0x1000u, 0x1FFFu, 0x2000u, 0xFFFFu, 0x10000u, 0x1FFFFu})
         fill(address);
     writeEnable(*part);
-    send(*part, {0x20, 0x00, 0x12, 0x34}); // sector 0x1000..0x1FFF
+    sendToPart(*part, {0x20, 0x00, 0x12, 0x34}); // sector 0x1000..0x1FFF
     const auto bytes = part->contents();
     EXPECT_EQ(bytes[0x0FFF], 0x00);
     EXPECT_EQ(bytes[0x1000], 0xFF);
@@ -160,13 +161,13 @@ TEST(SimFlashPart, EraseGranularity) {
     EXPECT_EQ(bytes[0x2000], 0x00);
 
     writeEnable(*part);
-    send(*part, {0xD8, 0x01, 0x00, 0x05}); // block 0x10000..0x1FFFF
+    sendToPart(*part, {0xD8, 0x01, 0x00, 0x05}); // block 0x10000..0x1FFFF
     EXPECT_EQ(bytes[0xFFFF], 0x00);
     EXPECT_EQ(bytes[0x10000], 0xFF);
     EXPECT_EQ(bytes[0x1FFFF], 0xFF);
 
     writeEnable(*part);
-    send(*part, {0xC7});
+    sendToPart(*part, {0xC7});
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0xFF), static_cast<long>(bytes.size()));
 }
 
@@ -178,21 +179,21 @@ TEST(SimFlashPart, LatchAndProtectionRules) {
     writeEnable(*part);
     EXPECT_EQ(status(*part), 0x0E);
     program(*part, 0, {0x00});
-    send(*part, {0x20, 0, 0, 0});
-    send(*part, {0xC7});
+    sendToPart(*part, {0x20, 0, 0, 0});
+    sendToPart(*part, {0xC7});
     EXPECT_EQ(part->contents()[0], 0xFF);
 
     // The status write needs the latch and clears it.
     writeEnable(*part);
-    send(*part, {0x04});
+    sendToPart(*part, {0x04});
     EXPECT_EQ(status(*part), 0x0C) << "0x04 clears the latch";
-    send(*part, {0x01, 0x00});
+    sendToPart(*part, {0x01, 0x00});
     EXPECT_EQ(status(*part), 0x0C) << "no latch: status unchanged";
-    send(*part, {0x50});
-    send(*part, {0x01, 0x00});
+    sendToPart(*part, {0x50});
+    sendToPart(*part, {0x01, 0x00});
     EXPECT_EQ(status(*part), 0x0C) << "0x50 is no opcode of a table-0 part";
     writeEnable(*part);
-    send(*part, {0x01, 0xF3});
+    sendToPart(*part, {0x01, 0xF3});
     EXPECT_EQ(status(*part), 0x00) << "only the protect bits are written; latch cleared";
 
     // Program and erase need the latch, and clear it.
@@ -202,24 +203,24 @@ TEST(SimFlashPart, LatchAndProtectionRules) {
     program(*part, 0, {0x00});
     EXPECT_EQ(part->contents()[0], 0x00);
     EXPECT_EQ(status(*part), 0x00);
-    send(*part, {0x20, 0, 0, 0});
+    sendToPart(*part, {0x20, 0, 0, 0});
     EXPECT_EQ(part->contents()[0], 0x00) << "the program used the latch up";
     writeEnable(*part);
-    send(*part, {0x20, 0, 0, 0});
+    sendToPart(*part, {0x20, 0, 0, 0});
     EXPECT_EQ(part->contents()[0], 0xFF);
     EXPECT_EQ(status(*part), 0x00);
 
     // A program-mode-1 part also takes the status write after 0x50, which
     // does not allow programming.
     auto sst = openPart(0x7A, /*protect=*/true);
-    send(*sst, {0x50});
+    sendToPart(*sst, {0x50});
     EXPECT_EQ(status(*sst), 0x0C) << "0x50 sets no visible latch";
-    send(*sst, {0xAF, 0, 0, 0, 0x00});
+    sendToPart(*sst, {0xAF, 0, 0, 0, 0x00});
     program(*sst, 0, {0x00});
-    send(*sst, {0x01, 0x00});
+    sendToPart(*sst, {0x01, 0x00});
     EXPECT_EQ(status(*sst), 0x00);
     EXPECT_EQ(sst->contents()[0], 0xFF);
-    send(*sst, {0x01, 0x0C});
+    sendToPart(*sst, {0x01, 0x0C});
     EXPECT_EQ(status(*sst), 0x00) << "the 0x50 enable was used up";
 }
 
@@ -230,9 +231,9 @@ TEST(SimFlashPart, AcceptsExactlyTheOpcodesOfItsTable) {
         writeEnable(*part);
         program(*part, 0x1000, {0x00});
         writeEnable(*part);
-        send(*part, {0xD7, 0, 0x10, 0});
+        sendToPart(*part, {0xD7, 0, 0x10, 0});
         writeEnable(*part);
-        send(*part, {0x20, 0, 0x10, 0});
+        sendToPart(*part, {0x20, 0, 0x10, 0});
     }
     // 0xD7 is the PMC part's sector erase; the generic part only knows 0x20.
     EXPECT_EQ(generic->contents()[0x1000], 0xFF);
@@ -240,41 +241,42 @@ TEST(SimFlashPart, AcceptsExactlyTheOpcodesOfItsTable) {
     writeEnable(*generic);
     program(*generic, 0x1000, {0x00});
     writeEnable(*generic);
-    send(*generic, {0xD7, 0, 0x10, 0});
+    sendToPart(*generic, {0xD7, 0, 0x10, 0});
     EXPECT_EQ(generic->contents()[0x1000], 0x00) << "0xD7 on a table-0 part does nothing";
     EXPECT_EQ(status(*generic), 0x02) << "and leaves the latch alone";
     writeEnable(*pmc);
     program(*pmc, 0x1000, {0x00});
     writeEnable(*pmc);
-    send(*pmc, {0x20, 0, 0x10, 0});
+    sendToPart(*pmc, {0x20, 0, 0x10, 0});
     EXPECT_EQ(pmc->contents()[0x1000], 0x00) << "0x20 is no opcode of the PMC part";
 
     // The SST part: no fast read, 0x52 block erase and 0x60 chip erase,
     // auto-increment programming until write disable.
     auto sst = openPart(0x7A);
     writeEnable(*sst);
-    send(*sst, {0xAF, 0x00, 0x00, 0x10, 0x12});
+    sendToPart(*sst, {0xAF, 0x00, 0x00, 0x10, 0x12});
     EXPECT_EQ(status(*sst), 0x02) << "the latch holds through the sequence";
-    EXPECT_EQ(read(*sst, 0x10, 1), (Bytes{0xFF})) << "reads wait for the end of the sequence";
-    send(*sst, {0xAF, 0x34});
-    send(*sst, {0xAF, 0x56});
-    send(*sst, {0x04});
+    EXPECT_EQ(readPart(*sst, 0x10, 1), (Bytes{0xFF})) << "reads wait for the end of the sequence";
+    sendToPart(*sst, {0xAF, 0x34});
+    sendToPart(*sst, {0xAF, 0x56});
+    sendToPart(*sst, {0x04});
     EXPECT_EQ(status(*sst), 0x00);
-    EXPECT_EQ(read(*sst, 0x10, 4), (Bytes{0x12, 0x34, 0x56, 0xFF}));
-    EXPECT_EQ(send(*sst, {0x0B, 0, 0, 0x10}, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(readPart(*sst, 0x10, 4), (Bytes{0x12, 0x34, 0x56, 0xFF}));
+    EXPECT_EQ(sendToPart(*sst, {0x0B, 0, 0, 0x10}, 2), (Bytes{0xFF, 0xFF}));
     writeEnable(*sst);
-    send(*sst, {0xC7});
+    sendToPart(*sst, {0xC7});
     EXPECT_EQ(sst->contents()[0x10], 0x12) << "0xC7 is no SST opcode";
     writeEnable(*sst);
-    send(*sst, {0x52, 0, 0, 0});
+    sendToPart(*sst, {0x52, 0, 0, 0});
     EXPECT_EQ(sst->contents()[0x10], 0xFF);
     writeEnable(*sst);
     program(*sst, 0x20, {0x00});
     writeEnable(*sst);
-    send(*sst, {0x60});
+    sendToPart(*sst, {0x60});
     EXPECT_EQ(sst->contents()[0x20], 0xFF);
 
-    EXPECT_EQ(send(*generic, {0xAF, 0, 0, 0}, 2), (Bytes{0xFF, 0xFF})) << "unknown opcode: nothing";
+    EXPECT_EQ(sendToPart(*generic, {0xAF, 0, 0, 0}, 2), (Bytes{0xFF, 0xFF}))
+        << "unknown opcode: nothing";
 }
 
 TEST(SimFlashPart, CommandsExecuteWhenChipSelectIsReleased) {
@@ -315,22 +317,22 @@ TEST(SimFlashPart, WriteInProgressLastsTheFlashTime) {
     EXPECT_EQ(status(*part), 0x01);
     writeEnable(*part);
     EXPECT_EQ(status(*part), 0x01) << "write enable is ignored while busy";
-    EXPECT_EQ(read(*part, 0, 1), (Bytes{0xFF})) << "so is a read";
+    EXPECT_EQ(readPart(*part, 0, 1), (Bytes{0xFF})) << "so is a read";
     manual.advance(699us);
     EXPECT_TRUE(part->writeInProgress());
     manual.advance(1us);
     EXPECT_FALSE(part->writeInProgress());
-    EXPECT_EQ(read(*part, 0, 1), (Bytes{0x00}));
+    EXPECT_EQ(readPart(*part, 0, 1), (Bytes{0x00}));
 
     writeEnable(*part);
-    send(*part, {0x20, 0, 0, 0});
+    sendToPart(*part, {0x20, 0, 0, 0});
     manual.advance(39ms);
     EXPECT_EQ(status(*part) & 0x01, 0x01);
     manual.advance(1ms);
     EXPECT_EQ(status(*part), 0x00);
 
     writeEnable(*part);
-    send(*part, {0xC7}); // 16 sectors of 64 KiB
+    sendToPart(*part, {0xC7}); // 16 sectors of 64 KiB
     manual.advance(639ms);
     EXPECT_TRUE(part->writeInProgress());
     manual.advance(1ms);
@@ -359,7 +361,7 @@ TEST(SimFlashPart, BackingFileFollowsEveryChange) {
         EXPECT_EQ(second->contents()[0x1235], 0x34);
     }
     writeEnable(*part);
-    send(*part, {0x20, 0, 0x10, 0});
+    sendToPart(*part, {0x20, 0, 0x10, 0});
     onDisk = testing::TempDir::readFile(file);
     EXPECT_EQ(onDisk[0x1234], '\xFF');
     EXPECT_TRUE(part->fileError().empty()) << part->fileError();

@@ -9,13 +9,13 @@ using namespace std::chrono_literals;
 namespace tessell::sim {
 namespace {
 
-std::optional<StationConfig> parse(const std::string& text, std::string& error) {
+std::optional<StationConfig> parseText(const std::string& text, std::string& error) {
     return parseStation(text, "/stations/line-3", error);
 }
 
 TEST(SimStation, DefaultsOfAnEmptyDevice) {
     std::string error;
-    const auto station = parse(R"({"devices": [{}, {}]})", error);
+    const auto station = parseText(R"({"devices": [{}, {}]})", error);
     ASSERT_TRUE(station) << error;
     EXPECT_EQ(station->timeScale, 1.0);
     EXPECT_TRUE(station->acPower);
@@ -54,7 +54,7 @@ TEST(SimStation, DefaultsOfAnEmptyDevice) {
 
 TEST(SimStation, EveryKeyInNumbersHexStringsAndRelativePaths) {
     std::string error;
-    const auto station = parse(R"({
+    const auto station = parseText(R"({
         "time_scale": 0.01, "ac_power": false,
         "devices": [{
             "present": false, "list": "sensor", "usb": false, "friendly_name": "Line cam",
@@ -77,7 +77,7 @@ TEST(SimStation, EveryKeyInNumbersHexStringsAndRelativePaths) {
                 {"not_ready": 3}
             ]
         }]})",
-                               error);
+                                   error);
     ASSERT_TRUE(station) << error;
     EXPECT_EQ(station->timeScale, 0.01);
     EXPECT_FALSE(station->acPower);
@@ -200,7 +200,7 @@ TEST(SimStation, MalformedFilesAreRefusedWithWhereAndWhy) {
     };
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_FALSE(parse(c.text, error)) << c.text;
+        EXPECT_FALSE(parseText(c.text, error)) << c.text;
         EXPECT_NE(error.find(c.expected), std::string::npos)
             << "for " << c.text << " the error was: " << error;
     }

@@ -18,10 +18,10 @@ using nlohmann::json;
 using Bytes = std::vector<std::uint8_t>;
 
 // A scratch station: program folder, station file and image in one folder.
-class Station {
+class RunStation {
 public:
-    Station(json devices, std::string settings = "[SETTING]\r\nWriteLog=1\r\n",
-            std::string settingsName = "setting.ini", json stationExtra = json::object()) {
+    RunStation(json devices, std::string settings = "[SETTING]\r\nWriteLog=1\r\n",
+               std::string settingsName = "setting.ini", json stationExtra = json::object()) {
         json station = {{"time_scale", 0.01}, {"devices", std::move(devices)}};
         station.update(stationExtra);
         home.write("station.json", station.dump(2));
@@ -68,10 +68,10 @@ json camera(const char* chipId, json extra = json::object()) {
 }
 
 TEST(SingleCameraRun, SilentDownloadIntoA7315PassesAndLeavesTheImageInFlash) {
-    Station station(json::array({camera("0xC0")}));
+    RunStation station(json::array({camera("0xC0")}));
     const Bytes image = station.image('f');
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
-    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_TRUE(contains(result.out, "Driver Connected(ZLTA_7315/23/13/17 series)\n"))
         << result.out;
@@ -96,11 +96,11 @@ TEST(SingleCameraRun, TwoCameraStationsWriteAndRecordOnlyTheSelectedCamera) {
                                    {"flash", {{"part", "0x79"}, {"file", "cam" + n + ".flash"}}},
                                    {"module", {{"size", 131072}, {"file", "mod" + n + ".bin"}}}});
         };
-        Station station(json::array({moduleCamera("0xD0", 1), moduleCamera("0xD2", 2)}),
-                        "[SETTING]\r\nCam_Num=1\r\nRev=D2\r\nisMCM=1\r\n");
+        RunStation station(json::array({moduleCamera("0xD0", 1), moduleCamera("0xD2", 2)}),
+                           "[SETTING]\r\nCam_Num=1\r\nRev=D2\r\nisMCM=1\r\n");
         const Bytes image = station.image('h');
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
-        ASSERT_TRUE(result.finished);
+        ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, 0) << result.out << result.err;
         const std::string text = station.home.read("mod2.bin");
         const Bytes module2(text.begin(), text.end());
@@ -116,7 +116,7 @@ TEST(SingleCameraRun, TwoCameraStationsWriteAndRecordOnlyTheSelectedCamera) {
     }
     {
         SCOPED_TRACE("port 1 of two hubs, the second camera selected, its serial recorded");
-        Station station(
+        RunStation station(
             json::array({camera("0xC0", {{"hub", "1-1"},
                                          {"port", 1},
                                          {"rom", {{"serial", "SERIAL-A"}}},
@@ -129,7 +129,7 @@ TEST(SingleCameraRun, TwoCameraStationsWriteAndRecordOnlyTheSelectedCamera) {
             "[LOG]\r\nFORMAT={sn}{tab}{result}{nl}\r\n");
         station.image('d');
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
-        ASSERT_TRUE(result.finished);
+        ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, 0) << result.out << result.err;
         EXPECT_TRUE(contains(station.home.read("burn_result.txt"), "SERIAL-B\tPass"))
             << station.home.read("burn_result.txt");
@@ -144,7 +144,7 @@ TEST(SingleCameraRun, TwoCameraStationsWriteAndRecordOnlyTheSelectedCamera) {
 TEST(SingleCameraRun, SerialNumberStationsAdvanceTheirFileOrFail) {
     {
         SCOPED_TRACE("a file in a subfolder, named with a backslash");
-        Station station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sub\\sn.txt\r\n");
+        RunStation station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sub\\sn.txt\r\n");
         std::filesystem::create_directories(station.home / "sub");
         station.home.write("sub/sn.txt", "AB12****\r\nAB12003F\r\n");
         station.image('f');
@@ -156,8 +156,8 @@ TEST(SingleCameraRun, SerialNumberStationsAdvanceTheirFileOrFail) {
     }
     {
         SCOPED_TRACE("a rework station with a serial-number file");
-        Station station(json::array({camera("0xC0")}), "[SETTING]\r\nrework=1\r\nSNFile=sn.txt\r\n",
-                        "moravel.ini");
+        RunStation station(json::array({camera("0xC0")}),
+                           "[SETTING]\r\nrework=1\r\nSNFile=sn.txt\r\n", "moravel.ini");
         station.home.write("sn.txt", "AB12****\r\nAB120041\r\n");
         station.image('f');
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
@@ -166,7 +166,7 @@ TEST(SingleCameraRun, SerialNumberStationsAdvanceTheirFileOrFail) {
     }
     {
         SCOPED_TRACE("a configured file that is missing");
-        Station station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sn.txt\r\n");
+        RunStation station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sn.txt\r\n");
         station.image('f');
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
         EXPECT_EQ(result.status, 3) << result.out << result.err;
@@ -220,12 +220,12 @@ TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Station station(c.devices, c.settings, c.settingsName, c.stationExtra);
+        RunStation station(c.devices, c.settings, c.settingsName, c.stationExtra);
         station.home.write("Result.txt", "TestResult = pass"); // the previous camera's
         if (!c.missingImage)
             station.image('f');
         const auto result = station.run({"-s", station.imagePath(), "-silent"});
-        ASSERT_TRUE(result.finished);
+        ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, c.status) << result.out << result.err;
         EXPECT_EQ(station.home.read("Result.txt"), c.result);
         const std::string cmdModeLog = station.home.read("CmdModeLog.log");
@@ -250,10 +250,10 @@ TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
 }
 
 TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
-    Station station(json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}));
+    RunStation station(json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}));
     station.image('f');
     const auto result = station.run({"-f", station.imagePath(), "-silent", "-m"});
-    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 2) << result.out << result.err;
     EXPECT_TRUE(contains(result.out, "Download fail.\n")) << result.out;
     EXPECT_TRUE(contains(result.err, "Fail: Download Fail!\n")) << result.err;
@@ -262,7 +262,7 @@ TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
 }
 
 TEST(SingleCameraRun, NoCameraEndsPromptlyWithTheStoredCode) {
-    Station station(json::array());
+    RunStation station(json::array());
     station.image('f');
     station.home.write("Result.txt", "TestResult = pass");
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
@@ -286,7 +286,7 @@ TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.told);
-        Station station(json::array({camera("0xC0")}));
+        RunStation station(json::array({camera("0xC0")}));
         station.image('f');
         std::vector<std::string> arguments;
         for (const std::string& argument : c.arguments)
@@ -294,16 +294,16 @@ TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
                                 : argument == "-f=IMAGE" ? "-f=" + station.imagePath()
                                                          : argument);
         const auto result = station.run(arguments);
-        ASSERT_TRUE(result.finished);
+        ASSERT_TRUE(result.finished) << result.err;
         EXPECT_TRUE(contains(result.err, c.told)) << result.err;
     }
 
-    Station station(json::array({camera("0xC0")}));
+    RunStation station(json::array({camera("0xC0")}));
     const Bytes image = station.image('f');
     writeImage(station.home, "SF.bin", image); // the settings' image, there to be taken
     station.home.write("Result.txt", "TestResult = pass");
     const auto result = station.run({"-f", "", "-silent"});
-    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 10) << result.out << result.err;
     EXPECT_TRUE(contains(result.err, "the image path after -f is empty")) << result.err;
     EXPECT_EQ(station.home.read("Result.txt"), "TestResult = fail");
@@ -315,11 +315,11 @@ TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
 // A settings file that is there but cannot be read stops the tool: the
 // station must not run on defaults (no serial numbers, no camera check).
 TEST(SingleCameraRun, ASettingsFileThatCannotBeReadStopsTheRun) {
-    Station station(json::array({camera("0xC0")}), "", "brevik.ini");
+    RunStation station(json::array({camera("0xC0")}), "", "brevik.ini");
     station.image('f');
     std::filesystem::create_directory(station.home / "setting.ini");
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
-    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 99);
     EXPECT_TRUE(contains(result.err, "the settings file \"" +
                                          (station.home / "setting.ini").string() +
@@ -331,12 +331,12 @@ TEST(SingleCameraRun, ASettingsFileThatCannotBeReadStopsTheRun) {
 
 // Files the tool cannot write are named once each; the outcome stands.
 TEST(SingleCameraRun, FilesThatCannotBeWrittenAreNamedOnce) {
-    Station station(json::array({camera("0xC0")}));
+    RunStation station(json::array({camera("0xC0")}));
     station.image('f');
     const auto missing = station.home / "no-such-folder";
     const auto result =
         station.run({"-s", station.imagePath(), "-silent"}, {{"TESSELL_HOME", missing.string()}});
-    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     for (const char* name : {"Result.txt", "CmdModeLog.log"}) {
         const std::string line = "tessell: warning: cannot write \"" + (missing / name).string() +
@@ -350,10 +350,10 @@ TEST(SingleCameraRun, FilesThatCannotBeWrittenAreNamedOnce) {
 TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
     // A 7315 image offered to a 7310 camera.
     {
-        Station station(json::array({camera("0x80")}));
+        RunStation station(json::array({camera("0x80")}));
         station.image('f');
         const auto result = station.run({"-s", station.imagePath(), "-silent"});
-        ASSERT_TRUE(result.finished);
+        ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, 5);
         EXPECT_TRUE(contains(result.err, "Warning: It seems that the bincode is NOT for the IC\n"
                                          "Do you really want to download?\n"))
@@ -362,10 +362,10 @@ TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
         EXPECT_FALSE(contains(result.out, "Start Download"));
     }
     {
-        Station station(json::array({camera("0x80")}));
+        RunStation station(json::array({camera("0x80")}));
         station.image('f');
         const auto result = station.run({"-s", station.imagePath(), "-y", "-silent"});
-        ASSERT_TRUE(result.finished);
+        ASSERT_TRUE(result.finished) << result.err;
         EXPECT_TRUE(contains(result.err, "Answered Yes")) << result.err;
         EXPECT_TRUE(contains(result.out, "Start Download...")) << result.out;
         EXPECT_TRUE(result.status == 0 || result.status == 2) << result.status;
@@ -377,7 +377,7 @@ TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
 // run does or prints on standard output. A trace file that cannot be opened
 // is named once and the download still goes through.
 TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
-    Station station(json::array({camera("0xC0")}));
+    RunStation station(json::array({camera("0xC0")}));
     const Bytes image = station.image('f');
     const std::vector<std::string> download = {"-s", station.imagePath(), "-silent"};
     const auto traceFile = station.home / "trace.txt";
@@ -440,12 +440,12 @@ TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
 // A factory script that stops reading the tool's output must not kill the
 // download: the run goes on to its result and writes its files.
 TEST(SingleCameraRun, AReaderThatGoesAwayDoesNotStopTheDownload) {
-    Station station(json::array({camera("0xC0")}),
-                    "[SETTING]\r\nWriteLog=1\r\n[LOG]\r\nHEADER=Result\r\nFORMAT={result}\r\n");
+    RunStation station(json::array({camera("0xC0")}),
+                       "[SETTING]\r\nWriteLog=1\r\n[LOG]\r\nHEADER=Result\r\nFORMAT={result}\r\n");
     const Bytes image = station.image('f');
     const auto result =
         station.run({"-s", station.imagePath(), "-silent"}, {}, ChildOutput::ClosedPipe);
-    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 0) << "a signal ended it (-1) or it failed: " << result.err;
     EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
     EXPECT_TRUE(contains(station.home.read("CmdModeLog.log"), "]Download complete.\r\n"));
@@ -457,10 +457,10 @@ TEST(SingleCameraRun, WindowModeIsRefusedClearly) {
 #ifdef _WIN32
     GTEST_SKIP() << "a Windows session always has a desktop to open the window on";
 #endif
-    Station station(json::array({camera("0xC0")}));
+    RunStation station(json::array({camera("0xC0")}));
     station.image('f');
     const auto result = station.run({});
-    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 99);
     EXPECT_TRUE(contains(result.err, "window is not available")) << result.err;
     const std::string flash = station.home.read("cam0.flash");

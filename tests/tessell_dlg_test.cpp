@@ -11,7 +11,7 @@ using nlohmann::json;
 
 // A ZLTA_7310 camera: its ISP download needs no reset, so a test thread on a
 // manual clock can follow it from start to end.
-json camera7310(json extra = json::object()) {
+json dialogCamera7310(json extra = json::object()) {
     json camera = {{"friendly_name", "Bench camera"},
                    {"chip_id", "0x80"},
                    {"flash", {{"part", "0x79"}}},
@@ -37,7 +37,7 @@ constexpr std::string_view kResultFormat =
     "[LOG]\r\nFORMAT={pid}{tab}{vid}{tab}{bcd}{tab}{result}{tab}{errcode}\r\n";
 
 TEST(SingleCameraDialog, UnattendedDownloadPassesAndLeavesEveryResult) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.settings("[SETTING]\r\nWriteLog=1\r\n" + std::string(kResultFormat));
     const Bytes image = rig.image("image.bin", image7310());
     rig.start(commandLine((rig.folder() / "image.bin").string()));
@@ -92,7 +92,7 @@ TEST(SingleCameraDialog, EveryFailureKindHasItsTextsFilesAndExitCode) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        DialogRig rig(json::array({camera7310({{"faults", {{{"corrupt_block", 1}}}}})}));
+        DialogRig rig(json::array({dialogCamera7310({{"faults", {{{"corrupt_block", 1}}}}})}));
         ScopedEnv home("TESSELL_HOME", rig.folder().c_str());
         ScopedEnv temporary("TMPDIR", rig.folder().c_str());
         rig.settings(c.settings + std::string(kResultFormat), c.settingsName);
@@ -124,7 +124,7 @@ TEST(SingleCameraDialog, EveryFailureKindHasItsTextsFilesAndExitCode) {
 TEST(SingleCameraDialog, PassedSerialDownloadAdvancesTheNumberExceptForCalden) {
     for (const char* name : {"setting.ini", "calden.ini"}) {
         SCOPED_TRACE(name);
-        DialogRig rig(json::array({camera7310()}));
+        DialogRig rig(json::array({dialogCamera7310()}));
         ScopedEnv home("TESSELL_HOME", rig.folder().c_str());
         rig.settings("[SETTING]\r\nSNFile=sn.txt\r\nBurnSN=1\r\n", name);
         rig.sim.dir.write("sn.txt", "AB12****\r\nAB120009\r\n");
@@ -155,15 +155,15 @@ TEST(SingleCameraDialog, UnattendedChecksEndWithTheirExitCodes) {
         // No exit code of their own: the run ends with what it stored.
         {"no camera", json::array(), "", false, false, true, kExitNothingFinished,
          "\r\n *** Device not found! ***\r\n\r\n"},
-        {"streaming camera", json::array({camera7310({{"registers", {{"0x2509", "0x10"}}}})}), "",
-         false, false, true, kExitNothingFinished, "\r\n Fail, please stop preview first."},
-        {"wrong chip code", json::array({camera7310()}), "Cam_Num=1\r\nRev=11\r\n", false, false,
-         true, kExitWrongCamera, "\r\n *** Device PID/VID not match.\r\n"},
-        {"no image", json::array({camera7310()}), "", false, false, false, kExitNoImage,
+        {"streaming camera", json::array({dialogCamera7310({{"registers", {{"0x2509", "0x10"}}}})}),
+         "", false, false, true, kExitNothingFinished, "\r\n Fail, please stop preview first."},
+        {"wrong chip code", json::array({dialogCamera7310()}), "Cam_Num=1\r\nRev=11\r\n", false,
+         false, true, kExitWrongCamera, "\r\n *** Device PID/VID not match.\r\n"},
+        {"no image", json::array({dialogCamera7310()}), "", false, false, false, kExitNoImage,
          "\r\n fail.\r\n"},
-        {"image for another chip, answered No", json::array({camera7310()}), "", true, false, true,
-         kExitNoImage, "Auto "},
-        {"pid/vid of the image differ", json::array({camera7310()}),
+        {"image for another chip, answered No", json::array({dialogCamera7310()}), "", true, false,
+         true, kExitNoImage, "Auto "},
+        {"pid/vid of the image differ", json::array({dialogCamera7310()}),
          "rework=1\r\nCheckPidVid=1\r\n", false, false, true, kExitWrongCamera, "Auto "},
     };
     for (const auto& c : cases) {
@@ -205,7 +205,7 @@ TEST(SingleCameraDialog, UnattendedChecksEndWithTheirExitCodes) {
 }
 
 TEST(SingleCameraDialog, QuestionAnsweredYesWritesTheImageAnyway) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.settings("[SETTING]\r\nWriteLog=1\r\n");
     image::SynthesisRequest request = image7310();
     request.family = 'f';
@@ -233,7 +233,7 @@ TEST(SingleCameraDialog, FilesThatAreNoImageAreRefused) {
     };
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
-        DialogRig rig(json::array({camera7310()}));
+        DialogRig rig(json::array({dialogCamera7310()}));
         rig.settings("[SETTING]\r\nWriteLog=1\r\n");
         writeImage(rig.sim.dir, "image.bin", bytes);
         rig.start(commandLine((rig.folder() / "image.bin").string()));
@@ -248,7 +248,7 @@ TEST(SingleCameraDialog, FilesThatAreNoImageAreRefused) {
 }
 
 TEST(SingleCameraDialog, NoPowerRefusesUnattendedRunAtStart) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.settings("[SETTING]\r\ncheckac=1\r\n");
     rig.image("image.bin", image7310());
     rig.power.line = platform::kAcOffline;
@@ -260,7 +260,7 @@ TEST(SingleCameraDialog, NoPowerRefusesUnattendedRunAtStart) {
 
 TEST(SingleCameraDialog, WindowModeStopsStayOpenAndWait) {
     // The same refusals in the window leave the tool running for the operator.
-    DialogRig rig(json::array({camera7310({{"registers", {{"0x2509", "0x10"}}}})}));
+    DialogRig rig(json::array({dialogCamera7310({{"registers", {{"0x2509", "0x10"}}}})}));
     rig.image("SF.bin", image7310());
     rig.start();
     ASSERT_TRUE(rig.initialised);
@@ -281,7 +281,7 @@ TEST(SingleCameraDialog, WindowModeStopsStayOpenAndWait) {
 TEST(SingleCameraDialog, UnattendedRunsWaitForACameraWithinTheirBound) {
     for (const bool plugged : {true, false}) {
         SCOPED_TRACE(plugged ? "plugged in after a while" : "never plugged in");
-        DialogRig rig(json::array({camera7310({{"present", false}})}));
+        DialogRig rig(json::array({dialogCamera7310({{"present", false}})}));
         rig.image("image.bin", image7310());
         rig.start(commandLine((rig.folder() / "image.bin").string()));
         ASSERT_TRUE(rig.pumpUntil([&] { return contains(rig.log(), "Waiting up to 60 s"); },
@@ -290,7 +290,7 @@ TEST(SingleCameraDialog, UnattendedRunsWaitForACameraWithinTheirBound) {
         const auto start = rig.sim.clock.now();
         if (plugged) {
             rig.sim.pass(std::chrono::seconds(20));
-            rig.sim.rewrite(json::array({camera7310()}));
+            rig.sim.rewrite(json::array({dialogCamera7310()}));
         }
         ASSERT_TRUE(rig.runToEnd());
         EXPECT_EQ(rig.view.endedWith, plugged ? kExitPassed : kExitNothingFinished) << rig.log();
@@ -303,7 +303,7 @@ TEST(SingleCameraDialog, UnattendedRunsWaitForACameraWithinTheirBound) {
 }
 
 TEST(SingleCameraDialog, WindowDownloadThenSelectionComesBackAfterTwoSeconds) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.image("SF.bin", image7310());
     rig.start();
     rig.dialog->OnDownload();
@@ -324,13 +324,13 @@ TEST(SingleCameraDialog, WindowDownloadThenSelectionComesBackAfterTwoSeconds) {
 }
 
 TEST(SingleCameraDialog, RemovalWhileIdleResetsTheWindowAndRelists) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.image("SF.bin", image7310());
     rig.start();
     ASSERT_EQ(rig.view.cameras, std::vector<std::string>{"0:Bench camera"});
     ASSERT_TRUE(rig.dialog->cameraOpen());
 
-    rig.sim.rewrite(json::array({camera7310({{"present", false}})}));
+    rig.sim.rewrite(json::array({dialogCamera7310({{"present", false}})}));
     ASSERT_TRUE(rig.pumpUntil([&] { return contains(rig.log(), "Camera Plug Out\r\n"); },
                               std::chrono::seconds(5)));
     EXPECT_TRUE(contains(rig.log(), "Camera Plug Out\r\n====================================\r\n"));
@@ -342,7 +342,7 @@ TEST(SingleCameraDialog, RemovalWhileIdleResetsTheWindowAndRelists) {
     EXPECT_EQ(rig.view.texts[Control::DeviceSerial], "____________________");
 
     // And back: the arrival lists and selects it again.
-    rig.sim.rewrite(json::array({camera7310()}));
+    rig.sim.rewrite(json::array({dialogCamera7310()}));
     ASSERT_TRUE(rig.pumpUntil([&] { return rig.dialog->cameraOpen(); }, std::chrono::seconds(5)))
         << rig.log();
     EXPECT_EQ(rig.view.cameras, std::vector<std::string>{"0:Bench camera"});
@@ -353,7 +353,7 @@ TEST(SingleCameraDialog, CameraLostDuringSelectionIsReportedNotUsed) {
     // The camera leaves the bus a few requests into its selection.
     for (const int after : {1, 4, 12}) {
         SCOPED_TRACE(after);
-        DialogRig rig(json::array({camera7310({{"faults", {{{"unplug_after", after}}}}})}));
+        DialogRig rig(json::array({dialogCamera7310({{"faults", {{{"unplug_after", after}}}}})}));
         rig.image("image.bin", image7310());
         rig.start(commandLine((rig.folder() / "image.bin").string()));
         ASSERT_TRUE(rig.runToEnd()) << "the run must end by itself";
@@ -363,8 +363,8 @@ TEST(SingleCameraDialog, CameraLostDuringSelectionIsReportedNotUsed) {
 }
 
 TEST(SingleCameraDialog, IdentityCheckMovesToTheNextCamera) {
-    json second = camera7310({{"chip_id", "0x81"}, {"friendly_name", "Second"}});
-    DialogRig rig(json::array({camera7310(), second}));
+    json second = dialogCamera7310({{"chip_id", "0x81"}, {"friendly_name", "Second"}});
+    DialogRig rig(json::array({dialogCamera7310(), second}));
     rig.settings("[SETTING]\r\nCam_Num=1\r\nRev=81\r\n");
     rig.image("SF.bin", image7310());
     rig.start();
@@ -377,7 +377,7 @@ TEST(SingleCameraDialog, IdentityCheckMovesToTheNextCamera) {
 
 TEST(SingleCameraDialog, AutoDownloadOnlyForANewerImage) {
     {
-        DialogRig rig(json::array({camera7310()}));
+        DialogRig rig(json::array({dialogCamera7310()}));
         rig.settings("[SETTING]\r\nAutoDL=1\r\n");
         rig.image("SF.bin", image7310(0x0100)); // the erased camera's ROM reports 0100
         rig.start();
@@ -387,7 +387,7 @@ TEST(SingleCameraDialog, AutoDownloadOnlyForANewerImage) {
             << rig.log();
     }
     {
-        DialogRig rig(json::array({camera7310()}));
+        DialogRig rig(json::array({dialogCamera7310()}));
         rig.settings("[SETTING]\r\nAutoDL=1\r\n");
         rig.image("SF.bin", image7310(0x0200));
         rig.start();
@@ -399,7 +399,7 @@ TEST(SingleCameraDialog, AutoDownloadOnlyForANewerImage) {
 }
 
 TEST(SingleCameraDialog, DumpKeepsTheOtherCameraCommandsAway) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.settings("[SETTING]\r\nShowDump=1\r\nErase=1\r\nLEDTest=1\r\n");
     rig.image("SF.bin", image7310());
     rig.start();
@@ -443,7 +443,7 @@ TEST(SingleCameraDialog, DumpKeepsTheOtherCameraCommandsAway) {
 }
 
 TEST(SingleCameraDialog, DumpThatCannotWriteItsFileSaysSo) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.image("SF.bin", image7310());
     rig.start();
     rig.view.dumpChoice = (rig.folder() / "no-such-folder" / "dump.bin").string();
@@ -457,7 +457,7 @@ TEST(SingleCameraDialog, DumpThatCannotWriteItsFileSaysSo) {
 }
 
 TEST(SingleCameraDialog, LedEraseAndReworkToggle) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.image("SF.bin", image7310());
     rig.start();
     rig.dialog->OnLedOn();
@@ -481,7 +481,7 @@ TEST(SingleCameraDialog, LedEraseAndReworkToggle) {
     EXPECT_EQ(cameraState(rig).value("resets", -1), resetsBefore + 1);
 
     // With no camera the commands do nothing.
-    rig.sim.rewrite(json::array({camera7310({{"present", false}})}));
+    rig.sim.rewrite(json::array({dialogCamera7310({{"present", false}})}));
     ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->cameraOpen(); }, std::chrono::seconds(5)));
     const std::string log = rig.log();
     rig.dialog->OnErase();
@@ -490,7 +490,7 @@ TEST(SingleCameraDialog, LedEraseAndReworkToggle) {
 }
 
 TEST(SingleCameraDialog, ReworkToggleInMoravelChangesTheButton) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.settings("[SETTING]\r\n", "moravel.ini");
     rig.image("SF.bin", image7310());
     rig.start();
@@ -505,7 +505,7 @@ TEST(SingleCameraDialog, ReworkToggleInMoravelChangesTheButton) {
 }
 
 TEST(SingleCameraDialog, PreviewToggleSaysItIsNotAvailable) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.image("SF.bin", image7310());
     rig.start();
     rig.view.setChecked(Control::PreviewToggle, true);
@@ -515,7 +515,7 @@ TEST(SingleCameraDialog, PreviewToggleSaysItIsNotAvailable) {
 }
 
 TEST(SingleCameraDialog, FailedImageLoadIsNotReplacedByTheOldImage) {
-    DialogRig rig(json::array({camera7310()}));
+    DialogRig rig(json::array({dialogCamera7310()}));
     rig.image("SF.bin", image7310());
     rig.start();
     ASSERT_TRUE(rig.view.isEnabled(Control::Download));

@@ -24,8 +24,8 @@ using Outcome = ControlReply::Outcome;
 using testing::TempDir;
 
 // A camera made from one station-file device entry, without a platform.
-struct Rig {
-    explicit Rig(const json& device) : override(clock) {
+struct UsbcamRig {
+    explicit UsbcamRig(const json& device) : override(clock) {
         std::string error;
         const auto station =
             sim::parseStation(json{{"devices", {device}}}.dump(), dir.path(), error);
@@ -114,7 +114,7 @@ TEST(UsbCamDescriptors, ParseBackWithTheLinuxBackendsReader) {
                           {"none", std::nullopt, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.xu);
-        Rig rig(
+        UsbcamRig rig(
             json{{"xu", c.xu}, {"rom", {{"vid", "0x1209"}, {"pid", "0x000C"}, {"bcd", "0x0102"}}}});
         const Bytes bytes = descriptorsOf(*rig.usb);
         const auto scan = platform::scanDescriptors(bytes, kConfigurationValue);
@@ -143,7 +143,7 @@ TEST(UsbCamDescriptors, ParseBackWithTheLinuxBackendsReader) {
     }
 
     // A webcam of another make has a unit, but not one of ours.
-    Rig other(json{{"chip_id", nullptr}});
+    UsbcamRig other(json{{"chip_id", nullptr}});
     const auto scan = platform::scanDescriptors(descriptorsOf(*other.usb), kConfigurationValue);
     ASSERT_EQ(scan.units.size(), 1u);
     EXPECT_NE(scan.units[0].guid, XU_PROPSET_PRIMARY);
@@ -152,7 +152,7 @@ TEST(UsbCamDescriptors, ParseBackWithTheLinuxBackendsReader) {
 }
 
 TEST(UsbCamDescriptors, LengthsAndTotalsHoldTogether) {
-    Rig rig(json::object());
+    UsbcamRig rig(json::object());
     const Bytes configuration = configurationDescriptor(rig.usb->layout());
     EXPECT_EQ(le::load16(configuration, 2), configuration.size()) << "wTotalLength";
 
@@ -188,7 +188,7 @@ TEST(UsbCamDescriptors, StringsComeFromTheIdentityAndStayWithinOneDescriptor) {
     const std::string longName(130, 'x');
     // U+1F4F7 needs a surrogate pair, which must not be cut in half.
     const std::string cut = std::string(125, 'y') + "\xF0\x9F\x93\xB7";
-    Rig rig(
+    UsbcamRig rig(
         json{{"rom", {{"manufacturer", "Zoë Optics"}, {"product", longName}, {"serial", cut}}}});
     const auto& layout = rig.usb->layout();
     const Bytes device = deviceDescriptor(layout);
@@ -210,7 +210,7 @@ TEST(UsbCamDescriptors, StringsComeFromTheIdentityAndStayWithinOneDescriptor) {
     EXPECT_FALSE(stringDescriptor(layout, 4));
 
     // No strings: no indexes, and the host is told so by a stall.
-    Rig bare(json::object());
+    UsbcamRig bare(json::object());
     const Bytes plain = deviceDescriptor(bare.usb->layout());
     EXPECT_EQ(plain[14], 0);
     EXPECT_EQ(plain[16], 0);
@@ -225,7 +225,7 @@ TEST(UsbCamDescriptors, StringsComeFromTheIdentityAndStayWithinOneDescriptor) {
 }
 
 TEST(UsbCamRequests, LengthAndInfoPerSelectorComeFromTheFirmwareTable) {
-    Rig rig(json{{"block_size", 2048}, {"sf_block_size", 1024}});
+    UsbcamRig rig(json{{"block_size", 2048}, {"sf_block_size", 1024}});
     struct Case {
         std::uint32_t selector;
         std::uint16_t length;
@@ -273,7 +273,7 @@ TEST(UsbCamRequests, LengthAndInfoPerSelectorComeFromTheFirmwareTable) {
 }
 
 TEST(UsbCamRequests, RegisterWritesAndReadsReachTheCameraModel) {
-    Rig rig(json{
+    UsbcamRig rig(json{
         {"chip_id", "0xC2"}, {"registers", {{"0x2509", "0x5A"}}}, {"state_file", "state.json"}});
     EXPECT_EQ(rig.set(XU_REG_ADDRESS, {0xFF, 0x20}).outcome, Outcome::Ack);
     const auto chip = rig.unit(kGetCur, XU_REG_DATA, 1);
@@ -303,11 +303,11 @@ TEST(UsbCamRequests, RegisterWritesAndReadsReachTheCameraModel) {
 }
 
 TEST(UsbCamRequests, FaultsStallWithTheErrorCodeTheDriverReads) {
-    Rig rig(json{{"faults",
-                  {{{"op", "set"}, {"selector", 3}, {"nth", 1}, {"status", "0x80070015"}},
-                   {{"op", "get"}, {"selector", 3}, {"nth", 1}, {"status", "0x80004005"}},
-                   {{"op", "len"}, {"selector", 15}, {"nth", 1}, {"status", "0x80070057"}},
-                   {{"not_ready", 1}}}}});
+    UsbcamRig rig(json{{"faults",
+                        {{{"op", "set"}, {"selector", 3}, {"nth", 1}, {"status", "0x80070015"}},
+                         {{"op", "get"}, {"selector", 3}, {"nth", 1}, {"status", "0x80004005"}},
+                         {{"op", "len"}, {"selector", 15}, {"nth", 1}, {"status", "0x80070057"}},
+                         {{"not_ready", 1}}}}});
     EXPECT_EQ(rig.errorCode(), kNoError);
     rig.set(XU_REG_ADDRESS, {0x41, 0x20});
     EXPECT_EQ(rig.set(XU_REG_DATA, {0xFF}).outcome, Outcome::Stall);
@@ -339,7 +339,7 @@ TEST(UsbCamRequests, FaultsStallWithTheErrorCodeTheDriverReads) {
 }
 
 TEST(UsbCamBus, ResetDisconnectsThenConnectsAfterTheReenumerationTime) {
-    Rig rig(json{{"reenumerate_ms", 300}, {"state_file", "state.json"}});
+    UsbcamRig rig(json{{"reenumerate_ms", 300}, {"state_file", "state.json"}});
     EXPECT_EQ(rig.usb->nextChange(), std::nullopt);
     rig.usb->setConfiguration(kConfigurationValue);
 
@@ -379,7 +379,7 @@ TEST(UsbCamBus, ResetDisconnectsThenConnectsAfterTheReenumerationTime) {
 }
 
 TEST(UsbCamBus, UnplugsStayGoneUntilThePlugComesBack) {
-    Rig rig(json{{"faults", {{{"unplug_after", 2}}, {{"no_return", true}}}}});
+    UsbcamRig rig(json{{"faults", {{{"unplug_after", 2}}, {{"no_return", true}}}}});
     rig.set(XU_REG_ADDRESS, {0xFF, 0x20});
     EXPECT_EQ(rig.usb->nextChange(), std::nullopt);
     EXPECT_EQ(rig.unit(kGetCur, XU_REG_DATA, 1).outcome, Outcome::Ack)
@@ -401,7 +401,7 @@ TEST(UsbCamBus, UnplugsStayGoneUntilThePlugComesBack) {
     EXPECT_EQ(rig.usb->nextChange(), std::nullopt);
 
     // Moved to another port while plugged in: out, then in again.
-    Rig moved(json::object());
+    UsbcamRig moved(json::object());
     moved.camera->applyStation(true, "sim-hub-2", 3);
     EXPECT_EQ(moved.usb->nextChange(), std::optional(BusChange::Disconnect));
     EXPECT_EQ(moved.usb->nextChange(), std::optional(BusChange::Connect));
@@ -411,7 +411,7 @@ TEST(UsbCamBus, UnplugsStayGoneUntilThePlugComesBack) {
 }
 
 TEST(UsbCamStreaming, ProbeAnswersTheOneModeAndFramesArePaced) {
-    Rig rig(json::object());
+    UsbcamRig rig(json::object());
     const std::uint16_t streaming = kStreamingInterface;
     const auto probe = rig.request(0xA1, kGetCur, kProbeControl << 8, streaming, 34);
     ASSERT_EQ(probe.outcome, Outcome::Ack);

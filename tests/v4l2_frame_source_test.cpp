@@ -37,7 +37,7 @@ std::vector<std::uint8_t> halfWhiteHalfBlue(std::uint32_t width, std::uint32_t h
     return bytes;
 }
 
-struct Rig {
+struct StreamRig {
     std::shared_ptr<FakeStreamScript> script = std::make_shared<FakeStreamScript>();
     V4l2FrameSource source{std::make_unique<FakeStreamNode>(script)};
 };
@@ -49,7 +49,7 @@ struct ManualTime {
 
 // A 160 x 120 stream on a manual clock that the source's own waits move; the
 // clock outlives the source.
-struct TimedRig : ManualTime, Rig {
+struct TimedRig : ManualTime, StreamRig {
     TimedRig() {
         script->clock = &manual;
         script->sizes = {FrameSizeRange::discrete(160, 120)};
@@ -92,7 +92,7 @@ TEST(V4l2Format, LargestYuyvSizeWithinThePreviewWindow) {
 }
 
 TEST(V4l2FrameSource, StreamsTheChosenFormatAndGivesEveryBufferBack) {
-    Rig rig;
+    StreamRig rig;
     rig.script->sizes = {FrameSizeRange::discrete(640, 480), FrameSizeRange::discrete(160, 120),
                          FrameSizeRange::discrete(1920, 1080)};
     rig.script->deliveries = {Delivery::picture(halfWhiteHalfBlue(640, 480)),
@@ -140,7 +140,7 @@ TEST(V4l2FrameSource, StreamsTheChosenFormatAndGivesEveryBufferBack) {
 }
 
 TEST(V4l2FrameSource, UntrustedBuffersAreNeverShown) {
-    Rig rig;
+    StreamRig rig;
     rig.script->sizes = {FrameSizeRange::discrete(160, 120)};
     rig.script->bufferLength = 160 * 120 * 2;
     const auto good = halfWhiteHalfBlue(160, 120);
@@ -274,7 +274,7 @@ TEST(V4l2FrameSource, AStartThatFailsSaysWhyAndHoldsNothing) {
          true},
     };
     for (const auto& row : rows) {
-        Rig rig;
+        StreamRig rig;
         rig.script->sizes = {FrameSizeRange::discrete(160, 120)};
         row.script(*rig.script);
         EXPECT_FALSE(rig.source.start()) << row.what;

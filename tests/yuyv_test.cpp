@@ -11,7 +11,7 @@ namespace tessell::preview {
 namespace {
 
 // Within 2 per channel, for rounding in the fixed-point conversion.
-::testing::AssertionResult near(std::uint32_t actual, std::uint32_t expected) {
+::testing::AssertionResult channelsNear(std::uint32_t actual, std::uint32_t expected) {
     for (const int shift : {24, 16, 8, 0}) {
         const int a = static_cast<int>((actual >> shift) & 0xFF);
         const int e = static_cast<int>((expected >> shift) & 0xFF);
@@ -34,7 +34,7 @@ TEST(Yuyv, StudioRangeColoursBecomeFullRange) {
         {41, 240, 110, 0xFF0000FF},  {16, 128, 128, 0xFF000000},  {126, 128, 128, 0xFF808080},
     };
     for (const auto& bar : bars)
-        EXPECT_TRUE(near(yuvToArgb(bar.y, bar.u, bar.v), bar.argb)) << int{bar.y};
+        EXPECT_TRUE(channelsNear(yuvToArgb(bar.y, bar.u, bar.v), bar.argb)) << int{bar.y};
     // Outside studio range the channels clamp instead of wrapping round.
     EXPECT_EQ(yuvToArgb(255, 128, 128), 0xFFFFFFFFu);
     EXPECT_EQ(yuvToArgb(0, 128, 128), 0xFF000000u);
@@ -60,7 +60,7 @@ TEST(Yuyv, PairsShareTheirColourAndPaddingIsSkipped) {
                                       0xFF000000, 0xFFFFFFFF, 0xFFFF0000};
     ASSERT_EQ(frame.pixels.size(), 6u);
     for (std::size_t index = 0; index < 6; ++index)
-        EXPECT_TRUE(near(frame.pixels[index], expected[index])) << index;
+        EXPECT_TRUE(channelsNear(frame.pixels[index], expected[index])) << index;
 }
 
 TEST(Yuyv, BuffersShorterThanTheirPictureAreRefused) {

@@ -26,12 +26,12 @@ constexpr auto kPollSlice = 100ms;
 // Clients read at the same time; one more drops the one waiting longest.
 constexpr std::size_t kMaxPendingClients = 32;
 
-class Descriptor {
+class SocketDescriptor {
 public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
+    explicit SocketDescriptor(int fd = -1) : fd_(fd) {}
+    ~SocketDescriptor() { reset(); }
+    SocketDescriptor(SocketDescriptor&& other) noexcept : fd_(other.release()) {}
+    SocketDescriptor& operator=(SocketDescriptor&& other) noexcept {
         if (this != &other) {
             reset();
             fd_ = other.release();
@@ -55,7 +55,7 @@ private:
     int fd_;
 };
 
-std::string systemError(const char* what) {
+std::string socketError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
@@ -126,7 +126,7 @@ bool writeAll(int fd, const std::string& text) {
 
 // A connected client still sending its request line.
 struct PendingClient {
-    Descriptor fd;
+    SocketDescriptor fd;
     Deadline deadline{kRequestTime};
     std::string line;
 };
@@ -160,7 +160,7 @@ ClientRead readAvailable(PendingClient& client) {
 
 class LinuxQueryServer final : public QueryServer {
 public:
-    LinuxQueryServer(std::filesystem::path path, Descriptor listener, Descriptor wake,
+    LinuxQueryServer(std::filesystem::path path, SocketDescriptor listener, SocketDescriptor wake,
                      Handler handler)
         : path_(std::move(path)), listener_(std::move(listener)), wake_(std::move(wake)),
           handler_(std::move(handler)) {
@@ -219,7 +219,7 @@ private:
     }
 
     void accept(std::vector<PendingClient>& clients) {
-        Descriptor client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        SocketDescriptor client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!client)
             return;
         // A crowd of clients that say nothing makes room: the one that has
@@ -230,8 +230,8 @@ private:
     }
 
     std::filesystem::path path_;
-    Descriptor listener_;
-    Descriptor wake_;
+    SocketDescriptor listener_;
+    SocketDescriptor wake_;
     Handler handler_;
     std::thread thread_;
 };
@@ -243,9 +243,9 @@ std::unique_ptr<QueryServer> serveQueries(const std::filesystem::path& socketPat
     sockaddr_un address;
     if (!socketAddress(socketPath, address, error))
         return nullptr;
-    Descriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    SocketDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!listener) {
-        error = systemError("socket");
+        error = socketError("socket");
         return nullptr;
     }
     // Only a socket is replaced: a regular file of that name is someone's data.
@@ -258,19 +258,19 @@ std::unique_ptr<QueryServer> serveQueries(const std::filesystem::path& socketPat
         ::unlink(socketPath.c_str());
     }
     if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = systemError(("bind " + socketPath.string()).c_str());
+        error = socketError(("bind " + socketPath.string()).c_str());
         return nullptr;
     }
     // Questions are for the same user only (the temporary folder may be shared).
     ::chmod(socketPath.c_str(), 0600);
     if (::listen(listener.get(), 8) != 0) {
-        error = systemError("listen");
+        error = socketError("listen");
         ::unlink(socketPath.c_str());
         return nullptr;
     }
-    Descriptor wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    SocketDescriptor wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake) {
-        error = systemError("eventfd");
+        error = socketError("eventfd");
         ::unlink(socketPath.c_str());
         return nullptr;
     }
@@ -284,17 +284,17 @@ std::optional<std::string> askQuery(const std::filesystem::path& socketPath,
     sockaddr_un address;
     if (!socketAddress(socketPath, address, error))
         return std::nullopt;
-    Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    SocketDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd) {
-        error = systemError("socket");
+        error = socketError("socket");
         return std::nullopt;
     }
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = systemError(("connect " + socketPath.string()).c_str());
+        error = socketError(("connect " + socketPath.string()).c_str());
         return std::nullopt;
     }
     if (!writeAll(fd.get(), request + "\n")) {
-        error = systemError("send");
+        error = socketError("send");
         return std::nullopt;
     }
     const Deadline deadline(timeout);

@@ -13,9 +13,9 @@ using namespace std::chrono_literals;
 using platform::PropertyOp;
 
 constexpr std::size_t kSectorSize = 4096;
-constexpr std::size_t kPageSize = 256;
+constexpr std::size_t kProgramPageSize = 256;
 constexpr std::size_t kSfWriteSize = 4096;
-constexpr std::size_t kBlock64 = 64;
+constexpr std::size_t kDataBlock64 = 64;
 
 // The firmware's controls as data: length (two are set by the station file)
 // and whether reads and writes reach the control. A request a control does
@@ -44,7 +44,7 @@ constexpr ControlEntry kControls[] = {
     {XU_SF_DATA_4K, Length::SfBlockSize, 0, true, true},
     {XU_SF_CMD_FLAGS, Length::Fixed, 1, false, true},
     {XU_ISP_SERIAL_FLASH, Length::Fixed, 1, false, true},
-    {XU_SF_DATA_64, Length::Fixed, kBlock64, true, true},
+    {XU_SF_DATA_64, Length::Fixed, kDataBlock64, true, true},
     {XU_SF_ID, Length::Fixed, 3, true, false},
     {XU_SF_PARAM_BLOCK, Length::Fixed, 27, false, true},
     {XU_FW_CHECKSUM_TRIGGER, Length::Fixed, 1, true, true},
@@ -161,7 +161,7 @@ Status XuFirmware::get(std::uint32_t selector, std::span<std::uint8_t> data,
         break;
     }
     case XU_SF_DATA_64: {
-        const auto bytes = read(flashAddress_, kBlock64);
+        const auto bytes = read(flashAddress_, kDataBlock64);
         std::copy(bytes.begin(), bytes.end(), data.begin());
         break;
     }
@@ -244,7 +244,7 @@ Status XuFirmware::set(std::uint32_t selector, std::span<const std::uint8_t> dat
         if (family_ == 'j') {
             // The 7312 firmware takes a count and at most 63 bytes.
             const std::size_t count = data[0];
-            if (count > kBlock64 - 1)
+            if (count > kDataBlock64 - 1)
                 return status::kInvalidArgument;
             return program(flashAddress_, data.subspan(1, count)) ? status::kOk : status::kFail;
         }
@@ -409,7 +409,8 @@ bool XuFirmware::program(std::uint32_t address, std::span<const std::uint8_t> da
     std::vector<std::uint8_t> command;
     while (!data.empty()) {
         address &= 0xFFFFFF;
-        const std::size_t count = std::min(data.size(), kPageSize - (address % kPageSize));
+        const std::size_t count =
+            std::min(data.size(), kProgramPageSize - (address % kProgramPageSize));
         command.assign({opcode(flash::slot::kPageProgram), static_cast<std::uint8_t>(address >> 16),
                         static_cast<std::uint8_t>(address >> 8),
                         static_cast<std::uint8_t>(address)});

@@ -19,7 +19,6 @@ namespace tessell::platform::windows {
 namespace {
 
 // No machine has this many cameras; a list that never ends is cut here.
-constexpr std::size_t kMaxDevices = 256;
 
 DeviceEntry entryOf(std::optional<std::string> path, std::optional<std::string> name) {
     DeviceEntry entry;
@@ -66,7 +65,7 @@ public:
     SensorCameraList(const SensorCameraList&) = delete;
     SensorCameraList& operator=(const SensorCameraList&) = delete;
 
-    std::size_t size() const { return std::min(objects_.size(), kMaxDevices); }
+    std::size_t size() const { return std::min(objects_.size(), kMaxListedDevices); }
     IMFActivate& at(std::size_t position) { return *objects_[position].get(); }
 
     static std::optional<std::string> text(IMFActivate& object, const GUID& key) {

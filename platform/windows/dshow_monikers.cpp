@@ -9,7 +9,6 @@ namespace tessell::platform::windows {
 namespace {
 
 // No machine has this many cameras; an enumerator that never ends is cut here.
-constexpr std::size_t kMaxDevices = 256;
 
 } // namespace
 
@@ -43,7 +42,7 @@ Status forEachVideoInput(const MonikerVisit& visit) {
     if (hr != S_OK || !monikers) // S_FALSE: the category is empty
         return status::kNothingDone;
     monikers->Reset();
-    for (std::size_t position = 0; position < kMaxDevices; ++position) {
+    for (std::size_t position = 0; position < kMaxListedDevices; ++position) {
         ComPtr<IMoniker> moniker;
         if (monikers->Next(1, moniker.put(), nullptr) != S_OK || !moniker)
             break;

@@ -14,6 +14,9 @@
 
 namespace tessell::platform::windows {
 
+// The most devices one list walks: a bound on a category that never ends.
+constexpr std::size_t kMaxListedDevices = 256;
+
 // UTF-16 text from Windows as UTF-8; empty for null.
 std::string fromWide(const wchar_t* text);
 

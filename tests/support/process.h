@@ -184,16 +184,28 @@ inline ProcessResult runProcess(const std::string& program,
     startup.hStdError = err;
     PROCESS_INFORMATION child{};
     const std::wstring application = wide(program);
-    const bool started = input != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
-                         err != INVALID_HANDLE_VALUE &&
-                         CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
-                                        nullptr, &startup, &child);
+    const bool handlesOpen =
+        input != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE;
+    // Under Wine a process start now and then fails while the prefix's
+    // services are still coming up; a second try a moment later succeeds.
+    bool started = false;
+    DWORD startError = handlesOpen ? 0 : GetLastError();
+    for (int attempt = 0; handlesOpen && !started && attempt < 3; ++attempt) {
+        if (attempt > 0)
+            clock().sleepFor(std::chrono::milliseconds(200));
+        started = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                 CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
+                                 nullptr, &startup, &child);
+        if (!started)
+            startError = GetLastError();
+    }
     for (HANDLE handle : {input, out, err})
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
-    if (!started)
+    if (!started) {
+        result.err = "the program did not start (error " + std::to_string(startError) + ")";
         return result;
+    }
     CloseHandle(child.hThread);
 
     const Deadline deadline(limit);

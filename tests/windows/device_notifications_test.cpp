@@ -21,8 +21,8 @@ constexpr GUID kVideoCapture = {
 constexpr GUID kHubInterface = {
     0xF18A0E88, 0xC30C, 0x11D0, {0x88, 0x15, 0x00, 0xA0, 0xC9, 0x06, 0xBE, 0xD8}};
 
-const std::wstring kPath = L"\\\\?\\USB#VID_1209&PID_0004&MI_00#7&1a2b&0&0000#"
-                           L"{6994ad05-93ef-11d0-a3cc-00a0c9223196}\\GLOBAL-\u00e9";
+const std::wstring kNotifiedPath = L"\\\\?\\USB#VID_1209&PID_0004&MI_00#7&1a2b&0&0000#"
+                                   L"{6994ad05-93ef-11d0-a3cc-00a0c9223196}\\GLOBAL-\u00e9";
 
 // A notification block as the system builds it: header, class, then the
 // name; `size` is what the header claims.
@@ -43,7 +43,7 @@ HWND notificationWindow() {
     return FindWindowExW(HWND_MESSAGE, nullptr, kDeviceNotificationClass, nullptr);
 }
 
-LRESULT send(WPARAM event, std::vector<std::byte>& block) {
+LRESULT sendNotification(WPARAM event, std::vector<std::byte>& block) {
     return SendMessageW(notificationWindow(), WM_DEVICECHANGE, event,
                         reinterpret_cast<LPARAM>(block.data()));
 }
@@ -56,17 +56,17 @@ TEST(DeviceNotifications, MessageOnlyWindowHandsOnCameraInterfaces) {
     ASSERT_TRUE(subscription);
     ASSERT_NE(notificationWindow(), nullptr);
 
-    auto camera = broadcast(kVideoCapture, kPath);
-    EXPECT_EQ(send(DBT_DEVICEARRIVAL, camera), TRUE);
-    EXPECT_EQ(send(DBT_DEVICEREMOVECOMPLETE, camera), TRUE);
-    auto hub = broadcast(kHubInterface, kPath);
-    send(DBT_DEVICEARRIVAL, hub);
-    send(DBT_DEVICEQUERYREMOVE, camera);
+    auto camera = broadcast(kVideoCapture, kNotifiedPath);
+    EXPECT_EQ(sendNotification(DBT_DEVICEARRIVAL, camera), TRUE);
+    EXPECT_EQ(sendNotification(DBT_DEVICEREMOVECOMPLETE, camera), TRUE);
+    auto hub = broadcast(kHubInterface, kNotifiedPath);
+    sendNotification(DBT_DEVICEARRIVAL, hub);
+    sendNotification(DBT_DEVICEQUERYREMOVE, camera);
     // A header that claims less than its name: the name ends where the block does.
     auto cut =
-        broadcast(kVideoCapture, kPath,
+        broadcast(kVideoCapture, kNotifiedPath,
                   offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + 4 * sizeof(wchar_t));
-    send(DBT_DEVICEARRIVAL, cut);
+    sendNotification(DBT_DEVICEARRIVAL, cut);
 
     const std::string utf8 = "\\\\?\\USB#VID_1209&PID_0004&MI_00#7&1a2b&0&0000#"
                              "{6994ad05-93ef-11d0-a3cc-00a0c9223196}\\GLOBAL-\xc3\xa9";
@@ -85,7 +85,7 @@ TEST(DeviceNotifications, MessageOnlyWindowHandsOnCameraInterfaces) {
         subscription.reset(); // dropped from inside its own notification
     });
     ASSERT_TRUE(subscription);
-    send(DBT_DEVICEARRIVAL, camera);
+    sendNotification(DBT_DEVICEARRIVAL, camera);
     EXPECT_EQ(seen.size(), 4u);
     EXPECT_FALSE(subscription);
 }

@@ -18,9 +18,9 @@ using platform::windows::kQueryWindowClass;
 
 // Named after the process, so that test programs running side by side
 // each ask their own window.
-const std::filesystem::path kPath = "query-" + std::to_string(GetCurrentProcessId()) + ".sock";
+const std::filesystem::path kQueryPath = "query-" + std::to_string(GetCurrentProcessId()) + ".sock";
 
-HWND queryWindow(const std::filesystem::path& path = kPath) {
+HWND queryWindow(const std::filesystem::path& path = kQueryPath) {
     return FindWindowExW(HWND_MESSAGE, nullptr, kQueryWindowClass, path.wstring().c_str());
 }
 
@@ -32,7 +32,7 @@ TEST(QueryWindow, AnswersTheThreeMessagesWhileServing) {
     std::vector<std::string> asked;
     std::string error;
     auto server = platform::serveQueries(
-        kPath,
+        kQueryPath,
         [&](const std::string& request) -> std::string {
             std::lock_guard lock(mutex);
             asked.push_back(request);
@@ -46,21 +46,21 @@ TEST(QueryWindow, AnswersTheThreeMessagesWhileServing) {
         },
         error);
     ASSERT_TRUE(server) << error;
-    EXPECT_EQ(server->path(), kPath);
+    EXPECT_EQ(server->path(), kQueryPath);
     // One window per path; a tool serving another path answers only there.
     std::string second;
     EXPECT_FALSE(platform::serveQueries(
-        kPath, [](const std::string&) { return "1"; }, second));
-    EXPECT_NE(second.find(kPath.string()), std::string::npos) << second;
-    const std::filesystem::path otherPath = "other-" + kPath.string();
+        kQueryPath, [](const std::string&) { return "1"; }, second));
+    EXPECT_NE(second.find(kQueryPath.string()), std::string::npos) << second;
+    const std::filesystem::path otherPath = "other-" + kQueryPath.string();
     auto other = platform::serveQueries(
         otherPath, [](const std::string&) { return "1"; }, second);
     ASSERT_TRUE(other) << second;
 
-    EXPECT_EQ(platform::askQuery(kPath, "ac", 5s, error), "-1") << error;
-    EXPECT_EQ(platform::askQuery(kPath, " Camera\r", 5s, error), "1") << error;
-    EXPECT_EQ(platform::askQuery(kPath, "0x8003", 5s, error), "0") << error;
-    EXPECT_EQ(platform::askQuery(kPath, "firmware", 5s, error), "ERR unknown request");
+    EXPECT_EQ(platform::askQuery(kQueryPath, "ac", 5s, error), "-1") << error;
+    EXPECT_EQ(platform::askQuery(kQueryPath, " Camera\r", 5s, error), "1") << error;
+    EXPECT_EQ(platform::askQuery(kQueryPath, "0x8003", 5s, error), "0") << error;
+    EXPECT_EQ(platform::askQuery(kQueryPath, "firmware", 5s, error), "ERR unknown request");
     EXPECT_EQ(platform::askQuery(otherPath, "0x8003", 5s, error), "1") << error;
     other.reset();
 
@@ -78,7 +78,7 @@ TEST(QueryWindow, AnswersTheThreeMessagesWhileServing) {
     server.reset();
     EXPECT_EQ(queryWindow(), nullptr);
     error.clear();
-    EXPECT_FALSE(platform::askQuery(kPath, "camera", 1s, error));
+    EXPECT_FALSE(platform::askQuery(kQueryPath, "camera", 1s, error));
     EXPECT_FALSE(error.empty());
 }
 

@@ -204,11 +204,11 @@ const std::string kCameraPath = "\\\\?\\usb#vid_1209&pid_0004&mi_00#6&3333&0&000
 // A station: the controller, its root hub, a hub on the root hub's port 1,
 // and on that hub a composite camera (port 3, its video interface below it)
 // and a plain imaging device (port 1). Port 2 is empty.
-struct Station {
+struct HubStation {
     std::shared_ptr<FakeTree> tree = std::make_shared<FakeTree>();
     std::shared_ptr<FakeIo> io = std::make_shared<FakeIo>();
 
-    Station() {
+    HubStation() {
         tree->nodes[1] = {L"PCI\\VEN_1209&DEV_0001\\3&1&0", 0, L"", L"", 0, L""};
         tree->nodes[2] = {
             L"USB\\ROOT_HUB30\\4&1111&0&0",
@@ -245,7 +245,7 @@ struct Station {
 };
 
 TEST(UsbLocationWindows, CameraBehindAHubIsFoundOnItsHubAndPort) {
-    Station station;
+    HubStation station;
     auto usb = makeUsbLocation(station.tree, station.io);
 
     const auto camera = usb->locate(kCameraPath);
@@ -276,7 +276,7 @@ TEST(UsbLocationWindows, CameraBehindAHubIsFoundOnItsHubAndPort) {
 }
 
 TEST(UsbLocationWindows, ShortAnswersAreRefusedWithoutReadingPastThem) {
-    Station station;
+    HubStation station;
     auto usb = makeUsbLocation(station.tree, station.io);
     // The serial number claims 40 bytes where 16 came back: no serial, and
     // none of the bytes past the answer.

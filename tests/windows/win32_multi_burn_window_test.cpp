@@ -8,6 +8,7 @@
 
 #include "multi/port_memory.h"
 #include "tests/support/sim_rig.h"
+#include "tests/windows/win32_window_support.h"
 #include "ui/win32/multi_burn_window.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/win32_dialog_thread.h"
@@ -27,19 +28,6 @@ namespace {
 
 using nlohmann::json;
 using win32::MultiBurnWindow;
-
-#define SKIP_WITHOUT_DISPLAY()                                                                     \
-    do {                                                                                           \
-        const char* display = std::getenv("DISPLAY");                                              \
-        if (!display || !*display)                                                                 \
-            GTEST_SKIP() << "top-level windows need a display (DISPLAY is not set)";               \
-    } while (false)
-
-std::wstring windowText(HWND window) {
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    return text;
-}
 
 std::wstring cellText(HWND list, int row, int column) {
     wchar_t text[256] = {};
@@ -64,12 +52,6 @@ std::vector<std::wstring> columnTitles(HWND list) {
             return titles;
         titles.emplace_back(text);
     }
-}
-
-void pump(HWND dialog) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        win32::dispatchMessage(dialog, message);
 }
 
 // The colour the list paints at the middle of a cell, through its own

@@ -9,6 +9,7 @@
 #include "app/preview_control.h"
 #include "app/tessell_dlg.h"
 #include "tests/support/dialog_rig.h"
+#include "tests/windows/win32_window_support.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/status_painter.h"
 #include "ui/win32/tessell_window.h"
@@ -31,31 +32,10 @@ namespace {
 using nlohmann::json;
 using win32::TessellWindow;
 
-#define SKIP_WITHOUT_DISPLAY()                                                                     \
-    do {                                                                                           \
-        const char* display = std::getenv("DISPLAY");                                              \
-        if (!display || !*display)                                                                 \
-            GTEST_SKIP() << "top-level windows need a display (DISPLAY is not set)";               \
-    } while (false)
-
-std::wstring windowText(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 std::wstring className(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     return name;
-}
-
-// Runs the messages waiting for the thread, through the dialog's own filter.
-void pump(HWND dialog) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        win32::dispatchMessage(dialog, message);
 }
 
 // Prompts that only record what the window asks.

@@ -16,7 +16,7 @@ constexpr UINT_PTR kPumpTimer = 1;
 // About 30 pictures a second.
 constexpr auto kFramePeriod = std::chrono::milliseconds(33);
 
-void registerClass(const wchar_t* name, WNDPROC procedure, HBRUSH background) {
+void registerPreviewClass(const wchar_t* name, WNDPROC procedure, HBRUSH background) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = procedure;
@@ -36,11 +36,12 @@ void place(HWND window, const preview::Rect& rect) {
 } // namespace
 
 PreviewWindow::PreviewWindow() {
-    registerClass(kWindowClass, &PreviewWindow::windowProc,
-                  reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-    registerClass(kFrameClass, &DefWindowProcW, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    registerClass(kVideoClass, &PreviewWindow::videoProc,
-                  static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    registerPreviewClass(kWindowClass, &PreviewWindow::windowProc,
+                         reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    registerPreviewClass(kFrameClass, &DefWindowProcW,
+                         static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    registerPreviewClass(kVideoClass, &PreviewWindow::videoProc,
+                         static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     const HINSTANCE module = GetModuleHandleW(nullptr);
     window_ = CreateWindowExW(0, kWindowClass, L"Preview", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                               CW_USEDEFAULT, 320, 240, nullptr, nullptr, module, this);

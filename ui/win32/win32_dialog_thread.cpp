@@ -10,7 +10,7 @@ namespace {
 constexpr UINT kRunPosted = WM_APP + 0x40;
 constexpr const wchar_t* kClassName = L"TessellDialogThread";
 
-void registerClass(WNDPROC procedure) {
+void registerDialogThreadClass(WNDPROC procedure) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = procedure;
@@ -23,7 +23,7 @@ void registerClass(WNDPROC procedure) {
 } // namespace
 
 Win32DialogThread::Win32DialogThread(TimerHandler onTimer) : onTimer_(std::move(onTimer)) {
-    registerClass(&Win32DialogThread::windowProc);
+    registerDialogThreadClass(&Win32DialogThread::windowProc);
     window_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     if (window_)
