@@ -4,10 +4,13 @@
 // toolkit lives outside the core: the executable hands an implementation in
 // (or none, in a build without windows).
 
+#include "app/dialog_preview.h"
 #include "app/query_service.h"
 #include "app/startup_flags.h"
 #include "app/tessell_dlg.h"
 #include "multi/tessell_multi_dlg.h"
+
+#include <cstdio>
 
 namespace tessell {
 
@@ -24,5 +27,39 @@ public:
     // window could be shown or the station cannot follow its cameras.
     virtual int runMultiCamera(const MultiBurnServices& services) = 0;
 };
+
+// The single-camera controller in a toolkit's window, once the window, its
+// dialog thread and the preview exist: the controller is bound to the window
+// and to `timerTarget` (where the thread's timers go), answers the questions
+// of other processes while it runs, and the window is shown (unless the run
+// is unattended) and its loop run until the tool ends. Returns the exit code.
+// `Window` is the toolkit's view of CTessellDlg: attach, ended, exitCode.
+template <typename Window, typename Show, typename RunLoop>
+int runSingleCameraController(const DialogServices& services, const StartupFlags& flags,
+                              const QueryService::OpenServer& queries, Window& window,
+                              DialogThread& thread, DialogPreview& preview,
+                              CTessellDlg*& timerTarget, Show show, RunLoop runLoop) {
+    CTessellDlg controller(services, window, thread, flags, preview);
+    timerTarget = &controller;
+    window.attach(&controller);
+    QueryService questions(
+        [&controller](ToolQuestion question) { return answerToolQuestion(question, controller); },
+        thread, queries);
+    if (!questions.serving())
+        std::fprintf(stderr, "tessell: not answering questions of other processes: %s\n",
+                     questions.error().c_str());
+
+    // With notifications unavailable the window still comes up, empty and inert.
+    controller.OnInitDialog();
+    if (!window.ended()) {
+        if (!controller.flags().silentMode && !controller.flags().cmdLineMode)
+            show();
+        runLoop();
+    }
+    const int exitCode = window.ended() ? window.exitCode() : controller.exitCode();
+    window.attach(nullptr);
+    timerTarget = nullptr;
+    return exitCode;
+}
 
 } // namespace tessell

@@ -59,31 +59,9 @@ int QtWindowRunner::runSingleCamera(const DialogServices& services, const Startu
     QObject::connect(&window, &TessellWindow::toolEnded, &application,
                      [&application] { QTimer::singleShot(0, &application, &QApplication::quit); });
 
-    int exitCode = kExitNothingFinished;
-    {
-        CTessellDlg controller(services, window, thread, flags, preview);
-        dialog = &controller;
-        window.attach(&controller);
-        QueryService questions(
-            [&controller](ToolQuestion question) {
-                return answerToolQuestion(question, controller);
-            },
-            thread, queries);
-        if (!questions.serving())
-            std::fprintf(stderr, "tessell: not answering questions of other processes: %s\n",
-                         questions.error().c_str());
-
-        // With notifications unavailable the window still comes up, empty and inert.
-        controller.OnInitDialog();
-        if (!window.ended()) {
-            if (!controller.flags().silentMode && !controller.flags().cmdLineMode)
-                window.show();
-            application.exec();
-        }
-        exitCode = window.ended() ? window.exitCode() : controller.exitCode();
-        window.attach(nullptr);
-        dialog = nullptr;
-    }
+    const int exitCode = runSingleCameraController(
+        services, flags, queries, window, thread, preview, dialog, [&window] { window.show(); },
+        [&application] { application.exec(); });
     previewWindow.attach(nullptr);
     return exitCode;
 }

@@ -39,31 +39,10 @@ int Win32WindowRunner::runSingleCamera(const DialogServices& services, const Sta
         ShowWindow(previewWindow.handle(), visible ? SW_SHOWNOACTIVATE : SW_HIDE);
     });
 
-    int exitCode = kExitNothingFinished;
-    {
-        CTessellDlg controller(services, window, thread, flags, preview);
-        dialog = &controller;
-        window.attach(&controller);
-        QueryService questions(
-            [&controller](ToolQuestion question) {
-                return answerToolQuestion(question, controller);
-            },
-            thread, queries);
-        if (!questions.serving())
-            std::fprintf(stderr, "tessell: not answering questions of other processes: %s\n",
-                         questions.error().c_str());
-
-        // With notifications unavailable the window still comes up, empty and inert.
-        controller.OnInitDialog();
-        if (!window.ended()) {
-            if (!controller.flags().silentMode && !controller.flags().cmdLineMode)
-                ShowWindow(window.handle(), SW_SHOWNORMAL);
-            window.runMessageLoop();
-        }
-        exitCode = window.ended() ? window.exitCode() : controller.exitCode();
-        window.attach(nullptr);
-        dialog = nullptr;
-    }
+    const int exitCode = runSingleCameraController(
+        services, flags, queries, window, thread, preview, dialog,
+        [&window] { ShowWindow(window.handle(), SW_SHOWNORMAL); },
+        [&window] { window.runMessageLoop(); });
     previewWindow.attach(nullptr);
     return exitCode;
 }
