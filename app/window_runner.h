@@ -5,6 +5,7 @@
 // (or none, in a build without windows).
 
 #include "app/dialog_preview.h"
+#include "app/exit_codes.h"
 #include "app/query_service.h"
 #include "app/startup_flags.h"
 #include "app/tessell_dlg.h"
@@ -60,6 +61,35 @@ int runSingleCameraController(const DialogServices& services, const StartupFlags
     window.attach(nullptr);
     timerTarget = nullptr;
     return exitCode;
+}
+
+// The multi-camera station in a toolkit's window, as above: the controller
+// bound to the window and to `timerTarget`, the window shown and its loop run
+// until the operator closes it (status 0). A station that cannot follow plug
+// events does not run: it says so and gives 99.
+template <typename Window, typename Show, typename RunLoop>
+int runMultiCameraController(const MultiBurnServices& services, Window& window,
+                             DialogThread& thread, Tessell_MultiDlg*& timerTarget, Show show,
+                             RunLoop runLoop) {
+    int status = 0;
+    Tessell_MultiDlg controller(services, thread, window);
+    timerTarget = &controller;
+    window.attach(&controller);
+    if (controller.OnInitDialog()) {
+        show();
+        runLoop();
+    } else {
+        // An empty window that never sees a camera arrive would look like a
+        // station waiting for cameras.
+        constexpr const char* kNoNotifications =
+            "Camera plug-ins and plug-outs cannot be followed: the station does not run.";
+        std::fprintf(stderr, "tessell: %s\n", kNoNotifications);
+        window.showError(kNoNotifications, "Error");
+        status = kExitNothingFinished;
+    }
+    window.attach(nullptr);
+    timerTarget = nullptr;
+    return status;
 }
 
 } // namespace tessell

@@ -83,28 +83,9 @@ int QtWindowRunner::runMultiCamera(const MultiBurnServices& services) {
     QObject::connect(&window, &MultiBurnWindow::windowClosed, &application,
                      [&application] { QTimer::singleShot(0, &application, &QApplication::quit); });
 
-    // The operator closing the window is the station's normal end.
-    int status = 0;
-    {
-        Tessell_MultiDlg controller(services, thread, window);
-        dialog = &controller;
-        window.attach(&controller);
-        if (controller.OnInitDialog()) {
-            window.show();
-            application.exec();
-        } else {
-            // An empty window that never sees a camera arrive would look
-            // like a station waiting for cameras.
-            constexpr const char* kNoNotifications =
-                "Camera plug-ins and plug-outs cannot be followed: the station does not run.";
-            std::fprintf(stderr, "tessell: %s\n", kNoNotifications);
-            window.showError(kNoNotifications, "Error");
-            status = kExitNothingFinished;
-        }
-        window.attach(nullptr);
-        dialog = nullptr;
-    }
-    return status;
+    return runMultiCameraController(
+        services, window, thread, dialog, [&window] { window.show(); },
+        [&application] { application.exec(); });
 }
 
 } // namespace tessell::ui

@@ -61,28 +61,9 @@ int Win32WindowRunner::runMultiCamera(const MultiBurnServices& services) {
                      GetLastError());
         return kExitNothingFinished;
     }
-    // The operator closing the window is the station's normal end.
-    int status = 0;
-    {
-        Tessell_MultiDlg controller(services, thread, window);
-        dialog = &controller;
-        window.attach(&controller);
-        if (controller.OnInitDialog()) {
-            ShowWindow(window.handle(), SW_SHOWNORMAL);
-            window.runMessageLoop();
-        } else {
-            // An empty window that never sees a camera arrive would look
-            // like a station waiting for cameras.
-            constexpr const char* kNoNotifications =
-                "Camera plug-ins and plug-outs cannot be followed: the station does not run.";
-            std::fprintf(stderr, "tessell: %s\n", kNoNotifications);
-            window.showError(kNoNotifications, "Error");
-            status = kExitNothingFinished;
-        }
-        window.attach(nullptr);
-        dialog = nullptr;
-    }
-    return status;
+    return runMultiCameraController(
+        services, window, thread, dialog, [&window] { ShowWindow(window.handle(), SW_SHOWNORMAL); },
+        [&window] { window.runMessageLoop(); });
 }
 
 } // namespace tessell::win32
