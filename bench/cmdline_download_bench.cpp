@@ -7,7 +7,7 @@
 // Runs the "tessell" executable next to this benchmark in the build folder,
 // or the one TESSELL_BINARY names.
 
-#include "download/image_synthesis.h"
+#include "bench/tool_bench.h"
 #include "tests/support/process.h"
 #include "tests/support/test_env.h"
 
@@ -23,24 +23,10 @@ namespace {
 using namespace tessell;
 using nlohmann::json;
 
-std::string programPath() {
-    if (const char* named = std::getenv("TESSELL_BINARY"); named && *named)
-        return named;
-    std::error_code error;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return (self.parent_path() / "tessell").string();
-}
-
 void BM_CommandLineDownload64KiB(benchmark::State& state) {
-    const std::string program = programPath();
-    image::SynthesisRequest request;
-    request.family = 'f';
-    request.vid = 0x1209;
-    request.pid = 0x0002;
-    request.bcdDevice = 0x0102;
-    request.size = 64 * 1024;
+    const std::string program = bench::programPath();
     std::string error;
-    const auto image = image::synthesizeImage(request, error);
+    const auto image = bench::downloadImage(error);
     if (!image) {
         state.SkipWithError(error.c_str());
         return;

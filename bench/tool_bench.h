@@ -1,0 +1,38 @@
+#pragma once
+
+// What the benchmarks that run the tool itself share: where the executable
+// is, and the 64 KiB 'f' image they download.
+
+#include "download/image_synthesis.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessell::bench {
+
+// The "tessell" executable next to the benchmark in the build folder, or the
+// one TESSELL_BINARY names.
+inline std::string programPath() {
+    if (const char* named = std::getenv("TESSELL_BINARY"); named && *named)
+        return named;
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (self.parent_path() / "tessell").string();
+}
+
+// A 64 KiB 'f' image for 1209:0002, bcdDevice 0102.
+inline std::optional<std::vector<std::uint8_t>> downloadImage(std::string& error) {
+    image::SynthesisRequest request;
+    request.family = 'f';
+    request.vid = 0x1209;
+    request.pid = 0x0002;
+    request.bcdDevice = 0x0102;
+    request.size = 64 * 1024;
+    return image::synthesizeImage(request, error);
+}
+
+} // namespace tessell::bench
