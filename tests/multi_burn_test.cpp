@@ -55,7 +55,8 @@ json camera(int port, const std::string& flashFile, json extra = json::object())
 class MultiRig {
 public:
     MultiRig(const json& devices, const std::vector<int>& taughtPorts, std::string settings)
-        : sim(devices), store(sim.dir.path() / "ports.ini"), loop([this](int id) {
+        : sim(devices), pumped(sim.clock), store(sim.dir.path() / "ports.ini"),
+          loop([this](int id) {
               if (dialog)
                   dialog->OnTimer(id);
           }) {
@@ -84,16 +85,19 @@ public:
     bool pumpUntil(const std::function<bool()>& done,
                    Clock::Duration budget = std::chrono::minutes(5)) {
         const auto end = sim.clock.now() + budget;
+        pumped.startPumping();
+        bool reached = false;
         for (;;) {
             sim.platform().service();
             loop.runPending();
-            if (done())
-                return true;
-            if (sim.clock.now() >= end)
-                return false;
+            pumped.roundDone();
+            if ((reached = done()) || sim.clock.now() >= end)
+                break;
             std::this_thread::yield();
             sim.clock.advance(std::chrono::milliseconds(1));
         }
+        pumped.stopPumping();
+        return reached;
     }
     void pass(Clock::Duration time) {
         const auto end = sim.clock.now() + time;
@@ -106,6 +110,7 @@ public:
     std::string status(int row) const { return view.rows.at(static_cast<std::size_t>(row)).status; }
 
     SimRig sim;
+    PumpedClock pumped;
     platform::IniPortStore store;
     RecordingStationView view;
     DialogLoop loop;

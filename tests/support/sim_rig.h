@@ -10,10 +10,12 @@
 #include "platform/sim/sim_platform.h"
 #include "test_env.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tessell::testing {
@@ -62,6 +64,51 @@ private:
     ClockOverride override_;
     std::unique_ptr<sim::SimPlatform> platform_;
     int edits_ = 0;
+};
+
+// The manual clock for a station whose own threads sleep while a test thread
+// pumps it (services the simulator, runs the dialog's calls, moves time):
+// a sleep moves tool time at once, as on the manual clock, and then, while
+// the pump runs, waits for its next round. Without that, a thread's bounded
+// poll (a camera coming back after its reset, say) would jump through all of
+// its time before the pump had once let the simulator return the camera.
+class PumpedClock final : public Clock {
+public:
+    explicit PumpedClock(ManualClock& inner) : inner_(inner), override_(*this) {}
+
+    TimePoint now() const override { return inner_.now(); }
+    void sleepFor(Duration toolTime) override {
+        inner_.sleepFor(toolTime);
+        if (!pumping_ || std::this_thread::get_id() == pump_)
+            return;
+        // Bounded in real time all the same: a pump held up by this very
+        // thread must not hang the test.
+        const std::uint64_t seen = rounds_;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        while (pumping_ && rounds_ == seen && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::yield();
+    }
+    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Duration toolTime,
+                 const std::function<bool()>& ready) override {
+        return inner_.waitFor(cv, lock, toolTime, ready);
+    }
+    double timeScale() const override { return 1.0; }
+    void setTimeScale(double) override {}
+
+    // The pump's side: the thread that pumps, and each round it has run.
+    void startPumping() {
+        pump_ = std::this_thread::get_id();
+        pumping_ = true;
+    }
+    void roundDone() { ++rounds_; }
+    void stopPumping() { pumping_ = false; }
+
+private:
+    ManualClock& inner_;
+    ClockOverride override_;
+    std::atomic<bool> pumping_{false};
+    std::atomic<std::uint64_t> rounds_{0};
+    std::thread::id pump_;
 };
 
 // One bound camera, addressed as the device layer addresses it.
