@@ -7,6 +7,7 @@
 #include "platform/windows/dshow_devices.h"
 #include "platform/windows/hresult_status.h"
 #include "platform/windows/ks_capture_device.h"
+#include "tests/support/extension_unit_guids.h"
 
 #include <algorithm>
 #include <array>
@@ -224,8 +225,7 @@ TEST(KsCaptureDevice, DrivesTheXuNodeWithKspNodeBlocksAndGivesEveryReferenceBack
         const Bytes& read = control.blocks.back();
 
         ASSERT_EQ(read.size(), 32u);
-        const Bytes fallbackSet = {0x99, 0x1D, 0x5A, 0x7D, 0x32, 0x5B, 0x8B, 0x42,
-                                   0x8C, 0xAD, 0x67, 0x1B, 0x8A, 0x65, 0xF3, 0x7A};
+        const Bytes fallbackSet(testing::kFallbackWire.begin(), testing::kFallbackWire.end());
         EXPECT_EQ(Bytes(read.begin(), read.begin() + 16), fallbackSet);
         EXPECT_EQ(field32(read, 16), std::uint32_t{XU_REG_DATA});
         EXPECT_EQ(field32(read, 20), 0x10000001u);
