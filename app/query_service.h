@@ -35,10 +35,8 @@ class CTessellDlg;
 
 inline constexpr std::string_view kQuerySocketName = "tessell-query.sock";
 
-enum class ToolQuestion { AcCheck = 1, CameraOpen = 2, ImageBuffer = 3 };
-
-// The question a request line asks; none for an unknown request.
-std::optional<ToolQuestion> parseToolQuestion(std::string_view request);
+using platform::parseToolQuestion;
+using platform::ToolQuestion;
 
 // The answer line to `question`, from the dialog's state. Dialog's thread only.
 std::string answerToolQuestion(ToolQuestion question, CTessellDlg& dialog);

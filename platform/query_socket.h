@@ -13,11 +13,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tessell::platform {
 
 // The longest request line accepted (without its line end).
 inline constexpr std::size_t kQueryLineLimit = 256;
+
+// The questions the tool answers. The values are also the offsets from
+// WM_APP of the window messages that ask them on Windows (0x8001..0x8003).
+enum class ToolQuestion { AcCheck = 1, CameraOpen = 2, ImageBuffer = 3 };
+
+// The question a request line asks: "ac", "camera", "image", or the message
+// number "0x8001".."0x8003"; letter case and surrounding blanks ignored.
+// None for an unknown request.
+std::optional<ToolQuestion> parseToolQuestion(std::string_view request);
 
 class QueryServer {
 public:

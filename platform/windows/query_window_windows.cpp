@@ -3,7 +3,6 @@
 #include "platform/windows/message_window.h"
 #include "platform/windows/query_window.h"
 
-#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -21,6 +20,10 @@ std::string_view trimmed(std::string_view text) {
         text.remove_suffix(1);
     return text;
 }
+
+static_assert(kQueryAcCheck == WM_APP + static_cast<UINT>(ToolQuestion::AcCheck));
+static_assert(kQueryCameraOpen == WM_APP + static_cast<UINT>(ToolQuestion::CameraOpen));
+static_assert(kQueryImageBuffer == WM_APP + static_cast<UINT>(ToolQuestion::ImageBuffer));
 
 // The request line the tool's handler understands for a message.
 const char* requestFor(UINT message) {
@@ -53,16 +56,10 @@ std::wstring windowTitleFor(const std::filesystem::path& socketPath) {
 }
 
 std::optional<UINT> queryMessageFor(std::string_view request) {
-    std::string word(trimmed(request));
-    std::transform(word.begin(), word.end(), word.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (word == "ac" || word == "0x8001")
-        return kQueryAcCheck;
-    if (word == "camera" || word == "0x8002")
-        return kQueryCameraOpen;
-    if (word == "image" || word == "0x8003")
-        return kQueryImageBuffer;
-    return std::nullopt;
+    const std::optional<ToolQuestion> question = parseToolQuestion(request);
+    if (!question)
+        return std::nullopt;
+    return WM_APP + static_cast<UINT>(*question);
 }
 
 LRESULT queryResultFor(std::string_view answer) {
