@@ -17,7 +17,9 @@ public:
 };
 
 // Watches until the returned handle is destroyed. `ended` is called on a
-// thread of the platform's, at most once; it must only hand the news on.
+// thread of the platform's, at most once for each kind of end (an interrupt
+// that follows the end of the input is reported too); it must only hand the
+// news on.
 // While the watch lives Ctrl-C does not end the process, and what is typed
 // on standard input is read and dropped. One watch at a time.
 std::unique_ptr<ConsoleWatch> watchConsole(std::function<void(ConsoleEnd)> ended);

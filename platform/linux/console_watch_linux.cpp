@@ -52,9 +52,13 @@ public:
     }
 
 private:
+    // Each kind of end once: a signal after the end of the input (a
+    // station started with standard input closed) must still reach the
+    // command, or it could only be killed.
     void report(ConsoleEnd end) {
-        if (!reported_) {
-            reported_ = true;
+        bool& reported = end == ConsoleEnd::Interrupted ? interruptReported_ : inputEndReported_;
+        if (!reported) {
+            reported = true;
             ended_(end);
         }
     }
@@ -96,7 +100,8 @@ private:
     std::function<void(ConsoleEnd)> ended_;
     int readEnd_;
     int writeEnd_;
-    bool reported_ = false; // the watch thread only
+    bool interruptReported_ = false; // the watch thread only
+    bool inputEndReported_ = false;
     struct sigaction oldInterrupt_ = {};
     struct sigaction oldTerminate_ = {};
     std::thread thread_;

@@ -51,9 +51,12 @@ public:
     }
 
 private:
+    // Each kind of end once: an interrupt after the end of the input (a
+    // station started with no console) must still reach the command.
     void report(ConsoleEnd end) {
-        if (!reported_) {
-            reported_ = true;
+        bool& reported = end == ConsoleEnd::Interrupted ? interruptReported_ : inputEndReported_;
+        if (!reported) {
+            reported = true;
             ended_(end);
         }
     }
@@ -149,7 +152,8 @@ private:
     std::function<void(ConsoleEnd)> ended_;
     Handle stop_;
     Handle interrupt_;
-    bool reported_ = false; // the watch thread only
+    bool interruptReported_ = false; // the watch thread only
+    bool inputEndReported_ = false;
     std::thread thread_;
 };
 
