@@ -2,6 +2,7 @@
 
 #include "app/camera_services.h"
 #include "app/trace_output.h"
+#include "common/json_text.h"
 #include "common/text_format.h"
 #include "common/trace.h"
 #include "device/camera_link.h"
@@ -141,6 +142,10 @@ nlohmann::ordered_json listJson(const std::vector<ListedCamera>& cameras) {
     return array;
 }
 
+std::string listJsonText(const std::vector<ListedCamera>& cameras) {
+    return jsonText(listJson(cameras), 2);
+}
+
 int runListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     bool json = false;
     for (const auto& arg : args) {
@@ -163,7 +168,7 @@ int runListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     for (const auto& problem : services.devices->listProblems())
         err << "tessell list: " << problem << "\n";
     if (json)
-        out << listJson(cameras).dump(2) << "\n";
+        out << listJsonText(cameras) << "\n";
     else
         printTable(cameras, out);
     if (cameras.empty()) {

@@ -42,6 +42,9 @@ struct ListedCamera {
 std::vector<ListedCamera> listCameras(const platform::CameraServices& services);
 
 nlohmann::ordered_json listJson(const std::vector<ListedCamera>& cameras);
+// The listing as `tessell list --json` prints it, whatever bytes a camera's
+// name or strings hold.
+std::string listJsonText(const std::vector<ListedCamera>& cameras);
 
 // args are the words after "list".
 int runListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -2,13 +2,13 @@
 
 #include "app/camera_services.h"
 #include "app/dialog_loop.h"
+#include "common/json_text.h"
 #include "common/whole_number.h"
 #include "multi/identify_hub.h"
 #include "multi/port_teaching.h"
 #include "platform/console_watch.h"
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <utility>
@@ -237,9 +237,7 @@ std::string portsJson(const PortMemory& memory) {
         if (index > 0)
             text += ", ";
         // A hub name that is not UTF-8 still gives valid JSON.
-        text += "{\"slot\": " + std::to_string(index + 1) + ", \"hub\": " +
-                nlohmann::json(slot.hub).dump(-1, ' ', false,
-                                              nlohmann::json::error_handler_t::replace) +
+        text += "{\"slot\": " + std::to_string(index + 1) + ", \"hub\": " + jsonString(slot.hub) +
                 ", \"port\": " + std::to_string(slot.port) + "}";
     }
     return text + "]";

@@ -1,6 +1,7 @@
 #include "app/settings_command.h"
 
 #include "app/paths.h"
+#include "common/json_text.h"
 #include "logs/result_template.h"
 
 #include <ostream>
@@ -157,9 +158,7 @@ int runSettingsCommand(const std::vector<std::string>& args, std::ostream& out, 
         if (!result.imagePathRefusal.empty())
             err << "tessell settings:" << result.imagePathRefusal;
     }
-    out << SettingsJson(input.file, result.settings, imagePath)
-               .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-        << '\n';
+    out << jsonText(SettingsJson(input.file, result.settings, imagePath), 2) << '\n';
     return 0;
 }
 

@@ -121,5 +121,23 @@ TEST(ListCommand, ExitStatusTellsCamerasNoneOrError) {
     EXPECT_NE(wrong.err.find("--xml"), std::string::npos);
 }
 
+// A V4L2 card name cut inside a multi-byte character, and other text that is
+// not UTF-8, still give JSON a script can read, with U+FFFD in the place of
+// the bad bytes.
+TEST(ListCommand, TextThatIsNotUtf8StillGivesValidJson) {
+    ListedCamera cut;
+    cut.list = "video";
+    cut.friendlyName = "Camera \xE6\x97";
+    cut.hub = "hub-\xFF";
+    cut.manufacturer = "Maker \xC3";
+    cut.serial = "SN-1";
+    const json parsed = json::parse(listJsonText({cut}), nullptr, false);
+    ASSERT_TRUE(parsed.is_array());
+    ASSERT_EQ(parsed.size(), 1u);
+    EXPECT_EQ(parsed[0]["friendlyName"].get<std::string>().rfind("Camera \xEF\xBF\xBD", 0), 0u);
+    EXPECT_EQ(parsed[0]["hub"], "hub-\xEF\xBF\xBD");
+    EXPECT_EQ(parsed[0]["serial"], "SN-1");
+}
+
 } // namespace
 } // namespace tessell

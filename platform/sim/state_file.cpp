@@ -1,5 +1,7 @@
 #include "platform/sim/state_file.h"
 
+#include "common/json_text.h"
+
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -26,7 +28,7 @@ std::string stateJson(const CameraState& state) {
     json["requests"] = state.requests;
     json["registers"] = std::move(registers);
     json["flash_status"] = state.flashStatus;
-    return json.dump() + "\n";
+    return jsonText(json) + "\n";
 }
 
 void StateFile::write(const CameraState& state) {

@@ -1,6 +1,7 @@
 #include "platform/sim/station.h"
 
 #include "common/clock.h"
+#include "common/json_text.h"
 #include "device/flash_parts.h"
 
 #include <cmath>
@@ -34,7 +35,7 @@ std::string describe(const json& value) {
         return "a list";
     if (value.is_object())
         return "an object";
-    std::string text = value.dump();
+    std::string text = jsonText(value);
     if (text.size() > 40)
         text = text.substr(0, 37) + "...";
     return text;
