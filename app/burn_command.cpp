@@ -2,12 +2,13 @@
 
 #include "app/camera_services.h"
 #include "app/paths.h"
+#include "common/json_text.h"
 #include "common/whole_number.h"
 #include "platform/console_watch.h"
 #include "platform/port_store.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <ostream>
 
 namespace tessell {
@@ -18,15 +19,12 @@ constexpr const char* kBurnUsageText = "usage: tessell burn --once [--json]\n"
                                        "       tessell burn [--json] [--cycles N]\n";
 constexpr std::string_view kUnknownPort = "I don't know this port!";
 constexpr std::string_view kNoCameraToBurn = "There is no camera, plug in or Re-Scan";
+// The status of a camera left out for its port in the results.
+constexpr std::string_view kPortNotTaught = "Port not taught";
 // Every session is bounded; this only keeps a station whose cameras never
 // report from waiting for ever.
 constexpr Clock::Duration kBurnBudget = std::chrono::hours(1);
 constexpr Clock::Duration kPollPeriod = std::chrono::milliseconds(250);
-
-std::string jsonText(std::string_view text) {
-    return nlohmann::json(std::string(text))
-        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 // The log's own line ends are "\r\n"; a console wants "\n".
 std::string consoleText(std::string_view text) {
@@ -66,7 +64,7 @@ public:
         if (options_.json) {
             const std::string plain = consoleText(added);
             if (plain.find_first_not_of("\n") != std::string::npos)
-                line("{\"log\": " + jsonText(plain) + "}");
+                line("{\"log\": " + jsonString(plain) + "}");
             return;
         }
         eraseTable();
@@ -81,7 +79,7 @@ public:
             return;
         count_ = std::string(text);
         if (options_.json)
-            line("{\"cameras\": " + jsonText(count_) + "}");
+            line("{\"cameras\": " + jsonString(count_) + "}");
         else if (!options_.terminal)
             line("cameras " + count_);
     }
@@ -93,10 +91,10 @@ public:
         const platform::UsbAddress address =
             dialog_ ? dialog_->rowAddress(row) : platform::UsbAddress{};
         if (options_.json) {
-            line("{\"row\": " + std::to_string(row + 1) + ", \"hub\": " + jsonText(address.hub) +
+            line("{\"row\": " + std::to_string(row + 1) + ", \"hub\": " + jsonString(address.hub) +
                  ", \"port\": " + std::to_string(address.port) +
                  ", \"progress\": " + std::to_string(progressNumber(shown.progress)) +
-                 ", \"status\": " + jsonText(shown.status) + "}");
+                 ", \"status\": " + jsonString(shown.status) + "}");
         } else if (options_.terminal) {
             eraseTable();
             drawTable();
@@ -110,7 +108,7 @@ public:
     void showError(std::string_view text, std::string_view caption) override {
         lastError_ = std::string(text);
         if (options_.json) {
-            line("{\"error\": " + jsonText(text) + "}");
+            line("{\"error\": " + jsonString(text) + "}");
             return;
         }
         eraseTable();
@@ -119,8 +117,8 @@ public:
 
     bool askAboutUnknownPort(const platform::UsbAddress& address) override {
         if (options_.json)
-            line("{\"unknown_port\": " + jsonText(kUnknownPort) + ", \"hub\": " +
-                 jsonText(address.hub) + ", \"port\": " + std::to_string(address.port) + "}");
+            line("{\"unknown_port\": " + jsonString(kUnknownPort) + ", \"hub\": " +
+                 jsonString(address.hub) + ", \"port\": " + std::to_string(address.port) + "}");
         else
             line(std::string(kUnknownPort) + " " + address.text());
         return false;
@@ -192,6 +190,20 @@ private:
     int tableLines_ = 0;
 };
 
+std::string_view resultStatusText(const RowResult& row) {
+    return row.portNotTaught ? kPortNotTaught : SlotStatusText(row.status);
+}
+
+// The rows of a cycle with those of the cameras left out for their ports, in
+// row order: a script sees every camera that was attached.
+std::vector<RowResult> withLeftOut(std::vector<RowResult> rows, const Tessell_MultiDlg& dialog) {
+    for (RowResult& leftOut : dialog.leftOutResults())
+        rows.push_back(std::move(leftOut));
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const RowResult& a, const RowResult& b) { return a.row < b.row; });
+    return rows;
+}
+
 int cycleStatus(const std::vector<RowResult>& rows, bool portsLeftOut) {
     if (rows.empty())
         return kBurnNothingBurned;
@@ -215,7 +227,7 @@ void printResults(const std::vector<RowResult>& rows, const BurnOptions& options
                                      .c_str()
                                : "--");
         view.line(std::string(text) + row.address.text() + "  " + ProgressText(row.progress) +
-                  "  " + std::string(SlotStatusText(row.status)) + "  " + row.file);
+                  "  " + std::string(resultStatusText(row)) + "  " + row.file);
     }
 }
 
@@ -291,19 +303,19 @@ private:
         if (ready.empty()) {
             say(dialog.cameraCount() == 0 ? "No camera is attached."
                                           : "No camera on a taught port is ready to burn.");
-            printResults({}, options_, view_);
+            printResults(withLeftOut({}, dialog), options_, view_);
             return kBurnNothingBurned;
         }
         dialog.OnBurn();
         if (!dialog.burning()) {
-            printResults({}, options_, view_);
+            printResults(withLeftOut({}, dialog), options_, view_);
             return view_.lastError() == kNoCameraToBurn ? kBurnNothingBurned : kBurnUsage;
         }
         view_.setTableShown(true);
         const bool ended = loop_.runUntil([&] { return !dialog.burning(); }, kBurnBudget);
         view_.setTableShown(false);
         const std::vector<RowResult> rows = dialog.results();
-        printResults(rows, options_, view_);
+        printResults(withLeftOut(rows, dialog), options_, view_);
         if (!ended) {
             err_ << "tessell burn: the cameras did not finish in time\n";
             return kBurnSomeFailed;
@@ -329,7 +341,7 @@ private:
 
     void say(const std::string& text) {
         if (options_.json)
-            view_.line("{\"station\": " + jsonText(text) + "}");
+            view_.line("{\"station\": " + jsonString(text) + "}");
         else
             view_.line(text);
     }
@@ -357,10 +369,10 @@ std::string burnResultsJson(const std::vector<RowResult>& rows) {
             text += ", ";
         text += "{\"row\": " + std::to_string(row.row) +
                 ", \"slot\": " + (row.slot ? std::to_string(*row.slot + 1) : std::string("null")) +
-                ", \"hub\": " + jsonText(row.address.hub) +
+                ", \"hub\": " + jsonString(row.address.hub) +
                 ", \"port\": " + std::to_string(row.address.port) +
-                ", \"file\": " + jsonText(row.file) +
-                ", \"status\": " + jsonText(SlotStatusText(row.status)) +
+                ", \"file\": " + jsonString(row.file) +
+                ", \"status\": " + jsonString(resultStatusText(row)) +
                 ", \"progress\": " + std::to_string(row.progress) + "}";
     }
     return text + "]}";

@@ -14,7 +14,8 @@
 // know this port!" with its hub:port) and the cycle ends with 1. With --json
 // every line is one JSON object, and a cycle's last line is
 // {"results": [{"row", "slot", "hub", "port", "file", "status", "progress"}]}
-// with one entry per row that took part; scripts read that shape.
+// with one entry per row that took part and one per camera left out for its
+// port (status "Port not taught", slot null); scripts read that shape.
 
 #include "multi/tessell_multi_dlg.h"
 #include "platform/camera_services.h"

@@ -11,11 +11,13 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "common/clock.h"
+#include "common/json_text.h"
 #include "device/flash_parts.h"
 #include "device/ic_type.h"
 #include "device/usb_identity.h"
 #include "download/burn_session.h"
 #include "download/camera_flash.h"
+#include "download/image_fit.h"
 #include "download/serial_number.h"
 #include "platform/instance_guard.h"
 
@@ -77,8 +79,7 @@ public:
         if (!error.empty())
             document_["error"] = error;
         if (request_.json)
-            out_ << document_.dump(2, ' ', false, Json::error_handler_t::replace) << "\n"
-                 << std::flush;
+            out_ << jsonText(document_, 2) << "\n" << std::flush;
         else if (!error.empty())
             err_ << "tessell " << request_.verb << ": " << error << "\n" << std::flush;
         return status;
@@ -220,11 +221,10 @@ int runFlash(const Request& request, const platform::CameraServices& services,
     if (!image.load(request.image, context, lines))
         return result.end(kCameraJobFailed,
                           "the image \"" + request.image + "\" could not be loaded");
-    if (imageRefusedForChip(image, camera.icType) && !writeForeignImage(request, terminal, in, err))
+    if (!imageFitsChip(image, camera.icType) && !writeForeignImage(request, terminal, in, err))
         return result.end(kCameraJobFailed,
                           "the image seems to be for another chip than the camera's (" +
-                              std::string(chip::icTypeName(camera.icType)) +
-                              "); not written (--yes writes it anyway)");
+                              chipText(camera.icType) + "); not written (--yes writes it anyway)");
     // A download would fight a stream another program is reading.
     std::uint8_t streaming = 0;
     camera.link->ReadRegister(kStreamingRegister, streaming);
@@ -291,7 +291,7 @@ int runInfo(SelectedCamera& camera, const UsbIdentity& identity, Result& result,
     info["typeNumber"] = display.typeNumberText.empty() ? Json() : Json(display.typeNumberText);
     if (!json) {
         for (const auto& [key, value] : info.items())
-            out << key << ": " << (value.is_string() ? value.get<std::string>() : value.dump())
+            out << key << ": " << (value.is_string() ? value.get<std::string>() : jsonText(value))
                 << "\n";
         out << std::flush;
     }

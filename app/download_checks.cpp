@@ -4,27 +4,6 @@
 
 namespace tessell {
 
-bool imageRefusedForChip(const FirmwareImage& image, IcType camera) {
-    // A file that cannot be firmware of any layout is not for this chip.
-    if (!image::fitsItsLayout(image.content()))
-        return true;
-    ImageFamily family = image.family();
-    if (family == 'j' && image.length() == image::kBufferSize)
-        family = 'i';
-    const auto bytes = image.buffer();
-    const bool header8916 = bytes.size() >= 2 && bytes[0] == 0x89 && bytes[1] == 0x16;
-    const bool headerF9FF = bytes.size() >= 2 && bytes[0] == 0xF9 && bytes[1] == 0xFF;
-    if (family == 'd' && camera != 'h')
-        return true;
-    if (family == 'f' && camera != 'k')
-        return true;
-    if (header8916 && ((family == 'e' && camera != 'i') || (family == 'g' && camera != 'j')))
-        return true;
-    if (headerF9FF && family == 'h' && camera != 'm')
-        return true;
-    return false;
-}
-
 std::optional<std::string> pidVidMismatchText(std::uint16_t cameraVid, std::uint16_t cameraPid,
                                               const FirmwareImage& image) {
     const bool pidDiffers = cameraPid != image.pid();

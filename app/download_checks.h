@@ -1,9 +1,9 @@
 #pragma once
 
-// The checks a camera and an image pass before a download starts, as
-// verdicts and texts, so that every tool that burns cameras asks the same.
+// The checks a camera and an image pass before the single-camera tools start
+// a download, as verdicts and texts. Whether an image fits the camera's chip
+// is download/image_fit.h, the rule every tool asks.
 
-#include "device/ic_type.h"
 #include "download/firmware_image.h"
 
 #include <cstdint>
@@ -11,10 +11,6 @@
 #include <string>
 
 namespace tessell {
-
-// Whether the image seems to be for another chip than the camera's: the
-// operator is then asked before it is written.
-bool imageRefusedForChip(const FirmwareImage& image, IcType camera);
 
 // The camera's and the image's product and vendor IDs side by side, the
 // differing ones marked; none when both agree.

@@ -14,6 +14,7 @@
 #include "device/discovery.h"
 #include "device/ic_type.h"
 #include "download/camera_flash.h"
+#include "download/image_fit.h"
 #include "download/serial_number.h"
 #include "logs/result_template.h"
 
@@ -761,7 +762,7 @@ void CTessellDlg::OnDownload() {
         return;
     }
 
-    if (imageRefusedForChip(image_, icType_)) {
+    if (!imageFitsChip(image_, icType_)) {
         burnLogLine("it seems bin file not match IC");
         if (!view_.askYesNo("It seems that the bincode is NOT for the IC\nDo you really want to "
                             "download?",

@@ -5,6 +5,7 @@
 #include "common/trace.h"
 #include "device/xu_protocol.h"
 #include "download/firmware_image.h"
+#include "download/image_fit.h"
 #include "platform/file_read.h"
 
 #include <algorithm>
@@ -283,6 +284,7 @@ int Tessell_MultiDlg::ScanCameras(bool /*recount*/) {
         slot.status = slot::kIdle;
         slot.progress = 0;
         slot.present = false;
+        slot.portNotTaught = false;
         slot.tookPart = false;
         slot.address = {};
     }
@@ -303,6 +305,7 @@ int Tessell_MultiDlg::ScanCameras(bool /*recount*/) {
             if (memory_.FindPortSlot(slot.address.hub, slot.address.port) == -1) {
                 clearAllRows();
                 state_ = MultiBurnState::Learning;
+                slot.portNotTaught = true;
                 unknownPorts_.push_back(slot.address);
                 trace::writef("scan: camera %d on %s: port not remembered", position + 1,
                               slot.address.text().c_str());
@@ -592,6 +595,21 @@ bool Tessell_MultiDlg::startCamera(int index) {
     } else {
         bytes = commonImage_;
     }
+    DownloadJob job;
+    job.image.assign(bytes);
+    // Firmware laid out for another chip family would leave a camera that
+    // does not boot: that camera is left out, and the others burn.
+    if (!imageFitsChip(job.image, slot.icType)) {
+        const std::string file =
+            chooseBinByPid_ ? rows_[static_cast<std::size_t>(index)].file : commonImageName_;
+        slot.status = slot::kError;
+        slot.progress = 0;
+        append("Camera " + std::to_string(index + 1) + " (" + slot.address.text() +
+               "): " + imageNotForChipText(file, slot.icType) + "\r\n");
+        showRowFromSlot(index);
+        showLog();
+        return false;
+    }
     // An unrecognised flash keeps 0x78, which the download refuses: that
     // camera ends in Error and the others burn.
     FlashCode code = kFlashNotRecognised;
@@ -600,11 +618,9 @@ bool Tessell_MultiDlg::startCamera(int index) {
         if (slot.link->IdentifyFlash(found) == status::kOk)
             code = found;
     }
-    DownloadJob job;
     job.devices = services_.devices;
     job.usb = services_.usb;
     job.link = std::move(slot.link);
-    job.image.assign(bytes);
     job.camera = slot.icType;
     job.pid = slot.pid;
     job.address = slot.address;
@@ -689,6 +705,21 @@ std::vector<RowResult> Tessell_MultiDlg::results() const {
                           : commonImageName_;
         result.status = slot.status;
         result.progress = slot.progress;
+        rows.push_back(result);
+    }
+    return rows;
+}
+
+std::vector<RowResult> Tessell_MultiDlg::leftOutResults() const {
+    std::vector<RowResult> rows;
+    for (int index = 0; index < kSlotRowCount; ++index) {
+        const Slot& slot = slots_[static_cast<std::size_t>(index)];
+        if (!slot.present || !slot.portNotTaught)
+            continue;
+        RowResult result;
+        result.row = index + 1;
+        result.address = slot.address;
+        result.portNotTaught = true;
         rows.push_back(result);
     }
     return rows;

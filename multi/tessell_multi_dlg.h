@@ -129,6 +129,8 @@ struct RowResult {
     std::string file;
     std::uint8_t status = 0;
     int progress = 0;
+    // Left out of the burn: its camera's port is not taught.
+    bool portNotTaught = false;
 };
 
 class Tessell_MultiDlg final : private PortSettingHost {
@@ -167,6 +169,8 @@ public:
     const std::vector<platform::UsbAddress>& unknownPorts() const { return unknownPorts_; }
     // The rows of the last burn's cameras (or the last scan's, before any burn).
     std::vector<RowResult> results() const;
+    // The cameras of the last scan left out for their ports, each as its row.
+    std::vector<RowResult> leftOutResults() const;
     const PortMemory& portMemory() const { return memory_; }
     // The USB port of the camera row `index` was last scanned with.
     const platform::UsbAddress& rowAddress(int index) const {
@@ -187,6 +191,7 @@ private:
         platform::UsbAddress address;
         std::uint16_t pid = 0;
         bool present = false; // a camera was at this position in the last scan
+        bool portNotTaught = false;
         bool tookPart = false;
         std::unique_ptr<BurnSession> session;
     };

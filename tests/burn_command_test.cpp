@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace tessell::testing {
 namespace {
@@ -149,6 +150,67 @@ TEST(BurnCommand, ExitStatusesOfStationsThatCannotBurnEverything) {
             .dump(2));
     EXPECT_EQ(station.run({"burn", "--once"}).status, kBurnNothingBurned);
     EXPECT_EQ(station.run({"burn", "--bogus"}).status, kBurnUsage);
+}
+
+// One common image in the layout of the 'k' chips on a station with a 'k'
+// and an 'h' camera: the 'h' camera is not written (a camera given another
+// chip's firmware does not boot), its row says Error and the log names its
+// chip and the file; the 'k' camera burns. A camera on a port nobody taught
+// has a row of its own in the results, saying why it was left out.
+TEST(BurnCommand, CameraOfAnotherChipAndCameraOnUntaughtPortHaveTheirOwnRows) {
+    json devices =
+        json::array({camera("sim-hub-1", 1, "cam0.flash"), camera("sim-hub-1", 2, "cam1.flash")});
+    devices[1]["chip_id"] = "0x80";
+    BurnStation station(devices, "[SETTING]\r\nNUM=3\r\n");
+#ifdef _WIN32
+    ASSERT_EQ(station.run({"ports", "clear"}).status, 0);
+#endif
+    ASSERT_EQ(station.run({"ports", "set", "sim-hub-1:1", "sim-hub-1:2"}).status, 0);
+    const Bytes image = synthesized(lineImage('f'));
+    writeImage(station.home, "sf.bin", image);
+
+    const ProcessResult mixed = station.run({"burn", "--once", "--json"});
+    ASSERT_TRUE(mixed.finished);
+    EXPECT_EQ(mixed.status, kBurnSomeFailed) << mixed.err;
+    const json rows = results(mixed);
+    ASSERT_EQ(rows.size(), 2u) << mixed.out;
+    EXPECT_EQ(rows[0]["status"], "Complete");
+    EXPECT_EQ(rows[1]["status"], "Error");
+    EXPECT_EQ(rows[1]["port"], 2);
+    EXPECT_TRUE(flashBeginsWith(station.flash("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    const Bytes untouched = station.flash("cam1.flash");
+    EXPECT_EQ(std::count(untouched.begin(), untouched.end(), 0xFF),
+              static_cast<long>(untouched.size()));
+    bool named = false;
+    std::istringstream lines(mixed.out);
+    for (std::string line; std::getline(lines, line);) {
+        const json parsed = json::parse(line, nullptr, false);
+        if (parsed.contains("log") && parsed["log"].is_string()) {
+            const std::string log = parsed["log"];
+            named = named || (log.find("ZLTA_7310") != std::string::npos &&
+                              log.find("sf.bin") != std::string::npos &&
+                              log.find("sim-hub-1:2") != std::string::npos);
+        }
+    }
+    EXPECT_TRUE(named) << mixed.out;
+
+    // A third camera on port 3, which is not taught.
+    devices[1]["chip_id"] = "0xC0";
+    devices.push_back(camera("sim-hub-1", 3, "cam2.flash"));
+    station.home.write("station.json", json{{"time_scale", 0.01}, {"devices", devices}}.dump(2));
+    const ProcessResult leftOut = station.run({"burn", "--once", "--json"});
+    EXPECT_EQ(leftOut.status, kBurnSomeFailed) << leftOut.err;
+    const json all = results(leftOut);
+    ASSERT_EQ(all.size(), 3u) << leftOut.out;
+    EXPECT_EQ(all[0]["status"], "Complete");
+    EXPECT_EQ(all[1]["status"], "Complete");
+    EXPECT_EQ(all[2]["row"], 3);
+    EXPECT_EQ(all[2]["hub"], "sim-hub-1");
+    EXPECT_EQ(all[2]["port"], 3);
+    EXPECT_EQ(all[2]["slot"], nullptr);
+    EXPECT_EQ(all[2]["status"], "Port not taught");
+    const Bytes third = station.flash("cam2.flash");
+    EXPECT_EQ(std::count(third.begin(), third.end(), 0xFF), static_cast<long>(third.size()));
 }
 
 } // namespace
