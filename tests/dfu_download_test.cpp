@@ -480,8 +480,11 @@ TEST(DownloadFw, ABusyFlagThatNeverClearsIsPolledTimeoutPlusOneTimes) {
     // One look after 0.8 s, then 31 one-second polls.
     EXPECT_EQ(count(lines, "get the FW busy flag = 0x1"), 32u);
     EXPECT_EQ(count(lines, " time out!!"), 1u);
-    EXPECT_EQ(count(lines, "XU_DFU_CHECKSUM incorrect\r\n"), 0u) << "the checksum itself agreed";
-    EXPECT_EQ(count(lines, "put_Property XU_ISP_FW_DOWNLOAD_OK -> 0x80004005"), 0u)
+    EXPECT_EQ(bench.status.cameraChecksum, bench.status.computedChecksum)
+        << "the checksum itself agreed";
+    EXPECT_EQ(bench.rig.platform().camera(0).requestCount(XU_ISP_FW_DOWNLOAD_OK,
+                                                          platform::PropertyOp::Set),
+              0u)
         << "an unconfirmed checksum does not finish the download";
     // 0.8 s + 31 s of polls + 1 s before the end.
     EXPECT_EQ(bench.rig.clock.slept() - before, 800ms + 31s + 1s);

@@ -3,10 +3,8 @@
 // burn of many cameras at once with its per-camera outcomes, and the
 // firmware file chosen per camera.
 
-#include "multi/tessell_multi_dlg.h"
-#include "platform/linux/ini_port_store.h"
 #include "platform/sim/flash_identity.h"
-#include "tests/support/sim_rig.h"
+#include "tests/support/station_rig.h"
 #include "tests/support/synthetic_image.h"
 
 #include <gtest/gtest.h>
@@ -42,43 +40,18 @@ public:
     std::vector<std::string> errors, unknownPorts;
 };
 
-json camera(int port, const std::string& flashFile, json extra = json::object()) {
-    json device = {{"friendly_name", "Line camera"},
-                   {"hub", "sim-hub-1"},
-                   {"port", port},
-                   {"chip_id", "0xC0"},
-                   {"flash", {{"part", "0x79"}, {"file", flashFile}}}};
-    device.update(extra);
-    return device;
-}
-
-class MultiRig {
+// The station's controller on a recording view and a dialog loop whose time
+// is the simulator's manual clock.
+class MultiRig : public StationRig {
 public:
     MultiRig(const json& devices, const std::vector<int>& taughtPorts, std::string settings)
-        : sim(devices), pumped(sim.clock), store(sim.dir.path() / "ports.ini"),
-          loop([this](int id) {
+        : StationRig(devices, taughtPorts, settings), pumped(sim.clock), loop([this](int id) {
               if (dialog)
                   dialog->OnTimer(id);
-          }) {
-        PortMemory memory;
-        for (std::size_t slot = 0; slot < taughtPorts.size(); ++slot)
-            memory.LearnPort("sim-hub-1", taughtPorts[slot], static_cast<int>(slot));
-        MultiBurnState state = MultiBurnState::Learning;
-        EXPECT_TRUE(SavePortMemory(store, memory, state).written);
-        sim.dir.write("setting.ini", settings);
-    }
+          }) {}
     ~MultiRig() { dialog.reset(); }
 
-    void start() {
-        MultiBurnServices services;
-        services.devices = &sim.platform();
-        services.usb = &sim.platform();
-        services.hotplug = &sim.platform();
-        services.store = &store;
-        services.programFolder = sim.dir.path();
-        dialog = std::make_unique<Tessell_MultiDlg>(services, loop, view);
-        ASSERT_TRUE(dialog->OnInitDialog());
-    }
+    void start() { StationRig::start(loop, view); }
 
     // Runs the dialog's thread until `done`, letting tool time pass in small
     // steps so that the burn threads' own sleeps keep their share of it.
@@ -103,18 +76,11 @@ public:
         const auto end = sim.clock.now() + time;
         pumpUntil([&] { return sim.clock.now() >= end; });
     }
-    Bytes flash(const std::string& file) const {
-        const std::string bytes = sim.dir.read(file);
-        return Bytes(bytes.begin(), bytes.end());
-    }
     std::string status(int row) const { return view.rows.at(static_cast<std::size_t>(row)).status; }
 
-    SimRig sim;
     PumpedClock pumped;
-    platform::IniPortStore store;
     RecordingStationView view;
     DialogLoop loop;
-    std::unique_ptr<Tessell_MultiDlg> dialog;
 };
 
 // Nine cameras on taught ports with NUM 8: eight burn at once, the ninth is
@@ -123,7 +89,7 @@ public:
 TEST(MultiBurn, EightCamerasBurnTogetherOneLostMidBurnNinthBeyondNum) {
     json devices = json::array();
     for (int index = 0; index < 9; ++index)
-        devices.push_back(camera(index + 1, "cam" + std::to_string(index) + ".flash"));
+        devices.push_back(stationCamera(index + 1));
     devices[4]["faults"] = json::array({{{"unplug_after", 40}}});
     MultiRig rig(devices, {1, 2, 3, 4, 5, 6, 7, 8, 9}, "[SETTING]\r\nNUM=8\r\nBIN=sf.bin\r\n");
     const Bytes image = synthesized(lineImage('f'));
@@ -193,7 +159,7 @@ TEST(MultiBurn, EightCamerasBurnTogetherOneLostMidBurnNinthBeyondNum) {
 TEST(MultiBurn, PlugInAndOutFollowTheStationState) {
     json devices = json::array();
     for (int index = 0; index < 3; ++index)
-        devices.push_back(camera(index + 1, "cam" + std::to_string(index) + ".flash"));
+        devices.push_back(stationCamera(index + 1));
     devices[2]["present"] = false;
     MultiRig rig(devices, {1, 2, 3}, "[SETTING]\r\nNUM=3\r\n");
     rig.start();
@@ -231,10 +197,9 @@ TEST(MultiBurn, PlugInAndOutFollowTheStationState) {
 // burn, and chip 0xC5 takes the B5AC section whatever its product ID.
 TEST(MultiBurn, FilesChosenPerCameraFromPidIni) {
     const auto rom = [](const char* pid) { return json{{"vid", "0x1209"}, {"pid", pid}}; };
-    json devices =
-        json::array({camera(1, "cam0.flash", {{"rom", rom("0x0003")}}),
-                     camera(2, "cam1.flash", {{"rom", rom("0x0004")}}),
-                     camera(3, "cam2.flash", {{"rom", rom("0x0003")}, {"chip_id", "0xC5"}})});
+    json devices = json::array({stationCamera(1, {{"rom", rom("0x0003")}}),
+                                stationCamera(2, {{"rom", rom("0x0004")}}),
+                                stationCamera(3, {{"rom", rom("0x0003")}, {"chip_id", "0xC5"}})});
     MultiRig rig(devices, {1, 2, 3}, "[SETTING]\r\nNUM=3\r\nChooseBinUsePid=1\r\n");
     rig.sim.dir.write("pid.ini", "[PID_3]\r\nBIN=short.bin\r\n[PID_0003]\r\nBIN=three.bin\r\n"
                                  "[PID_B5AC]\r\nBIN=c5.bin\r\n");

@@ -160,6 +160,12 @@ std::vector<ControlInfo> SimCamera::extensionControls() const {
     return firmware_->controls();
 }
 
+std::uint64_t SimCamera::requestCount(std::uint32_t selector, PropertyOp op) const {
+    std::lock_guard lock(requestMutex_);
+    const auto found = requestCounts_.find({selector, op});
+    return found == requestCounts_.end() ? 0 : found->second;
+}
+
 Status SimCamera::serve(Route route, std::uint64_t generation, const Guid* propertySet,
                         std::uint32_t node, std::uint32_t selector, PropertyOp op,
                         std::span<std::uint8_t> data, std::uint32_t& bytesReturned) {
@@ -173,6 +179,7 @@ Status SimCamera::serve(Route route, std::uint64_t generation, const Guid* prope
         return status::kDeviceGone;
     }
     ++requests_;
+    ++requestCounts_[{selector, op}];
     // The control transfer itself takes time on the bus.
     if (config_.request.count() > 0)
         clock().sleepFor(config_.request);

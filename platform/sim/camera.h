@@ -24,11 +24,13 @@
 #include "platform/sim/station.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace tessell::sim {
 
@@ -92,6 +94,9 @@ public:
     // The flash as it stands (for tests and diagnostics).
     std::vector<std::uint8_t> flashContents() const;
     std::vector<std::uint8_t> moduleContents() const;
+    // How many requests on `selector` of kind `op` reached the camera on the
+    // bus, however they were answered (for tests and diagnostics).
+    std::uint64_t requestCount(std::uint32_t selector, platform::PropertyOp op) const;
 
 private:
     enum class Route { Kernel, Vendor, Unit };
@@ -127,6 +132,7 @@ private:
     std::unique_ptr<XuFirmware> firmware_;
     std::optional<StateFile> stateFile_;
     std::uint64_t requests_ = 0;
+    std::map<std::pair<std::uint32_t, platform::PropertyOp>, std::uint64_t> requestCounts_;
     std::uint64_t resets_ = 0;
     std::uint64_t arrivals_ = 0;
 

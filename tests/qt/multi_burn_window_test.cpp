@@ -3,10 +3,9 @@
 // commands after a burn, and Port Setting opened, cleared and saved from the
 // window.
 
-#include "platform/linux/ini_port_store.h"
 #include "platform/sim/flash_identity.h"
 #include "tests/qt/qt_app.h"
-#include "tests/support/sim_rig.h"
+#include "tests/support/station_rig.h"
 #include "tests/support/synthetic_image.h"
 #include "ui/qt/multi_burn_window.h"
 #include "ui/qt/port_setting_dialog.h"
@@ -50,48 +49,29 @@ ui::Prompts stationPrompts(StationPromptLog& log) {
     return prompts;
 }
 
+// The 7310 cameras of these stations.
 json camera(int port, json extra = json::object()) {
-    json device = {
-        {"friendly_name", "Line camera"},
-        {"hub", "sim-hub-1"},
-        {"port", port},
-        {"chip_id", "0x80"},
-        {"flash", {{"part", "0x79"}, {"file", "cam" + std::to_string(port) + ".flash"}}}};
-    device.update(extra);
-    return device;
+    extra["chip_id"] = "0x80";
+    return stationCamera(port, std::move(extra));
 }
 
-// The controller bound to the window on a simulated station whose ports
-// `taught` are remembered in an INI store of its folder.
-struct StationRig {
-    StationRig(const json& devices, const std::vector<int>& taught, const std::string& settings)
-        : sim(devices), store(sim.dir / "ports.ini"), window(stationPrompts(prompts)),
+// The controller bound to the window on a simulated station.
+struct WindowStationRig : StationRig {
+    WindowStationRig(const json& devices, const std::vector<int>& taught,
+                     const std::string& settings)
+        : StationRig(devices, taught, settings), window(stationPrompts(prompts)),
           thread(window, [this](int id) {
               if (dialog)
                   dialog->OnTimer(id);
-          }) {
-        PortMemory memory;
-        for (std::size_t slot = 0; slot < taught.size(); ++slot)
-            memory.LearnPort("sim-hub-1", taught[slot], static_cast<int>(slot));
-        MultiBurnState state = MultiBurnState::Learning;
-        EXPECT_TRUE(SavePortMemory(store, memory, state).written);
-        sim.dir.write("setting.ini", settings);
-    }
-    ~StationRig() {
+          }) {}
+    ~WindowStationRig() {
         window.attach(nullptr);
         dialog.reset();
     }
 
     void start() {
-        MultiBurnServices services;
-        services.devices = &sim.platform();
-        services.usb = &sim.platform();
-        services.hotplug = &sim.platform();
-        services.store = &store;
-        services.programFolder = sim.dir.path();
-        dialog = std::make_unique<Tessell_MultiDlg>(services, thread, window);
+        StationRig::start(thread, window);
         window.attach(dialog.get());
-        ASSERT_TRUE(dialog->OnInitDialog());
         window.show();
     }
 
@@ -117,14 +97,10 @@ struct StationRig {
         return *qobject_cast<QAbstractButton*>(window.control(id));
     }
     QPlainTextEdit& log() const { return *window.findChild<QPlainTextEdit*>("1000"); }
-    std::string storeText() const { return sim.dir.read("ports.ini"); }
 
-    SimRig sim;
-    platform::IniPortStore store;
     StationPromptLog prompts;
     MultiBurnWindow window;
     ui::QtDialogThread thread;
-    std::unique_ptr<Tessell_MultiDlg> dialog;
 };
 
 TEST(MultiBurnWindow, ControlsAndLogAsTheStationShowsThem) {
@@ -193,7 +169,7 @@ TEST(MultiBurnWindow, BurnEndsWithEachRowsOutcome) {
     for (int port = 1; port <= 8; ++port)
         devices.push_back(camera(port));
     devices[5]["faults"] = json::array({{{"unplug_after", 60}, {"in_download", true}}});
-    StationRig rig(devices, {1, 2, 3, 4, 5, 6, 7, 8}, "[SETTING]\r\nNUM=8\r\nBIN=sf.bin\r\n");
+    WindowStationRig rig(devices, {1, 2, 3, 4, 5, 6, 7, 8}, "[SETTING]\r\nNUM=8\r\nBIN=sf.bin\r\n");
     const Bytes image = synthesized(lineImage('d'));
     ASSERT_FALSE(image.empty());
     writeImage(rig.sim.dir, "sf.bin", image);
@@ -273,7 +249,7 @@ TEST(MultiBurnWindow, BurnEndsWithEachRowsOutcome) {
 // ports are unknown to the re-scan.
 TEST(MultiBurnWindow, PortSettingClearedAndSavedFromTheWindow) {
     qtApplication();
-    StationRig rig(json::array({camera(1), camera(2)}), {1, 2}, "[SETTING]\r\nNUM=2\r\n");
+    WindowStationRig rig(json::array({camera(1), camera(2)}), {1, 2}, "[SETTING]\r\nNUM=2\r\n");
     rig.start();
     ASSERT_NE(rig.storeText().find("SavedCount=2"), std::string::npos) << rig.storeText();
 
