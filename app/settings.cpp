@@ -184,20 +184,23 @@ std::optional<std::uint16_t> PidFromSectionName(std::string_view name) {
     return value;
 }
 
+std::optional<std::string> PidIniSection(const PrivateProfile& pidIni, std::uint16_t productId) {
+    // Every section by its whole name: a short or odd name before the one
+    // for this camera neither hides it nor stands in for it.
+    for (const std::string& name : pidIni.sectionNameList())
+        if (PidFromSectionName(name) == productId)
+            return name;
+    return std::nullopt;
+}
+
 ImagePathChoice ChooseImageByPid(const PrivateProfile& pidIni,
                                  const std::filesystem::path& programFolder,
                                  std::uint16_t productId) {
     if (productId == 0)
         return {};
     std::string bin;
-    // Every section by its whole name: a short or odd name before the one
-    // for this camera neither hides it nor stands in for it.
-    for (const std::string& name : pidIni.sectionNameList()) {
-        if (PidFromSectionName(name) == productId) {
-            bin = pidIni.getString(name, "BIN", "SF.bin", pidIniBinChars);
-            break;
-        }
-    }
+    if (const std::optional<std::string> section = PidIniSection(pidIni, productId))
+        bin = pidIni.getString(*section, "BIN", "SF.bin", pidIniBinChars);
     return checkedImagePath(joinProgramPath(programFolder, "bin/" + bin));
 }
 

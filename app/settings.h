@@ -223,4 +223,12 @@ ImagePathChoice ChooseImageByPid(const std::filesystem::path& programFolder,
 // so that a section named otherwise never picks an image.
 std::optional<std::uint16_t> PidFromSectionName(std::string_view name);
 
+// The first "pid.ini" section named for `productId` (PidFromSectionName),
+// however many sections come before it; none without one. Both tools find a
+// camera's section by it. What they take from the section differs: the
+// single-camera tool's `BIN` defaults to "SF.bin", the multi-camera
+// station's to nothing, and only the station lets chip register 0x20FF
+// choose the B5AC or B5AB section.
+std::optional<std::string> PidIniSection(const PrivateProfile& pidIni, std::uint16_t productId);
+
 } // namespace tessell

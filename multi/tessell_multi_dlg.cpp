@@ -3,9 +3,9 @@
 #include "app/private_profile.h"
 #include "app/settings.h"
 #include "common/trace.h"
-#include "device/xu_protocol.h"
 #include "download/firmware_image.h"
 #include "download/image_fit.h"
+#include "download/station_finish.h"
 #include "platform/file_read.h"
 
 #include <algorithm>
@@ -28,9 +28,6 @@ constexpr FlashCode kFlashNotRecognised = 0x78;
 
 constexpr Clock::Duration kScanAfterStart = std::chrono::milliseconds(1000);
 constexpr Clock::Duration kScanAfterPlug = std::chrono::milliseconds(1500);
-// A camera reset at the end of a burn is back on its port within this.
-constexpr Clock::Duration kFinishComeBack = std::chrono::seconds(15);
-constexpr Clock::Duration kFinishPoll = std::chrono::milliseconds(100);
 
 // "NUM" as the station counts it: the leading decimal digits, held to the
 // 16 rows there are (a larger number could never be reached).
@@ -55,50 +52,6 @@ int rowsInUse(int cameraCount) {
     return std::min(cameraCount, kSlotRowCount);
 }
 
-bool resetAfterFinish(IcType type) {
-    return type == 'j' || type == 'k';
-}
-
-// Each camera gets its write that leaves download mode (sent once more when
-// it fails); the 'j' and 'k' cameras then a soft reset, after one common
-// pause instead of one pause per camera, and the station waits (bounded)
-// until they are back on their ports, so that their leaving and coming back
-// are not taken for the operator's.
-void finishCameras(std::vector<std::unique_ptr<CameraLink>>& cameras, platform::UsbLocation& usb) {
-    const std::uint8_t leave[1] = {0};
-    std::vector<CameraLink*> toReset;
-    for (const auto& link : cameras) {
-        if (!link || !link->channel())
-            continue;
-        XuChannel& channel = *link->channel();
-        if (channel.put_Property(XU_DFU_ENABLE_CONTROL, leave) != status::kOk)
-            channel.put_Property(XU_DFU_ENABLE_CONTROL, leave);
-        IcType type = chip::kUndetected;
-        if (link->GetIcType(type) == 0 && resetAfterFinish(type))
-            toReset.push_back(link.get());
-    }
-    if (toReset.empty())
-        return;
-    clock().sleepFor(kFinishResetPause);
-    std::vector<platform::UsbAddress> away;
-    for (CameraLink* link : toReset) {
-        UsbIdentity identity;
-        const bool located = GetUsbIdentity(usb, *link, identity) == status::kOk;
-        if (CameraDevice* device = link->device(); device && device->ResetChip() && located)
-            away.push_back(identity.address);
-    }
-    const Deadline deadline(kFinishComeBack);
-    while (!away.empty() && !deadline.expired()) {
-        clock().sleepFor(kFinishPoll);
-        std::vector<platform::UsbDeviceInfo> present;
-        usb.imagingDevices(present);
-        std::erase_if(away, [&](const platform::UsbAddress& address) {
-            return std::any_of(present.begin(), present.end(),
-                               [&](const auto& device) { return device.address == address; });
-        });
-    }
-}
-
 } // namespace
 
 BinChoice ChooseBinByPid(const std::filesystem::path& programFolder, std::uint16_t productId,
@@ -108,27 +61,15 @@ BinChoice ChooseBinByPid(const std::filesystem::path& programFolder, std::uint16
     const PrivateProfile pidIni = LoadPidIni(programFolder);
     // The first section named for each product ID; other names are passed
     // over rather than taken for a neighbour's.
-    std::string forProduct;
-    std::string forC5;
-    std::string forC9;
-    for (const std::string& name : pidIni.sectionNameList()) {
-        const std::optional<std::uint16_t> pid = PidFromSectionName(name);
-        if (!pid)
-            continue;
-        if (*pid == productId && forProduct.empty())
-            forProduct = name;
-        if (*pid == kPidForC5 && forC5.empty())
-            forC5 = name;
-        if (*pid == kPidForC9 && forC9.empty())
-            forC9 = name;
-    }
-    std::string section = forProduct;
+    std::string section = PidIniSection(pidIni, productId).value_or("");
+    const std::optional<std::string> forC5 = PidIniSection(pidIni, kPidForC5);
+    const std::optional<std::string> forC9 = PidIniSection(pidIni, kPidForC9);
     std::uint8_t chip = 0;
     if (camera && camera->ReadRegister(kChipIdRegister, chip) == status::kOk) {
-        if (chip == kChipC5 && !forC5.empty())
-            section = forC5;
-        else if (chip == kChipC9 && !forC9.empty())
-            section = forC9;
+        if (chip == kChipC5 && forC5)
+            section = *forC5;
+        else if (chip == kChipC9 && forC9)
+            section = *forC9;
     }
     if (section.empty())
         return {};
@@ -182,7 +123,7 @@ Tessell_MultiDlg::~Tessell_MultiDlg() {
     std::vector<std::unique_ptr<CameraLink>> cameras;
     for (Slot& slot : slots_)
         cameras.push_back(slot.session ? slot.session->takeCamera() : std::move(slot.link));
-    finishCameras(cameras, *services_.usb);
+    finishStationCameras(cameras, *services_.usb);
 }
 
 void Tessell_MultiDlg::append(std::string_view text) {
@@ -662,7 +603,7 @@ void Tessell_MultiDlg::monitorBurn() {
     }
     finisher_ =
         std::thread([this, cameras = std::move(cameras), dialog = std::weak_ptr(alive_)]() mutable {
-            finishCameras(cameras, *services_.usb);
+            finishStationCameras(cameras, *services_.usb);
             cameras.clear();
             thread_.post([dialog] {
                 if (const auto alive = dialog.lock())

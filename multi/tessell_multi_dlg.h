@@ -56,8 +56,6 @@ inline constexpr int kBurnStartTimer = 0x7E20;   // the gap between two cameras'
 inline constexpr int kBurnMonitorTimer = 0x7E21; // the rows' refresh while burning
 inline constexpr Clock::Duration kBurnStartGap = std::chrono::milliseconds(300);
 inline constexpr Clock::Duration kBurnMonitorPeriod = std::chrono::milliseconds(100);
-// Between leaving download mode and the soft reset of 'j' and 'k' cameras.
-inline constexpr Clock::Duration kFinishResetPause = std::chrono::milliseconds(500);
 
 // Larger files are refused: they would not fit the camera's flash layout.
 inline constexpr std::size_t kCommonImageLimit = 65536;

@@ -1,0 +1,56 @@
+#include "download/station_finish.h"
+
+#include "device/usb_identity.h"
+#include "device/xu_protocol.h"
+
+#include <algorithm>
+
+namespace tessell {
+
+namespace {
+
+constexpr Clock::Duration kComeBackPoll = std::chrono::milliseconds(100);
+
+} // namespace
+
+bool resetAfterStationFinish(IcType type) {
+    return type == 'j' || type == 'k';
+}
+
+void finishStationCameras(std::vector<std::unique_ptr<CameraLink>>& cameras,
+                          platform::UsbLocation& usb) {
+    const std::uint8_t leave[1] = {0};
+    std::vector<CameraLink*> toReset;
+    for (const auto& link : cameras) {
+        if (!link || !link->channel())
+            continue;
+        XuChannel& channel = *link->channel();
+        if (channel.put_Property(XU_DFU_ENABLE_CONTROL, leave) != status::kOk)
+            channel.put_Property(XU_DFU_ENABLE_CONTROL, leave);
+        IcType type = chip::kUndetected;
+        if (link->GetIcType(type) == 0 && resetAfterStationFinish(type))
+            toReset.push_back(link.get());
+    }
+    if (toReset.empty())
+        return;
+    clock().sleepFor(kFinishResetPause);
+    std::vector<platform::UsbAddress> away;
+    for (CameraLink* link : toReset) {
+        UsbIdentity identity;
+        const bool located = GetUsbIdentity(usb, *link, identity) == status::kOk;
+        if (CameraDevice* device = link->device(); device && device->ResetChip() && located)
+            away.push_back(identity.address);
+    }
+    const Deadline deadline(kFinishComeBack);
+    while (!away.empty() && !deadline.expired()) {
+        clock().sleepFor(kComeBackPoll);
+        std::vector<platform::UsbDeviceInfo> present;
+        usb.imagingDevices(present);
+        std::erase_if(away, [&](const platform::UsbAddress& address) {
+            return std::any_of(present.begin(), present.end(),
+                               [&](const auto& device) { return device.address == address; });
+        });
+    }
+}
+
+} // namespace tessell
