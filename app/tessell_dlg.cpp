@@ -385,14 +385,12 @@ void CTessellDlg::SelectCamera() {
     }
 
     if (!opened) {
-        connected_ = 0;
         appendText("Driver Connection Fail\r\n");
         showLog();
         burnLogLine("Driver Connection Fail.");
         link.reset();
     } else {
         link_ = std::move(link);
-        connected_ = 1;
         link_->GetIcType(icType_);
 
         chooseFlash(*link_, settings_.flashType, flashCode_, flashChoice_);
@@ -590,7 +588,6 @@ void CTessellDlg::handleDeviceChange(const platform::HotplugEvent& event) {
     if (selectEnabled_ == 0)
         return;
     waitForDump();
-    connected_ = 0;
     if (settings_.preview == 1 && previewAfterSuccessStarted_)
         lastPassed_ = false;
     view_.clearCameraList();

@@ -203,7 +203,6 @@ private:
     std::vector<CameraEntry> cameraTable_;
     int currentIndex_ = 0;
     int selectEnabled_ = 0;
-    int connected_ = 0;
     UsbIdentity identity_;
     int identityStatus_ = 1;
     std::uint8_t flashCode_ = 0;

@@ -45,29 +45,4 @@ Status CameraDevice::WriteRegister(std::uint16_t address, std::uint8_t value) {
     return channel_->put_Property(XU_REG_DATA, std::span(&value, 1));
 }
 
-int CameraDevice::LoadJob(std::span<std::uint8_t> job) {
-    if (job.size() < job::kMinimumSize) {
-        if (!job.empty())
-            trace::writef("LoadJob: job record of %zu bytes is too short.", job.size());
-        return status::kNothingDone;
-    }
-    const std::uint32_t length = std::uint32_t{job[job::kLengthOffset]} |
-                                 std::uint32_t{job[job::kLengthOffset + 1]} << 8 |
-                                 std::uint32_t{job[job::kLengthOffset + 2]} << 16 |
-                                 std::uint32_t{job[job::kLengthOffset + 3]} << 24;
-    if (length == 0)
-        return status::kNothingDone;
-    if (length > job::kImageCapacity) {
-        trace::writef("LoadJob: image length %u exceeds the job's image area.", length);
-        return status::kNothingDone;
-    }
-    // Sized by each job, so that a longer image than the first one still fits.
-    image_.assign(job.begin(), job.begin() + length);
-    imageLength_ = length;
-    jobFlashCode_ = job[job::kFlashCodeOffset];
-    jobChecksum_ = &job[job::kChecksumOffset];
-    jobDeviceChecksum_ = &job[job::kDeviceChecksumOffset];
-    return status::kOk;
-}
-
 } // namespace tessell

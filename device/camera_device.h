@@ -1,8 +1,8 @@
 #pragma once
 
 // One camera's device objects: the bound capture device, its Extension-Unit
-// channel and names, chip-register access and the serial-flash primitives,
-// plus the copy of a multi-camera job. A `CameraLink` opens and owns it.
+// channel and names, chip-register access and the serial-flash primitives.
+// A `CameraLink` opens and owns it.
 //
 // Statuses: 0 is success and the only success. Anything else is a failure:
 // a negative device status (kTimeout when a bounded wait ran out,
@@ -51,17 +51,6 @@ struct SpiStatusRead {
     Status status = status::kOk;
     std::uint8_t value = 0;
 };
-
-// A multi-camera job record: the image area, then its 32-bit little-endian
-// length, the flash code, the checksum byte and the device-checksum byte.
-namespace job {
-constexpr std::size_t kImageCapacity = 0x20000;
-constexpr std::size_t kLengthOffset = 0x20000;
-constexpr std::size_t kFlashCodeOffset = 0x20004;
-constexpr std::size_t kChecksumOffset = 0x20005;
-constexpr std::size_t kDeviceChecksumOffset = 0x20006;
-constexpr std::size_t kMinimumSize = 0x20007;
-} // namespace job
 
 class CameraDevice {
 public:
@@ -126,24 +115,6 @@ public:
     bool WriteRange4K(std::span<const std::uint8_t> image, std::uint32_t start, std::uint32_t end,
                       std::atomic<std::uint8_t>* state, std::atomic<std::uint8_t>* percent);
 
-    // --- Multi-camera job ---------------------------------------------------
-    // Copies the job's image into the device and keeps references to the
-    // job's checksum bytes (the job must outlive the download). 0, or 1 when
-    // no job, an empty image or a length beyond the image area.
-    int LoadJob(std::span<std::uint8_t> job);
-    std::span<const std::uint8_t> image() const { return image_; }
-    std::uint32_t imageLength() const { return imageLength_; }
-    FlashCode jobFlashCode() const { return jobFlashCode_; }
-    std::uint8_t* jobChecksum() const { return jobChecksum_; }
-    std::uint8_t* jobDeviceChecksum() const { return jobDeviceChecksum_; }
-    // The slot's status and progress bytes, set by the multi-camera scan.
-    void setSlotBytes(std::atomic<std::uint8_t>* status, std::atomic<std::uint8_t>* progress) {
-        slotStatus_ = status;
-        slotProgress_ = progress;
-    }
-    std::atomic<std::uint8_t>* slotStatus() const { return slotStatus_; }
-    std::atomic<std::uint8_t>* slotProgress() const { return slotProgress_; }
-
 private:
     friend class CameraLink;
 
@@ -167,13 +138,6 @@ private:
     platform::VendorInterface* vendor_ = nullptr; // lives with filter_
     std::string devicePath_;
     std::string friendlyName_;
-    std::vector<std::uint8_t> image_;
-    FlashCode jobFlashCode_ = 0;
-    std::uint8_t* jobChecksum_ = nullptr;
-    std::uint8_t* jobDeviceChecksum_ = nullptr;
-    std::atomic<std::uint8_t>* slotStatus_ = nullptr;
-    std::atomic<std::uint8_t>* slotProgress_ = nullptr;
-    std::uint32_t imageLength_ = 0;
 };
 
 } // namespace tessell

@@ -10,16 +10,6 @@
 
 namespace tessell {
 
-namespace {
-
-std::atomic<int> processSpiCsValue{0};
-
-} // namespace
-
-int SpiCsValue() {
-    return processSpiCsValue.load();
-}
-
 CameraLink::CameraLink(platform::CaptureDevices& devices)
     : devices_(devices), device_(std::make_unique<CameraDevice>()) {}
 
@@ -146,7 +136,6 @@ CameraLink::Candidate CameraLink::tryCandidate(IcType family, platform::DeviceLi
     }
     const IcType type = *chip::icTypeFromChip(*chipId, variant);
     channel.setIcType(type);
-    processSpiCsValue.store(chip::spiCsValue(type));
     return Candidate::Opened;
 }
 

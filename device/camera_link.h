@@ -18,10 +18,6 @@ namespace tessell {
 // Friendly name of every camera opened from the sensor-camera list.
 inline constexpr const char* kSensorCameraName = "Sensor Camera";
 
-// The serial-flash chip-select value of the camera opened last, process-wide
-// (0 until the first open). The primitives use their own camera's value.
-int SpiCsValue();
-
 // Reads flash bytes [start, end) into buffer[start..end) with the given flash
 // code; true on success. The download subsystem's flash read.
 using FlashRangeReader = std::function<bool(std::span<std::uint8_t> buffer, FlashCode code,

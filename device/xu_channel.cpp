@@ -7,21 +7,10 @@
 
 #include <algorithm>
 #include <array>
-#include <mutex>
 
 namespace tessell {
 
 namespace {
-
-std::mutex& currentGuidMutex() {
-    static std::mutex instance;
-    return instance;
-}
-
-Guid& currentGuid() {
-    static Guid instance;
-    return instance;
-}
 
 bool isNodeMode(XuMode mode) {
     return mode == XU_MODE_KS_WITH_VENDOR || mode == XU_MODE_KS;
@@ -36,16 +25,6 @@ void traceFailure(const char* operation, std::uint32_t selector, Status result) 
 }
 
 } // namespace
-
-Guid CurrentXuGuid() {
-    std::lock_guard lock(currentGuidMutex());
-    return currentGuid();
-}
-
-void SetCurrentXuGuid(const Guid& guid) {
-    std::lock_guard lock(currentGuidMutex());
-    currentGuid() = guid;
-}
 
 void XuChannel::Release() {
     control_ = nullptr;
@@ -221,11 +200,9 @@ Status XuChannel::FindXuNode(platform::Topology* topology) {
             continue;
         propertySet_ = XU_PROPSET_PRIMARY;
         nodeId_ = node;
-        SetCurrentXuGuid(XU_PROPSET_PRIMARY);
         Status answer = probeNode(node);
         if (answer == status::kSetNotFound) {
             propertySet_ = XU_PROPSET_FALLBACK;
-            SetCurrentXuGuid(XU_PROPSET_FALLBACK);
             answer = probeNode(node);
         }
         if (answer == status::kNotFound) {

@@ -97,8 +97,8 @@ public:
     // when the read succeeds.
     Status get_Property(std::uint32_t selector, std::span<std::uint8_t> buffer);
 
-    // Finds the XU node in `topology`, chooses the property set (recorded in
-    // `CurrentXuGuid`) and checks that the firmware answers. 0 when found;
+    // Finds the XU node in `topology`, chooses the property set (kept as
+    // `propertySet()`) and checks that the firmware answers. 0 when found;
     // the failing status of the node count; 1 when no node qualified, which
     // also drops the property control.
     Status FindXuNode(platform::Topology* topology);
@@ -124,10 +124,5 @@ private:
     XuMode mode_ = XU_MODE_UNBOUND;
     IcType icType_ = chip::kUndetected;
 };
-
-// The property set `FindXuNode` chose last, process-wide; null until the
-// first choice. It is also the extension code the USB hub walk looks for.
-Guid CurrentXuGuid();
-void SetCurrentXuGuid(const Guid& guid);
 
 } // namespace tessell

@@ -12,7 +12,7 @@
 namespace tessell {
 namespace {
 
-constexpr IcType kCameras[] = {'d', 'f', 'g', 'h', 'i', 'j', 'k', 'm'};
+constexpr IcType kChipFamilies[] = {'d', 'f', 'g', 'h', 'i', 'j', 'k', 'm'};
 
 TEST(ImageFit, EachFamilyAndHeaderOnEachChip) {
     struct Case {
@@ -46,7 +46,7 @@ TEST(ImageFit, EachFamilyAndHeaderOnEachChip) {
         ASSERT_TRUE(loaded.assign(*bytes));
         ASSERT_EQ(loaded.family(), c.family);
         EXPECT_EQ(loaded.expectedCamera(), c.expected) << c.family;
-        for (const IcType camera : kCameras)
+        for (const IcType camera : kChipFamilies)
             EXPECT_EQ(imageFitsChip(loaded, camera), !c.only || *c.only == camera)
                 << "family " << c.family << " header " << int(bytes->at(0)) << " "
                 << int(bytes->at(1)) << " on " << camera;
@@ -66,7 +66,7 @@ TEST(ImageFit, EachFamilyAndHeaderOnEachChip) {
     // Bytes of no layout fit no chip.
     FirmwareImage stray;
     ASSERT_TRUE(stray.assign(std::vector<std::uint8_t>(4096, 0x00)));
-    for (const IcType camera : kCameras)
+    for (const IcType camera : kChipFamilies)
         EXPECT_FALSE(imageFitsChip(stray, camera)) << camera;
 
     EXPECT_EQ(imageNotForChipText("sf.bin", 'h'),

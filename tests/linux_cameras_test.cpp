@@ -292,7 +292,8 @@ TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
     ASSERT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0), status::kOk);
     ASSERT_NE(link.device(), nullptr);
     EXPECT_EQ(link.device()->devicePath(), "1-2.3:1.0/video0");
-    EXPECT_EQ(CurrentXuGuid(), XU_PROPSET_PRIMARY);
+    ASSERT_NE(link.channel(), nullptr);
+    EXPECT_EQ(link.channel()->propertySet(), XU_PROPSET_PRIMARY);
 
     UsbIdentity identity;
     ASSERT_EQ(GetUsbIdentity(cameras, link, identity), status::kOk);

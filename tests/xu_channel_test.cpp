@@ -160,7 +160,6 @@ TEST(FindXuNode, ChoosesTheNodeAndThePropertySetTheFirmwareAnswers) {
     for (const Row& row : {Row{FakeCamera::Answers::Primary, XU_PROPSET_PRIMARY},
                            Row{FakeCamera::Answers::Fallback, XU_PROPSET_FALLBACK},
                            Row{FakeCamera::Answers::NotFound, XU_PROPSET_PRIMARY}}) {
-        SetCurrentXuGuid({});
         FakeDevice fake;
         fake.nodeTypes = {other, platform::kNodeTypeDevSpecific};
         Bound bound(fake);
@@ -171,7 +170,6 @@ TEST(FindXuNode, ChoosesTheNodeAndThePropertySetTheFirmwareAnswers) {
         EXPECT_EQ(channel.FindXuNode(bound.device->topology()), status::kOk);
         EXPECT_EQ(channel.nodeId(), 1u);
         EXPECT_EQ(channel.propertySet(), row.expectedSet);
-        EXPECT_EQ(CurrentXuGuid(), row.expectedSet);
 
         // Later requests go to that node under that set.
         EXPECT_EQ(channel.put_Property(XU_REG_ADDRESS, address), status::kOk);
