@@ -242,9 +242,10 @@ int runFlash(const Request& request, const platform::CameraServices& services,
     };
     std::string log = downloadStartTexts(downloadKindOf(settings)).logLine;
     observer.appendLog(log);
-    StationHistory history(historySettings(settings, programFolder()), [&err](std::string_view line) {
-        err << "tessell flash: " << line << "\n" << std::flush;
-    });
+    StationHistory history(historySettings(settings, programFolder()),
+                           [&err](std::string_view line) {
+                               err << "tessell flash: " << line << "\n" << std::flush;
+                           });
     BurnRecording recording;
     if (history.sink()) {
         recording.sink = history.sink();

@@ -183,7 +183,7 @@ std::string csvLine(const std::vector<Field>& fields, bool header) {
 }
 
 std::string shownSerial(const BurnRecord& r) {
-    return !r.serialBurned.empty() ? r.serialBurned
+    return !r.serialBurned.empty()  ? r.serialBurned
            : !r.serialAfter.empty() ? r.serialAfter
                                     : r.serialBefore;
 }

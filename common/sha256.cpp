@@ -26,7 +26,8 @@ void compressBlock(std::array<std::uint32_t, 8>& state, const std::uint8_t* bloc
     for (int i = 16; i < 64; ++i) {
         const std::uint32_t s0 =
             std::rotr(w[i - 15], 7) ^ std::rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        const std::uint32_t s1 = std::rotr(w[i - 2], 17) ^ std::rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        const std::uint32_t s1 =
+            std::rotr(w[i - 2], 17) ^ std::rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];

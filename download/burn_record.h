@@ -46,8 +46,8 @@ struct BurnRecord {
     std::optional<int> row;  // multi-camera burns: the list row, 1 to 16
     std::optional<int> slot; // multi-camera burns: the port-memory slot, 1 to 16
 
-    std::string chipFamily;      // the chip name the tool shows ("ZLTA_7312")
-    std::optional<int> chipId;   // chip register 0x20FF
+    std::string chipFamily;       // the chip name the tool shows ("ZLTA_7312")
+    std::optional<int> chipId;    // chip register 0x20FF
     std::optional<int> flashCode; // the flash part's code
     std::string flashName;
 

@@ -1,9 +1,8 @@
 #include "records/history_db.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cctype>
+#include <sqlite3.h>
 #include <system_error>
 
 namespace tessell {
@@ -101,9 +100,10 @@ public:
 
     std::string text(int column) const {
         const auto* bytes = sqlite3_column_text(statement_, column);
-        return bytes ? std::string(reinterpret_cast<const char*>(bytes),
-                                   static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
-                     : std::string();
+        return bytes
+                   ? std::string(reinterpret_cast<const char*>(bytes),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+                   : std::string();
     }
     std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
     template <typename T> std::optional<T> optional(int column) const {
@@ -189,6 +189,30 @@ void showOpenRecord(BurnRecord& record, const ProcessRunning& running) {
     record.result = running && running(record.processId) ? "running" : record_result::kAborted;
 }
 
+// Brings the file to this tool's schema, all steps or none. The version is
+// read again inside the transaction: another copy of the tool may have
+// migrated the file meanwhile.
+bool migrate(sqlite3* db, std::string& problem) {
+    if (!execute(db, "BEGIN IMMEDIATE", problem))
+        return false;
+    const auto version = pragmaNumber(db, "PRAGMA user_version", problem);
+    if (!version) {
+        execute(db, "ROLLBACK", problem);
+        return false;
+    }
+    std::string steps;
+    for (auto step = *version; step < kHistorySchemaVersion; ++step)
+        steps += kMigrations[step];
+    steps += "PRAGMA application_id = " + std::to_string(kApplicationId) + ";";
+    steps += "PRAGMA user_version = " + std::to_string(kHistorySchemaVersion) + ";";
+    if (*version < kHistorySchemaVersion && !execute(db, steps.c_str(), problem)) {
+        std::string ignored;
+        execute(db, "ROLLBACK", ignored);
+        return false;
+    }
+    return execute(db, "COMMIT", problem);
+}
+
 } // namespace
 
 struct HistoryDb::Handle {
@@ -211,8 +235,8 @@ HistoryDb::Opened HistoryDb::open(const std::filesystem::path& path, Mode mode) 
         return {nullptr, name + ": not a file"};
 
     auto handle = std::make_unique<Handle>();
-    const int flags = mode == Mode::Read ? SQLITE_OPEN_READONLY
-                                         : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int flags =
+        mode == Mode::Read ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     if (sqlite3_open_v2(name.c_str(), &handle->db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) !=
         SQLITE_OK)
         return {nullptr, name + ": " + errorText(handle->db)};
@@ -246,21 +270,10 @@ HistoryDb::Opened HistoryDb::open(const std::filesystem::path& path, Mode mode) 
     if (!execute(db, "PRAGMA journal_mode = WAL", problem) ||
         !execute(db, "PRAGMA synchronous = FULL", problem))
         return {nullptr, name + " cannot be written (" + problem + ")"};
-    if (*version < kHistorySchemaVersion) {
-        // All steps or none: a migration cut short leaves the old file.
-        std::string steps = "BEGIN IMMEDIATE;";
-        for (auto step = *version; step < kHistorySchemaVersion; ++step)
-            steps += kMigrations[step];
-        steps += "PRAGMA application_id = " + std::to_string(kApplicationId) + ";";
-        steps += "PRAGMA user_version = " + std::to_string(kHistorySchemaVersion) + ";";
-        steps += "COMMIT;";
-        if (!execute(db, steps.c_str(), problem)) {
-            execute(db, "ROLLBACK", problem);
-            return {nullptr, name + " could not be brought to schema " +
-                                 std::to_string(kHistorySchemaVersion) + " (" + problem +
-                                 "); it is kept as it was"};
-        }
-    }
+    if (*version < kHistorySchemaVersion && !migrate(db, problem))
+        return {nullptr, name + " could not be brought to schema " +
+                             std::to_string(kHistorySchemaVersion) + " (" + problem +
+                             "); it is kept as it was"};
     return {std::unique_ptr<HistoryDb>(new HistoryDb(path, std::move(handle))), {}};
 }
 
@@ -347,7 +360,8 @@ int HistoryDb::markAborted(const std::string& station, const std::string& now,
     sqlite3* db = handle_->db;
     std::vector<std::string> gone;
     {
-        Statement open(db, "SELECT id, process_id FROM burns WHERE result IS NULL AND station = ?1");
+        Statement open(db,
+                       "SELECT id, process_id FROM burns WHERE result IS NULL AND station = ?1");
         if (!open) {
             problem = errorText(db);
             return 0;

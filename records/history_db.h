@@ -32,8 +32,8 @@ using ProcessRunning = std::function<bool(int processId)>;
 
 // What `tessell history` and the windows ask for. Empty fields do not filter.
 struct HistoryQuery {
-    std::string serial;       // matched against the burned, before and after serials
-    std::string hub;          // with `port`
+    std::string serial; // matched against the burned, before and after serials
+    std::string hub;    // with `port`
     int port = 0;
     std::string since, until; // record times (UTC text), inclusive
     std::string result;       // pass, fail, aborted

@@ -56,11 +56,12 @@ StationHistory::StationHistory(const HistorySettings& settings, Say say)
     // Intents of this station whose tool is gone never get their outcome:
     // the process was killed or the power went while the camera burned.
     std::string problem;
-    const int aborted = opened.db->markAborted(station_, recordTime(std::chrono::system_clock::now()),
-                                               platform::processRunning, problem);
+    const int aborted = opened.db->markAborted(
+        station_, recordTime(std::chrono::system_clock::now()), platform::processRunning, problem);
     if (say && !problem.empty())
-        say("history: " + path_.string() + ": earlier burns without an outcome could not be "
-                                           "marked aborted: " +
+        say("history: " + path_.string() +
+            ": earlier burns without an outcome could not be "
+            "marked aborted: " +
             problem);
     if (say && aborted > 0)
         say("history: " + std::to_string(aborted) +
