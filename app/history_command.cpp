@@ -97,97 +97,137 @@ std::string parseHistoryArgs(const std::vector<std::string>& args, HistoryReques
     return {};
 }
 
-std::string quoted(const std::string& text) {
+void appendQuoted(std::string& out, std::string_view text) {
     // Most fields are plain ASCII: they need only their quotes. Anything
     // else (escapes, UTF-8, bytes that are not UTF-8) goes the long way.
     const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
         return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
     });
-    if (plain)
-        return '"' + text + '"';
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (!plain) {
+        out += nlohmann::json(std::string(text))
+                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return;
+    }
+    out += '"';
+    out += text;
+    out += '"';
 }
 
-template <typename T> std::string number(const std::optional<T>& value) {
-    return value ? std::to_string(*value) : std::string();
+void appendCsv(std::string& out, std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (const char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
 }
 
-// One record's fields by name, in the order of the JSON and the CSV; a number
-// or null as JSON reads it, and whether it is text.
-struct Field {
-    const char* name;
-    std::string value; // empty with !text: null
-    bool text;
+// Writes one record's fields, by name, in the order of the JSON and the CSV:
+// text, or a number that may be null.
+template <typename Writer> void writeFields(const BurnRecord& r, Writer& w) {
+    w.text("id", r.id);
+    w.number("sequence", r.sequence);
+    w.text("station", r.station);
+    w.text("tool", r.tool);
+    w.text("tool_version", r.toolVersion);
+    w.text("hub", r.hub);
+    w.number("port", r.port);
+    w.number("row", r.row);
+    w.number("slot", r.slot);
+    w.text("chip_family", r.chipFamily);
+    w.number("chip_id", r.chipId);
+    w.number("flash_code", r.flashCode);
+    w.text("flash_name", r.flashName);
+    w.number("vid_before", r.vidBefore);
+    w.number("pid_before", r.pidBefore);
+    w.number("bcd_before", r.bcdBefore);
+    w.text("serial_before", r.serialBefore);
+    w.number("vid_after", r.vidAfter);
+    w.number("pid_after", r.pidAfter);
+    w.number("bcd_after", r.bcdAfter);
+    w.text("serial_after", r.serialAfter);
+    w.text("serial_burned", r.serialBurned);
+    w.text("image_name", r.imageName);
+    w.number("image_size", r.imageSize);
+    w.text("image_sha256", r.imageSha256);
+    w.text("started", r.started);
+    w.text("ended", r.ended);
+    w.number("duration_ms", r.durationMs);
+    w.text("result", r.result);
+    w.number("exit_code", r.exitCode);
+    w.text("row_status", r.rowStatus);
+    w.text("error", r.error);
+    w.text("aborted_found", r.abortedFound);
+    w.number("process_id", r.processId);
+}
+
+template <typename T> std::optional<std::int64_t> asNumber(const T& value) {
+    return static_cast<std::int64_t>(value);
+}
+template <typename T> std::optional<std::int64_t> asNumber(const std::optional<T>& value) {
+    return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value)) : std::nullopt;
+}
+
+// One JSON object a line.
+class JsonWriter {
+public:
+    explicit JsonWriter(std::string& out) : out_(out) {}
+    void text(const char* name, std::string_view value) {
+        key(name);
+        appendQuoted(out_, value);
+    }
+    template <typename T> void number(const char* name, const T& value) {
+        key(name);
+        const auto n = asNumber(value);
+        out_ += n ? std::to_string(*n) : "null";
+    }
+    void end() { out_ += "}\n"; }
+
+private:
+    void key(const char* name) {
+        out_ += first_ ? "{\"" : ", \"";
+        first_ = false;
+        out_ += name;
+        out_ += "\": ";
+    }
+    std::string& out_;
+    bool first_ = true;
 };
 
-std::vector<Field> fieldsOf(const BurnRecord& r) {
-    return {{"id", r.id, true},
-            {"sequence", std::to_string(r.sequence), false},
-            {"station", r.station, true},
-            {"tool", r.tool, true},
-            {"tool_version", r.toolVersion, true},
-            {"hub", r.hub, true},
-            {"port", std::to_string(r.port), false},
-            {"row", number(r.row), false},
-            {"slot", number(r.slot), false},
-            {"chip_family", r.chipFamily, true},
-            {"chip_id", number(r.chipId), false},
-            {"flash_code", number(r.flashCode), false},
-            {"flash_name", r.flashName, true},
-            {"vid_before", number(r.vidBefore), false},
-            {"pid_before", number(r.pidBefore), false},
-            {"bcd_before", number(r.bcdBefore), false},
-            {"serial_before", r.serialBefore, true},
-            {"vid_after", number(r.vidAfter), false},
-            {"pid_after", number(r.pidAfter), false},
-            {"bcd_after", number(r.bcdAfter), false},
-            {"serial_after", r.serialAfter, true},
-            {"serial_burned", r.serialBurned, true},
-            {"image_name", r.imageName, true},
-            {"image_size", std::to_string(r.imageSize), false},
-            {"image_sha256", r.imageSha256, true},
-            {"started", r.started, true},
-            {"ended", r.ended, true},
-            {"duration_ms", number(r.durationMs), false},
-            {"result", r.result, true},
-            {"exit_code", number(r.exitCode), false},
-            {"row_status", r.rowStatus, true},
-            {"error", r.error, true},
-            {"aborted_found", r.abortedFound, true},
-            {"process_id", std::to_string(r.processId), false}};
-}
-
-std::string jsonLine(const BurnRecord& record) {
-    std::string line = "{";
-    for (const Field& field : fieldsOf(record)) {
-        if (line.size() > 1)
-            line += ", ";
-        line += '"';
-        line += field.name;
-        line += "\": ";
-        line += field.text ? quoted(field.value) : field.value.empty() ? "null" : field.value;
+// A CSV line (CR LF, as spreadsheets write it): the values, or the names for
+// the header.
+class CsvWriter {
+public:
+    CsvWriter(std::string& out, bool header) : out_(out), header_(header) {}
+    void text(const char* name, std::string_view value) {
+        separate();
+        appendCsv(out_, header_ ? std::string_view(name) : value);
     }
-    return line + "}\n";
-}
-
-std::string csvText(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string cell = "\"";
-    for (const char c : text)
-        cell += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return cell + "\"";
-}
-
-std::string csvLine(const std::vector<Field>& fields, bool header) {
-    std::string line;
-    for (const Field& field : fields) {
-        if (!line.empty())
-            line += ',';
-        line += csvText(header ? field.name : field.value);
+    template <typename T> void number(const char* name, const T& value) {
+        separate();
+        const auto n = asNumber(value);
+        if (header_)
+            out_ += name;
+        else if (n)
+            out_ += std::to_string(*n);
     }
-    return line + "\r\n";
-}
+    void end() { out_ += "\r\n"; }
+
+private:
+    void separate() {
+        if (!first_)
+            out_ += ',';
+        first_ = false;
+    }
+    std::string& out_;
+    bool header_;
+    bool first_ = true;
+};
 
 std::string shownSerial(const BurnRecord& r) {
     return !r.serialBurned.empty()  ? r.serialBurned
@@ -317,11 +357,16 @@ int runHistoryCommand(const std::vector<std::string>& args, std::ostream& out, s
         err << "tessell history: " << opened.problem << "\n";
         return kHistoryError;
     }
-    if (request.format == Format::Csv)
-        out << csvLine(fieldsOf(BurnRecord{}), true);
-    else if (request.format == Format::Table)
+    if (request.format == Format::Csv) {
+        std::string header;
+        CsvWriter names(header, true);
+        writeFields(BurnRecord{}, names);
+        names.end();
+        out << header;
+    } else if (request.format == Format::Table) {
         out << tableColumns("STARTED (UTC)", "RESULT", "TOOL", "PORT", "SERIAL", "IMAGE", "SECONDS",
                             "ERROR");
+    }
     Summary summary;
     std::size_t found = 0;
     std::string problem;
@@ -331,12 +376,18 @@ int runHistoryCommand(const std::vector<std::string>& args, std::ostream& out, s
         [&](const BurnRecord& record) {
             ++found;
             switch (request.format) {
-            case Format::Json:
-                buffer += jsonLine(record);
+            case Format::Json: {
+                JsonWriter json(buffer);
+                writeFields(record, json);
+                json.end();
                 break;
-            case Format::Csv:
-                buffer += csvLine(fieldsOf(record), false);
+            }
+            case Format::Csv: {
+                CsvWriter csv(buffer, false);
+                writeFields(record, csv);
+                csv.end();
                 break;
+            }
             case Format::Table:
                 buffer += tableLine(record);
                 break;

@@ -6,8 +6,10 @@
 // session at a time; several run side by side when cameras burn together.
 //
 // Every tool's download passes through here, so here each one is recorded:
-// the intent before the first byte goes to the camera, the outcome before
-// the session counts as finished (a pass a tool reports is on record).
+// the intent before the first byte goes to the camera, the outcome right
+// after the worker's last word. A tool shows the outcome only after join()
+// or recorded(), so a pass it reports is on record; the window's completion
+// pause hides the outcome's write.
 
 #include "download/burn_record.h"
 #include "download/download_worker.h"
@@ -43,13 +45,15 @@ public:
     // Starts the download. Busy is set before the thread exists, so that
     // nobody sees a started session as idle.
     void start();
-    // The worker has reported its outcome and the outcome is recorded (the
-    // thread may still be returning).
-    bool finished() const { return ended_ != 0; }
+    // The worker has reported its outcome (its record may still be on its
+    // way: join() waits for it).
+    bool finished() const { return shared_.done != 0; }
+    // Finished, and its outcome recorded (or given up on after the bound).
+    bool recorded() const { return ended_ != 0; }
     bool passed() const { return shared_.result == 1; }
     int progress() const { return shared_.status.progress; }
     std::uint8_t stage() const { return shared_.status.stage; }
-    // Waits for the worker's thread to end.
+    // Waits for the worker's thread to end, its outcome recorded.
     void join();
     // The camera a station burn left open, once the worker has ended.
     std::unique_ptr<CameraLink> takeCamera() {

@@ -623,7 +623,8 @@ void Tessell_MultiDlg::monitorBurn() {
     for (Slot& slot : slots_) {
         if (!slot.session)
             continue;
-        if (slot.session->finished()) {
+        // A row shows its outcome once the outcome is on record.
+        if (slot.session->recorded()) {
             const bool passed = slot.session->passed();
             slot.status = passed ? slot::kComplete : slot::kError;
             slot.progress = passed ? 100 : slot.session->progress();

@@ -270,6 +270,9 @@ HistoryDb::Opened HistoryDb::open(const std::filesystem::path& path, Mode mode) 
     if (!execute(db, "PRAGMA journal_mode = WAL", problem) ||
         !execute(db, "PRAGMA synchronous = FULL", problem))
         return {nullptr, name + " cannot be written (" + problem + ")"};
+    // A tool run per camera would otherwise sync the whole file again at each
+    // exit; the WAL is checkpointed as it grows instead (every 1000 pages).
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     if (*version < kHistorySchemaVersion && !migrate(db, problem))
         return {nullptr, name + " could not be brought to schema " +
                              std::to_string(kHistorySchemaVersion) + " (" + problem +
