@@ -148,8 +148,8 @@ void CTessellDlg::openHistory() {
     // Its problems are told where the files' are: standard error unattended,
     // the log in the window.
     history_ = std::make_unique<StationHistory>(
-        history, [problems = writeProblems_, cmdLine = flags_.cmdLineMode != 0, err = services_.err,
-                  this](std::string_view line) {
+        history,
+        [cmdLine = flags_.cmdLineMode != 0, err = services_.err, this](std::string_view line) {
             if (cmdLine && err)
                 *err << "tessell: " << line << "\n" << std::flush;
             else
