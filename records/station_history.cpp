@@ -46,11 +46,15 @@ StationHistory::StationHistory(const HistorySettings& settings, Say say)
     // history, rather than one in whatever folder it was started from.
     if (settings.programFolder.empty() && path_.is_relative())
         return;
+    // A build without SQLite says so in its README, not at every start.
+    if (!historyAvailable())
+        return;
     HistoryDb::Opened opened = HistoryDb::open(path_, HistoryDb::Mode::Write);
     if (!opened.db) {
+        std::error_code error;
         if (say)
             say("history: " + opened.problem + "; burns are not recorded" +
-                (historyAvailable() ? " (the file is left as it is)" : ""));
+                (std::filesystem::exists(path_, error) ? " (the file is left as it is)" : ""));
         return;
     }
     // Intents of this station whose tool is gone never get their outcome:
