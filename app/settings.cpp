@@ -15,6 +15,7 @@ namespace {
 constexpr std::string_view settingSection = "SETTING";
 constexpr std::string_view deviceSection = "DEVICE";
 constexpr std::string_view logSection = "LOG";
+constexpr std::string_view lineSection = "LINE";
 
 // Buffer sizes of the reads, in characters with the terminating NUL: a value
 // keeps at most one character less.
@@ -25,6 +26,7 @@ constexpr std::size_t hexChars = 20;
 constexpr std::size_t templateChars = 2000;
 constexpr std::size_t numChars = 260;
 constexpr std::size_t pidIniBinChars = 256;
+constexpr std::size_t lineChars = 512;
 
 // `SFType` 1 to 13; the codes and their flash parts belong to the flash table.
 constexpr std::array<std::uint8_t, 13> forcedFlashCodes = {0x79, 0x7A, 0x7E, 0x7D, 0x7F, 0x80, 0x81,
@@ -357,6 +359,9 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
     settings.timeout = std::min(readInt("Timeout", 30), maximumTimeoutSeconds);
     settings.showSN = readInt("ShowSN", 0);
     settings.rev = static_cast<std::uint8_t>(ParseHex(readText("Rev", "38", hexChars)) & 0xFF);
+
+    settings.station = settingsFile.getString(lineSection, "Station", "", lineChars);
+    settings.history = settingsFile.getString(lineSection, "History", "", lineChars);
     return result;
 }
 

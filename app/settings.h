@@ -130,6 +130,10 @@ struct ToolSettings {
     std::string logHeader;      // [LOG] `HEADER`, raw template text
     std::string logFormat;      // [LOG] `FORMAT`, raw template text
     std::optional<std::string> snFormat; // `SNFormat`, read for "calden.ini" only; not used
+
+    // [LINE]: the station in the production line.
+    std::string station; // `Station`, the name its records carry; empty: the host name
+    std::string history; // `History`, the history file; empty: "history.db" in the program folder
 };
 
 // What ReadToolSettings asks of the dialog, in the order it must happen.

@@ -135,6 +135,7 @@ CameraLink::Candidate CameraLink::tryCandidate(IcType family, platform::DeviceLi
         return Candidate::PassedOver;
     }
     const IcType type = *chip::icTypeFromChip(*chipId, variant);
+    device.chipId_ = chipId;
     channel.setIcType(type);
     return Candidate::Opened;
 }

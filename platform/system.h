@@ -34,4 +34,11 @@ std::filesystem::path systemTemporaryFolder();
 // system's own copy of the command line instead.
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 
+// The computer's name ("" when the system will not tell).
+std::string hostName();
+
+// This process's id, and whether a process of that id runs on this computer.
+int currentProcessId();
+bool processRunning(int processId);
+
 } // namespace tessell::platform

@@ -70,4 +70,29 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
     return arguments;
 }
 
+std::string hostName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &length))
+        return {};
+    return windows::utf8Text(std::wstring_view(name, length));
+}
+
+int currentProcessId() {
+    return static_cast<int>(::GetCurrentProcessId());
+}
+
+bool processRunning(int processId) {
+    if (processId <= 0)
+        return false;
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(processId));
+    if (!process)
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
+}
+
 } // namespace tessell::platform
