@@ -1,6 +1,7 @@
 #include "app/settings_command.h"
 
 #include "app/paths.h"
+#include "common/path_text.h"
 #include "logs/result_template.h"
 
 #include <ostream>
@@ -32,7 +33,8 @@ nlohmann::ordered_json optionalCode(const std::optional<std::uint8_t>& code) {
 
 } // namespace
 
-nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSettings& settings,
+nlohmann::ordered_json SettingsJson(const std::filesystem::path& programFolder,
+                                    const SettingsFileChoice& file, const ToolSettings& settings,
                                     const std::optional<std::string>& imagePath) {
     using Json = nlohmann::ordered_json;
     Json setting = {
@@ -70,6 +72,7 @@ nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSe
         devices.push_back({{"PID", device.pid}, {"VID", device.vid}});
 
     Json document;
+    document["programFolder"] = pathText(programFolder);
     document["file"] = file.fileName.empty() ? Json(nullptr) : Json(file.fileName);
     document["settingsIndex"] = file.settingsIndex ? Json(*file.settingsIndex) : Json(nullptr);
     document["SETTING"] = std::move(setting);
@@ -157,7 +160,7 @@ int runSettingsCommand(const std::vector<std::string>& args, std::ostream& out, 
         if (!result.imagePathRefusal.empty())
             err << "tessell settings:" << result.imagePathRefusal;
     }
-    out << SettingsJson(input.file, result.settings, imagePath)
+    out << SettingsJson(folder, input.file, result.settings, imagePath)
                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
         << '\n';
     return 0;
