@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "common/json_text.h"
+#include "common/path_text.h"
 #include "logs/result_template.h"
 
 #include <ostream>
@@ -33,7 +34,8 @@ nlohmann::ordered_json optionalCode(const std::optional<std::uint8_t>& code) {
 
 } // namespace
 
-nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSettings& settings,
+nlohmann::ordered_json SettingsJson(const std::filesystem::path& programFolder,
+                                    const SettingsFileChoice& file, const ToolSettings& settings,
                                     const std::optional<std::string>& imagePath) {
     using Json = nlohmann::ordered_json;
     Json setting = {
@@ -71,6 +73,7 @@ nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSe
         devices.push_back({{"PID", device.pid}, {"VID", device.vid}});
 
     Json document;
+    document["programFolder"] = pathText(programFolder);
     document["file"] = file.fileName.empty() ? Json(nullptr) : Json(file.fileName);
     document["settingsIndex"] = file.settingsIndex ? Json(*file.settingsIndex) : Json(nullptr);
     document["SETTING"] = std::move(setting);
@@ -158,7 +161,7 @@ int runSettingsCommand(const std::vector<std::string>& args, std::ostream& out, 
         if (!result.imagePathRefusal.empty())
             err << "tessell settings:" << result.imagePathRefusal;
     }
-    out << jsonText(SettingsJson(input.file, result.settings, imagePath), 2) << '\n';
+    out << jsonText(SettingsJson(folder, input.file, result.settings, imagePath), 2) << '\n';
     return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/settings.h"
 
+#include <filesystem>
 #include <iosfwd>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,8 +15,10 @@
 namespace tessell {
 
 // The JSON document; imagePath is added only when given. Keys keep the order
-// of the settings table.
-nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSettings& settings,
+// of the settings table. "programFolder" tells where the settings were looked
+// for and where the result files go.
+nlohmann::ordered_json SettingsJson(const std::filesystem::path& programFolder,
+                                    const SettingsFileChoice& file, const ToolSettings& settings,
                                     const std::optional<std::string>& imagePath);
 
 // A product ID as typed after --pid: one to four hexadecimal digits, with or

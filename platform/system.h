@@ -12,6 +12,16 @@ namespace tessell::platform {
 // Full path of the running executable; empty when the system cannot tell.
 std::filesystem::path executablePath();
 
+// The user's own folder for the tool's files, for when the executable's
+// folder cannot hold them (an installed program): "$XDG_DATA_HOME/tessell",
+// else "$HOME/.local/share/tessell"; a relative XDG_DATA_HOME counts as
+// unset. Empty when no home folder is known, and on Windows, where the
+// executable's folder is the program folder as it always was.
+std::filesystem::path userDataFolder();
+
+// Whether this process may create files in `folder`.
+bool mayCreateFilesIn(const std::filesystem::path& folder);
+
 // The longest path the system opens, in bytes without the terminating NUL.
 std::size_t maximumPathBytes();
 

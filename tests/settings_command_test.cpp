@@ -1,4 +1,5 @@
 #include "app/settings_command.h"
+#include "common/path_text.h"
 #include "tests/support/process.h"
 #include "tests/support/test_env.h"
 
@@ -84,6 +85,7 @@ TEST(SettingsCommand, DefaultsWithoutSettingsFile) {
     const CommandRun run = runInProcess({});
     ASSERT_EQ(run.status, 0) << run.err;
     const auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["programFolder"], pathText(dir.path()));
     EXPECT_TRUE(json["file"].is_null());
     EXPECT_TRUE(json["settingsIndex"].is_null());
     EXPECT_EQ(json["SETTING"]["Timeout"], 30);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <system_error>
 #include <unistd.h>
 
@@ -12,6 +13,20 @@ std::filesystem::path executablePath() {
     std::error_code error;
     auto path = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::path() : path;
+}
+
+std::filesystem::path userDataFolder() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && *data && std::filesystem::path(data).is_absolute())
+        return std::filesystem::path(data) / "tessell";
+    const char* home = std::getenv("HOME");
+    if (!home || !*home)
+        return {};
+    return std::filesystem::path(home) / ".local" / "share" / "tessell";
+}
+
+bool mayCreateFilesIn(const std::filesystem::path& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 std::size_t maximumPathBytes() {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <string>
 
 namespace tessell::platform {
 
@@ -24,6 +25,24 @@ std::filesystem::path executablePath() {
         buffer.resize(buffer.size() * 2);
     }
     return {};
+}
+
+std::filesystem::path userDataFolder() {
+    return {};
+}
+
+bool mayCreateFilesIn(const std::filesystem::path& folder) {
+    // A folder's attributes do not say whether this user may write in it:
+    // try. The probe goes when its handle closes, also if the process ends.
+    const std::filesystem::path probe =
+        folder / (L"~tessell-probe-" + std::to_wstring(::GetCurrentProcessId()) + L".tmp");
+    const HANDLE file = ::CreateFileW(
+        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(file);
+    return true;
 }
 
 std::size_t maximumPathBytes() {
