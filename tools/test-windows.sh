@@ -2,7 +2,9 @@
 # The Windows build's tests, headless on Linux: cross-builds build-windows/
 # (tools/build-windows.sh), runs the Windows test program under Wine, then
 # compares the Linux and the Windows tool on simulated stations
-# (tests/windows/parity.sh; needs the Linux tree build/, built when missing).
+# (tests/windows/parity.sh; needs the Linux tree build/, built when missing),
+# the Windows tool also with its own backend, the cameras behind the test
+# camera filter it registers in the prefix (tessell-test-camera.dll).
 # The Wine prefix lives in build-windows/wine, made once; its server is
 # started before the tests and stopped at the end.
 #

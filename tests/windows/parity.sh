@@ -54,6 +54,7 @@ station() {
     camera-h) chips=(0x80) access=(both) image=image-h.bin ;;
     camera-unplug) faults=', "faults": [{"unplug_after": 5, "in_download": true}]' ;;
     camera-list) count=2; chips=(0xC0 0x80) access=(topology both) ;;
+    camera-port) count=2 ;;
     camera-refused) image=image-h.bin ;; # an image for another chip
     serial-number) settings='[SETTING]\r\nWriteLog=1\r\nSNFile=sn.txt\r\n'
         printf 'AB12****\r\nAB12003F\r\n' > "$dir/sn.txt" ;;
@@ -131,7 +132,7 @@ compare() {
     run "$side" "$name" "$windowsDir" "$@"
     local differs=0 file present=() output=()
     # What a listing prints is its result.
-    [ "$name" = camera-list ] && output=(stdout.txt)
+    case "$name" in camera-list | camera-port) output=(stdout.txt) ;; esac
     for file in exit-status "${output[@]}" Result.txt burn_log.txt burn_result.txt CmdModeLog.log \
         sn.txt cam1.flash cam2.flash; do
         [ -f "$linuxDir/$file" ] && present+=("$file")
@@ -172,5 +173,7 @@ compare camera-k -f @DIR@/image.bin -silent
 compare camera-h -f @DIR@/image.bin -silent
 compare camera-refused -f @DIR@/image.bin -silent
 compare camera-unplug -f @DIR@/image.bin -silent
+# The second of two cameras by its port: the first keeps its flash.
+compare camera-port flash --port parity-hub:2 --json image.bin
 
 [ "$failures" = 0 ] || { echo "parity: $failures case(s) differ" >&2; exit 1; }

@@ -51,17 +51,17 @@ __declspec(dllexport) DWORD CM_Get_Parent(DWORD* parent, DWORD node, ULONG flags
     return f ? f(parent, node, flags) : kFailure;
 }
 
-__declspec(dllexport) DWORD CM_Get_Device_IDW(DWORD node, WCHAR* buffer, ULONG length,
-                                              ULONG flags) {
+__declspec(dllexport) DWORD
+    CM_Get_Device_IDW(DWORD node, WCHAR* buffer, ULONG length, ULONG flags) {
     auto* f = camera<DWORD(DWORD, WCHAR*, ULONG, ULONG)>("TestCameraGetDeviceId");
     return f ? f(node, buffer, length, flags) : kFailure;
 }
 
-__declspec(dllexport) DWORD CM_Get_DevNode_Registry_PropertyW(DWORD node, ULONG property,
-                                                              ULONG* type, void* buffer,
-                                                              ULONG* length, ULONG flags) {
-    auto* f = camera<DWORD(DWORD, ULONG, ULONG*, void*, ULONG*, ULONG)>(
-        "TestCameraGetRegistryProperty");
+__declspec(dllexport) DWORD
+    CM_Get_DevNode_Registry_PropertyW(DWORD node, ULONG property, ULONG* type, void* buffer,
+                                      ULONG* length, ULONG flags) {
+    auto* f =
+        camera<DWORD(DWORD, ULONG, ULONG*, void*, ULONG*, ULONG)>("TestCameraGetRegistryProperty");
     return f ? f(node, property, type, buffer, length, flags) : kFailure;
 }
 
@@ -71,9 +71,9 @@ __declspec(dllexport) DWORD CM_Get_Device_Interface_List_SizeW(ULONG* length, GU
     return f ? f(length, interfaceClass, id, flags) : kFailure;
 }
 
-__declspec(dllexport) DWORD CM_Get_Device_Interface_ListW(GUID* interfaceClass, WCHAR* id,
-                                                          WCHAR* buffer, ULONG length,
-                                                          ULONG flags) {
+__declspec(dllexport) DWORD
+    CM_Get_Device_Interface_ListW(GUID* interfaceClass, WCHAR* id, WCHAR* buffer, ULONG length,
+                                  ULONG flags) {
     auto* f = camera<DWORD(GUID*, WCHAR*, WCHAR*, ULONG, ULONG)>("TestCameraInterfaceList");
     return f ? f(interfaceClass, id, buffer, length, flags) : kFailure;
 }

@@ -16,12 +16,12 @@
 //
 // Test code: built only in the Windows test tree, never installed.
 
+#include "common/text_format.h"
 #include "platform/sim/sim_platform.h"
 #include "platform/windows/dshow_monikers.h"
 #include "platform/windows/ks_property.h"
 #include "platform/windows/vendor_property.h"
 #include "platform/windows/windows_text.h"
-#include "common/text_format.h"
 
 #include <cctype>
 #include <cfgmgr32.h>
@@ -50,7 +50,9 @@ constexpr std::uint32_t kVendorPropertyId = 35;
 
 HINSTANCE dllModule = nullptr;
 
-HRESULT fromWin32(DWORD error) { return HRESULT_FROM_WIN32(error); }
+HRESULT fromWin32(DWORD error) {
+    return HRESULT_FROM_WIN32(error);
+}
 
 // COM on the calling thread for the filter mapper, whatever the caller set up.
 class ComInit {
@@ -157,8 +159,9 @@ tessell::sim::SimPlatform* processStation() {
 
 // --- The device tree -------------------------------------------------------------
 //
-// Wine's configuration manager has no device tree (CM_Locate_DevNodeW is not
-// implemented, CM_Get_Parent finds no node), so the tool cannot learn under
+// Wine's configuration manager has no device tree (CM_Locate_DevNodeW answers
+// CR_FAILURE even for an instance SetupAPI has just registered, CM_Get_Parent
+// CR_NO_SUCH_DEVNODE), so the tool cannot learn under
 // Wine where a camera sits. The stand-in setupapi.dll next to the tool under
 // test (setupapi_standin.cpp) hands its calls to these functions, which
 // answer from the station: each camera on the bus is an interface node
@@ -312,9 +315,8 @@ public:
 
     // IKsControl: property requests on a topology node, laid out and
     // checked as the kernel-streaming property handler does.
-    HRESULT STDMETHODCALLTYPE
-    KsProperty(PKSPROPERTY property, ULONG propertyLength, PVOID data, ULONG dataLength,
-               ULONG* bytesReturned) override {
+    HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG propertyLength, PVOID data,
+                                         ULONG dataLength, ULONG* bytesReturned) override {
         if (!property || !bytesReturned)
             return E_POINTER;
         *bytesReturned = 0;
@@ -338,12 +340,12 @@ public:
             return fromWin32(ERROR_INSUFFICIENT_BUFFER);
         const auto& node = *reinterpret_cast<const KSP_NODE*>(property);
         const PropertyOp op = type == KSPROPERTY_TYPE_SET ? PropertyOp::Set
-                              : dataLength == 0          ? PropertyOp::Size
-                                                         : PropertyOp::Get;
+                              : dataLength == 0           ? PropertyOp::Size
+                                                          : PropertyOp::Get;
         std::uint32_t returned = 0;
-        const auto result = control->request(
-            fromWindowsGuid(property->Set), property->Id, op, node.NodeId,
-            {static_cast<std::uint8_t*>(data), dataLength}, returned);
+        const auto result =
+            control->request(fromWindowsGuid(property->Set), property->Id, op, node.NodeId,
+                             {static_cast<std::uint8_t*>(data), dataLength}, returned);
         *bytesReturned = returned;
         return static_cast<HRESULT>(result);
     }
@@ -462,8 +464,8 @@ HRESULT registerClass() {
         return fromWin32(GetLastError());
     const std::wstring server = std::wstring(L"CLSID\\") + kClsidText + L"\\InprocServer32";
     HKEY key = nullptr;
-    LSTATUS error = RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0,
-                                    KEY_SET_VALUE, nullptr, &key, nullptr);
+    LSTATUS error = RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                    nullptr, &key, nullptr);
     if (error != ERROR_SUCCESS)
         return fromWin32(static_cast<DWORD>(error));
     error = setValue(key, nullptr, module);
@@ -494,9 +496,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid,
-                                                                           REFIID iid,
-                                                                           void** object) {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
     if (!object)
         return E_POINTER;
     *object = nullptr;
@@ -506,7 +507,9 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLS
 }
 
 // The simulated station lives as long as the process.
-extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return S_FALSE;
+}
 
 // Registers the class and one instance per video-input device of the station
 // TESSELL_TEST_CAMERA_STATION names, replacing what an earlier station left.
@@ -526,8 +529,8 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
 }
 
 // The configuration-manager and setup calls of the stand-in setupapi.dll.
-extern "C" __declspec(dllexport) CONFIGRET TestCameraLocateDevNode(DEVINST* node, const WCHAR* id,
-                                                                   ULONG) {
+extern "C" __declspec(dllexport) CONFIGRET
+    TestCameraLocateDevNode(DEVINST* node, const WCHAR* id, ULONG) {
     if (!node || !id)
         return CR_INVALID_POINTER;
     *node = 0;
@@ -542,8 +545,8 @@ extern "C" __declspec(dllexport) CONFIGRET TestCameraLocateDevNode(DEVINST* node
     return CR_NO_SUCH_DEVNODE;
 }
 
-extern "C" __declspec(dllexport) CONFIGRET TestCameraGetParent(DEVINST* parent, DEVINST node,
-                                                               ULONG) {
+extern "C" __declspec(dllexport) CONFIGRET
+    TestCameraGetParent(DEVINST* parent, DEVINST node, ULONG) {
     if (!parent)
         return CR_INVALID_POINTER;
     *parent = 0;
@@ -554,8 +557,8 @@ extern "C" __declspec(dllexport) CONFIGRET TestCameraGetParent(DEVINST* parent, 
     return CR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) CONFIGRET TestCameraGetDeviceId(DEVINST node, WCHAR* buffer,
-                                                                 ULONG length, ULONG) {
+extern "C" __declspec(dllexport) CONFIGRET
+    TestCameraGetDeviceId(DEVINST node, WCHAR* buffer, ULONG length, ULONG) {
     if (!buffer)
         return CR_INVALID_POINTER;
     const auto found = treeNode(node);
@@ -569,8 +572,8 @@ extern "C" __declspec(dllexport) CONFIGRET TestCameraGetDeviceId(DEVINST node, W
 }
 
 extern "C" __declspec(dllexport) CONFIGRET
-TestCameraGetRegistryProperty(DEVINST node, ULONG property, ULONG* type, void* buffer,
-                              ULONG* length, ULONG) {
+    TestCameraGetRegistryProperty(DEVINST node, ULONG property, ULONG* type, void* buffer,
+                                  ULONG* length, ULONG) {
     if (!length)
         return CR_INVALID_POINTER;
     const auto found = treeNode(node);
@@ -603,22 +606,22 @@ TestCameraGetRegistryProperty(DEVINST node, ULONG property, ULONG* type, void* b
     return CR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) CONFIGRET TestCameraInterfaceListSize(ULONG* length, GUID*,
-                                                                       WCHAR*, ULONG) {
+extern "C" __declspec(dllexport) CONFIGRET
+    TestCameraInterfaceListSize(ULONG* length, GUID*, WCHAR*, ULONG) {
     if (length)
         *length = 0;
     return CR_NO_SUCH_DEVICE_INTERFACE;
 }
 
-extern "C" __declspec(dllexport) CONFIGRET TestCameraInterfaceList(GUID*, WCHAR*, WCHAR*, ULONG,
-                                                                   ULONG) {
+extern "C" __declspec(dllexport) CONFIGRET
+    TestCameraInterfaceList(GUID*, WCHAR*, WCHAR*, ULONG, ULONG) {
     return CR_NO_SUCH_DEVICE_INTERFACE;
 }
 
 // The imaging class lists the cameras on the bus in station order; the
 // camera class of newer systems lists none, so that none is listed twice.
-extern "C" __declspec(dllexport) HDEVINFO TestCameraGetClassDevs(const GUID* setupClass,
-                                                                 const WCHAR*, HWND, DWORD) {
+extern "C" __declspec(dllexport) HDEVINFO
+    TestCameraGetClassDevs(const GUID* setupClass, const WCHAR*, HWND, DWORD) {
     static constexpr GUID kImagingClass = {
         0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
     auto* list = new ImagingList();
@@ -630,8 +633,8 @@ extern "C" __declspec(dllexport) HDEVINFO TestCameraGetClassDevs(const GUID* set
     return list;
 }
 
-extern "C" __declspec(dllexport) BOOL TestCameraEnumDeviceInfo(HDEVINFO set, DWORD index,
-                                                               SP_DEVINFO_DATA* data) {
+extern "C" __declspec(dllexport) BOOL
+    TestCameraEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) {
     const auto* list = static_cast<const ImagingList*>(set);
     if (!list || !data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
         SetLastError(ERROR_INVALID_PARAMETER);
