@@ -75,14 +75,16 @@ station() {
 }
 
 # run SIDE NAME DIR ARGS...: one run of the tool of SIDE in DIR; the exit
-# status goes to DIR/exit-status.
+# status goes to DIR/exit-status. A run that does not end within $limit
+# seconds is stopped (status 124) instead of holding up CI.
+limit=120
 run() {
     local side="$1" name="$2" dir="$3"; shift 3
     local status=0
     if [ "$side" = linux ]; then
         (cd "$dir" && TESSELL_SIM="$dir/station.json" TESSELL_HOME="$dir" TMPDIR="$dir" \
             XDG_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config" \
-            "$linux" "${@//@DIR@/$dir}" </dev/null >"$dir/stdout.txt" 2>"$dir/stderr.txt") || status=$?
+            timeout "$limit" "$linux" "${@//@DIR@/$dir}" </dev/null >"$dir/stdout.txt" 2>"$dir/stderr.txt") || status=$?
     elif [ "$side" = camera ]; then
         local args=() arg station
         for arg in "$@"; do args+=("${arg//@DIR@/$(windowsPath "$dir")}"); done
@@ -90,7 +92,7 @@ run() {
         (cd "$dir" && export TESSELL_TEST_CAMERA_STATION="$station" &&
             wine regsvr32 /s "$(windowsPath "$cameraBin/tessell-test-camera.dll")" &&
             WINEDLLOVERRIDES=setupapi=n TESSELL_HOME="$(windowsPath "$dir")" \
-                wine "$cameraBin/tessell.exe" "${args[@]}" </dev/null >"$dir/stdout.txt" \
+                timeout "$limit" wine "$cameraBin/tessell.exe" "${args[@]}" </dev/null >"$dir/stdout.txt" \
                 2>"$dir/stderr.txt") || status=$?
     else
         local args=() arg
@@ -99,7 +101,7 @@ run() {
         # names the same folder.
         (cd "$dir" && TESSELL_SIM="$(windowsPath "$dir/station.json")" \
             TESSELL_HOME="$(windowsPath "$dir")" TMPDIR="$dir" \
-            wine "$windows" "${args[@]}" </dev/null >"$dir/stdout.txt" 2>"$dir/stderr.txt") || status=$?
+            timeout "$limit" wine "$windows" "${args[@]}" </dev/null >"$dir/stdout.txt" 2>"$dir/stderr.txt") || status=$?
     fi
     echo "$status" > "$dir/exit-status"
 }

@@ -132,11 +132,13 @@ HRESULT syncCategory(tessell::sim::SimPlatform& platform) {
 
 // The station of this process, opened on the first filter and kept to the
 // end: its service thread brings cameras back after a reset and keeps the
-// category in step. The module stays loaded for it.
+// category in step. The module stays loaded for it. Station and subscription
+// are never destroyed: at process exit the service thread is already gone,
+// perhaps holding the listeners' lock, and a destructor waiting for that lock
+// would keep the process from ending.
 tessell::sim::SimPlatform* processStation() {
     static std::mutex mutex;
     static tessell::sim::SimPlatform* station = nullptr;
-    static std::unique_ptr<tessell::sim::SimPlatform::Subscription> subscription;
     std::lock_guard lock(mutex);
     if (station)
         return station;
@@ -150,10 +152,12 @@ tessell::sim::SimPlatform* processStation() {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&processStation), &pinned);
     station = opened.release();
-    subscription = station->subscribe([](const tessell::platform::HotplugEvent&) {
-        const ComInit com;
-        syncCategory(*station);
-    });
+    station
+        ->subscribe([](const tessell::platform::HotplugEvent&) {
+            const ComInit com;
+            syncCategory(*station);
+        })
+        .release();
     return station;
 }
 
