@@ -2,7 +2,9 @@
 # The Windows build's tests, headless on Linux: cross-builds build-windows/
 # (tools/build-windows.sh), runs the Windows test program under Wine, then
 # compares the Linux and the Windows tool on simulated stations
-# (tests/windows/parity.sh; needs the Linux tree build/, built when missing).
+# (tests/windows/parity.sh; needs the Linux tree build/, built when missing),
+# the Windows tool also with its own backend, the cameras behind the test
+# camera filter it registers in the prefix (tessell-test-camera.dll).
 # The Wine prefix lives in build-windows/wine, made once; its server is
 # started before the tests and stopped at the end.
 #
@@ -25,6 +27,9 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 wine wineboot -u </dev/null >/dev/null 2>&1 || true
 
 tests=build-windows/tessell_tests.exe
+# A run cut short may have left test cameras registered (parity.sh); the
+# test program expects a machine without cameras.
+wine regsvr32 /s /u "Z:${here//\//\\}\\build-windows\\tessell-test-camera.dll" >/dev/null 2>&1 || true
 drivers='HKCU\Software\Wine\Drivers'
 # Without a display Wine's X11 driver makes every COM start wait for one;
 # the null driver answers at once (windows exist but are never drawn).
