@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <system_error>
 
 namespace tessell {
@@ -24,6 +25,8 @@ constexpr std::size_t binChars = 512;
 constexpr std::size_t hexChars = 20;
 constexpr std::size_t templateChars = 2000;
 constexpr std::size_t numChars = 260;
+constexpr std::string_view lineSection = "LINE";
+constexpr std::size_t lineTextChars = 1999;
 constexpr std::size_t pidIniBinChars = 256;
 
 // `SFType` 1 to 13; the codes and their flash parts belong to the flash table.
@@ -237,6 +240,15 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
     settings.showFWVer = readInt("ShowFWVer", 0);
     settings.isMCM = readInt("isMCM", 0);
     settings.num = readText("NUM", "8", numChars);
+
+    settings.lineDatabase = settingsFile.getString(lineSection, "Database", "", lineTextChars);
+    if (settings.lineDatabase.empty())
+        if (const char* variable = std::getenv(kDatabaseVariable))
+            settings.lineDatabase = variable;
+    settings.lineStation = settingsFile.getString(lineSection, "Station", "", lineTextChars);
+    if (settings.lineStation.empty())
+        settings.lineStation = platform::hostName();
+    settings.serialsInMultiBurn = settingsFile.getInt(lineSection, "SerialsInMultiBurn", 0);
 
     step(SettingsAction::UncheckOutputLogFile);
 

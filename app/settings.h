@@ -130,7 +130,18 @@ struct ToolSettings {
     std::string logHeader;      // [LOG] `HEADER`, raw template text
     std::string logFormat;      // [LOG] `FORMAT`, raw template text
     std::optional<std::string> snFormat; // `SNFormat`, read for "calden.ini" only; not used
+
+    // [LINE]: a line of stations sharing one database.
+    // `Database` (a libpq connection string), else the TESSELL_DATABASE
+    // environment variable; "" for a station that works alone.
+    std::string lineDatabase;
+    std::string lineStation;    // `Station`, else the machine's name: this station on the line
+    int serialsInMultiBurn = 0; // `SerialsInMultiBurn`: each camera of a multi burn its own number
 };
+
+// The environment variable that names the line database when the settings
+// file does not.
+inline constexpr const char* kDatabaseVariable = "TESSELL_DATABASE";
 
 // What ReadToolSettings asks of the dialog, in the order it must happen.
 enum class SettingsAction {

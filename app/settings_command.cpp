@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "logs/result_template.h"
+#include "records/line_database.h"
 
 #include <ostream>
 
@@ -76,6 +77,12 @@ nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSe
     document["forcedFlashCode"] = optionalCode(settings.flashType.forcedCode());
     document["DEVICE"] = std::move(devices);
     document["LOG"] = {{"HEADER", settings.logHeader}, {"FORMAT", settings.logFormat}};
+    // Never a password: the file may hold one, this output is for anyone.
+    document["LINE"] = {{"Database", settings.lineDatabase.empty()
+                                         ? Json(nullptr)
+                                         : Json(maskConnectionPassword(settings.lineDatabase))},
+                        {"Station", settings.lineStation},
+                        {"SerialsInMultiBurn", settings.serialsInMultiBurn}};
     // What each template will fill in, so a station's result format can be
     // checked before a shift; kept beside "LOG" so that object stays two texts.
     document["LOGPlaceholders"] = {{"HEADER", placeholderNames(settings.logHeader)},

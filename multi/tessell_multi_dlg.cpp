@@ -1,5 +1,6 @@
 #include "multi/tessell_multi_dlg.h"
 
+#include "app/download_job.h"
 #include "app/private_profile.h"
 #include "app/settings.h"
 #include "common/trace.h"
@@ -232,6 +233,14 @@ bool Tessell_MultiDlg::OnInitDialog() {
         append("Scanning...");
     }
     chooseBinByPid_ = settings.getInt("SETTING", "ChooseBinUsePid", 0) != 0;
+    // Each camera its own serial number, from the same source the
+    // single-camera tool takes them from; off, every camera gets the same image.
+    if (settings.getInt("LINE", "SerialsInMultiBurn", 0) == 1) {
+        ToolSettingsInput input;
+        input.file = choice;
+        input.programFolder = services_.programFolder;
+        serials_ = stationSerialNumbers(ReadToolSettings(settings, input).settings);
+    }
     showLog();
     return true;
 }
@@ -610,6 +619,7 @@ bool Tessell_MultiDlg::startCamera(int index) {
     job.address = slot.address;
     job.flashCode = code;
     job.options.stationBurn = true;
+    job.serials = serials_.get();
     trace::writef("burn: camera %d on %s, flash code 0x%02X", index + 1,
                   slot.address.text().c_str(), code);
     slot.session = std::make_unique<BurnSession>(std::move(job), *observer_);

@@ -29,6 +29,9 @@ void binaryStandardStreams();
 // the environment names none.
 std::filesystem::path systemTemporaryFolder();
 
+// The machine's name on the network; empty when the system cannot tell.
+std::string hostName();
+
 // The command line as UTF-8 text, program name first. Where the system hands
 // main() its arguments in a legacy code page, they are taken from the
 // system's own copy of the command line instead.

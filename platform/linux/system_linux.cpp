@@ -3,6 +3,7 @@
 #include <climits>
 #include <csignal>
 #include <system_error>
+#include <unistd.h>
 
 namespace tessell::platform {
 
@@ -24,6 +25,13 @@ void binaryStandardStreams() {}
 
 std::filesystem::path systemTemporaryFolder() {
     return "/tmp";
+}
+
+std::string hostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
 }
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) {

@@ -55,6 +55,14 @@ std::filesystem::path systemTemporaryFolder() {
     return std::filesystem::path(folder);
 }
 
+std::string hostName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &length))
+        return {};
+    return utf8Text(std::wstring_view(name, length));
+}
+
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
     // argv holds the arguments in the ANSI code page, which loses every
     // character outside it; the wide command line has them all.
