@@ -421,6 +421,7 @@ int runBurnCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const auto store = platform::makeUserPortStore();
     MultiBurnServices services = processStationServices(cameras, *store);
     services.teachOnPlugIn = false;
+    services.recordTool = record_tool::kBurn;
 
     // Ctrl-C or SIGTERM: the burns running finish (a half-written camera
     // is worse than a late end); the station loop then ends.

@@ -10,6 +10,7 @@
 #include "app/paths.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/tool_history.h"
 #include "common/clock.h"
 #include "device/flash_parts.h"
 #include "device/ic_type.h"
@@ -241,8 +242,23 @@ int runFlash(const Request& request, const platform::CameraServices& services,
     };
     std::string log = downloadStartTexts(downloadKindOf(settings)).logLine;
     observer.appendLog(log);
+    StationHistory history(historySettings(settings, programFolder()),
+                           [&err](std::string_view line) {
+                               err << "tessell flash: " << line << "\n" << std::flush;
+                           });
+    BurnRecording recording;
+    if (history.sink()) {
+        recording.sink = history.sink();
+        recording.fields = history.fields(record_tool::kFlash);
+        recording.fields.imageName = recordedImageName(request.image);
+        recording.describeOutcome = [](bool passed, BurnRecord& record) {
+            record.exitCode = passed ? kCameraJobDone : kCameraJobFailed;
+            if (!passed)
+                record.error = "the download failed";
+        };
+    }
     BurnSession session(assembleDownloadJob(settings, jobServices, std::move(camera), image),
-                        observer);
+                        observer, std::move(recording));
     session.start();
     while (!session.finished()) {
         show();

@@ -95,6 +95,9 @@ public:
 
     // The tool has finished: the view closes and the process ends with `exitCode`.
     virtual void endProcess(int exitCode) = 0;
+    // The station's passed and failed burns of today, somewhere unobtrusive
+    // (empty: nothing to show). Views without a place for it ignore it.
+    virtual void showStationCounts(std::string_view) {}
 };
 
 } // namespace tessell

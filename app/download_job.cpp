@@ -1,6 +1,7 @@
 #include "app/download_job.h"
 
 #include "records/line_serials.h"
+#include "records/station_history.h"
 
 namespace tessell {
 
@@ -64,12 +65,16 @@ DownloadJob assembleDownloadJob(const ToolSettings& settings, const JobServices&
     return job;
 }
 
+std::string lineStationName(const ToolSettings& settings) {
+    return settings.station.empty() ? defaultStationName() : settings.station;
+}
+
 std::unique_ptr<SerialNumberSource> stationSerialNumbers(const ToolSettings& settings) {
     if (settings.burnSnFlag != 1)
         return nullptr;
     // In line mode every number comes from the line, never from the file.
     if (!settings.lineDatabase.empty())
-        return std::make_unique<LineSerialSource>(settings.lineDatabase, settings.lineStation,
+        return std::make_unique<LineSerialSource>(settings.lineDatabase, lineStationName(settings),
                                                   settings.snFilePath, settings.snFile);
     return std::make_unique<SerialNumberAllocator>(settings.snFilePath, settings.snFile);
 }

@@ -48,6 +48,9 @@ struct JobServices {
 DownloadJob assembleDownloadJob(const ToolSettings& settings, const JobServices& services,
                                 SelectedCamera camera, const FirmwareImage& image);
 
+// This station's name on the line: `[LINE] Station=`, else the host name.
+std::string lineStationName(const ToolSettings& settings);
+
 // The serial numbers of a station that burns them: from the line database
 // in line mode, else from the file its settings name; null when it burns
 // none.

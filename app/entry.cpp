@@ -6,6 +6,7 @@
 #include "app/console_tool.h"
 #include "app/exit_codes.h"
 #include "app/line_command.h"
+#include "app/history_command.h"
 #include "app/list_command.h"
 #include "app/paths.h"
 #include "app/ports_command.h"
@@ -89,6 +90,16 @@ constexpr const char* kToolUsage =
     "                                    another chip; --json prints one result object\n"
     "                                    (exit 0 done, 1 the job failed, 2 usage, several\n"
     "                                    cameras or another copy running, 3 no camera)\n"
+    "       tessell history [--serial SN] [--port HUB:PORT] [--since TIME]\n"
+    "                       [--until TIME] [--result pass|fail|aborted]\n"
+    "                       [--image SHA256-PREFIX] [--limit N] [--json|--csv|--summary]\n"
+    "                                    the station's burn records (history.db, or\n"
+    "                                    [LINE] History= of the settings), newest\n"
+    "                                    first: a table, JSON Lines, CSV, or counts\n"
+    "                                    per day with the median burn time; TIME is\n"
+    "                                    UTC, 2026-12-09 or 2026-12-09T14:30:05Z\n"
+    "                                    (exit 0 records, 1 none, 2 bad option or\n"
+    "                                    unreadable history)\n"
     "\n"
     "Options:\n"
     "  --help       show this text and exit\n"
@@ -301,6 +312,8 @@ int runTool(int argc, char** argv, WindowRunner* windows) {
         return runLineCommand(rest, std::cout, std::cerr);
     if (first == "serials")
         return runSerialsCommand(rest, std::cout, std::cerr);
+    if (first == "history")
+        return runHistoryCommand(rest, std::cout, std::cerr);
 
     // What follows works with cameras, and traces what it does. Sub-commands
     // are dispatched here, before the tool's own single-instance handling.

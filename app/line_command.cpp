@@ -1,10 +1,13 @@
 #include "app/line_command.h"
 
+#include "app/download_job.h"
 #include "app/paths.h"
 #include "app/settings.h"
 #include "common/whole_number.h"
 #include "records/line_database.h"
+#include "records/line_records.h"
 #include "records/line_schema.h"
+#include "records/station_history.h"
 
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -120,30 +123,52 @@ int statusCommand(bool json, std::ostream& out, std::ostream& err) {
     if (!context)
         return status;
     LineConnection& db = *context->connection;
-    const std::string today = "taken_at >= date_trunc('day', now())";
-    const auto stations = db.exec(
-        "SELECT station, " + utc("max(taken_at)") +
-        ", count(*) FILTER (WHERE state = 'burned' AND " + today +
-        ")::text, count(*) FILTER (WHERE state = 'released' AND " + today +
-        ")::text, count(*) FILTER (WHERE state = 'reserved')::text, "
-        "count(*) FILTER (WHERE state = 'void')::text "
-        "FROM tessell.serial_reservations GROUP BY station ORDER BY station");
+    // Every station that sent a record or reserved a number: its last
+    // record, today's (UTC) passes and failures, its numbers in flight.
+    const auto stations = db.exec(R"sql(
+WITH today AS (SELECT to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD') AS day),
+records AS (
+    SELECT station, max(started) AS last,
+           count(*) FILTER (WHERE result = 'pass' AND started >= today.day) AS passed,
+           count(*) FILTER (WHERE result <> 'pass' AND started >= today.day) AS failed
+    FROM tessell.line_records, today GROUP BY station),
+numbers AS (
+    SELECT station, count(*) FILTER (WHERE state = 'reserved') AS in_flight,
+           count(*) FILTER (WHERE state = 'void') AS void
+    FROM tessell.serial_reservations GROUP BY station)
+SELECT coalesce(records.station, numbers.station), records.last,
+       coalesce(records.passed, 0)::text, coalesce(records.failed, 0)::text,
+       coalesce(numbers.in_flight, 0)::text, coalesce(numbers.void, 0)::text
+FROM records FULL JOIN numbers ON records.station = numbers.station ORDER BY 1)sql");
     if (!stations.ok)
         return refused("line status", *context, stations.error, err);
+    // This station's records that have not gone up yet.
+    std::optional<int> waiting;
+    const std::string station = lineStationName(context->settings);
+    std::string waitingProblem;
+    HistoryDb::Opened history = HistoryDb::open(
+        historyPath(programFolder(), context->settings.history), HistoryDb::Mode::Read);
+    if (history.db)
+        waiting = waitingRecords(*history.db, db, station, waitingProblem);
     const auto counters = db.exec(kCountersSql);
     if (!counters.ok)
         return refused("line status", *context, counters.error, err);
-    const std::vector<std::string> stationNames = {"station", "last",     "burned_today",
-                                                   "failed_today", "in_flight", "void"};
+    const std::vector<std::string> stationNames = {"station",      "last_record", "passed_today",
+                                                   "failed_today", "in_flight",   "void"};
     if (json) {
         nlohmann::ordered_json document;
         document["database"] = context->shown;
+        document["station"] = station;
+        document["records_waiting"] = waiting ? nlohmann::ordered_json(*waiting)
+                                              : nlohmann::ordered_json(nullptr);
         document["stations"] = rowsJson(stations, stationNames);
         document["counters"] = rowsJson(counters, kCounterNames);
         out << document.dump() << "\n";
         return kLineDone;
     }
     out << "Line database " << context->shown << "\n";
+    out << "Records of " << station << " waiting to go up: "
+        << (waiting ? std::to_string(*waiting) : "unknown (no history here)") << "\n";
     printRows(out, "Stations", stations, stationNames);
     printRows(out, "Counters", counters, kCounterNames);
     return kLineDone;
@@ -191,7 +216,7 @@ int runSerialsCommand(const std::vector<std::string>& args, std::ostream& out, s
         // Only for a station whose process is not running: its cameras'
         // reservations could not be settled any more.
         const auto ended =
-            db.exec("SELECT tessell.resolve_station($1)", {context->settings.lineStation});
+            db.exec("SELECT tessell.resolve_station($1)", {lineStationName(context->settings)});
         if (!ended.ok)
             return refused("serials", *context, ended.error, err);
         voided = ended.text(0, 0);
@@ -221,7 +246,7 @@ int runSerialsCommand(const std::vector<std::string>& args, std::ostream& out, s
         return kLineDone;
     }
     if (voided)
-        out << *voided << " reservation(s) of station " << context->settings.lineStation
+        out << *voided << " reservation(s) of station " << lineStationName(context->settings)
             << " ended void.\n";
     printRows(out, "Counters", counters, kCounterNames);
     printRows(out, "In flight", inFlight, flightNames);

@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view settingSection = "SETTING";
 constexpr std::string_view deviceSection = "DEVICE";
 constexpr std::string_view logSection = "LOG";
+constexpr std::string_view lineSection = "LINE";
 
 // Buffer sizes of the reads, in characters with the terminating NUL: a value
 // keeps at most one character less.
@@ -25,9 +26,9 @@ constexpr std::size_t binChars = 512;
 constexpr std::size_t hexChars = 20;
 constexpr std::size_t templateChars = 2000;
 constexpr std::size_t numChars = 260;
-constexpr std::string_view lineSection = "LINE";
 constexpr std::size_t lineTextChars = 1999;
 constexpr std::size_t pidIniBinChars = 256;
+constexpr std::size_t lineChars = 512;
 
 // `SFType` 1 to 13; the codes and their flash parts belong to the flash table.
 constexpr std::array<std::uint8_t, 13> forcedFlashCodes = {0x79, 0x7A, 0x7E, 0x7D, 0x7F, 0x80, 0x81,
@@ -245,9 +246,6 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
     if (settings.lineDatabase.empty())
         if (const char* variable = std::getenv(kDatabaseVariable))
             settings.lineDatabase = variable;
-    settings.lineStation = settingsFile.getString(lineSection, "Station", "", lineTextChars);
-    if (settings.lineStation.empty())
-        settings.lineStation = platform::hostName();
     settings.serialsInMultiBurn = settingsFile.getInt(lineSection, "SerialsInMultiBurn", 0);
 
     step(SettingsAction::UncheckOutputLogFile);
@@ -366,6 +364,9 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
     settings.timeout = std::min(readInt("Timeout", 30), maximumTimeoutSeconds);
     settings.showSN = readInt("ShowSN", 0);
     settings.rev = static_cast<std::uint8_t>(ParseHex(readText("Rev", "38", hexChars)) & 0xFF);
+
+    settings.station = settingsFile.getString(lineSection, "Station", "", lineChars);
+    settings.history = settingsFile.getString(lineSection, "History", "", lineChars);
     return result;
 }
 

@@ -131,11 +131,12 @@ struct ToolSettings {
     std::string logFormat;      // [LOG] `FORMAT`, raw template text
     std::optional<std::string> snFormat; // `SNFormat`, read for "calden.ini" only; not used
 
-    // [LINE]: a line of stations sharing one database.
+    // [LINE]: the station in the production line.
+    std::string station; // `Station`, the name its records carry; empty: the host name
+    std::string history; // `History`, the history file; empty: "history.db" in the program folder
     // `Database` (a libpq connection string), else the TESSELL_DATABASE
     // environment variable; "" for a station that works alone.
     std::string lineDatabase;
-    std::string lineStation;    // `Station`, else the machine's name: this station on the line
     int serialsInMultiBurn = 0; // `SerialsInMultiBurn`: each camera of a multi burn its own number
 };
 

@@ -81,7 +81,8 @@ nlohmann::ordered_json SettingsJson(const SettingsFileChoice& file, const ToolSe
     document["LINE"] = {{"Database", settings.lineDatabase.empty()
                                          ? Json(nullptr)
                                          : Json(maskConnectionPassword(settings.lineDatabase))},
-                        {"Station", settings.lineStation},
+                        {"Station", settings.station},
+                        {"History", settings.history},
                         {"SerialsInMultiBurn", settings.serialsInMultiBurn}};
     // What each template will fill in, so a station's result format can be
     // checked before a shift; kept beside "LOG" so that object stays two texts.

@@ -140,6 +140,46 @@ void CTessellDlg::makeLogFiles() {
     logFiles_ = std::make_unique<LogFiles>(std::move(log), services_.now);
 }
 
+void CTessellDlg::openHistory() {
+    HistorySettings history;
+    history.programFolder = services_.programFolder;
+    history.station = settings_.station;
+    history.history = settings_.history;
+    // Its problems are told where the files' are: standard error unattended,
+    // the log in the window.
+    history_ = std::make_unique<StationHistory>(
+        history, [problems = writeProblems_, cmdLine = flags_.cmdLineMode != 0, err = services_.err,
+                  this](std::string_view line) {
+            if (cmdLine && err)
+                *err << "tessell: " << line << "\n" << std::flush;
+            else
+                appendLog(std::string(line) + "\r\n");
+        });
+    showStationCounts();
+}
+
+BurnRecording CTessellDlg::burnRecording() const {
+    BurnRecording recording;
+    if (!history_ || !history_->sink())
+        return recording;
+    recording.sink = history_->sink();
+    recording.fields =
+        history_->fields(flags_.cmdLineMode ? record_tool::kUnattended : record_tool::kWindow);
+    recording.fields.imageName = recordedImageName(imagePath_);
+    recording.describeOutcome = [settings = settings_](bool passed, BurnRecord& record) {
+        const DownloadOutcome outcome = downloadOutcome(settings, passed);
+        record.exitCode = outcome.exitCode;
+        if (!passed)
+            record.error = outcome.message;
+    };
+    return recording;
+}
+
+void CTessellDlg::showStationCounts() {
+    if (history_ && !flags_.cmdLineMode)
+        view_.showStationCounts(stationCountsText(*history_));
+}
+
 void CTessellDlg::burnLogLine(std::string_view message) {
     logFiles_->BurnLog(message);
 }
@@ -238,6 +278,7 @@ bool CTessellDlg::OnInitDialog() {
     // mode may still be switched on.
     makeLogFiles();
     serials_ = stationSerialNumbers(settings_);
+    openHistory();
 
     if (services_.power && services_.out) {
         BoxForErrors box(view_);
@@ -828,7 +869,8 @@ void CTessellDlg::startWorker() {
     JobServices jobServices{services_.devices, services_.usb, services_.temporaryFolder,
                             serials_.get()};
     session_ = std::make_unique<BurnSession>(
-        assembleDownloadJob(settings_, jobServices, std::move(camera), image_), *this);
+        assembleDownloadJob(settings_, jobServices, std::move(camera), image_), *this,
+        burnRecording());
     previewAfterSuccessStarted_ = false;
     exitCode_ = kExitWorkerRunning;
     session_->start();
@@ -917,6 +959,7 @@ void CTessellDlg::completeDownload() {
     record.result = resultText_;
     record.errcode = exitCode_;
     logFiles_->AppendResultRecord(record);
+    showStationCounts();
 
     selectEnabled_ = 1;
     view_.setEnabled(Control::CameraList, true);

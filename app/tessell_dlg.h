@@ -23,6 +23,7 @@
 #include "platform/hotplug.h"
 #include "platform/power.h"
 #include "platform/usb_location.h"
+#include "records/station_history.h"
 
 #include <array>
 #include <atomic>
@@ -182,6 +183,9 @@ private:
     void waitForDump();
     void runDump(const std::string& path, CameraLink& link, std::uint8_t familyIndex);
     void setMaintenanceEnabled(bool enabled);
+    void openHistory();
+    BurnRecording burnRecording() const;
+    void showStationCounts();
 
     DialogServices services_;
     DialogView& view_;
@@ -232,6 +236,9 @@ private:
     std::thread dumpThread_;
 
     bool ended_ = false;
+    // Last: it is closed first, while what its writer tells problems to
+    // still exists.
+    std::unique_ptr<StationHistory> history_;
 };
 
 } // namespace tessell

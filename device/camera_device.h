@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,6 +76,8 @@ public:
     platform::VendorInterface* vendorInterface() const { return vendor_; }
     const std::string& devicePath() const { return devicePath_; }
     const std::string& friendlyName() const { return friendlyName_; }
+    // The chip identification byte (register 0x20FF) the open read.
+    std::optional<std::uint8_t> chipId() const { return chipId_; }
 
     // Chip registers: the address on XU_REG_ADDRESS, then the data on
     // XU_REG_DATA. A failed address write ends the access with its status,
@@ -167,6 +170,7 @@ private:
     platform::VendorInterface* vendor_ = nullptr; // lives with filter_
     std::string devicePath_;
     std::string friendlyName_;
+    std::optional<std::uint8_t> chipId_;
     std::vector<std::uint8_t> image_;
     FlashCode jobFlashCode_ = 0;
     std::uint8_t* jobChecksum_ = nullptr;

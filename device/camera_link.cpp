@@ -145,6 +145,7 @@ CameraLink::Candidate CameraLink::tryCandidate(IcType family, platform::DeviceLi
         return Candidate::PassedOver;
     }
     const IcType type = *chip::icTypeFromChip(*chipId, variant);
+    device.chipId_ = chipId;
     channel.setIcType(type);
     processSpiCsValue.store(chip::spiCsValue(type));
     return Candidate::Opened;

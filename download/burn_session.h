@@ -4,16 +4,36 @@
 // its own copy of the image), the fields its progress and outcome are read
 // from, and the observer its texts go to. The single-camera tool runs one
 // session at a time; several run side by side when cameras burn together.
+//
+// Every tool's download passes through here, so here each one is recorded:
+// the intent before the first byte goes to the camera, the outcome before
+// the session counts as finished (a pass a tool reports is on record).
 
+#include "download/burn_record.h"
 #include "download/download_worker.h"
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 namespace tessell {
 
+// What a session records of its burn: where to, and what only the tool
+// knows. Without a sink nothing is recorded.
+struct BurnRecording {
+    BurnRecordSink* sink = nullptr;
+    // Station, tool, tool version, row and slot, image name; what the tool
+    // read of the camera at selection (chip id, serial) where it has it.
+    BurnRecord fields;
+    // The tool's words for the outcome (exit code or row status, the text
+    // the operator is shown), on the session's thread.
+    std::function<void(bool passed, BurnRecord& record)> describeOutcome;
+};
+
 class BurnSession {
 public:
-    BurnSession(DownloadJob job, BurnObserver& observer);
+    BurnSession(DownloadJob job, BurnObserver& observer, BurnRecording recording = {});
     // Waits for the worker: it is bounded, and a flash left half-written is
     // worse than a late return.
     ~BurnSession();
@@ -23,8 +43,9 @@ public:
     // Starts the download. Busy is set before the thread exists, so that
     // nobody sees a started session as idle.
     void start();
-    // The worker has reported its outcome (its thread may still be returning).
-    bool finished() const { return shared_.done != 0; }
+    // The worker has reported its outcome and the outcome is recorded (the
+    // thread may still be returning).
+    bool finished() const { return ended_ != 0; }
     bool passed() const { return shared_.result == 1; }
     int progress() const { return shared_.status.progress; }
     std::uint8_t stage() const { return shared_.status.stage; }
@@ -40,10 +61,22 @@ public:
     const DownloadJob& job() const { return job_; }
     const platform::UsbAddress& address() const { return job_.address; }
 
+    // The record as the session wrote it (complete once finished).
+    const BurnRecord& record() const { return record_; }
+
 private:
+    class TextKeeper;
+    void run();
+    void recordIntent();
+    void recordOutcome(const std::string& workerTexts);
+
     DownloadJob job_;
     DownloadShared shared_;
     BurnObserver& observer_;
+    BurnRecording recording_;
+    BurnRecord record_;
+    std::chrono::steady_clock::time_point startedAt_;
+    std::atomic<int> ended_{0};
     std::thread thread_;
 };
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 namespace tessell {
@@ -213,6 +214,7 @@ bool Tessell_MultiDlg::OnInitDialog() {
     const PrivateProfile settings = PrivateProfile::load(settingsFile_);
     expectedCount_ = expectedCountFrom(settings.getString("SETTING", "NUM", "8", 260));
     showCameraCount(0);
+    openHistory(settings);
 
     for (int index = 0; index < kSlotRowCount; ++index) {
         rows_[static_cast<std::size_t>(index)] = SlotRow{};
@@ -622,7 +624,7 @@ bool Tessell_MultiDlg::startCamera(int index) {
     job.serials = serials_.get();
     trace::writef("burn: camera %d on %s, flash code 0x%02X", index + 1,
                   slot.address.text().c_str(), code);
-    slot.session = std::make_unique<BurnSession>(std::move(job), *observer_);
+    slot.session = std::make_unique<BurnSession>(std::move(job), *observer_, burnRecording(index));
     slot.session->start();
     return true;
 }
@@ -677,6 +679,55 @@ void Tessell_MultiDlg::burnFinished() {
     view_.setEnabled(MultiControl::ReScan, true);
     append(kFinishLine);
     showLog();
+    showStationCounts();
+}
+
+void Tessell_MultiDlg::openHistory(const PrivateProfile& settings) {
+    HistorySettings history;
+    history.programFolder = services_.programFolder;
+    history.station = settings.getString("LINE", "Station", "", 512);
+    history.history = settings.getString("LINE", "History", "", 512);
+    history.lineDatabase = settings.getString("LINE", "Database", "", 2000);
+    if (const char* database = std::getenv(kDatabaseVariable); history.lineDatabase.empty() && database)
+        history.lineDatabase = database;
+    // Told in the station's log, on the dialog's thread.
+    history_ = std::make_unique<StationHistory>(
+        history, [&thread = thread_, dialog = std::weak_ptr(alive_)](std::string_view line) {
+            thread.post([dialog, text = std::string(line)] {
+                if (const auto alive = dialog.lock()) {
+                    (*alive)->append(text + "\r\n");
+                    (*alive)->showLog();
+                }
+            });
+        });
+    showStationCounts();
+}
+
+BurnRecording Tessell_MultiDlg::burnRecording(int index) const {
+    BurnRecording recording;
+    if (!history_ || !history_->sink())
+        return recording;
+    const Slot& slot = slots_[static_cast<std::size_t>(index)];
+    recording.sink = history_->sink();
+    recording.fields = history_->fields(services_.recordTool);
+    recording.fields.row = index + 1;
+    const int memorySlot = memory_.FindPortSlot(slot.address.hub, slot.address.port);
+    if (memorySlot != -1)
+        recording.fields.slot = memorySlot + 1;
+    recording.fields.imageName = chooseBinByPid_ || commonImageName_.empty()
+                                     ? rows_[static_cast<std::size_t>(index)].file
+                                     : commonImageName_;
+    recording.describeOutcome = [](bool passed, BurnRecord& record) {
+        record.rowStatus = std::string(SlotStatusText(passed ? slot::kComplete : slot::kError));
+        if (!passed)
+            record.error = record.rowStatus;
+    };
+    return recording;
+}
+
+void Tessell_MultiDlg::showStationCounts() {
+    if (history_)
+        view_.showStationCounts(stationCountsText(*history_));
 }
 
 std::vector<RowResult> Tessell_MultiDlg::results() const {

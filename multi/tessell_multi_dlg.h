@@ -13,6 +13,7 @@
 // from here.
 
 #include "app/dialog_loop.h"
+#include "app/private_profile.h"
 #include "device/usb_identity.h"
 #include "download/burn_session.h"
 #include "multi/attached_cameras.h"
@@ -23,6 +24,7 @@
 #include "multi/slot_rows.h"
 #include "platform/hotplug.h"
 #include "platform/port_store.h"
+#include "records/station_history.h"
 
 #include <array>
 #include <filesystem>
@@ -95,6 +97,8 @@ public:
     // Shows Port Setting until the operator closes it: true for OK. A view
     // without one answers false at once.
     virtual bool runPortSetting(PortSettingHost& host) = 0;
+    // The station's passed and failed burns of today, somewhere unobtrusive.
+    virtual void showStationCounts(std::string_view) {}
 };
 
 struct MultiBurnServices {
@@ -107,6 +111,8 @@ struct MultiBurnServices {
     // ports. A station without an operator (`tessell burn`) learns nothing
     // by itself: its ports are taught on purpose.
     bool teachOnPlugIn = true;
+    // The tool its burns are recorded as, in the station's history.
+    const char* recordTool = record_tool::kMultiWindow;
 };
 
 // The firmware file "pid.ini" names for a camera: its product ID's section
@@ -161,6 +167,8 @@ public:
     std::uint8_t slotStatus(int index) const {
         return slots_.at(static_cast<std::size_t>(index)).status;
     }
+    // The station's history; null when burns are not recorded.
+    StationHistory* history() { return history_.get(); }
     // From Burn-Mutiple until every camera is finished.
     bool burning() const { return burnActive_; }
     // The cameras of the last scan on ports the station does not remember.
@@ -213,6 +221,9 @@ private:
     std::optional<std::vector<std::uint8_t>> loadCameraImage(int index);
     void monitorBurn();
     void burnFinished();
+    BurnRecording burnRecording(int index) const;
+    void showStationCounts();
+    void openHistory(const PrivateProfile& settings);
 
     MultiBurnServices services_;
     DialogThread& thread_;
@@ -244,6 +255,7 @@ private:
     bool burnActive_ = false;
     int nextStart_ = 0;
     std::thread finisher_;
+    std::unique_ptr<StationHistory> history_;
 };
 
 } // namespace tessell

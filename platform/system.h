@@ -29,12 +29,16 @@ void binaryStandardStreams();
 // the environment names none.
 std::filesystem::path systemTemporaryFolder();
 
-// The machine's name on the network; empty when the system cannot tell.
-std::string hostName();
-
 // The command line as UTF-8 text, program name first. Where the system hands
 // main() its arguments in a legacy code page, they are taken from the
 // system's own copy of the command line instead.
 std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+// The computer's name ("" when the system will not tell).
+std::string hostName();
+
+// This process's id, and whether a process of that id runs on this computer.
+int currentProcessId();
+bool processRunning(int processId);
 
 } // namespace tessell::platform

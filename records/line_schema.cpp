@@ -45,6 +45,25 @@ CREATE TABLE tessell.serial_reservations (
 CREATE INDEX serial_reservations_station ON tessell.serial_reservations (station, state);
 )sql";
 
+// Version 2: every station's burn records, as its history holds them.
+constexpr const char* kVersion2 = R"sql(
+CREATE TABLE tessell.line_records (
+    record_id     text PRIMARY KEY,
+    station       text NOT NULL,
+    sequence      bigint NOT NULL,
+    hub           text NOT NULL,
+    port          integer NOT NULL,
+    serial_burned text NOT NULL,
+    image_sha256  text NOT NULL,
+    started       text NOT NULL,
+    result        text NOT NULL,
+    body          jsonb NOT NULL,
+    received_at   timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX line_records_station ON tessell.line_records (station, sequence);
+CREATE INDEX line_records_started ON tessell.line_records (started);
+)sql";
+
 // The functions and the rights, laid down again by every init.
 constexpr const char* kFunctions = R"sql(
 DO $$ BEGIN
@@ -189,6 +208,23 @@ BEGIN
     RETURN ended;
 END $f$;
 
+-- Adds one finished record; a record sent again is stored once.
+CREATE OR REPLACE FUNCTION tessell.add_record(p_body jsonb)
+RETURNS boolean LANGUAGE plpgsql SECURITY DEFINER SET search_path = tessell, pg_temp AS $f$
+BEGIN
+    IF coalesce(p_body->>'id', '') = '' OR coalesce(p_body->>'result', '') = '' THEN
+        RAISE EXCEPTION 'a record needs its id and its result' USING ERRCODE = 'TSX04';
+    END IF;
+    INSERT INTO line_records (record_id, station, sequence, hub, port, serial_burned,
+                              image_sha256, started, result, body)
+        VALUES (p_body->>'id', p_body->>'station', (p_body->>'sequence')::bigint,
+                coalesce(p_body->>'hub', ''), coalesce((p_body->>'port')::integer, 0),
+                coalesce(p_body->>'serial_burned', ''), coalesce(p_body->>'image_sha256', ''),
+                coalesce(p_body->>'started', ''), p_body->>'result', p_body)
+        ON CONFLICT (record_id) DO NOTHING;
+    RETURN FOUND;
+END $f$;
+
 REVOKE ALL ON SCHEMA tessell FROM PUBLIC;
 GRANT USAGE ON SCHEMA tessell TO tessell_station;
 REVOKE ALL ON ALL TABLES IN SCHEMA tessell FROM PUBLIC, tessell_station;
@@ -198,7 +234,7 @@ GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA tessell TO tessell_station;
 )sql";
 
 // Each version's changes, in order: kMigrations[n - 1] takes version n - 1 to n.
-constexpr const char* kMigrations[] = {kVersion1};
+constexpr const char* kMigrations[] = {kVersion1, kVersion2};
 static_assert(std::size(kMigrations) == kLineSchemaVersion);
 
 } // namespace

@@ -16,7 +16,7 @@
 
 namespace tessell {
 
-inline constexpr int kLineSchemaVersion = 1;
+inline constexpr int kLineSchemaVersion = 2;
 inline constexpr const char* kStationRole = "tessell_station";
 
 struct LineInitResult {

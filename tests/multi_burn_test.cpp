@@ -3,6 +3,7 @@
 // burn of many cameras at once with its per-camera outcomes, and the
 // firmware file chosen per camera.
 
+#include "common/sha256.h"
 #include "multi/tessell_multi_dlg.h"
 #include "platform/linux/ini_port_store.h"
 #include "platform/sim/flash_identity.h"
@@ -35,8 +36,9 @@ public:
         return false;
     }
     bool runPortSetting(PortSettingHost&) override { return false; }
+    void showStationCounts(std::string_view text) override { stationCounts = text; }
 
-    std::string caption, log, count;
+    std::string caption, log, count, stationCounts;
     std::array<SlotRow, kSlotRowCount> rows;
     std::map<MultiControl, bool> enabled;
     std::vector<std::string> errors, unknownPorts;
@@ -185,6 +187,48 @@ TEST(MultiBurn, EightCamerasBurnTogetherOneLostMidBurnNinthBeyondNum) {
     EXPECT_EQ(rig.view.count, "00/08");
     EXPECT_EQ(rig.view.rows[0].stat, "--");
     EXPECT_EQ(rig.status(0), "");
+}
+
+// Each camera of a multi-camera burn is one record under its own row, slot
+// and port, the lost one failed; the window shows the day's counts.
+TEST(MultiBurn, EachCameraOfABurnIsRecordedWithItsRowAndSlot) {
+    json devices = json::array({camera(1, "cam0.flash"), camera(2, "cam1.flash")});
+    devices[1]["faults"] = json::array({{{"unplug_after", 40}}});
+    MultiRig rig(devices, {2, 1}, "[SETTING]\r\nNUM=2\r\nBIN=sf.bin\r\n");
+    const Bytes image = synthesized(lineImage('f'));
+    writeImage(rig.sim.dir, "sf.bin", image);
+    rig.start();
+    EXPECT_EQ(rig.view.stationCounts, "Today: 0 passed, 0 failed");
+    ASSERT_TRUE(rig.pumpUntil([&] { return rig.status(1) == "Ready"; }));
+    rig.dialog->OnBurn();
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->burning(); }));
+    EXPECT_EQ(rig.view.stationCounts, "Today: 1 passed, 1 failed");
+
+    auto opened = HistoryDb::open(rig.sim.dir / kHistoryFileName, HistoryDb::Mode::Read);
+    ASSERT_TRUE(opened.db) << opened.problem;
+    std::map<int, BurnRecord> byPort;
+    std::string problem;
+    opened.db->select(
+        {}, {},
+        [&](const BurnRecord& record) {
+            byPort[record.port] = record;
+            return true;
+        },
+        problem);
+    ASSERT_EQ(byPort.size(), 2u);
+    for (const auto& [port, record] : byPort) {
+        SCOPED_TRACE("port " + std::to_string(port));
+        EXPECT_EQ(record.tool, "multi-window");
+        EXPECT_EQ(record.hub, "sim-hub-1");
+        EXPECT_EQ(record.row, port);
+        EXPECT_EQ(record.slot, port == 2 ? 1 : 2);
+        EXPECT_EQ(record.imageName, "sf.bin");
+        EXPECT_EQ(record.imageSha256, sha256Hex(image));
+        EXPECT_EQ(record.result, port == 1 ? "pass" : "fail");
+        EXPECT_EQ(record.rowStatus, port == 1 ? "Complete" : "Error");
+        EXPECT_EQ(record.error.empty(), port == 1) << record.error;
+    }
+    EXPECT_TRUE(flashBeginsWith(rig.flash("cam0.flash"), expectedFlash(image, 'k', 0x79)));
 }
 
 // Standby follows the count: the last of NUM cameras schedules a scan, one

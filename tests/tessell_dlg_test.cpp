@@ -1,4 +1,7 @@
 #include "app/exit_codes.h"
+#include "common/sha256.h"
+#include "platform/sim/flash_identity.h"
+#include "records/history_db.h"
 #include "tests/support/dialog_rig.h"
 #include "tests/support/text_match.h"
 
@@ -321,6 +324,53 @@ TEST(SingleCameraDialog, WindowDownloadThenSelectionComesBackAfterTwoSeconds) {
     EXPECT_TRUE(rig.loop.timerRunning(kPreviewEndTimer));
     ASSERT_TRUE(rig.pumpUntil([&] { return !rig.loop.timerRunning(kReselectTimer); }));
     EXPECT_TRUE(rig.dialog->selectEnabled());
+}
+
+// The window records the camera it burned, not the other one attached, with
+// the serial number now in its flash, and shows the station's day so far.
+TEST(SingleCameraDialog, WindowDownloadIsRecordedAndCounted) {
+    if (!historyAvailable())
+        GTEST_SKIP() << "no history on this build";
+    DialogRig rig(json::array(
+        {dialogCamera7310({{"hub", "2-1"}, {"port", 1}, {"state_file", "cam1.state"}}),
+         dialogCamera7310({{"hub", "2-1"}, {"port", 3}, {"state_file", "cam3.state"}})}));
+    ScopedEnv home("TESSELL_HOME", rig.folder().c_str());
+    rig.settings("[SETTING]\r\nSNFile=sn.txt\r\n[LINE]\r\nStation=bench-7\r\n");
+    rig.sim.dir.write("sn.txt", "AB12****\r\nAB120009\r\n");
+    rig.image("SF.bin", image7310());
+    rig.start();
+    EXPECT_EQ(rig.view.stationCounts, "Today: 0 passed, 0 failed");
+    rig.dialog->OnDownload();
+    ASSERT_TRUE(rig.pumpUntil([&] { return !rig.dialog->downloadRunning(); }));
+    ASSERT_EQ(rig.dialog->exitCode(), kExitPassed) << rig.log();
+    EXPECT_EQ(rig.view.stationCounts, "Today: 1 passed, 0 failed");
+
+    const auto flash = rig.sim.platform().camera(0).flashContents();
+    EXPECT_EQ(sim::identityFromFlash(flash, 'h', {}).serial, "AB120009");
+    auto opened = HistoryDb::open(rig.folder() / kHistoryFileName, HistoryDb::Mode::Read);
+    ASSERT_TRUE(opened.db) << opened.problem;
+    std::vector<BurnRecord> records;
+    std::string problem;
+    opened.db->select(
+        {}, {},
+        [&](const BurnRecord& record) {
+            records.push_back(record);
+            return true;
+        },
+        problem);
+    ASSERT_EQ(records.size(), 1u);
+    const BurnRecord& record = records[0];
+    EXPECT_EQ(record.tool, "window");
+    EXPECT_EQ(record.station, "bench-7");
+    EXPECT_EQ(record.hub + ":" + std::to_string(record.port), "2-1:1");
+    EXPECT_EQ(record.result, "pass");
+    EXPECT_EQ(record.exitCode, kExitPassed);
+    EXPECT_EQ(record.serialBurned, "AB120009");
+    EXPECT_EQ(record.serialAfter, "AB120009");
+    EXPECT_EQ(record.chipId, 0x80);
+    EXPECT_EQ(record.imageName, "SF.bin");
+    const std::string file = rig.file("SF.bin");
+    EXPECT_EQ(record.imageSha256, sha256Hex(Bytes(file.begin(), file.end())));
 }
 
 TEST(SingleCameraDialog, RemovalWhileIdleResetsTheWindowAndRelists) {

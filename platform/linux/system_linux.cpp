@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <system_error>
@@ -27,15 +28,26 @@ std::filesystem::path systemTemporaryFolder() {
     return "/tmp";
 }
 
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + (argc > 0 ? argc : 0));
+}
+
 std::string hostName() {
-    char name[HOST_NAME_MAX + 1] = {};
+    char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0)
         return {};
     return name;
 }
 
-std::vector<std::string> commandLineArguments(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + (argc > 0 ? argc : 0));
+int currentProcessId() {
+    return static_cast<int>(::getpid());
+}
+
+bool processRunning(int processId) {
+    if (processId <= 0)
+        return false;
+    // EPERM: it runs, under another user.
+    return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }
 
 } // namespace tessell::platform

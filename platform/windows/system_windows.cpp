@@ -55,14 +55,6 @@ std::filesystem::path systemTemporaryFolder() {
     return std::filesystem::path(folder);
 }
 
-std::string hostName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-    if (!::GetComputerNameW(name, &length))
-        return {};
-    return utf8Text(std::wstring_view(name, length));
-}
-
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
     // argv holds the arguments in the ANSI code page, which loses every
     // character outside it; the wide command line has them all.
@@ -76,6 +68,31 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
         arguments.push_back(windows::utf8Text(wide[index]));
     ::LocalFree(wide);
     return arguments;
+}
+
+std::string hostName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &length))
+        return {};
+    return utf8Text(std::wstring_view(name, length));
+}
+
+int currentProcessId() {
+    return static_cast<int>(::GetCurrentProcessId());
+}
+
+bool processRunning(int processId) {
+    if (processId <= 0)
+        return false;
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(processId));
+    if (!process)
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
 }
 
 } // namespace tessell::platform

@@ -64,6 +64,7 @@ public:
         return dumpChoice;
     }
     void endProcess(int code) override { endedWith = code; }
+    void showStationCounts(std::string_view text) override { stationCounts = text; }
 
     bool isEnabled(Control control) const {
         const auto found = enabled.find(control);
@@ -85,6 +86,7 @@ public:
     std::optional<std::string> imageChoice, dumpChoice;
     std::vector<std::string> dumpProposals;
     std::optional<int> endedWith;
+    std::string stationCounts;
 };
 
 class FixedPower final : public platform::PowerStatus {

@@ -131,6 +131,12 @@ void MultiBurnWindow::build() {
     for (QWidget* button : std::initializer_list<QWidget*>{setting, burn, reScan, init, unInit})
         side->addWidget(button);
     side->addStretch();
+    // The station's day so far, out of the way under the commands.
+    stationCounts_ = new QLabel(this);
+    stationCounts_->setObjectName("stationCounts");
+    stationCounts_->setStyleSheet("QLabel { color: #606060; }");
+    stationCounts_->setWordWrap(true);
+    side->addWidget(stationCounts_);
 
     auto* upper = new QHBoxLayout;
     upper->addWidget(cameras_, 1);
@@ -186,6 +192,10 @@ void MultiBurnWindow::showLog(std::string_view text) {
 
 void MultiBurnWindow::showCameraCount(std::string_view text) {
     count_->setText(qtText(text));
+}
+
+void MultiBurnWindow::showStationCounts(std::string_view text) {
+    stationCounts_->setText(qtText(text));
 }
 
 void MultiBurnWindow::showRow(int row, const SlotRow& shown) {

@@ -46,6 +46,7 @@ public:
     void showError(std::string_view text, std::string_view caption) override;
     bool askAboutUnknownPort(const platform::UsbAddress& address) override;
     bool runPortSetting(PortSettingHost& host) override;
+    void showStationCounts(std::string_view text) override;
 
     QWidget* control(MultiControl id) const;
     QTableWidget& cameraList() const { return *cameras_; }
@@ -70,6 +71,7 @@ private:
     std::map<MultiControl, QWidget*> controls_;
     QPlainTextEdit* log_ = nullptr;
     QLabel* count_ = nullptr;
+    QLabel* stationCounts_ = nullptr;
     QTableWidget* cameras_ = nullptr;
     PortSettingDialog* portSetting_ = nullptr;
     std::string shownLog_; // the controller's text as last shown, line ends and all

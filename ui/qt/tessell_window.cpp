@@ -191,6 +191,11 @@ void TessellWindow::build() {
     for (QWidget* widget : std::initializer_list<QWidget*>{rework, preview, outputLog})
         toggles->addWidget(widget);
     toggles->addStretch();
+    // The station's day so far, out of the way at the end of the toggles.
+    stationCounts_ = new QLabel(this);
+    stationCounts_->setObjectName("stationCounts");
+    stationCounts_->setStyleSheet("QLabel { color: #606060; }");
+    toggles->addWidget(stationCounts_);
 
     auto* right = new QVBoxLayout;
     right->addLayout(logTitle);
@@ -203,6 +208,10 @@ void TessellWindow::build() {
     auto* top = new QHBoxLayout(this);
     top->addLayout(left);
     top->addLayout(right, 1);
+}
+
+void TessellWindow::showStationCounts(std::string_view counts) {
+    stationCounts_->setText(text(counts));
 }
 
 void TessellWindow::connectCommands() {

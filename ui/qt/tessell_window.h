@@ -74,6 +74,7 @@ public:
     std::optional<std::string> chooseDumpFile(const std::string& proposedName,
                                               const FileFilter& filter) override;
     void endProcess(int exitCode) override;
+    void showStationCounts(std::string_view text) override;
 
     bool ended() const { return ended_; }
     int exitCode() const { return exitCode_; }
@@ -101,6 +102,7 @@ private:
     QPlainTextEdit* log_ = nullptr;
     QListWidget* cameras_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QLabel* stationCounts_ = nullptr;
     bool ended_ = false;
     int exitCode_ = 0;
 };

@@ -1,0 +1,20 @@
+#pragma once
+
+// The station's history as the command-line tools and the multi-camera
+// station open it: from the `[LINE]` keys of the settings file.
+
+#include "app/settings.h"
+#include "records/station_history.h"
+
+#include <filesystem>
+#include <memory>
+
+namespace tessell {
+
+HistorySettings historySettings(const ToolSettings& settings,
+                                const std::filesystem::path& programFolder);
+
+// Reads the settings file of `programFolder` for its `[LINE]` keys.
+HistorySettings historySettingsOf(const std::filesystem::path& programFolder);
+
+} // namespace tessell
