@@ -105,6 +105,13 @@ std::string parseHistoryArgs(const std::vector<std::string>& args, HistoryReques
 }
 
 std::string quoted(const std::string& text) {
+    // Most fields are plain ASCII: they need only their quotes. Anything
+    // else (escapes, UTF-8, bytes that are not UTF-8) goes the long way.
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    });
+    if (plain)
+        return '"' + text + '"';
     return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -335,9 +335,12 @@ TEST(SingleCameraDialog, WindowDownloadIsRecordedAndCounted) {
         {dialogCamera7310({{"hub", "2-1"}, {"port", 1}, {"state_file", "cam1.state"}}),
          dialogCamera7310({{"hub", "2-1"}, {"port", 3}, {"state_file", "cam3.state"}})}));
     ScopedEnv home("TESSELL_HOME", rig.folder().c_str());
-    rig.settings("[SETTING]\r\nSNFile=sn.txt\r\n[LINE]\r\nStation=bench-7\r\n");
+    rig.settings("[SETTING]\r\nSNFile=sn.txt\r\nSNAddr=1\r\n[LINE]\r\nStation=bench-7\r\n");
     rig.sim.dir.write("sn.txt", "AB12****\r\nAB120009\r\n");
-    rig.image("SF.bin", image7310());
+    image::SynthesisRequest request = image7310();
+    request.manufacturer = "Bench maker";
+    request.serialNumber = "00000000";
+    rig.image("SF.bin", request);
     rig.start();
     EXPECT_EQ(rig.view.stationCounts, "Today: 0 passed, 0 failed");
     rig.dialog->OnDownload();
