@@ -117,6 +117,19 @@ TEST(LineStations, FourStationsOfSixteenCamerasNeverBurnANumberTwice) {
     EXPECT_EQ(recorded, distinct);
     EXPECT_EQ(db->exec("SELECT issued FROM tessell.serial_counters").text(0, 0),
               std::to_string(total));
+    // Every station's records went up once each, carrying the numbers burned.
+    const auto records = db->exec("SELECT station, count(*), count(DISTINCT record_id), "
+                                  "count(DISTINCT serial_burned), bool_and(result = 'pass') "
+                                  "FROM tessell.line_records GROUP BY station ORDER BY station");
+    ASSERT_EQ(records.rows.size(), std::size_t{kStations});
+    for (int index = 0; index < kStations; ++index) {
+        const std::string count = std::to_string(kCycles * kCameras);
+        EXPECT_EQ(records.text(index, 0), "station-" + std::to_string(index));
+        EXPECT_EQ(records.text(index, 1), count);
+        EXPECT_EQ(records.text(index, 2), count);
+        EXPECT_EQ(records.text(index, 3), count);
+        EXPECT_EQ(records.text(index, 4), "t");
+    }
     // Every station's own file still holds its first number: the line gave them.
     for (const auto& station : stations)
         EXPECT_EQ(station->home.read("sn.txt"), "QX7*****\r\nQX700FF0\r\n");

@@ -2,7 +2,9 @@
 // station role, and serial numbers handed out to several stations at once,
 // through a crash and through the database going away.
 
+#include "records/history_db.h"
 #include "records/line_database.h"
+#include "records/line_records.h"
 #include "records/line_schema.h"
 #include "records/line_serials.h"
 #include "tests/support/line_server.h"
@@ -212,6 +214,30 @@ TEST(LineSerials, TheDatabaseGoesAwayAndComesBack) {
     const auto inFlight = source.take({"1-1", 2}, output);
     ASSERT_TRUE(inFlight) << output.log;
 
+    // Records of the station's history, the first of them gathered already.
+    TempDir historyFolder;
+    auto history = HistoryDb::open(historyFolder / "history.db", HistoryDb::Mode::Write).db;
+    ASSERT_TRUE(history);
+    std::vector<BurnRecord> records(3);
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        BurnRecord& record = records[index];
+        record.id = newRecordId();
+        record.station = "station-a";
+        record.hub = "1-1";
+        record.port = static_cast<int>(index) + 1;
+        record.started = "2026-12-09T03:0" + std::to_string(index) + ":00.000Z";
+        record.ended = record.started;
+        record.result = record_result::kPass;
+        std::vector<std::string> problems;
+        ASSERT_TRUE(history->write({{&record, false}, {&record, true}}, problems));
+        if (index == 0) {
+            std::string problem;
+            auto line = LineConnection::open(connection, problem);
+            ASSERT_TRUE(line) << problem;
+            EXPECT_EQ(uploadRecords(*history, *line, "station-a").sent, 1);
+        }
+    }
+
     ASSERT_EQ(runProcess(script, {"stop", folder}, {}, kServerLimit).status, 0);
     CollectedSerialNumberOutput away;
     EXPECT_FALSE(source.take({"1-1", 3}, away));
@@ -227,6 +253,21 @@ TEST(LineSerials, TheDatabaseGoesAwayAndComesBack) {
     EXPECT_NE(next->serial, first->serial);
     EXPECT_NE(next->serial, inFlight->serial);
     ASSERT_TRUE(source.confirm(*next, output));
+    {
+        // The two records that waited go up, and a second upload adds none.
+        std::string problem;
+        auto line = LineConnection::open(connection, problem);
+        ASSERT_TRUE(line) << problem;
+        EXPECT_EQ(waitingRecords(*history, *line, "station-a", problem), 2);
+        const LineUpload upload = uploadRecords(*history, *line, "station-a");
+        EXPECT_EQ(upload.sent, 2) << upload.problem;
+        EXPECT_EQ(upload.waiting, 0);
+        EXPECT_EQ(uploadRecords(*history, *line, "station-a").sent, 0);
+        const auto ids = line->exec("SELECT record_id FROM tessell.line_records ORDER BY sequence");
+        ASSERT_EQ(ids.rows.size(), records.size());
+        for (std::size_t index = 0; index < records.size(); ++index)
+            EXPECT_EQ(ids.text(index, 0), records[index].id);
+    }
     {
         std::string problem;
         auto db = LineConnection::open(connection, problem);
