@@ -285,8 +285,8 @@ bool selectLineRecords(LineConnection& line, const HistoryQuery& query,
                " OR body->>'serial_after' = " + serial + ")";
     }
     if (!query.hub.empty())
-        sql += " AND hub = " + param(query.hub) + " AND port = " + param(std::to_string(query.port)) +
-               "::integer";
+        sql += " AND hub = " + param(query.hub) +
+               " AND port = " + param(std::to_string(query.port)) + "::integer";
     if (!query.since.empty())
         sql += " AND started >= " + param(query.since);
     if (!query.until.empty())

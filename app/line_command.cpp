@@ -59,8 +59,8 @@ std::optional<LineContext> openLine(const char* command, std::ostream& err, int&
     return context;
 }
 
-int refused(const char* command, const LineContext& context, const std::string& problem,
-            std::ostream& err) {
+int lineRefused(const char* command, const LineContext& context, const std::string& problem,
+                std::ostream& err) {
     err << "tessell " << command << ": the line database " << context.shown
         << " refused: " << problem << "\n";
     return kLineDatabaseFailed;
@@ -106,7 +106,7 @@ int initCommand(std::ostream& out, std::ostream& err) {
         return status;
     const LineInitResult result = initLineSchema(*context->connection);
     if (!result.ok)
-        return refused("line init", *context, result.problem, err);
+        return lineRefused("line init", *context, result.problem, err);
     if (result.fromVersion == result.toVersion)
         out << "The line database " << context->shown << " holds schema version "
             << result.toVersion << "; functions and rights renewed.\n";
@@ -141,7 +141,7 @@ SELECT coalesce(records.station, numbers.station), records.last,
        coalesce(numbers.in_flight, 0)::text, coalesce(numbers.void, 0)::text
 FROM records FULL JOIN numbers ON records.station = numbers.station ORDER BY 1)sql");
     if (!stations.ok)
-        return refused("line status", *context, stations.error, err);
+        return lineRefused("line status", *context, stations.error, err);
     // This station's records that have not gone up yet.
     std::optional<int> waiting;
     const std::string station = lineStationName(context->settings);
@@ -152,15 +152,15 @@ FROM records FULL JOIN numbers ON records.station = numbers.station ORDER BY 1)s
         waiting = waitingRecords(*history.db, db, station, waitingProblem);
     const auto counters = db.exec(kCountersSql);
     if (!counters.ok)
-        return refused("line status", *context, counters.error, err);
+        return lineRefused("line status", *context, counters.error, err);
     const std::vector<std::string> stationNames = {"station",      "last_record", "passed_today",
                                                    "failed_today", "in_flight",   "void"};
     if (json) {
         nlohmann::ordered_json document;
         document["database"] = context->shown;
         document["station"] = station;
-        document["records_waiting"] = waiting ? nlohmann::ordered_json(*waiting)
-                                              : nlohmann::ordered_json(nullptr);
+        document["records_waiting"] =
+            waiting ? nlohmann::ordered_json(*waiting) : nlohmann::ordered_json(nullptr);
         document["stations"] = rowsJson(stations, stationNames);
         document["counters"] = rowsJson(counters, kCounterNames);
         out << document.dump() << "\n";
@@ -218,20 +218,20 @@ int runSerialsCommand(const std::vector<std::string>& args, std::ostream& out, s
         const auto ended =
             db.exec("SELECT tessell.resolve_station($1)", {lineStationName(context->settings)});
         if (!ended.ok)
-            return refused("serials", *context, ended.error, err);
+            return lineRefused("serials", *context, ended.error, err);
         voided = ended.text(0, 0);
     }
     const auto counters = db.exec(kCountersSql);
     const auto inFlight = db.exec(
         "SELECT serial, station, port, " + utc("taken_at") +
         " FROM tessell.serial_reservations WHERE state = 'reserved' ORDER BY taken_at, serial");
-    const auto voids = db.exec("SELECT serial, station, port, " + utc("taken_at") + ", " +
-                               utc("ended_at") +
-                               " FROM tessell.serial_reservations WHERE state = 'void' "
-                               "ORDER BY ended_at, serial");
+    const auto voids =
+        db.exec("SELECT serial, station, port, " + utc("taken_at") + ", " + utc("ended_at") +
+                " FROM tessell.serial_reservations WHERE state = 'void' "
+                "ORDER BY ended_at, serial");
     for (const auto* result : {&counters, &inFlight, &voids})
         if (!result->ok)
-            return refused("serials", *context, result->error, err);
+            return lineRefused("serials", *context, result->error, err);
     const std::vector<std::string> flightNames = {"serial", "station", "port", "taken"};
     const std::vector<std::string> voidNames = {"serial", "station", "port", "taken", "ended"};
     if (json) {

@@ -18,11 +18,10 @@
 #include "tests/support/process.h"
 #include "tests/support/test_env.h"
 
-#include <benchmark/benchmark.h>
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <random>
 
 namespace {
@@ -134,8 +133,8 @@ double burnSixteen(const std::string& program, const std::vector<std::uint8_t>& 
         {"TMPDIR", home.path().string()}};
     testing::runProcess(program, ports, environment);
     const auto start = std::chrono::steady_clock::now();
-    const auto result = testing::runProcess(program, {"burn", "--once"}, environment,
-                                            std::chrono::seconds(300));
+    const auto result =
+        testing::runProcess(program, {"burn", "--once"}, environment, std::chrono::seconds(300));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (!result.finished || result.status != 0)
         failure = result.out + result.err;

@@ -688,7 +688,8 @@ void Tessell_MultiDlg::openHistory(const PrivateProfile& settings) {
     history.station = settings.getString("LINE", "Station", "", 512);
     history.history = settings.getString("LINE", "History", "", 512);
     history.lineDatabase = settings.getString("LINE", "Database", "", 2000);
-    if (const char* database = std::getenv(kDatabaseVariable); history.lineDatabase.empty() && database)
+    if (const char* database = std::getenv(kDatabaseVariable);
+        history.lineDatabase.empty() && database)
         history.lineDatabase = database;
     // Told in the station's log, on the dialog's thread.
     history_ = std::make_unique<StationHistory>(

@@ -16,12 +16,12 @@ namespace {
 
 constexpr std::string_view kMask = "***";
 
-bool startsWith(std::string_view text, std::string_view prefix) {
+bool hasPrefix(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
 bool isUri(std::string_view text) {
-    return startsWith(text, "postgresql://") || startsWith(text, "postgres://");
+    return hasPrefix(text, "postgresql://") || hasPrefix(text, "postgres://");
 }
 
 std::string lowered(std::string_view text) {
@@ -269,11 +269,10 @@ std::unique_ptr<LineConnection> LineConnection::open(const std::string& connecti
     add("tcp_user_timeout", std::to_string(kLineStatementMilliseconds));
     add("application_name", "tessell");
     keys.emplace_back("options");
-    values.push_back(serverOptions + " -c statement_timeout=" +
-                     std::to_string(kLineStatementMilliseconds) +
-                     " -c lock_timeout=" + std::to_string(kLineStatementMilliseconds / 2) +
-                     " -c idle_in_transaction_session_timeout=" +
-                     std::to_string(kLineStatementMilliseconds));
+    values.push_back(
+        serverOptions + " -c statement_timeout=" + std::to_string(kLineStatementMilliseconds) +
+        " -c lock_timeout=" + std::to_string(kLineStatementMilliseconds / 2) +
+        " -c idle_in_transaction_session_timeout=" + std::to_string(kLineStatementMilliseconds));
     std::vector<const char*> keyPointers;
     std::vector<const char*> valuePointers;
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -315,14 +314,15 @@ LineConnection::Result LineConnection::exec(const std::string& sql,
     std::vector<const char*> values;
     for (const auto& param : params)
         values.push_back(param ? param->c_str() : nullptr);
-    PGresult* answer =
-        params.empty() ? PQexec(connection_, sql.c_str())
-                       : PQexecParams(connection_, sql.c_str(), static_cast<int>(params.size()),
-                                      nullptr, values.data(), nullptr, nullptr, 0);
+    PGresult* answer = params.empty()
+                           ? PQexec(connection_, sql.c_str())
+                           : PQexecParams(connection_, sql.c_str(), static_cast<int>(params.size()),
+                                          nullptr, values.data(), nullptr, nullptr, 0);
     const ExecStatusType status = answer ? PQresultStatus(answer) : PGRES_FATAL_ERROR;
     result.ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
     if (!result.ok) {
-        const char* message = answer ? PQresultErrorField(answer, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        const char* message =
+            answer ? PQresultErrorField(answer, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
         result.error = message ? message : PQerrorMessage(connection_);
         while (!result.error.empty() && (result.error.back() == '\n' || result.error.back() == ' '))
             result.error.pop_back();

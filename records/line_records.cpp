@@ -31,9 +31,9 @@ std::string textOf(const nlohmann::json& json, const char* key) {
 
 std::optional<std::int64_t> lineWatermark(LineConnection& line, const std::string& station,
                                           std::string& problem) {
-    const auto found = line.exec(
-        "SELECT coalesce(max(sequence), 0) FROM tessell.line_records WHERE station = $1",
-        {station});
+    const auto found =
+        line.exec("SELECT coalesce(max(sequence), 0) FROM tessell.line_records WHERE station = $1",
+                  {station});
     if (!found.ok) {
         problem = found.error;
         return std::nullopt;

@@ -233,9 +233,9 @@ REVOKE ALL ON ALL FUNCTIONS IN SCHEMA tessell FROM PUBLIC;
 GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA tessell TO tessell_station;
 )sql";
 
-// Each version's changes, in order: kMigrations[n - 1] takes version n - 1 to n.
-constexpr const char* kMigrations[] = {kVersion1, kVersion2};
-static_assert(std::size(kMigrations) == kLineSchemaVersion);
+// Each version's changes, in order: kLineMigrations[n - 1] takes version n - 1 to n.
+constexpr const char* kLineMigrations[] = {kVersion1, kVersion2};
+static_assert(std::size(kLineMigrations) == kLineSchemaVersion);
 
 } // namespace
 
@@ -284,7 +284,7 @@ LineInitResult initLineSchema(LineConnection& connection) {
         return fail();
     }
     for (int next = *version + 1; next <= kLineSchemaVersion; ++next)
-        if (!step(kMigrations[next - 1]))
+        if (!step(kLineMigrations[next - 1]))
             return fail();
     if (!step(kFunctions) || !step("DELETE FROM tessell.schema_version") ||
         !step("INSERT INTO tessell.schema_version VALUES (" + std::to_string(kLineSchemaVersion) +

@@ -26,16 +26,14 @@ std::string counterCharacters(std::string_view pattern, std::string_view serial)
 LineSerialSource::LineSerialSource(std::string connection, std::string station,
                                    std::filesystem::path file, std::string fileName)
     : connection_(std::move(connection)), station_(std::move(station)), file_(std::move(file)),
-      fileName_(std::move(fileName)),
-      name_("the line database " + describeDatabase(connection_)) {
+      fileName_(std::move(fileName)), name_("the line database " + describeDatabase(connection_)) {
     std::random_device seed;
     requestSalt_ = (std::uint64_t{seed()} << 32) ^ seed();
 }
 
 std::string LineSerialSource::newRequestId() {
     char text[80];
-    std::snprintf(text, sizeof text, "%016llx-%llu",
-                  static_cast<unsigned long long>(requestSalt_),
+    std::snprintf(text, sizeof text, "%016llx-%llu", static_cast<unsigned long long>(requestSalt_),
                   static_cast<unsigned long long>(++requests_));
     return station_ + "/" + text;
 }
@@ -86,8 +84,8 @@ std::optional<SerialNumberText> LineSerialSource::take(const platform::UsbAddres
         LineConnection* database = connection(problem);
         if (!database)
             break;
-        taken = database->exec(kTakeSql, {request, text->pattern, text->serial, station_, port,
-                                          std::nullopt});
+        taken = database->exec(
+            kTakeSql, {request, text->pattern, text->serial, station_, port, std::nullopt});
         if (taken.ok || !database->broken()) {
             problem = taken.error;
             break;

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
 #include <set>
 #include <thread>
 
@@ -20,12 +19,12 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kCameras = 16;
+constexpr int kStationCameras = 16;
 
 struct LineStation {
     LineStation(const std::string& database, const std::string& name) {
         json devices = json::array();
-        for (int index = 0; index < kCameras; ++index) {
+        for (int index = 0; index < kStationCameras; ++index) {
             const std::string hub = index < 8 ? "sim-hub-1" : "sim-hub-2";
             devices.push_back({{"hub", hub},
                                {"port", index % 8 + 1},
@@ -34,9 +33,9 @@ struct LineStation {
             ports.push_back(hub + ":" + std::to_string(index % 8 + 1));
         }
         home.write("station.json", json{{"time_scale", 0.01}, {"devices", devices}}.dump(2));
-        home.write("setting.ini", "[SETTING]\r\nNUM=16\r\nSNFile=sn.txt\r\n[LINE]\r\nDatabase=" +
-                                      database + "\r\nStation=" + name +
-                                      "\r\nSerialsInMultiBurn=1\r\n");
+        home.write("setting.ini",
+                   "[SETTING]\r\nNUM=16\r\nSNFile=sn.txt\r\n[LINE]\r\nDatabase=" + database +
+                       "\r\nStation=" + name + "\r\nSerialsInMultiBurn=1\r\n");
         home.write("sn.txt", "QX7*****\r\nQX700FF0\r\n");
         writeImage(home, "sf.bin", synthesized(lineImage('f')));
     }
@@ -54,12 +53,11 @@ struct LineStation {
     // The serial number each camera's flash holds now.
     std::vector<std::string> burnedNumbers() const {
         std::vector<std::string> numbers;
-        for (int index = 0; index < kCameras; ++index) {
+        for (int index = 0; index < kStationCameras; ++index) {
             const std::string bytes = home.read(flashFile(index));
-            numbers.push_back(
-                sim::identityFromFlash(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), 'k',
-                                       {})
-                    .manufacturer);
+            numbers.push_back(sim::identityFromFlash(
+                                  std::vector<std::uint8_t>(bytes.begin(), bytes.end()), 'k', {})
+                                  .manufacturer);
         }
         return numbers;
     }
@@ -102,7 +100,7 @@ TEST(LineStations, FourStationsOfSixteenCamerasNeverBurnANumberTwice) {
         total += burned[index].size();
         distinct.insert(burned[index].begin(), burned[index].end());
     }
-    EXPECT_EQ(total, std::size_t{kStations * kCycles * kCameras});
+    EXPECT_EQ(total, std::size_t{kStations * kCycles * kStationCameras});
     EXPECT_EQ(distinct.size(), total) << "a serial number burned into two cameras";
 
     // The line holds exactly the numbers the flashes hold, each burned once,
@@ -123,7 +121,7 @@ TEST(LineStations, FourStationsOfSixteenCamerasNeverBurnANumberTwice) {
                                   "FROM tessell.line_records GROUP BY station ORDER BY station");
     ASSERT_EQ(records.rows.size(), std::size_t{kStations});
     for (int index = 0; index < kStations; ++index) {
-        const std::string count = std::to_string(kCycles * kCameras);
+        const std::string count = std::to_string(kCycles * kStationCameras);
         EXPECT_EQ(records.text(index, 0), "station-" + std::to_string(index));
         EXPECT_EQ(records.text(index, 1), count);
         EXPECT_EQ(records.text(index, 2), count);

@@ -8,9 +8,8 @@
 #include "records/line_database.h"
 #include "records/line_schema.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <random>
 
 namespace tessell::testing {
@@ -25,7 +24,7 @@ inline std::string lineTestServer() {
     do {                                                                                           \
         if (::tessell::testing::lineTestServer().empty()) {                                        \
             if (std::getenv("CI"))                                                                 \
-                FAIL() << "CI runs the line tests: set TESSELL_TEST_DATABASE (tools/test.sh)";   \
+                FAIL() << "CI runs the line tests: set TESSELL_TEST_DATABASE (tools/test.sh)";     \
             GTEST_SKIP() << "no TESSELL_TEST_DATABASE: start tools/pg-test-server.sh";             \
         }                                                                                          \
     } while (0)
