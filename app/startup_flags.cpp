@@ -29,7 +29,7 @@ bool isSwitch(std::string_view name) {
     return std::find(kSwitches.begin(), kSwitches.end(), name) != kSwitches.end();
 }
 
-std::string quoted(std::string_view text) {
+std::string quotedToken(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
@@ -98,7 +98,7 @@ std::vector<std::string> unusedArguments(std::span<const std::string> arguments)
         if (isOptionToken(token)) {
             const std::string_view name = std::string_view(token).substr(1);
             if (!isImageOption(name) && !isSwitch(name) && name != kWaitOption) {
-                std::string line = "tessell: unknown option " + quoted(token) + " ignored";
+                std::string line = "tessell: unknown option " + quotedToken(token) + " ignored";
                 if (name.find('=') != std::string_view::npos)
                     line += " (an option and its value are two words, as in -f PATH)";
                 lines.push_back(std::move(line));
@@ -108,13 +108,13 @@ std::vector<std::string> unusedArguments(std::span<const std::string> arguments)
         }
         const std::string_view option = std::string_view(pending).substr(pending.empty() ? 0 : 1);
         if (pending.empty())
-            lines.push_back("tessell: " + quoted(token) +
+            lines.push_back("tessell: " + quotedToken(token) +
                             " ignored: no option takes it (an image goes after -f)");
         else if (isSwitch(option))
-            lines.push_back("tessell: " + quoted(token) + " after " + pending +
+            lines.push_back("tessell: " + quotedToken(token) + " after " + pending +
                             " ignored: " + pending + " takes no value");
         else if (!isImageOption(option) && option != kWaitOption)
-            lines.push_back("tessell: " + quoted(token) + " ignored with the unknown option " +
+            lines.push_back("tessell: " + quotedToken(token) + " ignored with the unknown option " +
                             pending);
         pending.clear();
     }

@@ -1,6 +1,7 @@
 #include "records/station_history.h"
 
 #include "platform/system.h"
+#include "records/line_records.h"
 
 namespace tessell {
 

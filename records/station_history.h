@@ -8,7 +8,6 @@
 #include "download/burn_record.h"
 #include "records/history_db.h"
 #include "records/history_writer.h"
-#include "records/line_records.h"
 
 #include <filesystem>
 #include <functional>
@@ -17,6 +16,8 @@
 #include <string_view>
 
 namespace tessell {
+
+class LineUploader;
 
 struct HistorySettings {
     std::filesystem::path programFolder;

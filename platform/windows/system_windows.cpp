@@ -75,7 +75,7 @@ std::string hostName() {
     DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
     if (!::GetComputerNameW(name, &length))
         return {};
-    return utf8Text(std::wstring_view(name, length));
+    return windows::utf8Text(std::wstring_view(name, length));
 }
 
 int currentProcessId() {
