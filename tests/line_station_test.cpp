@@ -128,6 +128,25 @@ TEST(LineStations, FourStationsOfSixteenCamerasNeverBurnANumberTwice) {
         EXPECT_EQ(records.text(index, 3), count);
         EXPECT_EQ(records.text(index, 4), "t");
     }
+    // What any station of the line is told about it.
+    const ProcessResult status = stations[0]->run({"line", "status", "--json"});
+    ASSERT_EQ(status.status, 0) << status.err;
+    const json shown = json::parse(status.out, nullptr, false);
+    EXPECT_EQ(shown.value("records_waiting", -1), 0) << status.out;
+    ASSERT_EQ(shown["stations"].size(), std::size_t{kStations}) << status.out;
+    for (const json& station : shown["stations"]) {
+        // (Today's counts are left alone: a run may cross midnight.)
+        EXPECT_TRUE(station["last_record"].is_string()) << station;
+        EXPECT_EQ(station["in_flight"], "0");
+        EXPECT_EQ(station["void"], "0");
+    }
+    const std::string one = burned[2].front();
+    const ProcessResult found = stations[0]->run({"history", "--line", "--serial", one, "--json"});
+    ASSERT_EQ(found.status, 0) << found.err;
+    const json record = json::parse(found.out, nullptr, false);
+    EXPECT_EQ(record.value("station", ""), "station-2") << found.out;
+    EXPECT_EQ(record.value("serial_burned", ""), one);
+
     // Every station's own file still holds its first number: the line gave them.
     for (const auto& station : stations)
         EXPECT_EQ(station->home.read("sn.txt"), "QX7*****\r\nQX700FF0\r\n");
