@@ -1,5 +1,8 @@
 #include "app/download_job.h"
 
+#include "records/line_serials.h"
+#include "records/station_history.h"
+
 namespace tessell {
 
 void chooseFlash(CameraLink& link, const FlashTypeChoice& setting, std::uint8_t& flashCode,
@@ -53,7 +56,8 @@ DownloadJob assembleDownloadJob(const ToolSettings& settings, const JobServices&
     job.options.snAddr = settings.snAddr;
     // The station whose numbers come from elsewhere burns them without
     // moving the file on.
-    job.options.advanceSerialOnPass = settings.settingsIndex != settingsIndexBurnSerial;
+    job.options.advanceSerialOnPass =
+        settings.settingsIndex != settingsIndexBurnSerial || !settings.lineDatabase.empty();
     job.options.rework = settings.reworkFlag == 1 && settings.settingsIndex == settingsIndexRework;
     job.options.moduleSetting = settings.isMCM == 1;
     job.options.romBurn = settings.romBurn == 1;
@@ -61,9 +65,17 @@ DownloadJob assembleDownloadJob(const ToolSettings& settings, const JobServices&
     return job;
 }
 
-std::unique_ptr<SerialNumberAllocator> stationSerialNumbers(const ToolSettings& settings) {
+std::string lineStationName(const ToolSettings& settings) {
+    return settings.station.empty() ? defaultStationName() : settings.station;
+}
+
+std::unique_ptr<SerialNumberSource> stationSerialNumbers(const ToolSettings& settings) {
     if (settings.burnSnFlag != 1)
         return nullptr;
+    // In line mode every number comes from the line, never from the file.
+    if (!settings.lineDatabase.empty())
+        return std::make_unique<LineSerialSource>(settings.lineDatabase, lineStationName(settings),
+                                                  settings.snFilePath, settings.snFile);
     return std::make_unique<SerialNumberAllocator>(settings.snFilePath, settings.snFile);
 }
 

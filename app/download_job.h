@@ -42,14 +42,18 @@ struct JobServices {
     platform::UsbLocation* usb = nullptr;
     std::filesystem::path temporaryFolder;
     // The station's serial numbers; null when serial-number burning is off.
-    SerialNumberAllocator* serials = nullptr;
+    SerialNumberSource* serials = nullptr;
 };
 
 DownloadJob assembleDownloadJob(const ToolSettings& settings, const JobServices& services,
                                 SelectedCamera camera, const FirmwareImage& image);
 
-// The serial numbers of a station that burns them: from the file its
-// settings name; null when it burns none.
-std::unique_ptr<SerialNumberAllocator> stationSerialNumbers(const ToolSettings& settings);
+// This station's name on the line: `[LINE] Station=`, else the host name.
+std::string lineStationName(const ToolSettings& settings);
+
+// The serial numbers of a station that burns them: from the line database
+// in line mode, else from the file its settings name; null when it burns
+// none.
+std::unique_ptr<SerialNumberSource> stationSerialNumbers(const ToolSettings& settings);
 
 } // namespace tessell

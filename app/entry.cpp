@@ -6,6 +6,7 @@
 #include "app/console_tool.h"
 #include "app/exit_codes.h"
 #include "app/history_command.h"
+#include "app/line_command.h"
 #include "app/list_command.h"
 #include "app/paths.h"
 #include "app/ports_command.h"
@@ -67,6 +68,14 @@ constexpr const char* kToolUsage =
     "                                    (burn: exit 0 all Complete; 1 a camera in\n"
     "                                    Error or on an unknown port; 2 on error;\n"
     "                                    3 nothing burned)\n"
+    "       tessell line init            create or upgrade the line database's schema\n"
+    "       tessell line status [--json] the stations of the line and its counters\n"
+    "       tessell serials [--json] [--resolve]\n"
+    "                                    serial-number counters, reservations in\n"
+    "                                    flight and void numbers of the line;\n"
+    "                                    --resolve ends this station's in flight as\n"
+    "                                    void (line: exit 0; 1 database failed; 2 on\n"
+    "                                    error or without [LINE] Database=)\n"
     "       tessell flash [--port HUB:PORT] [--yes] [--json] IMAGE\n"
     "       tessell dump [--port HUB:PORT] [-o FILE] [--json]\n"
     "       tessell erase [--port HUB:PORT] [--json]\n"
@@ -312,6 +321,10 @@ int runTool(int argc, char** argv, WindowRunner* windows) {
         arguments.begin() + std::min<std::size_t>(arguments.size(), 1), arguments.end());
     if (first == "settings")
         return runSettingsCommand(rest, std::cout, std::cerr);
+    if (first == "line")
+        return runLineCommand(rest, std::cout, std::cerr);
+    if (first == "serials")
+        return runSerialsCommand(rest, std::cout, std::cerr);
     if (first == "history")
         return runHistoryCommand(rest, std::cout, std::cerr);
 

@@ -2,9 +2,11 @@
 
 #include "app/paths.h"
 #include "app/tool_history.h"
+#include "common/json_text.h"
 #include "common/whole_number.h"
 #include "platform/system.h"
 #include "records/history_db.h"
+#include "records/line_records.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,8 +20,9 @@ namespace tessell {
 const char* const kHistoryUsageText =
     "usage: tessell history [--serial SN] [--port HUB:PORT] [--since TIME] [--until TIME]\n"
     "                       [--result pass|fail|aborted] [--image SHA256-PREFIX] [--limit N]\n"
-    "                       [--json | --csv | --summary]\n"
-    "The station's burn records, newest first: a table, JSON Lines (--json), CSV with\n"
+    "                       [--json | --csv | --summary] [--line]\n"
+    "The station's burn records (--line: every station's, from the line database),\n"
+    "newest first: a table, JSON Lines (--json), CSV with\n"
     "a header row (--csv), or the counts per day and result with the median burn time\n"
     "(--summary). TIME is UTC: 2026-12-09, 2026-12-09T14:30 or 2026-12-09T14:30:05Z;\n"
     "a date as --until takes in the whole day.\n"
@@ -32,6 +35,7 @@ enum class Format { Table, Json, Csv, Summary };
 struct HistoryRequest {
     HistoryQuery query;
     Format format = Format::Table;
+    bool line = false; // from the line database
 };
 
 std::string parseHistoryArgs(const std::vector<std::string>& args, HistoryRequest& request) {
@@ -52,6 +56,10 @@ std::string parseHistoryArgs(const std::vector<std::string>& args, HistoryReques
                         : arg == "--csv" ? Format::Csv
                                          : Format::Summary))
                 return "--json, --csv and --summary exclude each other";
+            continue;
+        }
+        if (arg == "--line") {
+            request.line = true;
             continue;
         }
         if (arg != "--serial" && arg != "--port" && arg != "--since" && arg != "--until" &&
@@ -104,8 +112,7 @@ void appendQuoted(std::string& out, std::string_view text) {
         return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
     });
     if (!plain) {
-        out += nlohmann::json(std::string(text))
-                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        out += jsonString(text);
         return;
     }
     out += '"';
@@ -302,6 +309,46 @@ private:
     std::vector<std::int64_t> durations_;
 };
 
+// The line's records matching `query`, newest first, as the local history
+// gives its own.
+bool selectLineRecords(LineConnection& line, const HistoryQuery& query,
+                       const std::function<bool(const BurnRecord&)>& each, std::string& problem) {
+    std::string sql = "SELECT body::text FROM tessell.line_records WHERE true";
+    std::vector<std::optional<std::string>> params;
+    const auto param = [&](std::string value) {
+        params.push_back(std::move(value));
+        return "$" + std::to_string(params.size());
+    };
+    if (!query.serial.empty()) {
+        const std::string serial = param(query.serial);
+        sql += " AND (serial_burned = " + serial + " OR body->>'serial_before' = " + serial +
+               " OR body->>'serial_after' = " + serial + ")";
+    }
+    if (!query.hub.empty())
+        sql += " AND hub = " + param(query.hub) +
+               " AND port = " + param(std::to_string(query.port)) + "::integer";
+    if (!query.since.empty())
+        sql += " AND started >= " + param(query.since);
+    if (!query.until.empty())
+        sql += " AND started <= " + param(query.until);
+    if (!query.result.empty())
+        sql += " AND result = " + param(query.result);
+    if (!query.imagePrefix.empty())
+        sql += " AND starts_with(lower(image_sha256), lower(" + param(query.imagePrefix) + "))";
+    sql += " ORDER BY started DESC, station, sequence DESC";
+    if (query.limit)
+        sql += " LIMIT " + std::to_string(*query.limit);
+    const auto rows = line.exec(sql, params);
+    if (!rows.ok) {
+        problem = rows.error;
+        return false;
+    }
+    for (std::size_t row = 0; row < rows.rows.size(); ++row)
+        if (!each(lineRecordFromJson(nlohmann::json::parse(rows.text(row, 0), nullptr, false))))
+            break;
+    return true;
+}
+
 } // namespace
 
 std::optional<std::string> historyTime(std::string_view text, bool end) {
@@ -346,68 +393,87 @@ int runHistoryCommand(const std::vector<std::string>& args, std::ostream& out, s
         return kHistoryError;
     }
     const HistorySettings settings = historySettingsOf(programFolder());
-    const std::filesystem::path path = historyPath(settings.programFolder, settings.history);
-    std::error_code error;
-    if (historyAvailable() && !std::filesystem::exists(path, error)) {
-        err << "tessell history: " << path.string() << ": no history yet\n";
-        return kHistoryNone;
-    }
-    HistoryDb::Opened opened = HistoryDb::open(path, HistoryDb::Mode::Read);
-    if (!opened.db) {
-        err << "tessell history: " << opened.problem << "\n";
-        return kHistoryError;
-    }
-    if (request.format == Format::Csv) {
-        std::string header;
-        CsvWriter names(header, true);
-        writeFields(BurnRecord{}, names);
-        names.end();
-        out << header;
-    } else if (request.format == Format::Table) {
-        out << tableColumns("STARTED (UTC)", "RESULT", "TOOL", "PORT", "SERIAL", "IMAGE", "SECONDS",
-                            "ERROR");
-    }
     Summary summary;
     std::size_t found = 0;
     std::string problem;
     std::string buffer;
-    const bool read = opened.db->select(
-        request.query, platform::processRunning,
-        [&](const BurnRecord& record) {
-            ++found;
-            switch (request.format) {
-            case Format::Json: {
-                JsonWriter json(buffer);
-                writeFields(record, json);
-                json.end();
-                break;
-            }
-            case Format::Csv: {
-                CsvWriter csv(buffer, false);
-                writeFields(record, csv);
-                csv.end();
-                break;
-            }
-            case Format::Table:
-                buffer += tableLine(record);
-                break;
-            case Format::Summary:
-                summary.add(record);
-                break;
-            }
-            if (buffer.size() > 1 << 16) {
-                out << buffer;
-                buffer.clear();
-            }
-            return true;
-        },
-        problem);
+    const auto each = [&](const BurnRecord& record) {
+        ++found;
+        switch (request.format) {
+        case Format::Json: {
+            JsonWriter json(buffer);
+            writeFields(record, json);
+            json.end();
+            break;
+        }
+        case Format::Csv: {
+            CsvWriter csv(buffer, false);
+            writeFields(record, csv);
+            csv.end();
+            break;
+        }
+        case Format::Table:
+            buffer += tableLine(record);
+            break;
+        case Format::Summary:
+            summary.add(record);
+            break;
+        }
+        if (buffer.size() > 1 << 16) {
+            out << buffer;
+            buffer.clear();
+        }
+        return true;
+    };
+    const auto header = [&] {
+        if (request.format == Format::Csv) {
+            std::string names;
+            CsvWriter csv(names, true);
+            writeFields(BurnRecord{}, csv);
+            csv.end();
+            out << names;
+        } else if (request.format == Format::Table)
+            out << tableColumns("STARTED (UTC)", "RESULT", "TOOL", "PORT", "SERIAL", "IMAGE",
+                                "SECONDS", "ERROR");
+    };
+    std::string source;
+    bool read = false;
+    if (request.line) {
+        if (settings.lineDatabase.empty()) {
+            err << "tessell history: --line needs [LINE] Database= or " << kDatabaseVariable
+                << "\n";
+            return kHistoryError;
+        }
+        source = "the line database " + describeDatabase(settings.lineDatabase);
+        auto line = LineConnection::open(settings.lineDatabase, problem);
+        if (!line) {
+            err << "tessell history: " << source << " cannot be reached: " << problem << "\n";
+            return kHistoryError;
+        }
+        header();
+        read = selectLineRecords(*line, request.query, each, problem);
+    } else {
+        const std::filesystem::path path = historyPath(settings.programFolder, settings.history);
+        source = path.string();
+        std::error_code error;
+        if (historyAvailable() && !std::filesystem::exists(path, error)) {
+            err << "tessell history: " << path.string() << ": no history yet\n";
+            return kHistoryNone;
+        }
+        HistoryDb::Opened opened = HistoryDb::open(path, HistoryDb::Mode::Read);
+        if (!opened.db) {
+            err << "tessell history: " << opened.problem << "\n";
+            return kHistoryError;
+        }
+        header();
+        read = opened.db->select(request.query, platform::processRunning, each, problem);
+    }
     out << buffer;
     if (request.format == Format::Summary && found > 0)
         summary.write(out);
     out.flush();
     if (!read) {
-        err << "tessell history: " << path.string() << " cannot be read: " << problem << "\n";
+        err << "tessell history: " << source << " cannot be read: " << problem << "\n";
         return kHistoryError;
     }
     if (found == 0) {

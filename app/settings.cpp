@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <system_error>
 
 namespace tessell {
@@ -25,6 +26,7 @@ constexpr std::size_t binChars = 512;
 constexpr std::size_t hexChars = 20;
 constexpr std::size_t templateChars = 2000;
 constexpr std::size_t numChars = 260;
+constexpr std::size_t lineTextChars = 1999;
 constexpr std::size_t pidIniBinChars = 256;
 constexpr std::size_t lineChars = 512;
 
@@ -242,6 +244,12 @@ ToolSettingsResult ReadToolSettings(const PrivateProfile& settingsFile,
     settings.showFWVer = readInt("ShowFWVer", 0);
     settings.isMCM = readInt("isMCM", 0);
     settings.num = readText("NUM", "8", numChars);
+
+    settings.lineDatabase = settingsFile.getString(lineSection, "Database", "", lineTextChars);
+    if (settings.lineDatabase.empty())
+        if (const char* variable = std::getenv(kDatabaseVariable))
+            settings.lineDatabase = variable;
+    settings.serialsInMultiBurn = settingsFile.getInt(lineSection, "SerialsInMultiBurn", 0);
 
     step(SettingsAction::UncheckOutputLogFile);
 

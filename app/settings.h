@@ -134,7 +134,15 @@ struct ToolSettings {
     // [LINE]: the station in the production line.
     std::string station; // `Station`, the name its records carry; empty: the host name
     std::string history; // `History`, the history file; empty: "history.db" in the program folder
+    // `Database` (a libpq connection string), else the TESSELL_DATABASE
+    // environment variable; "" for a station that works alone.
+    std::string lineDatabase;
+    int serialsInMultiBurn = 0; // `SerialsInMultiBurn`: each camera of a multi burn its own number
 };
+
+// The environment variable that names the line database when the settings
+// file does not.
+inline constexpr const char* kDatabaseVariable = "TESSELL_DATABASE";
 
 // What ReadToolSettings asks of the dialog, in the order it must happen.
 enum class SettingsAction {

@@ -4,6 +4,7 @@
 #include "common/json_text.h"
 #include "common/path_text.h"
 #include "logs/result_template.h"
+#include "records/line_database.h"
 
 #include <ostream>
 
@@ -80,6 +81,13 @@ nlohmann::ordered_json SettingsJson(const std::filesystem::path& programFolder,
     document["forcedFlashCode"] = optionalCode(settings.flashType.forcedCode());
     document["DEVICE"] = std::move(devices);
     document["LOG"] = {{"HEADER", settings.logHeader}, {"FORMAT", settings.logFormat}};
+    // Never a password: the file may hold one, this output is for anyone.
+    document["LINE"] = {{"Database", settings.lineDatabase.empty()
+                                         ? Json(nullptr)
+                                         : Json(maskConnectionPassword(settings.lineDatabase))},
+                        {"Station", settings.station},
+                        {"History", settings.history},
+                        {"SerialsInMultiBurn", settings.serialsInMultiBurn}};
     // What each template will fill in, so a station's result format can be
     // checked before a shift; kept beside "LOG" so that object stays two texts.
     document["LOGPlaceholders"] = {{"HEADER", placeholderNames(settings.logHeader)},

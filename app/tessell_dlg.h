@@ -224,7 +224,7 @@ private:
     std::string logText_;
 
     int exitCode_ = 0;
-    std::unique_ptr<SerialNumberAllocator> serials_;
+    std::unique_ptr<SerialNumberSource> serials_;
     std::unique_ptr<BurnSession> session_;
     std::map<int, std::function<void()>> pauses_;
     std::deque<platform::HotplugEvent> pendingChanges_;

@@ -8,6 +8,7 @@ HistorySettings historySettings(const ToolSettings& settings,
     history.programFolder = programFolder;
     history.station = settings.station;
     history.history = settings.history;
+    history.lineDatabase = settings.lineDatabase;
     return history;
 }
 

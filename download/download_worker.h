@@ -131,7 +131,7 @@ struct DownloadJob {
     std::uint8_t flashCode = 0;
     std::uint8_t familyIndex = 0;
     // Set when serial-number burning is on; shared with other downloads.
-    SerialNumberAllocator* serials = nullptr;
+    SerialNumberSource* serials = nullptr;
     // The number this download took, once it took one.
     std::optional<SerialNumberText> serial;
     std::filesystem::path temporaryFolder; // the rework's work files

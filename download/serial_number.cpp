@@ -509,6 +509,11 @@ void SerialNumberAllocator::release(const SerialNumberText& text) {
     unreserve(text.serial);
 }
 
+void SerialNumberAllocator::voidNumber(const SerialNumberText& text) {
+    CollectedSerialNumberOutput quiet;
+    confirm(text, quiet);
+}
+
 ReworkFiles reworkFiles(IcType camera, const std::filesystem::path& folder,
                         const platform::UsbAddress& address) {
     std::string prefix;

@@ -62,6 +62,9 @@ struct SerialNumberText {
     std::string pattern;
     std::string serial;
     std::string counter;
+    // The reservation the number was taken under, for a source that keeps
+    // them elsewhere (the line database); empty for the station's file.
+    std::string request;
 };
 
 // Longest pattern a serial number may have.
@@ -102,12 +105,40 @@ bool counterExhausted(std::string_view pattern, std::string_view serial);
 bool advance_serial(const std::filesystem::path& path, const std::string& name,
                     const SerialNumberText& text, SerialNumberOutput& output);
 
+// Where the serial numbers of a station's downloads come from: the
+// station's serial-number file, or the line database that every station of
+// a line shares. A number is taken before anything is written to the camera,
+// then confirmed when the camera passed, released when it failed (the camera
+// does not boot with it: the header is written last) and void when whether
+// the camera holds it cannot be known; a void number is never handed out
+// again. Every download of the process shares one source; its calls may come
+// from several burn threads at once.
+class SerialNumberSource {
+public:
+    virtual ~SerialNumberSource() = default;
+    // The number for the camera on `camera`. None, with the reason in
+    // `output`'s log, when no number can be given (then nothing may be
+    // written to the camera).
+    virtual std::optional<SerialNumberText> take(const platform::UsbAddress& camera,
+                                                 SerialNumberOutput& output) = 0;
+    // The camera that took `text` passed. False when the number could not be
+    // recorded as used and might be handed out again: the camera then fails.
+    virtual bool confirm(const SerialNumberText& text, SerialNumberOutput& output) = 0;
+    // The camera that took `text` did not pass: the number is free again.
+    virtual void release(const SerialNumberText& text) = 0;
+    // Whether the camera that took `text` holds it cannot be known: the
+    // number is never handed out again.
+    virtual void voidNumber(const SerialNumberText& text) = 0;
+    // How the operator knows the source ("sn.txt", "the line database ...").
+    virtual const std::string& name() const = 0;
+};
+
 // The serial numbers of one serial-number file, shared by every download of
 // the process. A number is reserved for one camera from the moment it is
 // taken until that camera's download ends: two cameras burning at once never
 // get the same number, the file moves on only for a pass (and never back),
 // and a number that was burned is never handed out again.
-class SerialNumberAllocator {
+class SerialNumberAllocator final : public SerialNumberSource {
 public:
     SerialNumberAllocator(std::filesystem::path file, std::string name);
 
@@ -116,15 +147,22 @@ public:
     // counter has no number left, or the file could not be advanced after a
     // pass (then a pass would leave the number to be burned again).
     std::optional<SerialNumberText> take(SerialNumberOutput& output);
+    std::optional<SerialNumberText> take(const platform::UsbAddress&,
+                                         SerialNumberOutput& output) override {
+        return take(output);
+    }
     // The camera that took `text` passed: the file moves past its number.
     // False when the file could not be written; the number then stays
     // reserved, so this process never hands it out again.
-    bool confirm(const SerialNumberText& text, SerialNumberOutput& output);
+    bool confirm(const SerialNumberText& text, SerialNumberOutput& output) override;
     // The camera that took `text` did not pass (or its station does not
     // advance the file): the number is free for the next camera.
-    void release(const SerialNumberText& text);
+    void release(const SerialNumberText& text) override;
+    // The file moves past the number as for a pass; when it cannot, the
+    // number stays reserved for the rest of the process.
+    void voidNumber(const SerialNumberText& text) override;
 
-    const std::string& name() const { return name_; }
+    const std::string& name() const override { return name_; }
     const std::filesystem::path& file() const { return file_; }
 
 private:

@@ -1,5 +1,6 @@
 #include "multi/tessell_multi_dlg.h"
 
+#include "app/download_job.h"
 #include "app/private_profile.h"
 #include "app/settings.h"
 #include "common/trace.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 namespace tessell {
@@ -175,6 +177,14 @@ bool Tessell_MultiDlg::OnInitDialog() {
         append("Scanning...");
     }
     chooseBinByPid_ = settings.getInt("SETTING", "ChooseBinUsePid", 0) != 0;
+    // Each camera its own serial number, from the same source the
+    // single-camera tool takes them from; off, every camera gets the same image.
+    if (settings.getInt("LINE", "SerialsInMultiBurn", 0) == 1) {
+        ToolSettingsInput input;
+        input.file = choice;
+        input.programFolder = services_.programFolder;
+        serials_ = stationSerialNumbers(ReadToolSettings(settings, input).settings);
+    }
     showLog();
     return true;
 }
@@ -568,6 +578,7 @@ bool Tessell_MultiDlg::startCamera(int index) {
     job.address = slot.address;
     job.flashCode = code;
     job.options.stationBurn = true;
+    job.serials = serials_.get();
     trace::writef("burn: camera %d on %s, flash code 0x%02X", index + 1,
                   slot.address.text().c_str(), code);
     slot.session = std::make_unique<BurnSession>(std::move(job), *observer_, burnRecording(index));
@@ -634,6 +645,10 @@ void Tessell_MultiDlg::openHistory(const PrivateProfile& settings) {
     history.programFolder = services_.programFolder;
     history.station = settings.getString("LINE", "Station", "", 512);
     history.history = settings.getString("LINE", "History", "", 512);
+    history.lineDatabase = settings.getString("LINE", "Database", "", 2000);
+    if (const char* database = std::getenv(kDatabaseVariable);
+        history.lineDatabase.empty() && database)
+        history.lineDatabase = database;
     // Told in the station's log, on the dialog's thread.
     history_ = std::make_unique<StationHistory>(
         history, [&thread = thread_, dialog = std::weak_ptr(alive_)](std::string_view line) {

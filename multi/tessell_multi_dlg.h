@@ -251,6 +251,8 @@ private:
     std::vector<platform::UsbAddress> unknownPorts_;
 
     std::unique_ptr<StationObserver> observer_;
+    // Set with `SerialsInMultiBurn`: every camera takes its own number.
+    std::unique_ptr<SerialNumberSource> serials_;
     std::vector<std::uint8_t> commonImage_;
     std::string commonImageName_; // `BIN`, as the last check of the image read it
     bool burnActive_ = false;

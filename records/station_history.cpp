@@ -1,6 +1,7 @@
 #include "records/station_history.h"
 
 #include "platform/system.h"
+#include "records/line_records.h"
 
 namespace tessell {
 
@@ -71,6 +72,8 @@ StationHistory::StationHistory(const HistorySettings& settings, Say say)
         say("history: " + std::to_string(aborted) +
             " earlier burn(s) of this station ended without an outcome; recorded as aborted");
     writer_ = std::make_unique<HistoryWriter>(std::move(opened.db), say);
+    if (!settings.lineDatabase.empty())
+        uploader_ = std::make_unique<LineUploader>(path_, settings.lineDatabase, station_);
 }
 
 StationHistory::~StationHistory() = default;

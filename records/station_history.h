@@ -17,10 +17,14 @@
 
 namespace tessell {
 
+class LineUploader;
+
 struct HistorySettings {
     std::filesystem::path programFolder;
     std::string station; // `[LINE] Station=`; empty: the host name
     std::string history; // `[LINE] History=`; empty: "history.db" in the program folder
+    // `[LINE] Database=`: the records also go up to the line; empty: they stay here.
+    std::string lineDatabase;
 };
 
 class StationHistory {
@@ -49,6 +53,9 @@ public:
 private:
     std::filesystem::path path_;
     std::string station_;
+    // Declared before the writer, so that it ends after it: the records the
+    // writer still had go up with the uploader's last attempt.
+    std::unique_ptr<LineUploader> uploader_;
     std::unique_ptr<HistoryWriter> writer_;
 };
 

@@ -8,6 +8,7 @@
 #include "download/download_worker.h"
 #include "download/image_synthesis.h"
 #include "platform/sim/flash_identity.h"
+#include "records/line_serials.h"
 #include "support/sim_link.h"
 #include "tests/support/synthetic_image.h"
 
@@ -262,6 +263,24 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
         EXPECT_EQ(station.shared.result, 0);
         EXPECT_EQ(station.shared.busy, 0);
         EXPECT_EQ(station.flash(), before) << "nothing written";
+    }
+    {
+        SCOPED_TRACE("a line database that cannot be reached");
+        WorkerStation station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
+        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
+        const Bytes before(station.flash());
+        TempDir dir;
+        dir.write("sn.txt", "AB12****\r\nAB120009\r\n");
+        LineSerialSource serials("host=" + (dir.path() / "no-server").string() +
+                                     " port=5999 dbname=line",
+                                 "station-a", dir.path() / "sn.txt", "sn.txt");
+        station.job.serials = &serials;
+        station.run();
+        EXPECT_NE(station.dialog.log.find("/line cannot be reached"), std::string::npos)
+            << station.dialog.log;
+        EXPECT_EQ(station.shared.result, 0);
+        EXPECT_EQ(station.flash(), before) << "nothing written";
+        EXPECT_EQ(dir.read("sn.txt"), "AB12****\r\nAB120009\r\n") << "no fallback to the file";
     }
 }
 

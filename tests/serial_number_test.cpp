@@ -260,7 +260,7 @@ TEST(NextSerial, CountsInHexadecimalAtTheStarPositions) {
 
 TEST_F(SerialNumberTest, AdvanceRewritesTheFileOrLeavesItAlone) {
     writeSerialFile("AB12****\nAB12003F\n");
-    text = {"AB12****", "AB12003F", "003F"};
+    text = {"AB12****", "AB12003F", "003F", ""};
     EXPECT_TRUE(advance_serial(home / "sn.txt", "sn.txt", text, output));
     const Bytes written = readFile(home / "sn.txt");
     EXPECT_EQ(std::string(written.begin(), written.end()), "AB12****\r\nAB120040\r\n");
@@ -268,13 +268,13 @@ TEST_F(SerialNumberTest, AdvanceRewritesTheFileOrLeavesItAlone) {
     EXPECT_FALSE(std::filesystem::exists(home / "sn.txt.new"));
 
     // Texts that do not fit together would lose the number: the file stays.
-    text = {"AB12", "AB12", ""};
+    text = {"AB12", "AB12", "", ""};
     EXPECT_FALSE(advance_serial(home / "sn.txt", "sn.txt", text, output));
     EXPECT_EQ(output.log, "\r\nThe serial number does not fit the pattern in sn.txt\r\n");
     EXPECT_EQ(readFile(home / "sn.txt"), written);
 
     output = {};
-    text = {"AB12****", "AB120040", "0040"};
+    text = {"AB12****", "AB120040", "0040", ""};
     EXPECT_FALSE(advance_serial(home / "no/such/sn.txt", "no/such/sn.txt", text, output));
     EXPECT_EQ(output.log, "open no/such/sn.txt fail\r\n");
 }

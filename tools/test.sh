@@ -19,6 +19,21 @@ tools/install-deps.sh
 tools/format-check.sh
 
 jobs="$(nproc 2>/dev/null || echo 2)"
+
+# The line tests' PostgreSQL server: a private one in a temporary folder,
+# shared by the plain, AddressSanitizer and ThreadSanitizer runs (each test
+# makes a database of its own on it), stopped when this script ends. An
+# instrumented run exercises the same client code the plain run does, and a
+# line test under the sanitizers is where a wrong buffer or a racing
+# connection would show.
+line_server="$(mktemp -d "${TMPDIR:-/tmp}/tessell-line.XXXXXX")"
+stop_line_server() {
+    tools/pg-test-server.sh stop "$line_server/pg" >/dev/null 2>&1 || true
+    rm -rf "$line_server"
+}
+trap stop_line_server EXIT
+TESSELL_TEST_DATABASE="$(tools/pg-test-server.sh start "$line_server/pg")"
+export TESSELL_TEST_DATABASE
 TIMEFORMAT="   took %0R s (CPU: %0U s user, %0S s system)"
 
 # Configures DIR for clang with the given options and builds the given targets.

@@ -1,0 +1,62 @@
+#pragma once
+
+// Serial numbers from the line database. The station's serial-number file
+// still gives the pattern, and the first number when the line has no counter
+// for that pattern yet; the database hands out every number after that, to
+// every station of the line, each number once.
+//
+// A number is reserved in the database (station, port, time) before anything
+// is written to the camera, under a request id of this process: a request
+// repeated after a broken connection gets the number it already holds, never
+// a second one. When the database cannot be reached no number is given and
+// the camera fails before it is written; the station never falls back to its
+// file. A reservation this process could not settle (the database went away
+// between the write and the confirmation) ends void at the next contact, and
+// the reservations a dead process left in flight end void when the station
+// starts again.
+
+#include "download/serial_number.h"
+#include "records/line_database.h"
+
+#include <cstdint>
+#include <mutex>
+
+namespace tessell {
+
+class LineSerialSource final : public SerialNumberSource {
+public:
+    // `connection` is the libpq connection string, `station` this station's
+    // name on the line, `file` and `fileName` the serial-number file.
+    LineSerialSource(std::string connection, std::string station, std::filesystem::path file,
+                     std::string fileName);
+
+    std::optional<SerialNumberText> take(const platform::UsbAddress& camera,
+                                         SerialNumberOutput& output) override;
+    bool confirm(const SerialNumberText& text, SerialNumberOutput& output) override;
+    void release(const SerialNumberText& text) override;
+    void voidNumber(const SerialNumberText& text) override;
+    // "the line database host/dbname".
+    const std::string& name() const override { return name_; }
+
+private:
+    // The open connection, opened now if needed; null with `problem`.
+    LineConnection* connection(std::string& problem);
+    // Ends `request` as `state`; false when the database could not be told.
+    bool settle(const std::string& request, const char* state, std::string* settledAs = nullptr);
+    std::string newRequestId();
+
+    std::string connection_;
+    std::string station_;
+    std::filesystem::path file_;
+    std::string fileName_;
+    std::string name_;
+    std::mutex mutex_;
+    std::unique_ptr<LineConnection> open_;
+    bool resolvedAtStart_ = false;
+    // Reservations whose end the database was not told.
+    std::vector<std::string> unsettled_;
+    std::uint64_t requestSalt_ = 0;
+    std::uint64_t requests_ = 0;
+};
+
+} // namespace tessell
