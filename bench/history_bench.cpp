@@ -58,11 +58,7 @@ void makeStation(Station& station, const std::vector<std::uint8_t>& image, int c
                        std::string("[SETTING]\r\nNUM=16\r\nBIN=sf.bin\r\n") +
                            (recorded ? "" : "[LINE]\r\nHistory=none/history.db\r\n"));
     station.home.write("sf.bin", std::string(image.begin(), image.end()));
-    station.environment = {{"TESSELL_SIM", (station.home / "station.json").string()},
-                           {"TESSELL_HOME", station.home.path().string()},
-                           {"XDG_RUNTIME_DIR", station.home.path().string()},
-                           {"XDG_CONFIG_HOME", station.home.path().string()},
-                           {"TMPDIR", station.home.path().string()}};
+    station.environment = bench::stationEnvironment(station.home.path());
 }
 
 double timed(const std::string& program, const std::vector<std::string>& arguments,

@@ -124,13 +124,8 @@ double burnSixteen(const std::string& program, const std::vector<std::uint8_t>& 
     home.write("setting.ini", settings);
     home.write("sn.txt", "QX7*****\r\nQX700000\r\n");
     home.write("sf.bin", std::string(image.begin(), image.end()));
-    const testing::EnvironmentChanges environment = {
-        {"TESSELL_SIM", (home / "station.json").string()},
-        {"TESSELL_HOME", home.path().string()},
-        {"TESSELL_DATABASE", std::nullopt},
-        {"XDG_RUNTIME_DIR", home.path().string()},
-        {"XDG_CONFIG_HOME", home.path().string()},
-        {"TMPDIR", home.path().string()}};
+    testing::EnvironmentChanges environment = bench::stationEnvironment(home.path());
+    environment["TESSELL_DATABASE"] = std::nullopt;
     testing::runProcess(program, ports, environment);
     const auto start = std::chrono::steady_clock::now();
     const auto result =

@@ -55,12 +55,7 @@ Burn burnOnce(const std::string& program, const std::vector<std::uint8_t>& image
     home.write("station.json", json{{"time_scale", 1}, {"devices", devices}}.dump(2));
     home.write("setting.ini", "[SETTING]\r\nNUM=16\r\nBIN=sf.bin\r\n");
     home.write("sf.bin", std::string(image.begin(), image.end()));
-    const testing::EnvironmentChanges environment = {
-        {"TESSELL_SIM", (home / "station.json").string()},
-        {"TESSELL_HOME", home.path().string()},
-        {"XDG_RUNTIME_DIR", home.path().string()},
-        {"XDG_CONFIG_HOME", home.path().string()},
-        {"TMPDIR", home.path().string()}};
+    const testing::EnvironmentChanges environment = bench::stationEnvironment(home.path());
     testing::runProcess(program, ports, environment);
     const auto start = std::chrono::steady_clock::now();
     const auto result = testing::runProcess(program, {"burn", "--once"}, environment);

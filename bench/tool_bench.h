@@ -1,9 +1,10 @@
 #pragma once
 
 // What the benchmarks that run the tool itself share: where the executable
-// is, and the 64 KiB 'f' image they download.
+// is, the 64 KiB 'f' image they download, and the environment of a station.
 
 #include "download/image_synthesis.h"
+#include "tests/support/process.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -33,6 +34,16 @@ inline std::optional<std::vector<std::uint8_t>> downloadImage(std::string& error
     request.bcdDevice = 0x0102;
     request.size = 64 * 1024;
     return image::synthesizeImage(request, error);
+}
+
+// The environment of a tool run on the simulated station in `home`: its
+// station file, and every folder the tool writes kept inside `home`.
+inline testing::EnvironmentChanges stationEnvironment(const std::filesystem::path& home) {
+    return {{"TESSELL_SIM", (home / "station.json").string()},
+            {"TESSELL_HOME", home.string()},
+            {"XDG_RUNTIME_DIR", home.string()},
+            {"XDG_CONFIG_HOME", home.string()},
+            {"TMPDIR", home.string()}};
 }
 
 } // namespace tessell::bench
