@@ -77,7 +77,7 @@ build_sanitized() {
 }
 
 echo "== build (warnings are errors)"
-time tools/build.sh build -DTESSELL_WERROR=ON -DTESSELL_TESTS_DEBUG_INFO=-g1
+time tools/build.sh build -DTESSELL_WERROR=ON -DTESSELL_TESTS_DEBUG_INFO=-g1 -DTESSELL_TESTS_OPTIMIZE=-Og
 if [ -n "$alongside" ]; then
     echo "== beside the rest, in its own process group: $alongside (output: build/alongside.log)"
     alongside_log="$here/build/alongside.log"
