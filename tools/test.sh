@@ -5,6 +5,15 @@
 # (the two runtimes cannot share a process), then the fuzz targets for a few
 # seconds each. Prints the time of each stage.
 #
+#   tools/test.sh                         the suite, one stage after another
+#   tools/test.sh --alongside 'COMMAND'   COMMAND (a shell command line) runs
+#       beside the sanitizer stages, started once the plain build is there;
+#       its output is kept in build/alongside.log and shown at the end, and
+#       the suite fails if it fails. CI runs the Windows build and tests, the
+#       package check and the virtual machine this way: the Wine tests and
+#       the emulated machine leave a core idle for much of their run, and the
+#       sanitizer builds fill it.
+#
 # The sanitizer builds leave out the Qt windows and the benchmarks and build
 # only the test program (with the tessell and tessell-mkimage it runs): the
 # window tests drive the same controllers the core tests run under the
@@ -15,6 +24,13 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
+alongside=""
+case "${1:-}" in
+"") ;;
+--alongside) [ $# -eq 2 ] || { echo "usage: tools/test.sh [--alongside COMMAND]" >&2; exit 2; }
+    alongside="$2" ;;
+*) echo "usage: tools/test.sh [--alongside COMMAND]" >&2; exit 2 ;;
+esac
 tools/install-deps.sh
 tools/format-check.sh
 
@@ -31,7 +47,14 @@ stop_line_server() {
     tools/pg-test-server.sh stop "$line_server/pg" >/dev/null 2>&1 || true
     rm -rf "$line_server"
 }
-trap stop_line_server EXIT
+alongside_pid=""
+finish() {
+    # A suite that stops early (a failed stage) takes the command beside it
+    # down too, instead of leaving it running into the next CI job.
+    [ -z "$alongside_pid" ] || kill -- -"$alongside_pid" 2>/dev/null || true
+    stop_line_server
+}
+trap finish EXIT
 TESSELL_TEST_DATABASE="$(tools/pg-test-server.sh start "$line_server/pg")"
 export TESSELL_TEST_DATABASE
 TIMEFORMAT="   took %0R s (CPU: %0U s user, %0S s system)"
@@ -54,7 +77,21 @@ build_sanitized() {
 }
 
 echo "== build (warnings are errors)"
-time tools/build.sh build -DTESSELL_WERROR=ON -DTESSELL_TESTS_DEBUG_INFO=-g1
+time tools/build.sh build -DTESSELL_WERROR=ON -DTESSELL_TESTS_DEBUG_INFO=-g1 -DTESSELL_TESTS_OPTIMIZE=-Og
+if [ -n "$alongside" ]; then
+    echo "== beside the rest, in its own process group: $alongside (output: build/alongside.log)"
+    alongside_log="$here/build/alongside.log"
+    set -m
+    (
+        start=$SECONDS
+        status=0
+        bash -c "$alongside" </dev/null || status=$?
+        echo "== the command beside the suite ended with status $status after $((SECONDS - start)) s"
+        exit "$status"
+    ) >"$alongside_log" 2>&1 &
+    alongside_pid=$!
+    set +m
+fi
 echo "== tests"
 time ctest --test-dir build --output-on-failure --timeout 300 -j "$jobs"
 
@@ -73,4 +110,12 @@ time TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 
 time FUZZ_BUILD_DIR=build-asan FUZZ_SECONDS="${FUZZ_SECONDS:-5}" tools/fuzz.sh
 
+if [ -n "$alongside_pid" ]; then
+    echo "== waiting for the command beside the suite"
+    alongside_status=0
+    wait "$alongside_pid" || alongside_status=$?
+    alongside_pid=""
+    cat "$alongside_log"
+    [ "$alongside_status" -eq 0 ] || { echo "== the command beside the suite failed" >&2; exit 1; }
+fi
 echo "== all tests passed in $SECONDS s"
