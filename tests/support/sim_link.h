@@ -12,7 +12,7 @@ namespace tessell::testing {
 
 struct SimLink {
     explicit SimLink(const nlohmann::json& devices) : rig(devices), link(rig.platform()) {
-        opened = rig && link.OpenCamera('e', 0, 0) == 0;
+        opened = rig && link.OpenCamera(IcType::e, 0, 0) == 0;
         EXPECT_TRUE(opened) << "the simulated camera did not open";
     }
 
