@@ -44,7 +44,7 @@ TEST(LineDatabase, PasswordsAreNeverShown) {
                                 " port=5999 dbname=line password=hunter2",
                             "station-a", home.path() / "sn.txt", "sn.txt");
     CollectedSerialNumberOutput output;
-    EXPECT_FALSE(source.take({"1-2", 3}, output));
+    EXPECT_FALSE(source.take({"1-2", 3}, "", output));
     EXPECT_NE(output.log.find("cannot be reached"), std::string::npos) << output.log;
     EXPECT_NE(output.log.find("/line"), std::string::npos) << output.log;
     EXPECT_NE(source.name().find("/line"), std::string::npos);
@@ -68,16 +68,13 @@ TEST(LineSchema, InitIsIdempotentAndTheStationRoleCannotRewriteTheLine) {
     ASSERT_TRUE(admin->exec("CREATE ROLE " + login + " LOGIN IN ROLE tessell_station").ok);
     auto station = LineConnection::open(line.connection() + " user=" + login, problem);
     ASSERT_TRUE(station) << problem;
-    const auto taken = station->exec("SELECT tessell.take_serial('r1', 'QX7*****', 'QX700010', "
-                                     "'s1', '1-2:3', NULL)");
+    const std::string take = "SELECT tessell.take_serial('r1', 'QX7*****', 'QX700010', 's1', "
+                             "'1-2:3', NULL, 'host-1', 42, NULL, 't1')";
+    const auto taken = station->exec(take);
     ASSERT_TRUE(taken.ok) << taken.error;
     EXPECT_EQ(taken.text(0, 0), "QX700010");
     // ... a repeated request gets the same number ...
-    EXPECT_EQ(station
-                  ->exec("SELECT tessell.take_serial('r1', 'QX7*****', 'QX700010', 's1', "
-                         "'1-2:3', NULL)")
-                  .text(0, 0),
-              "QX700010");
+    EXPECT_EQ(station->exec(take).text(0, 0), "QX700010");
     EXPECT_EQ(station->exec("SELECT tessell.settle_serial('r1', 'burned')").text(0, 0), "burned");
     // ... but a burned number cannot be released, nor anything rewritten.
     EXPECT_EQ(station->exec("SELECT tessell.settle_serial('r1', 'released')").text(0, 0), "burned");
@@ -109,7 +106,7 @@ struct Tally {
 void burnCameras(SerialNumberSource& source, int port, int cameras, Tally& tally) {
     for (int camera = 0; camera < cameras; ++camera) {
         CollectedSerialNumberOutput output;
-        const auto text = source.take({"1-1", static_cast<std::uint16_t>(port)}, output);
+        const auto text = source.take({"1-1", static_cast<std::uint16_t>(port)}, "", output);
         ASSERT_TRUE(text) << output.log;
         if (camera % 3 == 2) {
             source.release(*text);
@@ -150,7 +147,7 @@ TEST(LineSerials, StationsAtOnceNeverShareANumberAndACrashedStationsNumbersEndVo
     {
         LineSerialSource crashed(line.connection(), "station-c", home.path() / "sn.txt", "sn.txt");
         CollectedSerialNumberOutput output;
-        const auto text = crashed.take({"1-1", 1}, output);
+        const auto text = crashed.take({"1-1", 1}, "", output);
         ASSERT_TRUE(text) << output.log;
         lost = text->serial;
     }
@@ -208,10 +205,10 @@ TEST(LineSerials, TheDatabaseGoesAwayAndComesBack) {
     home.write("sn.txt", kSerialFile);
     LineSerialSource source(connection, "station-a", home.path() / "sn.txt", "sn.txt");
     CollectedSerialNumberOutput output;
-    const auto first = source.take({"1-1", 1}, output);
+    const auto first = source.take({"1-1", 1}, "", output);
     ASSERT_TRUE(first) << output.log;
     ASSERT_TRUE(source.confirm(*first, output));
-    const auto inFlight = source.take({"1-1", 2}, output);
+    const auto inFlight = source.take({"1-1", 2}, "", output);
     ASSERT_TRUE(inFlight) << output.log;
 
     // Records of the station's history, the first of them gathered already.
@@ -240,7 +237,7 @@ TEST(LineSerials, TheDatabaseGoesAwayAndComesBack) {
 
     ASSERT_EQ(runProcess(script, {"stop", folder}, {}, kServerLimit).status, 0);
     CollectedSerialNumberOutput away;
-    EXPECT_FALSE(source.take({"1-1", 3}, away));
+    EXPECT_FALSE(source.take({"1-1", 3}, "", away));
     EXPECT_NE(away.log.find("cannot be reached"), std::string::npos) << away.log;
     // The camera holding the number passed: it keeps its pass, the number
     // is never handed out again.
@@ -248,7 +245,7 @@ TEST(LineSerials, TheDatabaseGoesAwayAndComesBack) {
     EXPECT_NE(away.log.find("ends void"), std::string::npos) << away.log;
 
     ASSERT_EQ(runProcess(script, {"restart", folder}, {}, kServerLimit).status, 0);
-    const auto next = source.take({"1-1", 3}, output);
+    const auto next = source.take({"1-1", 3}, "", output);
     ASSERT_TRUE(next) << output.log;
     EXPECT_NE(next->serial, first->serial);
     EXPECT_NE(next->serial, inFlight->serial);
