@@ -223,11 +223,11 @@ int runSerialsCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
     const auto counters = db.exec(kCountersSql);
     // Who holds a reservation: the computer and process id it was taken in.
-    const std::string columns = "serial, station, port, " + utc("taken_at") +
-                                ", record_id, owner_host || ':' || owner_pid";
-    const auto inFlight =
-        db.exec("SELECT " + columns +
-                " FROM tessell.serial_reservations WHERE state = 'reserved' ORDER BY taken_at, serial");
+    const std::string columns =
+        "serial, station, port, " + utc("taken_at") + ", record_id, owner_host || ':' || owner_pid";
+    const auto inFlight = db.exec(
+        "SELECT " + columns +
+        " FROM tessell.serial_reservations WHERE state = 'reserved' ORDER BY taken_at, serial");
     const auto voids = db.exec("SELECT " + columns + ", " + utc("ended_at") +
                                " FROM tessell.serial_reservations WHERE state = 'void' "
                                "ORDER BY ended_at, serial");
@@ -252,8 +252,7 @@ int runSerialsCommand(const std::vector<std::string>& args, std::ostream& out, s
         return kLineDone;
     }
     if (resolved) {
-        out << resolved->voided.size() << " reservation(s) of station " << station
-            << " ended void";
+        out << resolved->voided.size() << " reservation(s) of station " << station << " ended void";
         for (std::size_t index = 0; index < resolved->voided.size(); ++index)
             out << (index ? ", " : ": ") << resolved->voided[index];
         out << ".\n";

@@ -34,24 +34,25 @@ bool allocatorLives(const std::string& token) {
     return liveAllocators.count(token) != 0;
 }
 
-enum class Holder { Gone, Running, Elsewhere };
+enum class ReservationHolder { Gone, Running, Elsewhere };
 
-Holder reservationHolder(const std::optional<std::string>& host, const std::string& pidText,
-                         const std::string& started, const std::string& token) {
+ReservationHolder reservationHolder(const std::optional<std::string>& host,
+                                    const std::string& pidText, const std::string& started,
+                                    const std::string& token) {
     // A tessell too old to name its process: voided at start, as it was then.
     if (!host)
-        return Holder::Gone;
+        return ReservationHolder::Gone;
     if (*host != platform::hostName())
-        return Holder::Elsewhere;
+        return ReservationHolder::Elsewhere;
     const int pid = std::atoi(pidText.c_str());
     // The start tells a process from a later one given the same id.
     const std::string runningSince = platform::processStartMark(pid);
     if (!platform::processRunning(pid) ||
         (!runningSince.empty() && !started.empty() && runningSince != started))
-        return Holder::Gone;
+        return ReservationHolder::Gone;
     if (pid == platform::currentProcessId())
-        return allocatorLives(token) ? Holder::Running : Holder::Gone;
-    return Holder::Running;
+        return allocatorLives(token) ? ReservationHolder::Running : ReservationHolder::Gone;
+    return ReservationHolder::Running;
 }
 
 } // namespace
@@ -70,20 +71,20 @@ ResolvedReservations resolveReservations(LineConnection& line, const std::string
     for (std::size_t row = 0; row < open.rows.size(); ++row) {
         switch (reservationHolder(open.rows[row].at(1), open.text(row, 2), open.text(row, 3),
                                   open.text(row, 4))) {
-        case Holder::Gone:
+        case ReservationHolder::Gone:
             gone.push_back(open.text(row, 0));
             break;
-        case Holder::Running:
+        case ReservationHolder::Running:
             ++resolved.running;
             break;
-        case Holder::Elsewhere:
+        case ReservationHolder::Elsewhere:
             ++resolved.elsewhere;
             break;
         }
     }
     if (!gone.empty()) {
-        const auto voided = line.exec("SELECT tessell.void_reservations($1, $2)",
-                                      {station, gone.dump()});
+        const auto voided =
+            line.exec("SELECT tessell.void_reservations($1, $2)", {station, gone.dump()});
         if (!voided.ok) {
             resolved.problem = voided.error;
             return resolved;
@@ -165,13 +166,11 @@ std::optional<SerialNumberText> LineSerialSource::take(const platform::UsbAddres
         LineConnection* database = connection(problem);
         if (!database)
             break;
-        taken = database->exec(kTakeSql, {request, text->pattern, text->serial, station_, port,
-                                          recordId.empty() ? std::nullopt
-                                                           : std::optional<std::string>(recordId),
-                                          platform::hostName(),
-                                          std::to_string(platform::currentProcessId()),
-                                          platform::processStartMark(platform::currentProcessId()),
-                                          token_});
+        taken = database->exec(
+            kTakeSql, {request, text->pattern, text->serial, station_, port,
+                       recordId.empty() ? std::nullopt : std::optional<std::string>(recordId),
+                       platform::hostName(), std::to_string(platform::currentProcessId()),
+                       platform::processStartMark(platform::currentProcessId()), token_});
         if (taken.ok || !database->broken()) {
             problem = taken.error;
             break;

@@ -10,6 +10,7 @@
 #include "tests/support/synthetic_image.h"
 #include "tests/support/test_env.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -24,9 +25,11 @@ using nlohmann::json;
 // A station of `cameras` simulated cameras in line mode, every camera of a
 // multi-camera burn with its own number.
 struct LineStation {
+    // `slow`: a flash that takes its time to program, so that a burn can be
+    // caught in the middle.
     LineStation(const std::string& database, const std::string& name, int cameras,
-                double timeScale = 0.01)
-        : cameras_(cameras), timeScale_(timeScale) {
+                double timeScale = 0.01, bool slow = false)
+        : cameras_(cameras), timeScale_(timeScale), slow_(slow) {
         for (int index = 0; index < cameras; ++index)
             ports.push_back(hub(index) + ":" + std::to_string(index % 8 + 1));
         plug(true);
@@ -36,6 +39,10 @@ struct LineStation {
         home.write("sn.txt", "QX7*****\r\nQX700FF0\r\n");
         writeImage(home, "sf.bin", synthesized(lineImage('f')));
         EXPECT_EQ(run(ports).status, 0);
+    }
+    void setTimeScale(double scale) {
+        timeScale_ = scale;
+        plug(true);
     }
     static std::string hub(int index) { return index < 8 ? "sim-hub-1" : "sim-hub-2"; }
     static std::string flashFile(int index) { return "cam" + std::to_string(index) + ".flash"; }
@@ -48,8 +55,10 @@ struct LineStation {
                                {"present", present},
                                {"chip_id", "0xC0"},
                                {"flash", {{"part", "0x79"}, {"file", flashFile(index)}}}});
-        home.write("station.json",
-                   json{{"time_scale", timeScale_}, {"devices", devices}}.dump(2));
+        if (slow_)
+            for (json& device : devices)
+                device["flash_timing"] = {{"page_program_us", 2000}, {"sector_erase_ms", 50}};
+        home.write("station.json", json{{"time_scale", timeScale_}, {"devices", devices}}.dump(2));
     }
     EnvironmentChanges environment() const {
         return {{"TESSELL_SIM", (home / "station.json").string()},
@@ -83,9 +92,10 @@ struct LineStation {
 private:
     int cameras_;
     double timeScale_;
+    bool slow_;
 };
 
-std::size_t count(const std::string& text, const std::string& part) {
+std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t found = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++found;
@@ -106,7 +116,7 @@ struct CycleDriver {
     // One step; true once every cycle ended or the process did.
     bool step(const std::function<void(int cycle)>& afterCycle = {}) {
         const std::string out = process.out();
-        const std::size_t done = count(out, "{\"results\":");
+        const std::size_t done = occurrences(out, "{\"results\":");
         if (done > results.size()) {
             const std::size_t from = out.rfind("{\"results\":");
             results.push_back(out.substr(from, out.find('\n', from) - from));
@@ -118,7 +128,7 @@ struct CycleDriver {
                 pulled = true;
             }
         }
-        if (pulled && count(out, "Waiting for") > results.size()) {
+        if (pulled && occurrences(out, "Waiting for") > results.size()) {
             station.plug(true);
             pulled = false;
         }
@@ -161,7 +171,7 @@ TEST(LineStations, FourStationsOfSixteenCamerasBurnFiveCyclesAndNeverANumberTwic
             distinct.insert(cycle.begin(), cycle.end());
         }
         for (const std::string& results : drivers[index].results)
-            EXPECT_EQ(count(results, "\"Complete\""), std::size_t{kCameras}) << results;
+            EXPECT_EQ(occurrences(results, "\"Complete\""), std::size_t{kCameras}) << results;
     }
     EXPECT_EQ(total, std::size_t{kStations * kCycles * kCameras});
     EXPECT_EQ(distinct.size(), total) << "a serial number burned into two cameras";
@@ -225,6 +235,162 @@ TEST(LineStations, FourStationsOfSixteenCamerasBurnFiveCyclesAndNeverANumberTwic
     // Every station's own file still holds its first number: the line gave them.
     for (const auto& station : stations)
         EXPECT_EQ(station->home.read("sn.txt"), "QX7*****\r\nQX700FF0\r\n");
+}
+
+std::set<std::string> firstColumn(const LineConnection::Result& result) {
+    std::set<std::string> values;
+    for (std::size_t row = 0; row < result.rows.size(); ++row)
+        values.insert(result.text(row, 0));
+    return values;
+}
+
+// Two stations killed (kill -9) with their cameras' numbers in flight. The
+// one that starts again voids its own, never the other's; the other's end
+// void by `tessell serials --resolve`; no void number is burned afterwards.
+TEST(LineStations, StationsKilledMidBurnLeaveTheirNumbersVoid) {
+    TESSELL_NEEDS_LINE_SERVER();
+    ScratchLine line;
+    // Slow enough that a burn is still writing when it is killed.
+    LineStation a(line.connection(), "station-a", 2, 0.2, true);
+    LineStation b(line.connection(), "station-b", 2, 0.2, true);
+    auto db = line.open();
+    const auto inFlight = [&](const std::string& station) {
+        return firstColumn(db->exec("SELECT serial FROM tessell.serial_reservations "
+                                    "WHERE station = $1 AND state = 'reserved'",
+                                    {station}));
+    };
+    auto burnA = a.start({"burn", "--once"});
+    auto burnB = b.start({"burn", "--once"});
+    const Deadline deadline(std::chrono::seconds(30));
+    while (!deadline.expired() &&
+           (inFlight("station-a").size() < 2 || inFlight("station-b").size() < 2))
+        clock().sleepFor(std::chrono::milliseconds(5));
+    burnA->kill(SIGKILL);
+    burnB->kill(SIGKILL);
+    ASSERT_TRUE(burnA->killedBySignal() && burnB->killedBySignal()) << "a burn ended first";
+    const std::set<std::string> lostA = inFlight("station-a");
+    const std::set<std::string> lostB = inFlight("station-b");
+    ASSERT_EQ(lostA.size(), 2u);
+    ASSERT_EQ(lostB.size(), 2u);
+
+    a.setTimeScale(0.01);
+    const ProcessResult again = a.run({"burn", "--once"});
+    EXPECT_EQ(again.status, kBurnAllComplete) << again.out << again.err;
+    std::vector<std::string> burned = a.burnedNumbers();
+    EXPECT_EQ(inFlight("station-a"), std::set<std::string>{});
+    EXPECT_EQ(inFlight("station-b"), lostB) << "a station voided another's numbers";
+
+    const ProcessResult resolved = b.run({"serials", "--resolve", "--json"});
+    ASSERT_EQ(resolved.status, 0) << resolved.err;
+    const json voided = json::parse(resolved.out, nullptr, false)["resolved"]["voided"];
+    EXPECT_EQ(voided, json(std::vector<std::string>(lostB.begin(), lostB.end()))) << resolved.out;
+    b.setTimeScale(0.01);
+    const ProcessResult afterResolve = b.run({"burn", "--once"});
+    EXPECT_EQ(afterResolve.status, kBurnAllComplete) << afterResolve.out << afterResolve.err;
+    for (const std::string& number : b.burnedNumbers())
+        burned.push_back(number);
+
+    std::set<std::string> lost = lostA;
+    lost.insert(lostB.begin(), lostB.end());
+    EXPECT_EQ(
+        firstColumn(db->exec("SELECT serial FROM tessell.serial_numbers WHERE state = 'void'")),
+        lost);
+    EXPECT_EQ(
+        firstColumn(db->exec("SELECT serial FROM tessell.serial_numbers WHERE state = 'burned'")),
+        std::set<std::string>(burned.begin(), burned.end()));
+    EXPECT_EQ(burned.size(), 4u);
+}
+
+// The database stopped while a cycle's cameras hold their numbers, and
+// started again 10 s later. The cameras that passed meanwhile keep their
+// pass and their numbers end void; the cameras that needed a number while it
+// was away fail before anything is written; numbering goes on without a
+// repeat, and every record of the station arrives once.
+TEST(LineStations, TheDatabaseGoesAwayInTheMiddleOfACycle) {
+    TESSELL_NEEDS_LINE_SERVER();
+    TempDir server;
+    const std::string script = std::string(TESSELL_SOURCE_DIR) + "/tools/pg-test-server.sh";
+    const std::string folder = (server.path() / "pg").string();
+    constexpr auto kServerLimit = std::chrono::seconds(90); // initdb on a busy machine
+    const ProcessResult started = runProcess(script, {"start", folder}, {}, kServerLimit);
+    ASSERT_EQ(started.status, 0) << started.err;
+    const std::string connection = started.out.substr(0, started.out.find('\n'));
+    std::string problem;
+    {
+        auto admin = LineConnection::open(connection, problem);
+        ASSERT_TRUE(admin) << problem;
+        ASSERT_TRUE(initLineSchema(*admin).ok);
+    }
+    LineStation station(connection, "station-a", 2, 0.2, true);
+    auto process = station.start({"burn", "--cycles", "4", "--json"});
+    CycleDriver driver{station, *process, 4, {}, {}, false};
+    std::string flashAway[2];
+    std::optional<Deadline> away;
+    auto watch = LineConnection::open(connection, problem);
+    ASSERT_TRUE(watch) << problem;
+    const Deadline deadline(std::chrono::seconds(120));
+    bool stopped = false;
+    while (!driver.step([&](int cycle) {
+        if (cycle == 2) {
+            flashAway[0] = station.flash(0);
+            flashAway[1] = station.flash(1);
+        } else if (cycle == 3) {
+            EXPECT_TRUE(station.flash(0) == flashAway[0] && station.flash(1) == flashAway[1])
+                << "a camera was written while the database was away";
+            // Back 10 s after it went.
+            while (!away->expired())
+                clock().sleepFor(std::chrono::milliseconds(20));
+            EXPECT_EQ(runProcess(script, {"restart", folder}, {}, kServerLimit).status, 0);
+        }
+    }) && !deadline.expired()) {
+        // Once the second cycle's cameras have their numbers, their
+        // confirmations wait on a lock until the database goes.
+        if (!stopped && driver.results.size() == 1) {
+            watch->exec("BEGIN");
+            if (watch
+                    ->exec("SELECT 1 FROM tessell.serial_reservations WHERE state = 'reserved' "
+                           "FOR UPDATE")
+                    .rows.size() == 2) {
+                ASSERT_EQ(runProcess(script, {"stop", folder}, {}, kServerLimit).status, 0);
+                away.emplace(std::chrono::seconds(10));
+                stopped = true;
+            } else {
+                watch->exec("ROLLBACK");
+            }
+        }
+        clock().sleepFor(std::chrono::milliseconds(5));
+    }
+    const ProcessResult ended = process->wait(std::chrono::seconds(30));
+    ASSERT_EQ(driver.results.size(), 4u) << ended.out << ended.err;
+    EXPECT_EQ(occurrences(driver.results[0], "\"Complete\""), 2u) << driver.results[0];
+    EXPECT_EQ(occurrences(driver.results[1], "\"Complete\""), 2u) << driver.results[1];
+    EXPECT_EQ(occurrences(driver.results[2], "\"Complete\""), 0u) << driver.results[2];
+    EXPECT_EQ(occurrences(driver.results[3], "\"Complete\""), 2u) << driver.results[3];
+    EXPECT_NE(ended.out.find("cannot be reached"), std::string::npos) << ended.out;
+    // Nothing written while it was away.
+    EXPECT_EQ(driver.numbers[2], driver.numbers[1]);
+    std::set<std::string> numbers;
+    for (int cycle : {0, 1, 3})
+        numbers.insert(driver.numbers[cycle].begin(), driver.numbers[cycle].end());
+    EXPECT_EQ(numbers.size(), 6u) << "a number burned twice";
+
+    auto db = LineConnection::open(connection, problem);
+    ASSERT_TRUE(db) << problem;
+    EXPECT_EQ(
+        firstColumn(db->exec("SELECT serial FROM tessell.serial_numbers WHERE state = 'void'")),
+        std::set<std::string>(driver.numbers[1].begin(), driver.numbers[1].end()));
+    EXPECT_EQ(db->exec("SELECT count(*) FILTER (WHERE state = 'burned') || ' ' || "
+                       "count(*) FILTER (WHERE state = 'reserved') FROM tessell.serial_numbers")
+                  .text(0, 0),
+              "4 0");
+    // Eight records, each once; the two of the cycle without the database
+    // failed without a number.
+    EXPECT_EQ(db->exec("SELECT count(*) || ' ' || count(DISTINCT record_id) || ' ' || "
+                       "count(*) FILTER (WHERE result = 'fail' AND serial_burned = '') "
+                       "FROM tessell.line_records")
+                  .text(0, 0),
+              "8 8 2");
+    runProcess(script, {"stop", folder}, {}, kServerLimit);
 }
 
 #endif

@@ -236,8 +236,8 @@ namespace process_detail {
 // and its standard error in the file `err`, SIGPIPE at its default action as
 // from a shell; -1 when it could not be started.
 inline pid_t spawn(const std::string& program, const std::vector<std::string>& arguments,
-                   const EnvironmentChanges& changes, int outFd,
-                   const std::filesystem::path& out, const std::filesystem::path& err) {
+                   const EnvironmentChanges& changes, int outFd, const std::filesystem::path& out,
+                   const std::filesystem::path& err) {
     std::map<std::string, std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
