@@ -104,6 +104,9 @@ LineSerialSource::LineSerialSource(std::string connection, std::string station,
     char token[40];
     std::snprintf(token, sizeof token, "%08x%08x%08x", seed(), seed(), seed());
     token_ = token;
+    host_ = platform::hostName();
+    pid_ = std::to_string(platform::currentProcessId());
+    started_ = platform::processStartMark(platform::currentProcessId());
     const std::lock_guard lock(liveAllocatorsMutex);
     liveAllocators.insert(token_);
 }
@@ -169,8 +172,7 @@ std::optional<SerialNumberText> LineSerialSource::take(const platform::UsbAddres
         taken = database->exec(
             kTakeSql, {request, text->pattern, text->serial, station_, port,
                        recordId.empty() ? std::nullopt : std::optional<std::string>(recordId),
-                       platform::hostName(), std::to_string(platform::currentProcessId()),
-                       platform::processStartMark(platform::currentProcessId()), token_});
+                       host_, pid_, started_, token_});
         if (taken.ok || !database->broken()) {
             problem = taken.error;
             break;

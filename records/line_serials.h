@@ -76,7 +76,12 @@ private:
     bool resolvedAtStart_ = false;
     // Reservations whose end the database was not told.
     std::vector<std::string> unsettled_;
-    std::string token_; // random, this allocator's among the processes of the line
+    // Who holds this allocator's reservations: this computer, this process
+    // (its id and start) and this allocator (a random id).
+    std::string host_;
+    std::string pid_;
+    std::string started_;
+    std::string token_;
     std::uint64_t requests_ = 0;
 };
 

@@ -156,6 +156,10 @@ TEST(LineSerials, StationsAtOnceNeverShareANumberAndOnlyDeadAllocatorsNumbersEnd
     Tally after;
     burnCameras(flash, 1, 6, after);
     EXPECT_EQ(std::count(after.burned.begin(), after.burned.end(), lost), 0);
+    // `tessell serials --resolve` leaves it as well, and says why.
+    const ResolvedReservations resolved = resolveReservations(*line.open(), "station-c");
+    EXPECT_TRUE(resolved.ok && resolved.voided.empty()) << resolved.problem;
+    EXPECT_EQ(resolved.running, 1);
     ASSERT_TRUE(window.confirm(*held, output)) << output.log;
     after.burned.push_back(held->serial);
 
