@@ -11,7 +11,9 @@
 #include "tests/support/test_env.h"
 
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -315,6 +317,10 @@ TEST(LineStations, TheDatabaseGoesAwayInTheMiddleOfACycle) {
     const ProcessResult started = runProcess(script, {"start", folder}, {}, kServerLimit);
     ASSERT_EQ(started.status, 0) << started.err;
     const std::string connection = started.out.substr(0, started.out.find('\n'));
+    // Stopped at the end, whatever happens.
+    const std::shared_ptr<void> stopAtEnd(nullptr, [&](void*) {
+        runProcess(script, {"stop", folder}, {}, kServerLimit);
+    });
     std::string problem;
     {
         auto admin = LineConnection::open(connection, problem);
@@ -338,7 +344,7 @@ TEST(LineStations, TheDatabaseGoesAwayInTheMiddleOfACycle) {
             EXPECT_TRUE(station.flash(0) == flashAway[0] && station.flash(1) == flashAway[1])
                 << "a camera was written while the database was away";
             // Back 10 s after it went.
-            while (!away->expired())
+            while (away && !away->expired())
                 clock().sleepFor(std::chrono::milliseconds(20));
             EXPECT_EQ(runProcess(script, {"restart", folder}, {}, kServerLimit).status, 0);
         }
@@ -392,7 +398,6 @@ TEST(LineStations, TheDatabaseGoesAwayInTheMiddleOfACycle) {
                        "FROM tessell.line_records")
                   .text(0, 0),
               "8 8 2");
-    runProcess(script, {"stop", folder}, {}, kServerLimit);
 }
 
 #endif
