@@ -276,12 +276,16 @@ private:
 
         const auto stopped = [stopRequested] { return stopRequested && *stopRequested; };
         int lastStatus = kBurnNothingBurned;
+        // A camera that failed in any cycle fails the run, not only one of
+        // the last cycle: a script must not read a pass over a failed camera.
+        bool failedBefore = false;
         for (int cycles = 0; !stopped();) {
             say("Waiting for " + std::to_string(dialog.expectedCount()) +
                 " cameras on the taught ports.");
             if (!waitUntil(
                     [&] { return stopped() || onTaughtPorts(dialog) >= dialog.expectedCount(); }))
                 break;
+            failedBefore = failedBefore || lastStatus == kBurnSomeFailed;
             lastStatus = cycle(dialog);
             if (options_.cycles > 0 && ++cycles >= options_.cycles)
                 break;
@@ -290,7 +294,7 @@ private:
                     [&] { return stopped() || CountAttachedCameras(*services_.devices) == 0; }))
                 break;
         }
-        return lastStatus;
+        return failedBefore && lastStatus != kBurnUsage ? kBurnSomeFailed : lastStatus;
     }
 
     // One scan and burn of the cameras attached now.

@@ -26,7 +26,8 @@
 
 namespace tessell {
 
-// Exit statuses of a burn (of the last cycle, for the station loop).
+// Exit statuses of a burn. The station loop ends with its last cycle's,
+// except that a camera failed or left out in an earlier cycle makes it 1.
 constexpr int kBurnAllComplete = 0;
 // A camera ended in Error, or one was left out for its unknown port.
 constexpr int kBurnSomeFailed = 1;

@@ -4,10 +4,10 @@
 #include "app/paths.h"
 #include "app/settings.h"
 #include "common/json_text.h"
-#include "common/whole_number.h"
 #include "records/line_database.h"
 #include "records/line_records.h"
 #include "records/line_schema.h"
+#include "records/line_serials.h"
 #include "records/station_history.h"
 
 #include <nlohmann/json.hpp>
@@ -212,43 +212,57 @@ int runSerialsCommand(const std::vector<std::string>& args, std::ostream& out, s
     if (!context)
         return status;
     LineConnection& db = *context->connection;
-    std::optional<std::string> voided;
+    const std::string station = lineStationName(context->settings);
+    std::optional<ResolvedReservations> resolved;
     if (resolve) {
-        // Only for a station whose process is not running: its cameras'
-        // reservations could not be settled any more.
-        const auto ended =
-            db.exec("SELECT tessell.resolve_station($1)", {lineStationName(context->settings)});
-        if (!ended.ok)
-            return lineRefused("serials", *context, ended.error, err);
-        voided = ended.text(0, 0);
+        // Only what processes of this station that are gone left in flight:
+        // a burn still running keeps its cameras' numbers.
+        resolved = resolveReservations(db, station);
+        if (!resolved->ok)
+            return lineRefused("serials", *context, resolved->problem, err);
     }
     const auto counters = db.exec(kCountersSql);
+    // Who holds a reservation: the computer and process id it was taken in.
+    const std::string columns =
+        "serial, station, port, " + utc("taken_at") + ", record_id, owner_host || ':' || owner_pid";
     const auto inFlight = db.exec(
-        "SELECT serial, station, port, " + utc("taken_at") +
+        "SELECT " + columns +
         " FROM tessell.serial_reservations WHERE state = 'reserved' ORDER BY taken_at, serial");
-    const auto voids =
-        db.exec("SELECT serial, station, port, " + utc("taken_at") + ", " + utc("ended_at") +
-                " FROM tessell.serial_reservations WHERE state = 'void' "
-                "ORDER BY ended_at, serial");
+    const auto voids = db.exec("SELECT " + columns + ", " + utc("ended_at") +
+                               " FROM tessell.serial_reservations WHERE state = 'void' "
+                               "ORDER BY ended_at, serial");
     for (const auto* result : {&counters, &inFlight, &voids})
         if (!result->ok)
             return lineRefused("serials", *context, result->error, err);
-    const std::vector<std::string> flightNames = {"serial", "station", "port", "taken"};
-    const std::vector<std::string> voidNames = {"serial", "station", "port", "taken", "ended"};
+    const std::vector<std::string> flightNames = {"serial", "station", "port",
+                                                  "taken",  "record",  "process"};
+    std::vector<std::string> voidNames = flightNames;
+    voidNames.push_back("ended");
     if (json) {
         nlohmann::ordered_json document;
         document["database"] = context->shown;
-        if (voided)
-            document["resolved"] = parseWholeNumber<int>(*voided).value_or(0);
+        if (resolved)
+            document["resolved"] = {{"voided", resolved->voided},
+                                    {"left_running", resolved->running},
+                                    {"left_elsewhere", resolved->elsewhere}};
         document["counters"] = rowsJson(counters, kCounterNames);
         document["in_flight"] = rowsJson(inFlight, flightNames);
         document["void"] = rowsJson(voids, voidNames);
         out << jsonText(document) << "\n";
         return kLineDone;
     }
-    if (voided)
-        out << *voided << " reservation(s) of station " << lineStationName(context->settings)
-            << " ended void.\n";
+    if (resolved) {
+        out << resolved->voided.size() << " reservation(s) of station " << station << " ended void";
+        for (std::size_t index = 0; index < resolved->voided.size(); ++index)
+            out << (index ? ", " : ": ") << resolved->voided[index];
+        out << ".\n";
+        if (resolved->running > 0)
+            out << resolved->running << " left in flight: the burn that holds them still runs.\n";
+        if (resolved->elsewhere > 0)
+            out << resolved->elsewhere
+                << " left in flight: taken on another computer under this station's name; "
+                   "resolve them there.\n";
+    }
     printRows(out, "Counters", counters, kCounterNames);
     printRows(out, "In flight", inFlight, flightNames);
     printRows(out, "Void", voids, voidNames);

@@ -82,7 +82,7 @@ void BM_ReserveAndConfirm(benchmark::State& state) {
     for (auto _ : state) {
         CollectedSerialNumberOutput output;
         const auto start = std::chrono::steady_clock::now();
-        const auto text = source.take({"bench-hub-1", 1}, output);
+        const auto text = source.take({"bench-hub-1", 1}, "", output);
         const bool confirmed = text && source.confirm(*text, output);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         if (!confirmed) {

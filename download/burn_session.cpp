@@ -97,6 +97,7 @@ void BurnSession::run() {
 void BurnSession::recordIntent() {
     record_ = recording_.fields;
     record_.id = newRecordId();
+    job_.recordId = record_.id;
     record_.started = recordTime(std::chrono::system_clock::now());
     record_.hub = job_.address.hub;
     record_.port = job_.address.port;

@@ -88,7 +88,7 @@ private:
     bool prepareImage() {
         FirmwareImage& image = job_.image;
         if (job_.serials) {
-            job_.serial = job_.serials->take(job_.address, output_);
+            job_.serial = job_.serials->take(job_.address, job_.recordId, output_);
             if (!job_.serial ||
                 inject_serial(image, *job_.link, *job_.serial, job_.options.snAddr, output_) == 0) {
                 observer_.showMessage("something wrong in " + job_.serials->name());

@@ -134,6 +134,8 @@ struct DownloadJob {
     SerialNumberSource* serials = nullptr;
     // The number this download took, once it took one.
     std::optional<SerialNumberText> serial;
+    // The station history's record of this download, once written.
+    std::string recordId;
     std::filesystem::path temporaryFolder; // the rework's work files
     DownloadOptions options;
 };

@@ -112,10 +112,12 @@ bool advance_serial(const std::filesystem::path& path, const std::string& name,
 class SerialNumberSource {
 public:
     virtual ~SerialNumberSource() = default;
-    // The number for the camera on `camera`. None, with the reason in
-    // `output`'s log, when no number can be given (then nothing may be
-    // written to the camera).
+    // The number for the camera on `camera`, whose burn the station's
+    // history keeps as `recordId` (empty without a history). None, with the
+    // reason in `output`'s log, when no number can be given (then nothing
+    // may be written to the camera).
     virtual std::optional<SerialNumberText> take(const platform::UsbAddress& camera,
+                                                 const std::string& recordId,
                                                  SerialNumberOutput& output) = 0;
     // The camera that took `text` passed. False when the number could not be
     // recorded as used and might be handed out again: the camera then fails.
@@ -143,7 +145,7 @@ public:
     // counter has no number left, or the file could not be advanced after a
     // pass (then a pass would leave the number to be burned again).
     std::optional<SerialNumberText> take(SerialNumberOutput& output);
-    std::optional<SerialNumberText> take(const platform::UsbAddress&,
+    std::optional<SerialNumberText> take(const platform::UsbAddress&, const std::string&,
                                          SerialNumberOutput& output) override {
         return take(output);
     }

@@ -50,5 +50,8 @@ std::string hostName();
 // This process's id, and whether a process of that id runs on this computer.
 int currentProcessId();
 bool processRunning(int processId);
+// When the process of that id started, as a text that tells it from a later
+// process given the same id; empty when the system will not tell.
+std::string processStartMark(int processId);
 
 } // namespace tessell::platform

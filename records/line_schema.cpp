@@ -64,6 +64,23 @@ CREATE INDEX line_records_station ON tessell.line_records (station, sequence);
 CREATE INDEX line_records_started ON tessell.line_records (started);
 )sql";
 
+// Version 3: a reservation names the process that holds it (its computer,
+// process id, start and a random id of its allocator), so that a station
+// starting up voids only what processes that are gone left in flight, never
+// the live reservations of another process under the same station name. Its
+// record id leads from the number to the station's record. The functions
+// whose arguments changed go, to be laid down anew below.
+constexpr const char* kVersion3 = R"sql(
+ALTER TABLE tessell.serial_reservations
+    ADD COLUMN owner_host text,
+    ADD COLUMN owner_pid integer,
+    ADD COLUMN owner_started text,
+    ADD COLUMN owner_token text;
+CREATE INDEX serial_reservations_record ON tessell.serial_reservations (record_id);
+DROP FUNCTION IF EXISTS tessell.take_serial(text, text, text, text, text, text);
+DROP FUNCTION IF EXISTS tessell.resolve_station(text);
+)sql";
+
 // The functions and the rights, laid down again by every init.
 constexpr const char* kFunctions = R"sql(
 DO $$ BEGIN
@@ -123,7 +140,9 @@ $f$;
 -- the counter's next (the counter starts at p_first when the line has none
 -- for the pattern yet).
 CREATE OR REPLACE FUNCTION tessell.take_serial(p_request text, p_pattern text, p_first text,
-                                               p_station text, p_port text, p_record text)
+                                               p_station text, p_port text, p_record text,
+                                               p_owner_host text, p_owner_pid integer,
+                                               p_owner_started text, p_owner_token text)
 RETURNS text LANGUAGE plpgsql SECURITY DEFINER SET search_path = tessell, pg_temp AS $f$
 DECLARE
     taken text;
@@ -161,8 +180,10 @@ BEGIN
         INSERT INTO serial_numbers (serial, pattern, state, request_id, station, port, taken_at)
             VALUES (taken, p_pattern, 'reserved', p_request, p_station, p_port, now());
     END IF;
-    INSERT INTO serial_reservations (request_id, serial, station, port, record_id, state)
-        VALUES (p_request, taken, p_station, p_port, p_record, 'reserved');
+    INSERT INTO serial_reservations (request_id, serial, station, port, record_id, state,
+                                     owner_host, owner_pid, owner_started, owner_token)
+        VALUES (p_request, taken, p_station, p_port, p_record, 'reserved',
+                p_owner_host, p_owner_pid, p_owner_started, p_owner_token);
     RETURN taken;
 END $f$;
 
@@ -190,23 +211,24 @@ BEGIN
     RETURN p_state;
 END $f$;
 
--- Every reservation of p_station still in flight ends void: the station
--- died or lost the database while its cameras held them.
-CREATE OR REPLACE FUNCTION tessell.resolve_station(p_station text)
-RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path = tessell, pg_temp AS $f$
-DECLARE
-    ended integer;
-BEGIN
+-- The reservations of p_station among p_requests (a JSON array of request
+-- ids) still in flight end void: the processes that held them are gone.
+-- Which processes are gone only the station's own computer can tell. The
+-- numbers voided are returned.
+CREATE OR REPLACE FUNCTION tessell.void_reservations(p_station text, p_requests jsonb)
+RETURNS SETOF text LANGUAGE sql SECURITY DEFINER SET search_path = tessell, pg_temp AS $f$
     WITH voided AS (
         UPDATE serial_reservations SET state = 'void', ended_at = now()
             WHERE station = p_station AND state = 'reserved'
-            RETURNING request_id, serial)
-    UPDATE serial_numbers AS number SET state = 'void', ended_at = now()
-        FROM voided
-        WHERE number.serial = voided.serial AND number.request_id = voided.request_id;
-    GET DIAGNOSTICS ended = ROW_COUNT;
-    RETURN ended;
-END $f$;
+                  AND request_id IN (SELECT jsonb_array_elements_text(p_requests))
+            RETURNING request_id, serial),
+    numbers AS (
+        UPDATE serial_numbers AS number SET state = 'void', ended_at = now()
+            FROM voided
+            WHERE number.serial = voided.serial AND number.request_id = voided.request_id
+            RETURNING number.serial)
+    SELECT serial FROM voided ORDER BY serial
+$f$;
 
 -- Adds one finished record; a record sent again is stored once.
 CREATE OR REPLACE FUNCTION tessell.add_record(p_body jsonb)
@@ -234,7 +256,7 @@ GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA tessell TO tessell_station;
 )sql";
 
 // Each version's changes, in order: kLineMigrations[n - 1] takes version n - 1 to n.
-constexpr const char* kLineMigrations[] = {kVersion1, kVersion2};
+constexpr const char* kLineMigrations[] = {kVersion1, kVersion2, kVersion3};
 static_assert(std::size(kLineMigrations) == kLineSchemaVersion);
 
 } // namespace

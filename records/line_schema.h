@@ -16,7 +16,7 @@
 
 namespace tessell {
 
-inline constexpr int kLineSchemaVersion = 2;
+inline constexpr int kLineSchemaVersion = 3;
 inline constexpr const char* kStationRole = "tessell_station";
 
 struct LineInitResult {

@@ -1,17 +1,20 @@
 #include "records/line_serials.h"
 
 #include "common/trace.h"
+#include "platform/system.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 
 namespace tessell {
 
 namespace {
 
-constexpr const char* kTakeSql = "SELECT tessell.take_serial($1, $2, $3, $4, $5, $6)";
+constexpr const char* kTakeSql =
+    "SELECT tessell.take_serial($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)";
 constexpr const char* kSettleSql = "SELECT tessell.settle_serial($1, $2)";
-constexpr const char* kResolveSql = "SELECT tessell.resolve_station($1)";
 
 std::string counterCharacters(std::string_view pattern, std::string_view serial) {
     std::string counter;
@@ -21,21 +24,100 @@ std::string counterCharacters(std::string_view pattern, std::string_view serial)
     return counter;
 }
 
+// The allocators alive in this process, by their random id: a reservation
+// of this very process is held as long as its allocator lives.
+std::mutex liveAllocatorsMutex;
+std::set<std::string> liveAllocators;
+
+bool allocatorLives(const std::string& token) {
+    const std::lock_guard lock(liveAllocatorsMutex);
+    return liveAllocators.count(token) != 0;
+}
+
+enum class ReservationHolder { Gone, Running, Elsewhere };
+
+ReservationHolder reservationHolder(const std::optional<std::string>& host,
+                                    const std::string& pidText, const std::string& started,
+                                    const std::string& token) {
+    // A tessell too old to name its process: voided at start, as it was then.
+    if (!host)
+        return ReservationHolder::Gone;
+    if (*host != platform::hostName())
+        return ReservationHolder::Elsewhere;
+    const int pid = std::atoi(pidText.c_str());
+    // The start tells a process from a later one given the same id.
+    const std::string runningSince = platform::processStartMark(pid);
+    if (!platform::processRunning(pid) ||
+        (!runningSince.empty() && !started.empty() && runningSince != started))
+        return ReservationHolder::Gone;
+    if (pid == platform::currentProcessId())
+        return allocatorLives(token) ? ReservationHolder::Running : ReservationHolder::Gone;
+    return ReservationHolder::Running;
+}
+
 } // namespace
+
+ResolvedReservations resolveReservations(LineConnection& line, const std::string& station) {
+    ResolvedReservations resolved;
+    const auto open = line.exec("SELECT request_id, owner_host, coalesce(owner_pid, 0)::text, "
+                                "owner_started, owner_token FROM tessell.serial_reservations "
+                                "WHERE station = $1 AND state = 'reserved'",
+                                {station});
+    if (!open.ok) {
+        resolved.problem = open.error;
+        return resolved;
+    }
+    auto gone = nlohmann::json::array();
+    for (std::size_t row = 0; row < open.rows.size(); ++row) {
+        switch (reservationHolder(open.rows[row].at(1), open.text(row, 2), open.text(row, 3),
+                                  open.text(row, 4))) {
+        case ReservationHolder::Gone:
+            gone.push_back(open.text(row, 0));
+            break;
+        case ReservationHolder::Running:
+            ++resolved.running;
+            break;
+        case ReservationHolder::Elsewhere:
+            ++resolved.elsewhere;
+            break;
+        }
+    }
+    if (!gone.empty()) {
+        const auto voided =
+            line.exec("SELECT tessell.void_reservations($1, $2)", {station, gone.dump()});
+        if (!voided.ok) {
+            resolved.problem = voided.error;
+            return resolved;
+        }
+        for (std::size_t row = 0; row < voided.rows.size(); ++row)
+            resolved.voided.push_back(voided.text(row, 0));
+    }
+    resolved.ok = true;
+    return resolved;
+}
 
 LineSerialSource::LineSerialSource(std::string connection, std::string station,
                                    std::filesystem::path file, std::string fileName)
     : connection_(std::move(connection)), station_(std::move(station)), file_(std::move(file)),
       fileName_(std::move(fileName)), name_("the line database " + describeDatabase(connection_)) {
     std::random_device seed;
-    requestSalt_ = (std::uint64_t{seed()} << 32) ^ seed();
+    char token[40];
+    std::snprintf(token, sizeof token, "%08x%08x%08x", seed(), seed(), seed());
+    token_ = token;
+    host_ = platform::hostName();
+    pid_ = std::to_string(platform::currentProcessId());
+    started_ = platform::processStartMark(platform::currentProcessId());
+    const std::lock_guard lock(liveAllocatorsMutex);
+    liveAllocators.insert(token_);
+}
+
+LineSerialSource::~LineSerialSource() {
+    const std::lock_guard lock(liveAllocatorsMutex);
+    liveAllocators.erase(token_);
 }
 
 std::string LineSerialSource::newRequestId() {
-    char text[80];
-    std::snprintf(text, sizeof text, "%016llx-%llu", static_cast<unsigned long long>(requestSalt_),
-                  static_cast<unsigned long long>(++requests_));
-    return station_ + "/" + text;
+    return station_ + "/" + token_ + "-" + std::to_string(++requests_);
 }
 
 LineConnection* LineSerialSource::connection(std::string& problem) {
@@ -44,19 +126,21 @@ LineConnection* LineSerialSource::connection(std::string& problem) {
     open_ = LineConnection::open(connection_, problem);
     if (!open_)
         return nullptr;
-    // Whatever this station left in flight before (a process that died, a
-    // confirmation the database never heard) cannot be known any more.
+    // What processes of this station that are gone left in flight (one
+    // that died, a confirmation the database never heard) cannot be known
+    // any more.
     if (!resolvedAtStart_) {
-        const auto voided = open_->exec(kResolveSql, {station_});
-        if (!voided.ok) {
-            problem = voided.error;
+        const ResolvedReservations resolved = resolveReservations(*open_, station_);
+        if (!resolved.ok) {
+            problem = resolved.problem;
             open_.reset();
             return nullptr;
         }
         resolvedAtStart_ = true;
-        if (voided.text(0, 0) != "0")
-            trace::writef("line: %s reservation(s) of station %s left in flight ended void",
-                          voided.text(0, 0).c_str(), station_.c_str());
+        if (!resolved.voided.empty())
+            trace::writef("line: %zu reservation(s) of station %s left in flight by a process "
+                          "that is gone ended void",
+                          resolved.voided.size(), station_.c_str());
     }
     while (!unsettled_.empty()) {
         const auto voided = open_->exec(kSettleSql, {unsettled_.back(), std::string("void")});
@@ -68,6 +152,7 @@ LineConnection* LineSerialSource::connection(std::string& problem) {
 }
 
 std::optional<SerialNumberText> LineSerialSource::take(const platform::UsbAddress& camera,
+                                                       const std::string& recordId,
                                                        SerialNumberOutput& output) {
     // The file gives the pattern, and the first number of a new counter.
     std::optional<SerialNumberText> text = read_serial_file(file_, fileName_, output);
@@ -85,7 +170,9 @@ std::optional<SerialNumberText> LineSerialSource::take(const platform::UsbAddres
         if (!database)
             break;
         taken = database->exec(
-            kTakeSql, {request, text->pattern, text->serial, station_, port, std::nullopt});
+            kTakeSql, {request, text->pattern, text->serial, station_, port,
+                       recordId.empty() ? std::nullopt : std::optional<std::string>(recordId),
+                       host_, pid_, started_, token_});
         if (taken.ok || !database->broken()) {
             problem = taken.error;
             break;

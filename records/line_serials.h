@@ -11,9 +11,13 @@
 // a second one. When the database cannot be reached no number is given and
 // the camera fails before it is written; the station never falls back to its
 // file. A reservation this process could not settle (the database went away
-// between the write and the confirmation) ends void at the next contact, and
-// the reservations a dead process left in flight end void when the station
-// starts again.
+// between the write and the confirmation) ends void at the next contact.
+//
+// Each reservation names the process that holds it: its computer, process
+// id and start, and a random id of the allocator. Several processes may burn
+// under one station name (the multi-camera window beside `tessell flash`);
+// when one of them starts, only the reservations of processes that no longer
+// run end void.
 
 #include "download/serial_number.h"
 #include "records/line_database.h"
@@ -23,14 +27,31 @@
 
 namespace tessell {
 
+// Ends void the reservations of `station` in flight whose process is gone:
+// one of this computer that no longer runs, or one from a tessell too old to
+// name its process. A reservation held by a running process, or taken on
+// another computer (whose processes this one cannot see), stays in flight.
+struct ResolvedReservations {
+    bool ok = false;
+    std::string problem;
+    std::vector<std::string> voided; // the numbers that ended void
+    int running = 0;                 // left: their process still runs here
+    int elsewhere = 0;               // left: taken on another computer
+};
+ResolvedReservations resolveReservations(LineConnection& line, const std::string& station);
+
 class LineSerialSource final : public SerialNumberSource {
 public:
     // `connection` is the libpq connection string, `station` this station's
     // name on the line, `file` and `fileName` the serial-number file.
     LineSerialSource(std::string connection, std::string station, std::filesystem::path file,
                      std::string fileName);
+    ~LineSerialSource() override;
+    LineSerialSource(const LineSerialSource&) = delete;
+    LineSerialSource& operator=(const LineSerialSource&) = delete;
 
     std::optional<SerialNumberText> take(const platform::UsbAddress& camera,
+                                         const std::string& recordId,
                                          SerialNumberOutput& output) override;
     bool confirm(const SerialNumberText& text, SerialNumberOutput& output) override;
     void release(const SerialNumberText& text) override;
@@ -55,7 +76,12 @@ private:
     bool resolvedAtStart_ = false;
     // Reservations whose end the database was not told.
     std::vector<std::string> unsettled_;
-    std::uint64_t requestSalt_ = 0;
+    // Who holds this allocator's reservations: this computer, this process
+    // (its id and start) and this allocator (a random id).
+    std::string host_;
+    std::string pid_;
+    std::string started_;
+    std::string token_;
     std::uint64_t requests_ = 0;
 };
 

@@ -19,10 +19,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 
 namespace tessell::testing {
@@ -222,27 +220,8 @@ TEST(History, BurnKilledMidwayLeavesEveryTouchedCameraOnRecord) {
     HistoryStation station(devices, "[SETTING]\r\nNUM=16\r\nBIN=image.bin\r\n", 0.2);
     ASSERT_EQ(station.run(ports).status, 0);
 
-    std::vector<std::string> arguments = {TESSELL_BINARY, "burn", "--once"};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment;
-    for (char** variable = environ; *variable; ++variable)
-        environment.emplace_back(*variable);
-    for (const auto& [name, value] : station.environment())
-        if (value)
-            environment.push_back(name + "=" + *value);
-    std::vector<char*> envp;
-    for (std::string& variable : environment)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    BackgroundProcess burn(TESSELL_BINARY, {"burn", "--once"}, station.environment());
+    ASSERT_GT(burn.pid(), 0);
 
     // Killed once a camera has its outcome while another is still burning.
     int finished = 0, open = 0;
@@ -262,10 +241,8 @@ TEST(History, BurnKilledMidwayLeavesEveryTouchedCameraOnRecord) {
             },
             problem);
     }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the burn ended before it could be killed";
+    burn.kill(SIGKILL);
+    ASSERT_TRUE(burn.killedBySignal()) << "the burn ended before it could be killed";
     ASSERT_GE(finished, 1);
     ASSERT_GE(open, 1);
 

@@ -1,14 +1,12 @@
 // The line database: passwords kept out of every text, the schema and the
-// station role, and serial numbers handed out to several stations at once,
-// through a crash and through the database going away.
+// station role, and serial numbers handed out to several stations at once
+// and to several allocators of one station. (Stations killed and the
+// database going away: line_station_test.cpp.)
 
-#include "records/history_db.h"
 #include "records/line_database.h"
-#include "records/line_records.h"
 #include "records/line_schema.h"
 #include "records/line_serials.h"
 #include "tests/support/line_server.h"
-#include "tests/support/process.h"
 #include "tests/support/test_env.h"
 
 #include <algorithm>
@@ -19,8 +17,6 @@
 namespace tessell::testing {
 namespace {
 
-// initdb takes seconds on a busy machine.
-constexpr auto kServerLimit = std::chrono::seconds(90);
 constexpr const char* kSerialFile = "QX7*****\r\nQX700FFE\r\n";
 
 TEST(LineDatabase, PasswordsAreNeverShown) {
@@ -44,7 +40,7 @@ TEST(LineDatabase, PasswordsAreNeverShown) {
                                 " port=5999 dbname=line password=hunter2",
                             "station-a", home.path() / "sn.txt", "sn.txt");
     CollectedSerialNumberOutput output;
-    EXPECT_FALSE(source.take({"1-2", 3}, output));
+    EXPECT_FALSE(source.take({"1-2", 3}, "", output));
     EXPECT_NE(output.log.find("cannot be reached"), std::string::npos) << output.log;
     EXPECT_NE(output.log.find("/line"), std::string::npos) << output.log;
     EXPECT_NE(source.name().find("/line"), std::string::npos);
@@ -68,16 +64,13 @@ TEST(LineSchema, InitIsIdempotentAndTheStationRoleCannotRewriteTheLine) {
     ASSERT_TRUE(admin->exec("CREATE ROLE " + login + " LOGIN IN ROLE tessell_station").ok);
     auto station = LineConnection::open(line.connection() + " user=" + login, problem);
     ASSERT_TRUE(station) << problem;
-    const auto taken = station->exec("SELECT tessell.take_serial('r1', 'QX7*****', 'QX700010', "
-                                     "'s1', '1-2:3', NULL)");
+    const std::string take = "SELECT tessell.take_serial('r1', 'QX7*****', 'QX700010', 's1', "
+                             "'1-2:3', NULL, 'host-1', 42, NULL, 't1')";
+    const auto taken = station->exec(take);
     ASSERT_TRUE(taken.ok) << taken.error;
     EXPECT_EQ(taken.text(0, 0), "QX700010");
     // ... a repeated request gets the same number ...
-    EXPECT_EQ(station
-                  ->exec("SELECT tessell.take_serial('r1', 'QX7*****', 'QX700010', 's1', "
-                         "'1-2:3', NULL)")
-                  .text(0, 0),
-              "QX700010");
+    EXPECT_EQ(station->exec(take).text(0, 0), "QX700010");
     EXPECT_EQ(station->exec("SELECT tessell.settle_serial('r1', 'burned')").text(0, 0), "burned");
     // ... but a burned number cannot be released, nor anything rewritten.
     EXPECT_EQ(station->exec("SELECT tessell.settle_serial('r1', 'released')").text(0, 0), "burned");
@@ -109,7 +102,7 @@ struct Tally {
 void burnCameras(SerialNumberSource& source, int port, int cameras, Tally& tally) {
     for (int camera = 0; camera < cameras; ++camera) {
         CollectedSerialNumberOutput output;
-        const auto text = source.take({"1-1", static_cast<std::uint16_t>(port)}, output);
+        const auto text = source.take({"1-1", static_cast<std::uint16_t>(port)}, "", output);
         ASSERT_TRUE(text) << output.log;
         if (camera % 3 == 2) {
             source.release(*text);
@@ -123,7 +116,7 @@ void burnCameras(SerialNumberSource& source, int port, int cameras, Tally& tally
     }
 }
 
-TEST(LineSerials, StationsAtOnceNeverShareANumberAndACrashedStationsNumbersEndVoid) {
+TEST(LineSerials, StationsAtOnceNeverShareANumberAndOnlyDeadAllocatorsNumbersEndVoid) {
     TESSELL_NEEDS_LINE_SERVER();
     ScratchLine line;
     TempDir home;
@@ -144,20 +137,31 @@ TEST(LineSerials, StationsAtOnceNeverShareANumberAndACrashedStationsNumbersEndVo
     EXPECT_EQ(distinct.size(), tally.burned.size()) << "a number burned twice";
     EXPECT_EQ(home.read("sn.txt"), kSerialFile) << "line mode never moves the file";
 
-    // A station that dies with a number reserved: when it starts again the
-    // number ends void and no camera ever gets it.
+    // Two allocators of one station, as the multi-camera window and `tessell
+    // flash` side by side: one starting up voids what a dead one left in
+    // flight, never what the other holds.
     std::string lost;
     {
-        LineSerialSource crashed(line.connection(), "station-c", home.path() / "sn.txt", "sn.txt");
+        LineSerialSource gone(line.connection(), "station-c", home.path() / "sn.txt", "sn.txt");
         CollectedSerialNumberOutput output;
-        const auto text = crashed.take({"1-1", 1}, output);
+        const auto text = gone.take({"1-1", 1}, "", output);
         ASSERT_TRUE(text) << output.log;
         lost = text->serial;
     }
-    LineSerialSource restarted(line.connection(), "station-c", home.path() / "sn.txt", "sn.txt");
+    LineSerialSource window(line.connection(), "station-c", home.path() / "sn.txt", "sn.txt");
+    CollectedSerialNumberOutput output;
+    const auto held = window.take({"1-1", 2}, "record-held", output);
+    ASSERT_TRUE(held) << output.log;
+    LineSerialSource flash(line.connection(), "station-c", home.path() / "sn.txt", "sn.txt");
     Tally after;
-    burnCameras(restarted, 1, 6, after);
+    burnCameras(flash, 1, 6, after);
     EXPECT_EQ(std::count(after.burned.begin(), after.burned.end(), lost), 0);
+    // `tessell serials --resolve` leaves it as well, and says why.
+    const ResolvedReservations resolved = resolveReservations(*line.open(), "station-c");
+    EXPECT_TRUE(resolved.ok && resolved.voided.empty()) << resolved.problem;
+    EXPECT_EQ(resolved.running, 1);
+    ASSERT_TRUE(window.confirm(*held, output)) << output.log;
+    after.burned.push_back(held->serial);
 
     auto db = line.open();
     const auto states = db->exec("SELECT state, count(*) FROM tessell.serial_numbers GROUP BY "
@@ -169,6 +173,11 @@ TEST(LineSerials, StationsAtOnceNeverShareANumberAndACrashedStationsNumbersEndVo
     EXPECT_EQ(count["void"], "1");
     EXPECT_EQ(db->exec("SELECT serial FROM tessell.serial_numbers WHERE state = 'void'").text(0, 0),
               lost);
+    // The held number was burned, and leads to its record.
+    EXPECT_EQ(db->exec("SELECT state || ' ' || serial FROM tessell.serial_reservations "
+                       "WHERE record_id = 'record-held'")
+                  .text(0, 0),
+              "burned " + held->serial);
     // Released numbers went to later cameras: the counter moved once for
     // each number the line holds, and no number is in flight.
     const auto counter = db->exec("SELECT issued, (SELECT count(*) FROM tessell.serial_numbers) "
@@ -185,102 +194,6 @@ TEST(LineSerials, StationsAtOnceNeverShareANumberAndACrashedStationsNumbersEndVo
         recorded.insert(burnedInDb.text(row, 0));
     distinct.insert(after.burned.begin(), after.burned.end());
     EXPECT_EQ(recorded, distinct);
-}
-
-// The database stopped with a camera's number in flight and started again:
-// cameras that need a number meanwhile get none, the one in flight ends
-// void, and numbering goes on without a repeat.
-TEST(LineSerials, TheDatabaseGoesAwayAndComesBack) {
-    TESSELL_NEEDS_LINE_SERVER();
-    TempDir server;
-    const std::string script = std::string(TESSELL_SOURCE_DIR) + "/tools/pg-test-server.sh";
-    const std::string folder = (server.path() / "pg").string();
-    const ProcessResult started = runProcess(script, {"start", folder}, {}, kServerLimit);
-    ASSERT_EQ(started.status, 0) << started.err;
-    std::string connection = started.out.substr(0, started.out.find('\n'));
-    {
-        std::string problem;
-        auto admin = LineConnection::open(connection, problem);
-        ASSERT_TRUE(admin) << problem;
-        ASSERT_TRUE(initLineSchema(*admin).ok);
-    }
-    TempDir home;
-    home.write("sn.txt", kSerialFile);
-    LineSerialSource source(connection, "station-a", home.path() / "sn.txt", "sn.txt");
-    CollectedSerialNumberOutput output;
-    const auto first = source.take({"1-1", 1}, output);
-    ASSERT_TRUE(first) << output.log;
-    ASSERT_TRUE(source.confirm(*first, output));
-    const auto inFlight = source.take({"1-1", 2}, output);
-    ASSERT_TRUE(inFlight) << output.log;
-
-    // Records of the station's history, the first of them gathered already.
-    TempDir historyFolder;
-    auto history = HistoryDb::open(historyFolder / "history.db", HistoryDb::Mode::Write).db;
-    ASSERT_TRUE(history);
-    std::vector<BurnRecord> records(3);
-    for (std::size_t index = 0; index < records.size(); ++index) {
-        BurnRecord& record = records[index];
-        record.id = newRecordId();
-        record.station = "station-a";
-        record.hub = "1-1";
-        record.port = static_cast<int>(index) + 1;
-        record.started = "2026-12-09T03:0" + std::to_string(index) + ":00.000Z";
-        record.ended = record.started;
-        record.result = record_result::kPass;
-        std::vector<std::string> problems;
-        ASSERT_TRUE(history->write({{&record, false}, {&record, true}}, problems));
-        if (index == 0) {
-            std::string problem;
-            auto line = LineConnection::open(connection, problem);
-            ASSERT_TRUE(line) << problem;
-            EXPECT_EQ(uploadRecords(*history, *line, "station-a").sent, 1);
-        }
-    }
-
-    ASSERT_EQ(runProcess(script, {"stop", folder}, {}, kServerLimit).status, 0);
-    CollectedSerialNumberOutput away;
-    EXPECT_FALSE(source.take({"1-1", 3}, away));
-    EXPECT_NE(away.log.find("cannot be reached"), std::string::npos) << away.log;
-    // The camera holding the number passed: it keeps its pass, the number
-    // is never handed out again.
-    EXPECT_TRUE(source.confirm(*inFlight, away));
-    EXPECT_NE(away.log.find("ends void"), std::string::npos) << away.log;
-
-    ASSERT_EQ(runProcess(script, {"restart", folder}, {}, kServerLimit).status, 0);
-    const auto next = source.take({"1-1", 3}, output);
-    ASSERT_TRUE(next) << output.log;
-    EXPECT_NE(next->serial, first->serial);
-    EXPECT_NE(next->serial, inFlight->serial);
-    ASSERT_TRUE(source.confirm(*next, output));
-    {
-        // The two records that waited go up, and a second upload adds none.
-        std::string problem;
-        auto line = LineConnection::open(connection, problem);
-        ASSERT_TRUE(line) << problem;
-        EXPECT_EQ(waitingRecords(*history, *line, "station-a", problem), 2);
-        const LineUpload upload = uploadRecords(*history, *line, "station-a");
-        EXPECT_EQ(upload.sent, 2) << upload.problem;
-        EXPECT_EQ(upload.waiting, 0);
-        EXPECT_EQ(uploadRecords(*history, *line, "station-a").sent, 0);
-        const auto ids = line->exec("SELECT record_id FROM tessell.line_records ORDER BY sequence");
-        ASSERT_EQ(ids.rows.size(), records.size());
-        for (std::size_t index = 0; index < records.size(); ++index)
-            EXPECT_EQ(ids.text(index, 0), records[index].id);
-    }
-    {
-        std::string problem;
-        auto db = LineConnection::open(connection, problem);
-        ASSERT_TRUE(db) << problem;
-        const auto states =
-            db->exec("SELECT serial, state FROM tessell.serial_numbers ORDER BY serial");
-        ASSERT_EQ(states.rows.size(), 3u);
-        EXPECT_EQ(states.text(0, 1), "burned");
-        EXPECT_EQ(states.text(1, 0), inFlight->serial);
-        EXPECT_EQ(states.text(1, 1), "void");
-        EXPECT_EQ(states.text(2, 1), "burned");
-    }
-    runProcess(script, {"stop", folder}, {}, kServerLimit);
 }
 
 } // namespace

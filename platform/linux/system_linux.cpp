@@ -4,6 +4,8 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 #include <unistd.h>
 
@@ -63,6 +65,25 @@ bool processRunning(int processId) {
         return false;
     // EPERM: it runs, under another user.
     return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
+
+std::string processStartMark(int processId) {
+    if (processId <= 0)
+        return {};
+    std::ifstream file("/proc/" + std::to_string(processId) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // The command name (field 2) may hold spaces and parentheses: the fields
+    // after its closing parenthesis are plain; the start time in clock ticks
+    // since boot is the 22nd field, the 20th after the name.
+    const auto nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos)
+        return {};
+    std::istringstream fields(stat.substr(nameEnd + 1));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index)
+        if (index == 22)
+            return field;
+    return {};
 }
 
 } // namespace tessell::platform

@@ -114,4 +114,20 @@ bool processRunning(int processId) {
     return running;
 }
 
+std::string processStartMark(int processId) {
+    if (processId <= 0)
+        return {};
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(processId));
+    if (!process)
+        return {};
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const bool known = ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+    ::CloseHandle(process);
+    if (!known)
+        return {};
+    return std::to_string((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                          created.dwLowDateTime);
+}
+
 } // namespace tessell::platform

@@ -230,16 +230,14 @@ inline ProcessResult runProcess(const std::string& program,
     return result;
 }
 #else
-// The child starts with SIGPIPE at its default action, as from a shell.
-inline ProcessResult runProcess(const std::string& program,
-                                const std::vector<std::string>& arguments,
-                                const EnvironmentChanges& changes = {},
-                                Clock::Duration limit = std::chrono::seconds(20),
-                                ChildOutput output = ChildOutput::Captured) {
-    TempDir scratch;
-    const auto outFile = scratch / "stdout";
-    const auto errFile = scratch / "stderr";
+namespace process_detail {
 
+// Starts `program` with its standard output on `outFd` (or the file `out`)
+// and its standard error in the file `err`, SIGPIPE at its default action as
+// from a shell; -1 when it could not be started.
+inline pid_t spawn(const std::string& program, const std::vector<std::string>& arguments,
+                   const EnvironmentChanges& changes, int outFd, const std::filesystem::path& out,
+                   const std::filesystem::path& err) {
     std::map<std::string, std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
@@ -260,34 +258,21 @@ inline ProcessResult runProcess(const std::string& program,
     for (auto& text : environmentText)
         envp.push_back(text.data());
     envp.push_back(nullptr);
-
     std::vector<std::string> argumentText{program};
     argumentText.insert(argumentText.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& text : argumentText)
         argv.push_back(text.data());
     argv.push_back(nullptr);
-
-    ProcessResult result;
-    // The read end is closed before the child starts: its first write to
-    // standard output meets a pipe without a reader.
-    int pipeEnds[2] = {-1, -1};
-    if (output == ChildOutput::ClosedPipe) {
-        if (pipe2(pipeEnds, O_CLOEXEC) != 0)
-            return result;
-        close(pipeEnds[0]);
-    }
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (output == ChildOutput::ClosedPipe)
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    if (outFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
     else
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     // A test runner that ignores SIGPIPE must not pass that on.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -301,29 +286,55 @@ inline ProcessResult runProcess(const std::string& program,
         posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (output == ChildOutput::ClosedPipe)
-        close(pipeEnds[1]);
+    return spawned == 0 ? child : -1;
+}
 
-    if (spawned != 0)
-        return result;
-
-    int waitStatus = 0;
+// Waits for `child` until `limit`, then kills it; whether it ended by
+// itself, and its wait status.
+inline bool reap(pid_t child, Clock::Duration limit, int& waitStatus) {
     const Deadline deadline(limit);
     for (;;) {
         const pid_t done = waitpid(child, &waitStatus, WNOHANG);
-        if (done == child) {
-            result.finished = true;
-            break;
-        }
+        if (done == child)
+            return true;
         if (done < 0 && errno != EINTR)
-            return result;
+            return false;
         if (deadline.expired()) {
             kill(child, SIGKILL);
             waitpid(child, &waitStatus, 0);
-            break;
+            return false;
         }
         clock().sleepFor(std::chrono::milliseconds(5));
     }
+}
+
+} // namespace process_detail
+
+inline ProcessResult runProcess(const std::string& program,
+                                const std::vector<std::string>& arguments,
+                                const EnvironmentChanges& changes = {},
+                                Clock::Duration limit = std::chrono::seconds(20),
+                                ChildOutput output = ChildOutput::Captured) {
+    TempDir scratch;
+    const auto outFile = scratch / "stdout";
+    const auto errFile = scratch / "stderr";
+    ProcessResult result;
+    // The read end is closed before the child starts: its first write to
+    // standard output meets a pipe without a reader.
+    int pipeEnds[2] = {-1, -1};
+    if (output == ChildOutput::ClosedPipe) {
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+            return result;
+        close(pipeEnds[0]);
+    }
+    const pid_t child =
+        process_detail::spawn(program, arguments, changes, pipeEnds[1], outFile, errFile);
+    if (output == ChildOutput::ClosedPipe)
+        close(pipeEnds[1]);
+    if (child < 0)
+        return result;
+    int waitStatus = 0;
+    result.finished = process_detail::reap(child, limit, waitStatus);
     if (result.finished && WIFEXITED(waitStatus))
         result.status = WEXITSTATUS(waitStatus);
     result.out = TempDir::readFile(outFile);
@@ -331,6 +342,61 @@ inline ProcessResult runProcess(const std::string& program,
     return result;
 }
 
+// A program running beside the test, its output readable while it runs;
+// killed at the end of the test if it still runs.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
+                      const EnvironmentChanges& changes = {})
+        : pid_(process_detail::spawn(program, arguments, changes, -1, scratch_ / "stdout",
+                                     scratch_ / "stderr")) {}
+    ~BackgroundProcess() {
+        if (pid_ > 0 && !ended_)
+            kill(SIGKILL);
+    }
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::string out() const { return TempDir::readFile(scratch_ / "stdout"); }
+    std::string err() const { return TempDir::readFile(scratch_ / "stderr"); }
+    // Sends `signal` and waits for the end it causes.
+    void kill(int signal) {
+        ::kill(pid_, signal);
+        wait(std::chrono::seconds(30));
+    }
+    // Waits at most `limit` for the end (killing it then): what it did.
+    ProcessResult wait(Clock::Duration limit) {
+        ProcessResult result;
+        if (pid_ > 0 && !ended_) {
+            finished_ = process_detail::reap(pid_, limit, waitStatus_);
+            ended_ = true;
+        }
+        result.finished = finished_;
+        if (WIFEXITED(waitStatus_))
+            result.status = WEXITSTATUS(waitStatus_);
+        result.out = out();
+        result.err = err();
+        return result;
+    }
+    // Whether it still runs (an end found here is kept for wait()).
+    bool running() {
+        if (pid_ <= 0 || ended_)
+            return false;
+        if (waitpid(pid_, &waitStatus_, WNOHANG) != pid_)
+            return true;
+        ended_ = finished_ = true;
+        return false;
+    }
+    bool killedBySignal() const { return ended_ && WIFSIGNALED(waitStatus_); }
+
+private:
+    TempDir scratch_;
+    pid_t pid_;
+    bool ended_ = false;
+    bool finished_ = false;
+    int waitStatus_ = 0;
+};
 #endif
 
 } // namespace tessell::testing
