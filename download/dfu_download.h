@@ -17,7 +17,7 @@
 // ends the run as a failure.
 
 #include "device/camera_link.h"
-#include "download/download_status.h"
+#include "device/download_status.h"
 #include "download/firmware_image.h"
 #include "platform/usb_location.h"
 

@@ -12,8 +12,8 @@
 // null); step-by-step diagnostics go to the trace.
 
 #include "device/camera_link.h"
+#include "device/download_status.h"
 #include "download/builtin_image.h"
-#include "download/download_status.h"
 #include "download/firmware_image.h"
 
 #include <cstdint>
