@@ -284,7 +284,7 @@ int runInfo(SelectedCamera& camera, const UsbIdentity& identity, Result& result,
     CameraLink& link = *camera.link;
     Json info;
     info["friendlyName"] = identity.friendlyName;
-    info["icType"] = std::string(1, camera.icType);
+    info["icType"] = std::string(1, chip::letter(camera.icType));
     info["chipName"] = std::string(chip::icTypeName(camera.icType));
     std::uint8_t chipId = 0;
     info["chipId"] =

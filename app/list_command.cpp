@@ -83,7 +83,7 @@ void listKind(const platform::CameraServices& services, DeviceListKind kind,
 void printTable(const std::vector<ListedCamera>& cameras, std::ostream& out) {
     for (const auto& camera : cameras) {
         out << camera.list << ' ' << camera.index << ": " << camera.friendlyName << "\n"
-            << "    chip " << camera.icType << " (" << camera.chipName << ")";
+            << "    chip " << chip::letter(camera.icType) << " (" << camera.chipName << ")";
         if (camera.chipId >= 0) {
             char id[16];
             std::snprintf(id, sizeof id, "0x%02X", camera.chipId);
@@ -124,7 +124,7 @@ nlohmann::ordered_json listJson(const std::vector<ListedCamera>& cameras) {
         item["list"] = camera.list;
         item["index"] = camera.index;
         item["friendlyName"] = camera.friendlyName;
-        item["icType"] = std::string(1, camera.icType);
+        item["icType"] = std::string(1, chip::letter(camera.icType));
         item["chipName"] = camera.chipName;
         item["chipId"] = camera.chipId >= 0 ? nlohmann::ordered_json(camera.chipId) : nullptr;
         item["vid"] = camera.vid;

@@ -4,6 +4,7 @@
 // order, with what the tool reads from it. For operators checking a station
 // and for scripts (the JSON shape is kept stable for them).
 
+#include "device/ic_type.h"
 #include "platform/camera_services.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ struct ListedCamera {
     std::string list; // "video" or "sensor"
     int index = 0;    // position in that list
     std::string friendlyName;
-    char icType = 0;
+    IcType icType = chip::kUndetected;
     std::string chipName;
     int chipId = -1; // -1 when the chip register could not be read
     std::uint16_t vid = 0;

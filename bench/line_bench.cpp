@@ -142,7 +142,7 @@ void BM_SixteenCamerasWithTheLine(benchmark::State& state) {
     // 60 KiB: the serial-number string grows the image, which must still
     // fit the 64 KiB flash.
     image::SynthesisRequest request;
-    request.family = 'f';
+    request.family = ImageFamily::f;
     request.vid = 0x1209;
     request.pid = 0x0002;
     request.size = 60 * 1024;

@@ -28,7 +28,7 @@ inline std::string programPath() {
 // A 64 KiB 'f' image for 1209:0002, bcdDevice 0102.
 inline std::optional<std::vector<std::uint8_t>> downloadImage(std::string& error) {
     image::SynthesisRequest request;
-    request.family = 'f';
+    request.family = ImageFamily::f;
     request.vid = 0x1209;
     request.pid = 0x0002;
     request.bcdDevice = 0x0102;

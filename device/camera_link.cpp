@@ -24,15 +24,17 @@ int CameraLink::CloseCamera() {
 }
 
 int CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
-    if (family < 'e' || family > 'm')
+    const chip::Family& argument = chip::family(family);
+    if (!argument.openArgument)
         return status::kRefused;
     if (!device_)
         device_ = std::make_unique<CameraDevice>();
     opened_ = false;
     device_->releaseBinding();
-    if (family == 'l') {
-        // A valid letter without chip family bits: no camera can match it.
-        trace::write("OpenCamera: family 'l' names no chip family; nothing opened.");
+    if (!argument.anyFamily && argument.chipBits == 0) {
+        // A valid family without chip family bits: no camera can match it.
+        trace::writef("OpenCamera: family '%c' names no chip family; nothing opened.",
+                      argument.letter);
         return status::kNothingDone;
     }
 
@@ -129,8 +131,9 @@ CameraLink::Candidate CameraLink::tryCandidate(IcType family, platform::DeviceLi
     if (!chip::familyFilterAccepts(family, *bits))
         return Candidate::PassedOver;
     std::uint8_t variant = 0;
-    if (*bits == 0xA0 && device.ReadRegister(chip::kVariantRegister, variant) != status::kOk) {
-        // Without the variant the family ('d' or 'i') is unknown.
+    if (chip::needsVariant(*bits) &&
+        device.ReadRegister(chip::kVariantRegister, variant) != status::kOk) {
+        // Without the variant the family is unknown.
         trace::writef("OpenCamera: %s: variant register unreadable.", device.devicePath_.c_str());
         return Candidate::PassedOver;
     }

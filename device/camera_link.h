@@ -32,11 +32,11 @@ public:
     CameraLink(const CameraLink&) = delete;
     CameraLink& operator=(const CameraLink&) = delete;
 
-    // 0 opened; 1 no camera opened; 160 family outside 'e'..'m'. `family` is
-    // an `IcType` letter, 'e' for any. `index` counts every device of the
-    // list, USB or not; the camera opened is the first USB camera of a
-    // matching family at or after it. `mediaFoundation` 0 walks the
-    // video-input list, otherwise the sensor-camera list.
+    // 0 opened; 1 no camera opened; 160 a family that is no argument of
+    // opening (`chip::kUndetected`). `family` is `chip::kAnyFamily` for any. `index` counts every
+    // device of the list, USB or not; the camera opened is the first USB camera of a matching
+    // family at or after it. `mediaFoundation` 0 walks the video-input list, otherwise the
+    // sensor-camera list.
     int OpenCamera(IcType family, int index, int mediaFoundation);
     // Always the video-input list: the reconnect after a chip reset.
     int OpenCameraVideoInput(IcType family, int index) { return OpenCamera(family, index, 0); }

@@ -135,26 +135,12 @@ const OpcodeTable& opcodeTable(int tableNumber) {
     return kOpcodeTables[tableNumber >= 0 && tableNumber <= 6 ? tableNumber : 0];
 }
 
-std::optional<ImageFlashType> imageFlashType(char icType, int tableNumber) {
-    static constexpr std::uint8_t kFg[7] = {0, 1, 4, 5, 6, 3, 7};
-    static constexpr std::uint8_t kI[7] = {1, 2, 5, 6, 7, 4, 8};
-    static constexpr std::uint8_t kJkm[7] = {4, 1, 2, 9, 10, 8, 5};
-    const auto t = static_cast<std::size_t>(tableNumber >= 0 && tableNumber <= 6 ? tableNumber : 0);
-    switch (icType) {
-    case 'f':
-    case 'g':
-        return ImageFlashType{0xC006, kFg[t]};
-    case 'h':
-        return ImageFlashType{0x501F, kFg[t]};
-    case 'i':
-        return ImageFlashType{0x6010, kI[t]};
-    case 'j':
-    case 'k':
-    case 'm':
-        return ImageFlashType{2, kJkm[t]};
-    default:
+std::optional<ImageFlashType> imageFlashType(IcType camera, int tableNumber) {
+    const chip::Family& family = chip::family(camera);
+    if (family.flashTypeOffset == 0)
         return std::nullopt;
-    }
+    const auto t = static_cast<std::size_t>(tableNumber >= 0 && tableNumber <= 6 ? tableNumber : 0);
+    return ImageFlashType{family.flashTypeOffset, family.flashTypeValues[t]};
 }
 
 std::size_t defaultPartSize(FlashCode code) {

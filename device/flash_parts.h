@@ -5,6 +5,8 @@
 // table, and the flash-type value an image carries for it. The device layer,
 // the download procedures and the simulated flash all read these tables.
 
+#include "device/ic_type.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -112,12 +114,12 @@ int opcodeTableNumber(std::uint8_t codeOrFamily);
 const OpcodeTable& opcodeTable(int tableNumber);
 
 // Offset and value of the flash-type byte an image carries, for a camera
-// family letter and a table number; none for families that carry none.
+// family and a table number; none for families that carry none.
 struct ImageFlashType {
     std::size_t offset;
     std::uint8_t value;
 };
-std::optional<ImageFlashType> imageFlashType(char icType, int tableNumber);
+std::optional<ImageFlashType> imageFlashType(IcType camera, int tableNumber);
 
 // Default size of a part in bytes (what a camera's flash holds).
 std::size_t defaultPartSize(FlashCode code);

@@ -278,8 +278,8 @@ Status CameraDevice::IdentifyFlash(FlashCode& code) {
 
 Status CameraDevice::SetFlashProtection(FlashCode code, bool protect) {
     const IcType type = channel_ ? channel_->icType() : chip::kUndetected;
-    // 'j', 'k' and 'm' write their flash through the firmware's block controls.
-    if (!flash::isValidForProtection(code) || type == 'j' || type == 'k' || type == 'm')
+    // Families whose firmware writes the flash keep its protection themselves.
+    if (!flash::isValidForProtection(code) || chip::family(type).firmwareWritesFlash)
         return status::kRefused;
     return SpiWriteStatus(protect ? flash::kStatusBlockProtect : 0, code == 1 || code == 0x7A);
 }
@@ -328,8 +328,8 @@ Status CameraDevice::ReadBlock64(std::uint16_t address, std::size_t count,
 
 Status CameraDevice::WriteBlock64(std::uint16_t address, std::size_t count,
                                   std::span<const std::uint8_t> data) {
-    // The 'j' firmware takes the count in byte 0 and the data after it.
-    const bool countInBlock = channel_ && channel_->icType() == 'j';
+    // Some firmware takes the count in byte 0 and the data after it.
+    const bool countInBlock = channel_ && chip::family(channel_->icType()).countInBlock;
     const std::size_t limit = countInBlock ? 63 : 64;
     if (count > limit || data.size() < count) {
         trace::writef("WriteBlock64: %zu bytes refused (at most %zu).", count, limit);

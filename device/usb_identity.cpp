@@ -76,7 +76,8 @@ int OpenCameraAt(CameraLink& link, platform::UsbLocation& usb, IcType family,
             return status::kOk;
         link.CloseCamera();
     }
-    trace::writef("OpenCameraAt: no camera of family '%c' on %s.", family, address.text().c_str());
+    trace::writef("OpenCameraAt: no camera of family '%c' on %s.", chip::letter(family),
+                  address.text().c_str());
     return status::kNothingDone;
 }
 

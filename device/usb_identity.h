@@ -49,7 +49,7 @@ constexpr std::size_t kUsbStringCopy = 32;
 std::optional<std::string> ReadUsbString(platform::UsbLocation& usb, const CameraLink& camera,
                                          int which);
 
-// Opens on `link` the camera of `family` ('e' for any) that is on the USB
+// Opens on `link` the camera of `family` (`chip::kAnyFamily` for any) that is on the USB
 // port `address` of the video-input list now: 0 opened; 1 when no such
 // camera is there (not plugged, still re-enumerating, or another family).
 int OpenCameraAt(CameraLink& link, platform::UsbLocation& usb, IcType family,

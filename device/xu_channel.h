@@ -71,7 +71,7 @@ public:
     XuMode mode() const { return mode_; }
     void setMode(XuMode mode) { mode_ = mode; }
 
-    // The camera's chip family; 'd' until detection sets it.
+    // The camera's chip family; `chip::kUndetected` until detection sets it.
     IcType icType() const { return icType_; }
     void setIcType(IcType type) { icType_ = type; }
 

@@ -9,25 +9,6 @@
 
 namespace tessell {
 
-namespace {
-
-// The older chips keep their type number at a fixed place inside a 4 KiB
-// sector, read whole like any other flash range.
-std::optional<std::uint16_t> typeNumberInSector(CameraLink& link, std::uint32_t sector,
-                                                std::uint32_t word) {
-    FlashCode code = flash::kUnknown;
-    link.IdentifyFlash(code);
-    std::vector<std::uint8_t> flash(kFlashWindow, 0xFF);
-    if (!read_range(link, flash, code, sector, sector + 0x1000)) {
-        trace::writef("Type number: flash 0x%04X..0x%04X could not be read.",
-                      static_cast<unsigned>(sector), static_cast<unsigned>(sector + 0xFFF));
-        return std::nullopt;
-    }
-    return image::bigEndian16(flash, word);
-}
-
-} // namespace
-
 std::optional<std::uint16_t> readFlashWord(CameraLink& link, std::uint32_t address) {
     CameraDevice* device = link.device();
     if (!device || address + 2 > kFlashWindow)
@@ -40,41 +21,37 @@ std::optional<std::uint16_t> readFlashWord(CameraLink& link, std::uint32_t addre
 }
 
 std::optional<std::size_t> cameraStringBlockOffset(CameraLink& link, IcType camera) {
-    if (camera == 'h' || camera == 'i')
-        return 0xE000;
-    const auto field = image::stringPointerField(camera);
-    if (!field)
-        return std::nullopt;
-    const auto pointerField = static_cast<std::uint32_t>(*field);
-    const auto signature = readFlashWord(link, 0);
-    if (!signature || (*signature >> 8) != 0x89 || (*signature & 0xFF) < 0x10 ||
-        (*signature & 0xFF) > 0x2F)
-        return std::nullopt;
-    const auto h = readFlashWord(link, 4);
-    if (!h)
-        return std::nullopt;
-    const auto p = readFlashWord(link, std::uint32_t{*h} + pointerField);
-    if (!p || *p == 0xFFFF)
-        return std::nullopt;
-    return std::size_t{*p} + 0x1000;
+    const chip::Family& family = chip::family(camera);
+    if (family.strings == chip::StringBlocks::Sector)
+        return family.stringSector;
+    // The image rule, fed with the flash a word at a time.
+    return image::imageStringBlockOffset(
+        [&link](std::size_t at) { return readFlashWord(link, static_cast<std::uint32_t>(at)); },
+        camera);
 }
 
 std::optional<std::uint16_t> cameraTypeNumber(CameraLink& link, IcType camera) {
-    switch (camera) {
-    case 'j':
-    case 'k': {
-        const auto h = readFlashWord(link, 4);
-        if (!h || *h < 2)
-            return std::nullopt;
-        return readFlashWord(link, *h - 2u);
-    }
-    case 'h':
-        return typeNumberInSector(link, 0x3000, 0x3FF8);
-    case 'i':
-        return typeNumberInSector(link, 0x4000, 0x4FF8);
-    default:
+    const chip::Family& family = chip::family(camera);
+    if (family.typeNumber != chip::TypeNumberPlace::InSector)
+        return image::cameraTypeNumber(
+            [&link](std::size_t at) { return readFlashWord(link, static_cast<std::uint32_t>(at)); },
+            camera);
+    // A word inside a sector: the sector is read whole, with the identified
+    // flash part, like any other flash range.
+    const std::uint32_t sector = family.typeNumberAt & ~0xFFFu;
+    FlashCode code = flash::kUnknown;
+    link.IdentifyFlash(code);
+    std::vector<std::uint8_t> flash(kFlashWindow, 0xFF);
+    if (!read_range(link, flash, code, sector, sector + 0x1000)) {
+        trace::writef("Type number: flash 0x%04X..0x%04X could not be read.",
+                      static_cast<unsigned>(sector), static_cast<unsigned>(sector + 0xFFF));
         return std::nullopt;
     }
+    return image::cameraTypeNumber(
+        [&flash](std::size_t at) -> std::optional<std::uint16_t> {
+            return image::bigEndian16(flash, at);
+        },
+        camera);
 }
 
 CameraIdentityDisplay cameraIdentityDisplay(CameraLink& link, IcType camera, std::uint16_t vid,

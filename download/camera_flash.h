@@ -22,15 +22,14 @@ namespace tessell {
 // past 0xFFFF.
 std::optional<std::uint16_t> readFlashWord(CameraLink& link, std::uint32_t address);
 
-// Where the camera keeps its first string block: 0xE000 for 'h' and 'i';
-// for 'j', 'k', 'm' P + 0x1000 with P read at H+0x74, H+0x7A or H+0x9C of a
-// flash that begins 0x89 0x10..0x2F (none for P = 0xFFFF); none for other
-// families and whenever a read fails.
+// Where the camera keeps its first string block: the fixed sector of its
+// family, or the image rule (image::imageStringBlockOffset) over its flash
+// read a word at a time; none for other families and whenever a read fails.
 std::optional<std::size_t> cameraStringBlockOffset(CameraLink& link, IcType camera);
 
-// The type number in the camera's flash: 'j' and 'k' the word at H-2; 'h'
-// the word at 0x3FF8 and 'i' at 0x4FF8, read with the identified flash
-// part. None for other families and when the flash cannot be read.
+// The type number in the camera's flash (image::cameraTypeNumber), a word
+// inside a fixed sector read with the identified flash part. None for other
+// families and when the flash cannot be read.
 std::optional<std::uint16_t> cameraTypeNumber(CameraLink& link, IcType camera);
 
 // The camera identity shown when a camera is selected.

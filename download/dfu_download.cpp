@@ -486,7 +486,7 @@ Result prepare_module(CameraLink& link, platform::UsbLocation& usb,
                       const platform::UsbAddress& address) {
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
-    if (camera != 'm')
+    if (chip::family(camera).procedure != chip::Procedure::ModuleOrIsp)
         return {};
     std::uint8_t chipId = 0;
     if (const Status read = link.ReadRegister(chip::kChipIdRegister, chipId); !ok(read)) {
@@ -511,8 +511,8 @@ Result prepare_module(CameraLink& link, platform::UsbLocation& usb,
     clock().sleepFor(kModuleReopenPause);
     const Deadline deadline(kModuleReopenBudget);
     // The restart re-enumerates the camera: the one on the same port is this
-    // camera, whatever other 'm' cameras the station holds.
-    while (OpenCameraAt(link, usb, 'm', address) != status::kOk) {
+    // camera, whatever other cameras of its family the station holds.
+    while (OpenCameraAt(link, usb, camera, address) != status::kOk) {
         if (deadline.expired()) {
             trace::write("prepare_module: camera did not come back, stop download. (timeout)");
             return Result::failure(status::kTimeout,

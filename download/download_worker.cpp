@@ -6,6 +6,7 @@
 #include "download/dfu_download.h"
 #include "download/flash_access.h"
 #include "download/isp_download.h"
+#include "download/rework.h"
 
 #include <algorithm>
 #include <bit>
@@ -114,15 +115,15 @@ private:
     std::optional<Result> downloadByFamily() {
         FirmwareImage& image = job_.image;
         DownloadStatus* status = &shared_.status;
-        switch (job_.camera) {
-        case 'k':
+        switch (chip::family(job_.camera).procedure) {
+        case chip::Procedure::ResetThenIsp:
             observer_.burnLog(kLogSerialDownload);
             clearBootControlBit(*job_.link);
             if (!resetAndReopen())
                 return std::nullopt;
             clearBootControlBit(*job_.link);
             return isp_download(image, *job_.link, job_.familyIndex, status, true);
-        case 'm': {
+        case chip::Procedure::ModuleOrIsp: {
             observer_.burnLog(kLog7330);
             if (job_.options.moduleSetting || image.length() > 0x10000)
                 job_.familyIndex = flash::kModuleFamily0;
@@ -146,12 +147,13 @@ private:
             setModuleEnableBit(*job_.link);
             return isp_download(image, *job_.link, job_.familyIndex, status, true);
         }
-        case 'j':
+        case chip::Procedure::Dfu7312:
             observer_.burnLog(kLog7312);
             return download_7312(image, *job_.link, job_.familyIndex, status);
-        default:
-            return isp_download(image, *job_.link, job_.familyIndex, status, true);
+        case chip::Procedure::Isp:
+            break;
         }
+        return isp_download(image, *job_.link, job_.familyIndex, status, true);
     }
 
     // Invalidates the flash header (a camera reset now starts its ROM, not

@@ -8,11 +8,108 @@
 #include <algorithm>
 #include <array>
 #include <initializer_list>
+#include <ostream>
 
 namespace tessell {
+
+std::ostream& operator<<(std::ostream& out, ImageFamily family) {
+    return out << image::letter(family);
+}
+
 namespace image {
 
 namespace {
+
+constexpr IcType kNoCamera = IcType::d; // placeholder where `expects` is none
+
+constexpr Layout layoutRow(ImageFamily family, char letter, std::array<std::uint8_t, 2> header) {
+    return Layout{.family = family,
+                  .letter = letter,
+                  .usualHeader = header,
+                  .marker = 0,
+                  .fixedIdentity = 0,
+                  .descriptorPointerField = 0,
+                  .usb3Descriptor = false,
+                  .readsIdentity = false,
+                  .identityNeedsHeader8916 = false,
+                  .typeNumberAt = 0,
+                  .typeNumberBeforeHeader = 0,
+                  .expects = std::nullopt,
+                  .fitsOnlyExpected = Binding::Never};
+}
+
+// Older layouts: the descriptor at a fixed place, marked by its 0x12.
+constexpr Layout olderLayout(ImageFamily family, char letter, std::uint16_t marker,
+                             std::uint16_t identity, std::uint16_t typeNumber, IcType camera,
+                             Binding binding) {
+    Layout l = layoutRow(family, letter, {0x55, 0x90});
+    l.marker = marker;
+    l.fixedIdentity = identity;
+    l.readsIdentity = identity != 0;
+    l.typeNumberAt = typeNumber;
+    if (identity != 0)
+        l.expects = camera;
+    l.fitsOnlyExpected = binding;
+    return l;
+}
+
+// Pointer-table layouts: the descriptor where D at H + `field` points.
+constexpr Layout pointerTableLayout(ImageFamily family, char letter,
+                                    std::array<std::uint8_t, 2> header, std::uint8_t field,
+                                    std::uint8_t typeNumberBeforeHeader, IcType camera,
+                                    Binding binding) {
+    Layout l = layoutRow(family, letter, header);
+    l.descriptorPointerField = field;
+    l.readsIdentity = true;
+    l.typeNumberBeforeHeader = typeNumberBeforeHeader;
+    l.expects = camera;
+    l.fitsOnlyExpected = binding;
+    return l;
+}
+
+constexpr Layout withHeader8916Identity(Layout l) {
+    l.identityNeedsHeader8916 = true;
+    return l;
+}
+
+constexpr Layout withUsb3Descriptor(Layout l) {
+    l.usb3Descriptor = true;
+    return l;
+}
+
+constexpr Layout unknownLayout() {
+    // Read like a pointer-table image when it has one; tied to no camera.
+    Layout l = layoutRow(ImageFamily::j, 'j', {0x89, 0x10});
+    l.descriptorPointerField = 0x16;
+    return l;
+}
+
+// In the order of the enumerators.
+constexpr std::array<Layout, 8> kLayouts = {
+    olderLayout(ImageFamily::c, 'c', 0x8000, 0, 0, kNoCamera, Binding::Never),
+    olderLayout(ImageFamily::d, 'd', 0xB701, 0xB70A, 0x3FF8, IcType::h, Binding::Always),
+    withHeader8916Identity(olderLayout(ImageFamily::e, 'e', 0x6781, 0x678A, 0x4FF8, IcType::i,
+                                       Binding::WithHeader8916)),
+    pointerTableLayout(ImageFamily::f, 'f', {0x89, 0x17}, 0x16, 2, IcType::k, Binding::Always),
+    withHeader8916Identity(pointerTableLayout(ImageFamily::g, 'g', {0x89, 0x16}, 0x16, 2, IcType::j,
+                                              Binding::WithHeader8916)),
+    pointerTableLayout(ImageFamily::h, 'h', {0x89, 0x26}, 0x1A, 4, IcType::m,
+                       Binding::WithHeaderF9FF),
+    withUsb3Descriptor(
+        pointerTableLayout(ImageFamily::i, 'i', {0x89, 0x26}, 0x1A, 4, IcType::m, Binding::Never)),
+    unknownLayout(),
+};
+
+constexpr bool layoutsInEnumeratorOrder() {
+    for (std::size_t i = 0; i < kLayouts.size(); ++i)
+        if (static_cast<std::size_t>(kLayouts[i].family) != i)
+            return false;
+    return true;
+}
+static_assert(layoutsInEnumeratorOrder());
+
+// Where the firmware families find iSerialNumber: D at H + this.
+constexpr std::size_t kSerialDescriptorPointerField = 0x16;
 
 bool bytesAre(std::span<const std::uint8_t> bytes, std::size_t offset,
               std::initializer_list<std::uint8_t> expected) {
@@ -72,24 +169,27 @@ std::optional<UsbIds> usb3Identity(std::span<const std::uint8_t> bytes) {
 }
 
 std::uint16_t typeNumberOf(std::span<const std::uint8_t> bytes, ImageFamily family) {
-    const std::size_t h = headerOffset(bytes);
-    switch (family) {
-    case 'd':
-        return bigEndian16(bytes, 0x3FF8);
-    case 'e':
-        return bigEndian16(bytes, 0x4FF8);
-    case 'f':
-    case 'g':
-        return bigEndian16Before(bytes, h, 2);
-    case 'h':
-    case 'i':
-        return bigEndian16Before(bytes, h, 4);
-    default:
-        return 0;
-    }
+    const Layout& l = layout(family);
+    if (l.typeNumberAt != 0)
+        return bigEndian16(bytes, l.typeNumberAt);
+    if (l.typeNumberBeforeHeader != 0)
+        return bigEndian16Before(bytes, headerOffset(bytes), l.typeNumberBeforeHeader);
+    return 0;
 }
 
 } // namespace
+
+const Layout& layout(ImageFamily family) {
+    const auto at = static_cast<std::size_t>(family);
+    return kLayouts[at < kLayouts.size() ? at : kLayouts.size() - 1];
+}
+
+std::optional<ImageFamily> familyFromLetter(char letter) {
+    for (const Layout& l : kLayouts)
+        if (l.letter == letter)
+            return l.family;
+    return std::nullopt;
+}
 
 std::optional<std::uint8_t> byteAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
     if (offset >= bytes.size())
@@ -118,40 +218,40 @@ bool hasPointerTable(std::span<const std::uint8_t> bytes) {
 
 ImageFamily classify(std::span<const std::uint8_t> bytes) {
     if (bytesAre(bytes, 11, {'7', '6', '3', '0'}))
-        return 'i';
+        return ImageFamily::i;
     if (bytesAre(bytes, 6, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}))
-        return 'i';
+        return ImageFamily::i;
     if (bytesAre(bytes, 0, {0x89, 0x17}) || bytesAre(bytes, 0, {0x89, 0x18}))
-        return 'f';
+        return ImageFamily::f;
     if (bytesAre(bytes, 0, {0x89, 0x16}))
-        return byteIs(bytes, 0x6781, 0x12) ? 'e' : 'g';
+        return byteIs(bytes, 0x6781, 0x12) ? ImageFamily::e : ImageFamily::g;
     if (bytesAre(bytes, 0, {0xF9, 0xFF}) || bytesAre(bytes, 0, {0x89, 0x26}))
-        return 'h';
+        return ImageFamily::h;
     if (byteIs(bytes, 0x8000, 0x12))
-        return 'c';
+        return ImageFamily::c;
     if (byteIs(bytes, 0xB701, 0x12))
-        return 'd';
+        return ImageFamily::d;
     if (byteIs(bytes, 0x6781, 0x12))
-        return 'e';
-    return 'j';
+        return ImageFamily::e;
+    return ImageFamily::j;
 }
 
 std::optional<IcType> expectedCamera(ImageFamily family) {
-    switch (family) {
-    case 'd':
-        return 'h';
-    case 'e':
-        return 'i';
-    case 'f':
-        return 'k';
-    case 'g':
-        return 'j';
-    case 'h':
-    case 'i':
-        return 'm';
-    default:
-        return std::nullopt;
+    return layout(family).expects;
+}
+
+bool bindsToExpectedCamera(std::span<const std::uint8_t> bytes, ImageFamily family) {
+    switch (layout(family).fitsOnlyExpected) {
+    case Binding::Always:
+        return true;
+    case Binding::WithHeader8916:
+        return bytesAre(bytes, 0, {0x89, 0x16});
+    case Binding::WithHeaderF9FF:
+        return bytesAre(bytes, 0, {0xF9, 0xFF});
+    case Binding::Never:
+        break;
     }
+    return false;
 }
 
 bool isHeaderVariant18(std::span<const std::uint8_t> bytes) {
@@ -167,12 +267,14 @@ bool fitsItsLayout(std::span<const std::uint8_t> bytes) {
     if (!hasKnownSignature(bytes))
         return false;
     const ImageFamily family = classify(bytes);
+    const Layout& l = layout(family);
+    const bool pointerTable = hasPointerTable(bytes) || bytesAre(bytes, 0, {0xF9, 0xFF});
     // The older layout is known by the descriptor marker of its family; one
     // without any is an older image cut before it.
-    if (bytesAre(bytes, 0, {0x55, 0x90}) && family == 'j')
+    if (bytesAre(bytes, 0, {0x55, 0x90}) && l.marker == 0 && !l.readsIdentity)
         return false;
     const std::size_t h = headerOffset(bytes);
-    // Bytes 0..14 (signature, kind, flash-type byte, H, the 'i' markers)
+    // Bytes 0..14 (signature, kind, flash-type byte, H, the "7630" marker)
     // belong to every layout.
     std::size_t end = 15;
     const auto reach = [&end](std::size_t offset, std::size_t width) {
@@ -183,7 +285,6 @@ bool fitsItsLayout(std::span<const std::uint8_t> bytes) {
         reach(pointerField, 2);
         reach(std::size_t{bigEndian16(bytes, pointerField)} + 2, usb::kDeviceDescriptorLength);
     };
-    const bool pointerTable = hasPointerTable(bytes) || bytesAre(bytes, 0, {0xF9, 0xFF});
     if (pointerTable) {
         // The descriptor pointers and the places the string blocks go.
         reach(h + 0x16, 0x12);
@@ -191,31 +292,12 @@ bool fitsItsLayout(std::span<const std::uint8_t> bytes) {
             if (const auto field = stringPointerField(*camera))
                 reach(h + *field, 2);
     }
-    switch (family) {
-    case 'c':
-        reach(0x8000, usb::kDeviceDescriptorLength);
-        break;
-    case 'd':
-        reach(0xB701, 0xB713 - 0xB701);
-        break;
-    case 'e':
-        reach(0x6781, 0x6793 - 0x6781);
-        break;
-    case 'f':
-    case 'g':
-        descriptorThrough(h + 0x16);
-        break;
-    case 'h':
-        descriptorThrough(h + 0x1A);
-        break;
-    case 'i':
-        if (const auto usb3 = usb3Identity(bytes); !usb3 || usb3->allZero())
-            descriptorThrough(h + 0x1A);
-        break;
-    default:
-        if (pointerTable)
-            descriptorThrough(h + 0x16);
-        break;
+    if (l.marker != 0) {
+        reach(l.marker, usb::kDeviceDescriptorLength);
+    } else if (l.descriptorPointerField != 0 && (l.readsIdentity || pointerTable)) {
+        const auto usb3 = l.usb3Descriptor ? usb3Identity(bytes) : std::nullopt;
+        if (!usb3 || usb3->allZero())
+            descriptorThrough(h + l.descriptorPointerField);
     }
     return end <= bytes.size();
 }
@@ -223,43 +305,24 @@ bool fitsItsLayout(std::span<const std::uint8_t> bytes) {
 ImageIdentity readIdentity(std::span<const std::uint8_t> bytes) {
     ImageIdentity identity;
     identity.family = classify(bytes);
-    const std::size_t h = headerOffset(bytes);
-    UsbIds ids;
-    switch (identity.family) {
-    case 'd':
-        ids = idsAt(bytes, 0xB70A);
-        identity.expectedCamera = 'h';
-        break;
-    case 'f':
-        ids = idsFromPointer(bytes, h + 0x16);
-        identity.expectedCamera = 'k';
-        break;
-    case 'h':
-        ids = idsFromPointer(bytes, h + 0x1A);
-        identity.expectedCamera = 'm';
-        break;
-    case 'i': {
-        const auto usb3 = usb3Identity(bytes);
-        ids = usb3 && !usb3->allZero() ? *usb3 : idsFromPointer(bytes, h + 0x1A);
-        identity.expectedCamera = 'm';
-        break;
-    }
-    default:
-        // Only the 0x89 0x16 header says which camera the other layouts are for.
-        if (bytesAre(bytes, 0, {0x89, 0x16})) {
-            if (identity.family == 'e') {
-                ids = idsAt(bytes, 0x678A);
-                identity.expectedCamera = 'i';
-            } else {
-                ids = idsFromPointer(bytes, h + 0x16);
-                identity.expectedCamera = 'j';
-            }
+    const Layout& l = layout(identity.family);
+    // Some layouts say which camera they are for only with the 0x89 0x16 header.
+    if (l.readsIdentity && (!l.identityNeedsHeader8916 || bytesAre(bytes, 0, {0x89, 0x16}))) {
+        UsbIds ids;
+        if (l.fixedIdentity != 0) {
+            ids = idsAt(bytes, l.fixedIdentity);
+        } else {
+            const auto usb3 = l.usb3Descriptor ? usb3Identity(bytes) : std::nullopt;
+            ids = usb3 && !usb3->allZero()
+                      ? *usb3
+                      : idsFromPointer(bytes,
+                                       std::size_t{headerOffset(bytes)} + l.descriptorPointerField);
         }
-        break;
+        identity.vid = ids.vid;
+        identity.pid = ids.pid;
+        identity.bcdDevice = ids.bcdDevice;
+        identity.expectedCamera = l.expects;
     }
-    identity.vid = ids.vid;
-    identity.pid = ids.pid;
-    identity.bcdDevice = ids.bcdDevice;
     identity.typeNumber = typeNumberOf(bytes, identity.family);
     return identity;
 }
@@ -281,53 +344,114 @@ std::uint8_t checksum(std::span<const std::uint8_t> image, std::size_t blockSize
 }
 
 std::optional<std::size_t> stringPointerField(IcType camera) {
-    switch (camera) {
-    case 'j':
-        return 0x74;
-    case 'k':
-        return 0x7A;
-    case 'm':
-        return 0x9C;
-    default:
+    const chip::Family& family = chip::family(camera);
+    if (family.strings != chip::StringBlocks::Pointer)
         return std::nullopt;
-    }
+    return family.stringPointerField;
+}
+
+std::optional<std::size_t> stringBlockFromPointer(std::uint16_t p) {
+    if (p == 0xFFFF)
+        return std::nullopt;
+    return std::size_t{p} + 0x1000;
+}
+
+std::optional<std::size_t> imageStringBlockOffset(const WordSource& words, IcType camera) {
+    const auto field = stringPointerField(camera);
+    if (!field)
+        return std::nullopt;
+    const auto signature = words(0);
+    if (!signature)
+        return std::nullopt;
+    const std::array<std::uint8_t, 2> start = {static_cast<std::uint8_t>(*signature >> 8),
+                                               static_cast<std::uint8_t>(*signature)};
+    if (!hasPointerTable(start))
+        return std::nullopt;
+    const auto h = words(4);
+    if (!h)
+        return std::nullopt;
+    const auto p = words(std::size_t{*h} + *field);
+    if (!p)
+        return std::nullopt;
+    return stringBlockFromPointer(*p);
 }
 
 std::optional<std::size_t> imageStringBlockOffset(std::span<const std::uint8_t> bytes,
                                                   IcType camera) {
-    const auto field = stringPointerField(camera);
-    if (!field)
-        return std::nullopt;
-    const std::size_t pointerField = *field;
-    if (!hasPointerTable(bytes))
-        return std::nullopt;
-    const auto p = wordAt(bytes, std::size_t{headerOffset(bytes)} + pointerField);
-    if (!p || *p == 0xFFFF)
-        return std::nullopt;
-    return std::size_t{*p} + 0x1000;
+    return imageStringBlockOffset([bytes](std::size_t at) { return wordAt(bytes, at); }, camera);
+}
+
+std::optional<std::uint16_t> cameraTypeNumber(const WordSource& words, IcType camera) {
+    const chip::Family& family = chip::family(camera);
+    switch (family.typeNumber) {
+    case chip::TypeNumberPlace::BeforeHeader: {
+        const auto h = words(4);
+        if (!h || *h < 2)
+            return std::nullopt;
+        return words(*h - 2u);
+    }
+    case chip::TypeNumberPlace::InSector:
+        return words(family.typeNumberAt);
+    case chip::TypeNumberPlace::None:
+        break;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::size_t> cameraStringBlockOffset(std::span<const std::uint8_t> flash,
                                                    IcType camera) {
-    if (camera == 'h' || camera == 'i')
-        return 0xE000;
+    const chip::Family& family = chip::family(camera);
+    if (family.strings == chip::StringBlocks::Sector)
+        return family.stringSector;
     return imageStringBlockOffset(flash, camera);
 }
 
 std::optional<std::uint8_t> serialNumberIndex(std::span<const std::uint8_t> bytes, IcType camera) {
-    switch (camera) {
-    case 'h':
-        return byteAt(bytes, 0xB712);
-    case 'i':
-        return byteAt(bytes, 0x6792);
-    case 'j':
-    case 'k':
-    case 'm':
-        return byteAt(
-            bytes, std::size_t{bigEndian16(bytes, std::size_t{headerOffset(bytes)} + 0x16)} + 0x12);
-    default:
-        return std::nullopt;
+    const chip::Family& family = chip::family(camera);
+    switch (family.strings) {
+    case chip::StringBlocks::Sector:
+        return byteAt(bytes, family.serialIndexAt);
+    case chip::StringBlocks::Pointer:
+        return byteAt(bytes, std::size_t{bigEndian16(bytes, std::size_t{headerOffset(bytes)} +
+                                                                kSerialDescriptorPointerField)} +
+                                 0x12);
+    case chip::StringBlocks::None:
+        break;
     }
+    return std::nullopt;
+}
+
+bool hasPointerTableKind1x(std::span<const std::uint8_t> bytes) {
+    const auto kind = byteAt(bytes, 1);
+    return byteIs(bytes, 0, 0x89) && kind && *kind >= 0x10 && *kind <= 0x1F;
+}
+
+bool hasOlderStringHeader(std::span<const std::uint8_t> bytes) {
+    return bytesAre(bytes, 0, {0x55, 0x90}) || hasPointerTableKind1x(bytes);
+}
+
+bool takesSerialNumber(std::span<const std::uint8_t> bytes, IcType camera) {
+    switch (chip::family(camera).strings) {
+    case chip::StringBlocks::Sector:
+        return hasOlderStringHeader(bytes);
+    case chip::StringBlocks::Pointer:
+        return hasPointerTable(bytes);
+    case chip::StringBlocks::None:
+        break;
+    }
+    return false;
+}
+
+bool keepsStringPlaces(std::span<const std::uint8_t> bytes) {
+    return hasPointerTable(bytes) || bytesAre(bytes, 0, {0xF9, 0xFF});
+}
+
+StringPlaces reworkStringPlaces(std::span<const std::uint8_t> bytes,
+                                std::span<const std::uint8_t> cameraFlash) {
+    const bool cameraKind17 = byteIs(cameraFlash, 1, 0x17);
+    const std::size_t h = headerOffset(bytes);
+    return {bigEndian16(bytes, h + (cameraKind17 ? 0x22 : 0x20)),
+            bigEndian16(bytes, h + (cameraKind17 ? 0x26 : 0x24))};
 }
 
 std::optional<std::span<const std::uint8_t>> stringBlock(std::span<const std::uint8_t> bytes,

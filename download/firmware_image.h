@@ -14,9 +14,12 @@
 
 #include "device/ic_type.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <iosfwd>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,11 +28,47 @@
 
 namespace tessell {
 
-// Which camera family an image is built for, from its marker bytes: 'c'..'j'.
-// Not an `IcType`, though it uses the same letters.
-using ImageFamily = char;
+// The layout family of an image, from its marker bytes. Not an `IcType`,
+// though the documents give both the same letters (`image::letter`).
+enum class ImageFamily : std::uint8_t { c, d, e, f, g, h, i, j };
+// Writes the letter.
+std::ostream& operator<<(std::ostream& out, ImageFamily family);
 
 namespace image {
+
+// When an image of a layout is tied to its expected camera by the fit rule.
+enum class Binding : std::uint8_t { Never, Always, WithHeader8916, WithHeaderF9FF };
+
+// What the tool knows of one image layout: where its fields lie, which
+// camera it is made for, and the header a made-up image of it starts with.
+// One row per family (firmware_image.cpp); nothing else knows the letters.
+struct Layout {
+    ImageFamily family;
+    char letter;
+    std::array<std::uint8_t, 2> usualHeader; // bytes 0..1
+    // Older layouts: the 0x12 that marks the device descriptor, and where
+    // vendor id, product id and bcdDevice lie (0 = not read).
+    std::uint16_t marker;
+    std::uint16_t fixedIdentity;
+    // Pointer-table layouts: D, the device-descriptor pointer, at H + this.
+    std::uint8_t descriptorPointerField;
+    bool usb3Descriptor;          // a USB 3.0 descriptor in 0x1000..0x4FFF comes first
+    bool readsIdentity;           // vendor id, product id and bcdDevice are read at all
+    bool identityNeedsHeader8916; // ... only when bytes 0..1 are 0x89 0x16
+    // The type number: a fixed big-endian word (0 = none), or the word this
+    // many bytes before H (0 = none).
+    std::uint16_t typeNumberAt;
+    std::uint8_t typeNumberBeforeHeader;
+    std::optional<IcType> expects; // the camera family the layout is made for
+    Binding fitsOnlyExpected;      // when no other camera may take it
+};
+
+const Layout& layout(ImageFamily family);
+inline char letter(ImageFamily family) {
+    return layout(family).letter;
+}
+// The family of a letter; none for anything else.
+std::optional<ImageFamily> familyFromLetter(char letter);
 
 // The image buffer is fixed: larger files are refused.
 constexpr std::size_t kBufferSize = 0x20000;
@@ -56,11 +95,15 @@ bool hasPointerTable(std::span<const std::uint8_t> bytes);
 
 // --- classification and identity ------------------------------------------------
 
-// First matching marker rule wins; unknown layouts are 'j'.
+// First matching marker rule wins; unknown layouts are `ImageFamily::j`.
 ImageFamily classify(std::span<const std::uint8_t> bytes);
 
-// The camera family a family belongs to ('c' and 'j': none).
+// The camera family a layout is made for (none for some).
 std::optional<IcType> expectedCamera(ImageFamily family);
+
+// Whether the image may go to its expected camera only: what the fit rule
+// (download/image_fit.h) asks of the layout and the header bytes.
+bool bindsToExpectedCamera(std::span<const std::uint8_t> bytes, ImageFamily family);
 
 // Bytes 0..1 are 0x89 0x18 (the header signature the download restores).
 bool isHeaderVariant18(std::span<const std::uint8_t> bytes);
@@ -79,12 +122,11 @@ bool hasKnownSignature(std::span<const std::uint8_t> bytes);
 bool fitsItsLayout(std::span<const std::uint8_t> bytes);
 
 struct ImageIdentity {
-    ImageFamily family = 'j';
+    ImageFamily family = ImageFamily::j;
     std::uint16_t vid = 0; // 0 when the image carries none
     std::uint16_t pid = 0;
     std::uint16_t bcdDevice = 0;
-    // The camera family the image insists on; none when it names none (older
-    // layouts without the 0x89 0x16 header, 'c', 'j').
+    // The camera family the image insists on; none when it names none.
     std::optional<IcType> expectedCamera;
     std::uint16_t typeNumber = 0;
 };
@@ -105,25 +147,66 @@ std::uint8_t checksum(std::span<const std::uint8_t> image, std::size_t blockSize
 
 // --- string blocks --------------------------------------------------------------
 
-// Where the header of a 'j', 'k' or 'm' image keeps its string-block pointer
-// P, relative to H (none for the other families).
+// Where the header of an image keeps the string-block pointer P a camera
+// family reads, relative to H (none for the families that read none).
 std::optional<std::size_t> stringPointerField(IcType camera);
 
+// Where the first string block lies for a string-block pointer P read from
+// an image header or a camera's flash: P + 0x1000, none for P = 0xFFFF.
+std::optional<std::size_t> stringBlockFromPointer(std::uint16_t p);
+
 // Where the first string block of an image lies for a camera family: P + 0x1000
-// for 'j', 'k', 'm' with a pointer-table header, P read at H+0x74, H+0x7A or
-// H+0x9C; none for other families, for P = 0xFFFF, and when P is out of reach.
+// for a family that reads P and an image with a pointer-table header; none
+// for other families, for P = 0xFFFF, and when P is out of reach.
 std::optional<std::size_t> imageStringBlockOffset(std::span<const std::uint8_t> bytes,
                                                   IcType camera);
 
+// The big-endian word at an offset of an image, or of a camera's flash read
+// a word at a time; none when it lies outside or cannot be read.
+using WordSource = std::function<std::optional<std::uint16_t>(std::size_t offset)>;
+
+// The rule above over words read one by one, in the order the rule needs
+// them: bytes 0..1, H, then P.
+std::optional<std::size_t> imageStringBlockOffset(const WordSource& words, IcType camera);
+
+// The type number a camera keeps in its flash, by its family: the word at
+// H-2 or at a fixed address (none for the other families).
+std::optional<std::uint16_t> cameraTypeNumber(const WordSource& words, IcType camera);
+
 // Where a camera keeps its first string block, worked out from the start of
-// its flash: 0xE000 for 'h' and 'i', the image rule for 'j', 'k', 'm', none
-// for other families.
+// its flash: its family's fixed sector, or the image rule for a family that
+// reads P; none for other families.
 std::optional<std::size_t> cameraStringBlockOffset(std::span<const std::uint8_t> flash,
                                                    IcType camera);
 
 // The iSerialNumber index the device descriptor of the image carries for a
 // camera family; none for families without one.
 std::optional<std::uint8_t> serialNumberIndex(std::span<const std::uint8_t> bytes, IcType camera);
+
+// Bytes 0..1 are 0x89 0x10..0x1F: a pointer-table header of the first kinds.
+bool hasPointerTableKind1x(std::span<const std::uint8_t> bytes);
+
+// Bytes 0..1 are 0x55 0x90 or 0x89 0x10..0x1F: the headers the chips that
+// keep their strings in a fixed sector take strings with.
+bool hasOlderStringHeader(std::span<const std::uint8_t> bytes);
+
+// Whether an image may carry a serial number on a camera of this family:
+// a header its kind of string blocks goes with.
+bool takesSerialNumber(std::span<const std::uint8_t> bytes, IcType camera);
+
+// Whether the image header holds the places a rework puts a camera's
+// string blocks (a pointer-table header, valid or invalidated).
+bool keepsStringPlaces(std::span<const std::uint8_t> bytes);
+
+// Where a rework puts the camera's first string block and its serial-number
+// block: at H+0x20 and H+0x24 of the image, or H+0x22 and H+0x26 when the
+// camera's own flash (`cameraFlash`, from address 0) has header kind 0x17.
+struct StringPlaces {
+    std::size_t firstBlock = 0;
+    std::size_t serialBlock = 0;
+};
+StringPlaces reworkStringPlaces(std::span<const std::uint8_t> bytes,
+                                std::span<const std::uint8_t> cameraFlash);
 
 // A string block at `offset`: byte 0 (not interpreted), byte 1 = L, then a USB
 // string descriptor (bLength, 0x03, UTF-16LE characters). Valid when

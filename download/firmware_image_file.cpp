@@ -43,7 +43,7 @@ bool FirmwareImage::load(const std::filesystem::path& path, const LoadContext& c
                     static_cast<int>(length_), kilobytes(length_).c_str())});
     if (headerVariant18_)
         log.push_back({"*", false});
-    if (context.camera != 'l') {
+    if (!context.camera || chip::family(*context.camera).showsImageVersion) {
         log.push_back({formatText("(File) New bcdDevice version = %04x \r\n",
                                   static_cast<unsigned>(identity_.bcdDevice))});
         if (context.showFirmwareVersion)

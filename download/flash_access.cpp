@@ -19,7 +19,7 @@ std::array<std::uint8_t, 4> addressBlock(std::uint32_t address) {
 }
 
 bool usesFirmwareBlocks(IcType type) {
-    return type == 'j' || type == 'k' || type == 'm';
+    return chip::family(type).firmwareWritesFlash;
 }
 
 // Reads 64 bytes at a time through the firmware's small block control, for

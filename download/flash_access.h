@@ -42,7 +42,7 @@ bool erase_all(CameraLink& link, std::uint8_t familyIndex);
 bool read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t code,
                 std::uint32_t start, std::uint32_t end);
 
-// Up to 64 bytes at a flash address. Families 'j', 'k', 'm' through the firmware's 64-byte
+// Up to 64 bytes at a flash address. Families whose firmware writes the flash through its 64-byte
 // block; the others page-programmed through the serial-port registers.
 bool write_bytes(CameraLink& link, std::uint16_t address, std::span<const std::uint8_t> data);
 

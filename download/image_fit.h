@@ -15,11 +15,9 @@
 namespace tessell {
 
 // False for bytes that are no image of any layout, and for an image whose
-// marker bytes tie it to another chip family than `camera`'s: family 'd'
-// only on 'h'; 'f' only on 'k'; with header bytes 0x89 0x16, 'e' only on 'i'
-// and 'g' only on 'j'; with 0xF9 0xFF, 'h' only on 'm'. Every other image
-// fits every camera (a family 'j' image of exactly the buffer's size counts
-// as family 'i').
+// layout and header bytes tie it to another chip family than `camera`'s (the
+// layout table in firmware_image.cpp says which). Every other image fits
+// every camera.
 bool imageFitsChip(const FirmwareImage& image, IcType camera);
 
 // The chip as an operator reads it in a log: its name, or its family letter

@@ -16,13 +16,7 @@ namespace {
 constexpr std::size_t kHeaderOffset = 0x0100;
 // Descriptor pointer D of the pointer-table layouts; the descriptor begins at D + 2.
 constexpr std::size_t kDescriptorPointer = 0x0400;
-// The older layouts keep their descriptor at fixed places.
-constexpr std::size_t kFamilyCDescriptor = 0x8000;
-constexpr std::size_t kFamilyDDescriptorPointer = 0xB700;
-constexpr std::size_t kFamilyEDescriptorPointer = 0x6780;
-constexpr std::size_t kFamilyDTypeNumber = 0x3FF8;
-constexpr std::size_t kFamilyETypeNumber = 0x4FF8;
-// The tool searches this area for the USB 3.0 descriptor of family 'i'.
+// The tool searches this area for a USB 3.0 descriptor.
 constexpr std::size_t kUsb3SearchFirst = 0x1000;
 constexpr std::size_t kUsb3SearchLast = 0x4FFF;
 // Bytes 0..0x1F are the fixed header: kept free of the 0xFF fill so that no
@@ -47,9 +41,9 @@ bool hasPointerTableHeader(HeaderBytes header) {
 
 // Writes fields into an erased buffer, refusing fields that overlap or that
 // lie beyond the image buffer, and remembers how far the fields reach.
-class Layout {
+class FieldWriter {
 public:
-    explicit Layout(std::string& error) : bytes_(kBufferSize, 0xFF), error_(error) {}
+    explicit FieldWriter(std::string& error) : bytes_(kBufferSize, 0xFF), error_(error) {}
 
     bool put(std::size_t offset, std::span<const std::uint8_t> data, const std::string& what) {
         if (!ok_)
@@ -118,7 +112,7 @@ descriptorBlock(const std::array<std::uint8_t, usb::kDeviceDescriptorLength>& de
     return block;
 }
 
-bool putStringBlock(Layout& layout, std::size_t offset, const std::optional<std::string>& text,
+bool putStringBlock(FieldWriter& layout, std::size_t offset, const std::optional<std::string>& text,
                     const std::string& what) {
     if (!text)
         return true;
@@ -138,31 +132,18 @@ std::string headerText(HeaderBytes header) {
 } // namespace
 
 HeaderBytes defaultHeader(ImageFamily family) {
-    switch (family) {
-    case 'c':
-    case 'd':
-    case 'e':
-        return {0x55, 0x90};
-    case 'f':
-        return {0x89, 0x17};
-    case 'g':
-        return {0x89, 0x16};
-    case 'h':
-    case 'i':
-        return {0x89, 0x26};
-    default:
-        return {0x89, 0x10};
-    }
+    const auto& header = layout(family).usualHeader;
+    return {header[0], header[1]};
 }
 
 std::size_t defaultSize(ImageFamily family, HeaderBytes header) {
-    const bool older = family == 'c' || family == 'd' || family == 'e';
+    const bool older = layout(family).marker != 0;
     return older || !hasPointerTableHeader(header) ? 0x10000 : 0xA000;
 }
 
 std::size_t synthesizedStringBlockOffset(const SynthesisRequest& request) {
     const auto camera = expectedCamera(request.family);
-    if (camera == 'h' || camera == 'i')
+    if (camera && chip::family(*camera).strings == chip::StringBlocks::Sector)
         return kOlderLayoutStringBlockOffset;
     if (!hasPointerTableHeader(request.header.value_or(defaultHeader(request.family))))
         return kOlderLayoutStringBlockOffset;
@@ -172,15 +153,16 @@ std::size_t synthesizedStringBlockOffset(const SynthesisRequest& request) {
 std::optional<std::vector<std::uint8_t>> synthesizeImage(const SynthesisRequest& request,
                                                          std::string& error) {
     const ImageFamily family = request.family;
-    if (family < 'c' || family > 'j') {
-        error = std::string("unknown image family '") + family + "' (use c to j)";
+    const image::Layout& shape = layout(family);
+    if (shape.family != family) {
+        error = "unknown image family";
         return std::nullopt;
     }
     const HeaderBytes header = request.header.value_or(defaultHeader(family));
     const bool pointerTable = hasPointerTableHeader(header);
     const std::uint8_t serialIndex = request.serialIndex.value_or(request.serialNumber ? 3 : 0);
 
-    Layout layout(error);
+    FieldWriter fields(error);
     std::array<std::uint8_t, kFixedHeaderSize> fixed{};
     fixed[0] = header.signature;
     fixed[1] = header.kind;
@@ -188,106 +170,99 @@ std::optional<std::vector<std::uint8_t>> synthesizeImage(const SynthesisRequest&
         fixed[4] = static_cast<std::uint8_t>(kHeaderOffset >> 8);
         fixed[5] = static_cast<std::uint8_t>(kHeaderOffset);
     }
-    if (family == 'i') {
+    // The layout with a USB 3.0 descriptor is the one the markers at 6..14 name.
+    if (shape.usb3Descriptor) {
         if (request.mark7630)
             std::copy_n("7630", 4, fixed.begin() + 11);
         else
             std::fill_n(fixed.begin() + 6, 5, 0xFF);
     }
-    layout.put(0, fixed, "fixed header");
+    fields.put(0, fixed, "fixed header");
 
     const auto descriptor = deviceDescriptor(request, 0x0200, serialIndex);
     std::size_t descriptorPointer = kDescriptorPointer;
-    switch (family) {
-    case 'c':
-        layout.put(kFamilyCDescriptor, descriptor, "device descriptor");
-        descriptorPointer = kFamilyCDescriptor - 2;
-        break;
-    case 'd':
-        layout.put(kFamilyDDescriptorPointer, descriptorBlock(descriptor), "device descriptor");
-        layout.putBigEndian(kFamilyDTypeNumber, request.typeNumber, "type number");
-        descriptorPointer = kFamilyDDescriptorPointer;
-        break;
-    case 'e':
-        layout.put(kFamilyEDescriptorPointer, descriptorBlock(descriptor), "device descriptor");
-        layout.putBigEndian(kFamilyETypeNumber, request.typeNumber, "type number");
-        descriptorPointer = kFamilyEDescriptorPointer;
-        break;
-    default:
-        if (!pointerTable)
-            break;
-        layout.put(kDescriptorPointer, descriptorBlock(descriptor), "device descriptor");
-        if (family == 'f' || family == 'g')
-            layout.putBigEndian(kHeaderOffset - 2, request.typeNumber, "type number");
-        if (family == 'h' || family == 'i')
-            layout.putBigEndian(kHeaderOffset - 4, request.typeNumber, "type number");
-        break;
+    if (shape.marker != 0 && shape.fixedIdentity == 0) {
+        // The descriptor itself at the marker.
+        fields.put(shape.marker, descriptor, "device descriptor");
+        descriptorPointer = shape.marker - 2u;
+    } else if (shape.marker != 0) {
+        // The marker is the descriptor block's length byte.
+        descriptorPointer = shape.marker - 1u;
+        fields.put(descriptorPointer, descriptorBlock(descriptor), "device descriptor");
+        fields.putBigEndian(shape.typeNumberAt, request.typeNumber, "type number");
+    } else if (pointerTable) {
+        fields.put(kDescriptorPointer, descriptorBlock(descriptor), "device descriptor");
+        if (shape.typeNumberBeforeHeader != 0)
+            fields.putBigEndian(kHeaderOffset - shape.typeNumberBeforeHeader, request.typeNumber,
+                                "type number");
     }
 
     if (pointerTable) {
-        // Both descriptor pointers: families 'f' and 'g' read the identity
-        // at H+0x16, 'h' and 'i' at H+0x1A, and every 'j', 'k', 'm' camera
-        // finds iSerialNumber through H+0x16.
+        // Both descriptor pointers: the layouts read the identity at H+0x16
+        // or H+0x1A, and the cameras that read a string-block pointer find
+        // iSerialNumber through H+0x16.
         const auto d = static_cast<std::uint16_t>(descriptorPointer);
-        layout.putBigEndian(kHeaderOffset + 0x16, d, "descriptor pointer");
-        layout.putBigEndian(kHeaderOffset + 0x1A, d, "descriptor pointer");
+        fields.putBigEndian(kHeaderOffset + 0x16, d, "descriptor pointer");
+        fields.putBigEndian(kHeaderOffset + 0x1A, d, "descriptor pointer");
     }
 
     const std::size_t strings = synthesizedStringBlockOffset(request);
     if (request.stringBlockOffset && *request.stringBlockOffset != strings) {
-        layout.fail("this layout keeps its string blocks at " + hex(strings));
+        fields.fail("this layout keeps its string blocks at " + hex(strings));
     } else if (pointerTable) {
         if (strings < 0x1000 || strings > kLastStringBlockOffset) {
-            layout.fail("string blocks at " + hex(strings) + " must lie in 0x1000.." +
+            fields.fail("string blocks at " + hex(strings) + " must lie in 0x1000.." +
                         hex(kLastStringBlockOffset));
         } else {
             // The same string area for every camera family that reads a
-            // pointer ('j' at H+0x74, 'k' at H+0x7A, 'm' at H+0x9C), and the
-            // places a rework puts a camera's own blocks.
+            // pointer, and the places a rework puts a camera's own blocks.
             const auto p = static_cast<std::uint16_t>(strings - 0x1000);
-            for (const std::size_t field : {0x74, 0x7A, 0x9C})
-                layout.putBigEndian(kHeaderOffset + field, p, "string-block pointer");
+            for (const chip::Family& camera : chip::families())
+                if (camera.strings == chip::StringBlocks::Pointer)
+                    fields.putBigEndian(kHeaderOffset + camera.stringPointerField, p,
+                                        "string-block pointer");
             const auto first = static_cast<std::uint16_t>(strings);
             const auto serial = static_cast<std::uint16_t>(strings + kSerialBlockDistance);
-            layout.putBigEndian(kHeaderOffset + 0x20, first, "string-block target");
-            layout.putBigEndian(kHeaderOffset + 0x22, first, "string-block target");
-            layout.putBigEndian(kHeaderOffset + 0x24, serial, "serial-block target");
-            layout.putBigEndian(kHeaderOffset + 0x26, serial, "serial-block target");
+            fields.putBigEndian(kHeaderOffset + 0x20, first, "string-block target");
+            fields.putBigEndian(kHeaderOffset + 0x22, first, "string-block target");
+            fields.putBigEndian(kHeaderOffset + 0x24, serial, "serial-block target");
+            fields.putBigEndian(kHeaderOffset + 0x26, serial, "serial-block target");
         }
     }
-    putStringBlock(layout, strings, request.manufacturer, "manufacturer");
-    putStringBlock(layout, strings + kSerialBlockDistance, request.serialNumber, "serial number");
+    putStringBlock(fields, strings, request.manufacturer, "manufacturer");
+    putStringBlock(fields, strings + kSerialBlockDistance, request.serialNumber, "serial number");
 
-    if (family == 'i' && request.usb3DescriptorOffset) {
+    if (shape.usb3Descriptor && request.usb3DescriptorOffset) {
         const std::size_t at = *request.usb3DescriptorOffset;
         if (at < kUsb3SearchFirst || at > kUsb3SearchLast)
-            layout.fail("the USB 3.0 descriptor at " + hex(at) + " must lie in " +
+            fields.fail("the USB 3.0 descriptor at " + hex(at) + " must lie in " +
                         hex(kUsb3SearchFirst) + ".." + hex(kUsb3SearchLast));
         else
-            layout.put(at, deviceDescriptor(request, 0x0300, serialIndex),
+            fields.put(at, deviceDescriptor(request, 0x0300, serialIndex),
                        "USB 3.0 device descriptor");
     }
-    if (!layout.ok())
+    if (!fields.ok())
         return std::nullopt;
 
     std::size_t size = request.size;
     if (size == 0) {
-        size = std::max(defaultSize(family, header), (layout.end() + 0xFF) & ~std::size_t{0xFF});
-    } else if (size < layout.end()) {
-        error = "size " + hex(size) + " is too small: the fields reach " + hex(layout.end());
+        size = std::max(defaultSize(family, header), (fields.end() + 0xFF) & ~std::size_t{0xFF});
+    } else if (size < fields.end()) {
+        error = "size " + hex(size) + " is too small: the fields reach " + hex(fields.end());
         return std::nullopt;
     }
     if (size > kBufferSize) {
         error = "size " + hex(size) + " is larger than the image buffer (" + hex(kBufferSize) + ")";
         return std::nullopt;
     }
-    auto bytes = std::move(layout.bytes());
+    auto bytes = std::move(fields.bytes());
     bytes.resize(size);
 
     const ImageFamily read = classify(bytes);
     if (read != family) {
         error = "header " + headerText(header) + " does not make a family-" +
-                std::string(1, family) + " image (it reads as family " + std::string(1, read) + ")";
+                std::string(1, letter(family)) + " image (it reads as family " +
+                std::string(1, letter(read)) + ")";
         return std::nullopt;
     }
     return bytes;

@@ -33,7 +33,7 @@ constexpr std::size_t kOlderLayoutStringBlockOffset = 0xE000;
 constexpr std::size_t kSynthUsb3DescriptorOffset = 0x2000;
 
 struct SynthesisRequest {
-    ImageFamily family = 'f';
+    ImageFamily family = ImageFamily::f;
     // None: the family's usual header (see defaultHeader).
     std::optional<HeaderBytes> header;
     std::uint16_t vid = 0;

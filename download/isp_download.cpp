@@ -33,35 +33,9 @@ std::uint8_t xorOf(std::span<const std::uint8_t> bytes) {
     return sum;
 }
 
-// 'j', 'k' and 'm' write their flash through the firmware; the firmware of
-// 'j' and 'm' also writes the header signature itself when told the
-// download is complete.
-bool firmwareWritesFlash(IcType camera) {
-    return camera == 'j' || camera == 'k' || camera == 'm';
-}
-bool firmwareFinishesHeader(IcType camera) {
-    return camera == 'j' || camera == 'm';
-}
-
 bool isMx32Download(std::uint8_t flashType, IcType camera) {
     const bool macronix = flashType == 6 || flashType == 0x81 || flashType == 0x82;
-    return macronix && (camera == 'f' || camera == 'g' || camera == 'h');
-}
-
-// Where the six identity bytes (vendor id, product id, bcdDevice of the
-// older layouts) lie for a camera family.
-std::uint16_t identityAddress(IcType camera) {
-    switch (camera) {
-    case 'f':
-    case 'g':
-        return 0x8008;
-    case 'h':
-        return 0xB70A;
-    case 'i':
-        return 0x678A;
-    default:
-        return 0xF000;
-    }
+    return macronix && chip::family(camera).mx32;
 }
 
 struct IspJob {
@@ -191,6 +165,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
     }
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
+    const chip::Family& family = chip::family(camera);
     if (!job.builtin)
         set_image_flash_type(job.bytes, camera, flashType);
     report(status, stage::kInitialised, 5);
@@ -218,7 +193,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
     }
 
     std::optional<HeaderSwap> invalidHeader;
-    if (!job.builtin && (camera == 'k' || camera == 'm') && job.bytes.size() >= 2)
+    if (!job.builtin && family.invalidHeaderInData && job.bytes.size() >= 2)
         invalidHeader.emplace(job.bytes);
     const std::span<const std::uint8_t> image = job.bytes.first(job.length);
 
@@ -230,7 +205,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
     std::uint32_t flashBlock = 0;
     select_flash(link, flashType, flashBlock);
     trace::write("SetFlashType ok");
-    if (camera == 'i' || camera == 'm') {
+    if (family.selectsSerialFlash) {
         trace::write(putByte(*channel, XU_ISP_SERIAL_FLASH, 1) == status::kOk
                          ? "for 7318 XU_ISP_SERIAL_FLASH ok!"
                          : "for 7318 XU_ISP_SERIAL_FLASH fail!");
@@ -291,16 +266,16 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                 }
                 trace::write("put_Property XU_DFU_ACCESS_CONTROL has been recovered.");
             }
-            if (blocks == 1 && !firmwareWritesFlash(camera)) {
+            if (blocks == 1 && !family.firmwareWritesFlash) {
                 // The older families mark the flash invalid themselves and
                 // put the identity bytes back after the first block.
-                const std::uint8_t invalid = camera == 'i' ? 0xF9 : 0xF5;
+                const std::uint8_t invalid = family.invalidByte;
                 if (!write_bytes(link, 0, std::span(&invalid, 1))) {
                     trace::write("invalid signature write failed.");
                     failed = true;
                     return false;
                 }
-                const std::uint16_t at = identityAddress(camera);
+                const std::uint16_t at = family.identityAt;
                 if (at < image.size()) {
                     const std::size_t n = std::min<std::size_t>(6, image.size() - at);
                     if (!write_bytes(link, at, image.subspan(at, n))) {
@@ -342,7 +317,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
         }
         trace::writef("checksum correct = %02X ", checksum);
 
-        if (firmwareFinishesHeader(camera)) {
+        if (family.validHeader == chip::ValidHeader::FirmwareFinishes) {
             if (putByte(*channel, XU_ISP_FW_DOWNLOAD_OK, 1) != status::kOk) {
                 failed = true;
                 trace::write("XU_ISP_FW_DOWNLOAD_OK fail.");
@@ -350,10 +325,10 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
             }
         } else {
             std::vector<std::uint8_t> signature{0x55};
-            if (camera == 'k')
+            if (family.validHeader == chip::ValidHeader::Header89Kind)
                 signature = {0x89, job.headerVariant18 && !job.builtin ? std::uint8_t{0x18}
                                                                        : std::uint8_t{0x17}};
-            else if (camera == 'i')
+            else if (family.validHeader == chip::ValidHeader::Header8916)
                 signature = {0x89, 0x16};
             if (!write_bytes(link, 0, signature)) {
                 trace::write("header signature write failed.");
@@ -373,7 +348,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
 
     if (finish) {
         Status leave = putByte(*channel, XU_DFU_ENABLE_CONTROL, 0);
-        if (firmwareWritesFlash(camera)) {
+        if (family.firmwareWritesFlash) {
             if (leave == status::kOk)
                 clock().sleepFor(kLeaveSettle);
             if (!device->ResetChip())

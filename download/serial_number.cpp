@@ -1,10 +1,8 @@
 #include "download/serial_number.h"
 
-#include "common/path_text.h"
 #include "common/text_format.h"
 #include "common/trace.h"
 #include "download/camera_flash.h"
-#include "download/flash_access.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,8 +17,6 @@ namespace {
 constexpr std::size_t kTokenLimit = 128;
 // How much of a serial-number file is looked at before it is taken as garbage.
 constexpr std::size_t kScanLimit = 0x10000;
-// A string block is at most 68 bytes stored (L <= 66).
-constexpr std::size_t kMaxStoredBlock = image::kMaxStringBlockLength + 2;
 // The serial-number descriptor that names a string index starts with this character.
 constexpr std::uint8_t kISerialMarker = 0x07;
 // How far past the file's number a confirmed number is looked for, beyond
@@ -84,27 +80,6 @@ std::string counterOf(std::string_view serial, const std::vector<std::size_t>& p
     for (const std::size_t at : positions)
         counter += serial[at];
     return counter;
-}
-
-bool beginsWith(std::span<const std::uint8_t> bytes, std::uint8_t signature, std::uint8_t kindLow,
-                std::uint8_t kindHigh) {
-    return bytes.size() >= 2 && bytes[0] == signature && bytes[1] >= kindLow &&
-           bytes[1] <= kindHigh;
-}
-
-// Whether an image may carry a serial number on a camera of this family.
-bool takesSerialNumber(std::span<const std::uint8_t> bytes, IcType camera) {
-    switch (camera) {
-    case 'h':
-    case 'i':
-        return beginsWith(bytes, 0x55, 0x90, 0x90) || beginsWith(bytes, 0x89, 0x10, 0x1F);
-    case 'j':
-    case 'k':
-    case 'm':
-        return beginsWith(bytes, 0x89, 0x10, 0x2F);
-    default:
-        return false;
-    }
 }
 
 void putCharacters(std::span<std::uint8_t> block, std::size_t from, std::string_view text) {
@@ -172,94 +147,7 @@ bool stageSerialFile(const std::filesystem::path& path, std::string_view pattern
     return !error;
 }
 
-// --- rework helpers ----------------------------------------------------------------
-
-std::optional<std::vector<std::uint8_t>> readWorkFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::vector<std::uint8_t> block(kMaxStoredBlock + 1);
-    in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
-    block.resize(static_cast<std::size_t>(in.gcount()));
-    // Only a whole, valid block is taken: its size must be what its length byte says.
-    if (block.size() < 4 || block.size() > kMaxStoredBlock || block[1] + 2u != block.size()) {
-        trace::writef("Rework: work file %s holds no valid string block.", pathText(path).c_str());
-        return std::nullopt;
-    }
-    return block;
-}
-
-void writeWorkFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        trace::writef("Rework: work file %s could not be written.", pathText(path).c_str());
-}
-
-// Reads flash [start, start + 0x1000) into `flash`, clipped to the 16-bit window.
-bool readSector(CameraLink& link, std::span<std::uint8_t> flash, std::uint8_t flashType,
-                std::size_t start) {
-    const std::size_t end = std::min<std::size_t>(start + 0x1000, kFlashWindow);
-    if (start >= end)
-        return false;
-    return read_range(link, flash, flashType, static_cast<std::uint32_t>(start),
-                      static_cast<std::uint32_t>(end));
-}
-
-enum class BlockRead { Valid, NotValid, Failed };
-
-// The camera's block at `offset`: its L + 2 bytes when valid. A block that
-// does not lie wholly inside the flash window is not valid.
-BlockRead readCameraBlock(CameraLink& link, std::vector<std::uint8_t>& flash,
-                          std::uint8_t flashType, std::optional<std::size_t> offset,
-                          std::vector<std::uint8_t>& block) {
-    if (!offset || *offset + 2 > kFlashWindow)
-        return BlockRead::NotValid;
-    if (!readSector(link, flash, flashType, *offset))
-        return BlockRead::Failed;
-    const std::size_t n = std::size_t{flash[*offset + 1]} + 2;
-    if (n > kMaxStoredBlock || *offset + n > kFlashWindow)
-        return BlockRead::NotValid;
-    block.assign(flash.begin() + static_cast<std::ptrdiff_t>(*offset),
-                 flash.begin() + static_cast<std::ptrdiff_t>(*offset + n));
-    return BlockRead::Valid;
-}
-
-// The block to keep: the camera's when valid (saved to the work file), else
-// the work file's, else the built-in default.
-std::vector<std::uint8_t> chooseBlock(BlockRead read, std::vector<std::uint8_t> camera,
-                                      const std::filesystem::path& workFile,
-                                      std::span<const std::uint8_t> fallback) {
-    if (read == BlockRead::Valid) {
-        writeWorkFile(workFile, camera);
-        return camera;
-    }
-    if (auto saved = readWorkFile(workFile))
-        return std::move(*saved);
-    return {fallback.begin(), fallback.end()};
-}
-
-// The rework's 64 KiB work buffer: cleared, the image copied in, the block
-// copied to `target`, and length + n bytes taken back. False when the block
-// would not be among the bytes taken back (it would silently not be sent) or
-// the buffer is too small.
-bool placeBlock(std::vector<std::uint8_t>& work, std::size_t& length, std::size_t target,
-                std::span<const std::uint8_t> block) {
-    const std::size_t newLength = length + block.size();
-    if (target > length || newLength > work.size())
-        return false;
-    std::copy(block.begin(), block.end(), work.begin() + static_cast<std::ptrdiff_t>(target));
-    length = newLength;
-    return true;
-}
-
 } // namespace
-
-const std::array<std::uint8_t, 32> kDefaultFirstBlock = {
-    0x00, 0x1E, 0x1E, 0x03, 'H', 0, 'a', 0, 'l', 0, 'v', 0, 'a', 0, 'n',  0,
-    'e',  0,    'I',  0,    'T', 0, ' ', 0, 'I', 0, 'N', 0, 'C', 0, 0x2E, 0x88};
-const std::array<std::uint8_t, 6> kDefaultSerialBlock = {0x00, 0x04, 0x04, 0x03, 0x07, 0x00};
 
 std::optional<SerialNumberText> read_serial_file(const std::filesystem::path& path,
                                                  const std::string& fileName,
@@ -332,10 +220,10 @@ std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNu
     const std::size_t at = toISerial ? *stringBlock + image::kSerialBlockDistance : *stringBlock;
     const std::size_t firstCharacter = toISerial ? 6 : 4;
     const auto bLength = static_cast<std::uint8_t>(toISerial ? 2 * (n + 2) : 2 * (n + 1));
-    const bool olderChip = camera == 'h' || camera == 'i';
+    const bool olderChip = chip::family(camera).strings == chip::StringBlocks::Sector;
     const std::size_t footprint = firstCharacter + 2 * n;
 
-    if (!takesSerialNumber(bytes, camera)) {
+    if (!image::takesSerialNumber(bytes, camera)) {
         output.appendLog("\r\nThe image header does not take a serial number, download stop.\r\n");
         return 0;
     }
@@ -512,125 +400,6 @@ void SerialNumberAllocator::release(const SerialNumberText& text) {
 void SerialNumberAllocator::voidNumber(const SerialNumberText& text) {
     CollectedSerialNumberOutput quiet;
     confirm(text, quiet);
-}
-
-ReworkFiles reworkFiles(IcType camera, const std::filesystem::path& folder,
-                        const platform::UsbAddress& address) {
-    std::string prefix;
-    switch (camera) {
-    case 'h':
-        prefix = "7310_";
-        break;
-    case 'i':
-        prefix = "7318_";
-        break;
-    case 'j':
-        prefix = "7312_";
-        break;
-    case 'k':
-        prefix = "7315_";
-        break;
-    case 'm':
-        prefix = "7610_";
-        break;
-    default:
-        break;
-    }
-    if (address.known()) {
-        // Hub ids may hold characters a file name must not (Windows instance
-        // ids carry backslashes).
-        std::string hub = address.hub;
-        for (char& c : hub)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
-                c = '_';
-        prefix += hub + "_" + std::to_string(address.port) + "_";
-    }
-    return {folder / (prefix + "HVSN.bin"), folder / (prefix + "HVSN-2.bin")};
-}
-
-std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                                const ReworkFiles& files, SerialNumberOutput& output) {
-    auto refuse = [&output](const char* reason) -> std::size_t {
-        trace::writef("Rework: %s.", reason);
-        output.appendLog(std::string("\r\nRework stop: ") + reason + ".\r\n");
-        return 0;
-    };
-    if (!image.loaded())
-        return refuse("no image is loaded");
-    IcType camera = chip::kUndetected;
-    link.GetIcType(camera);
-    auto bytes = image.buffer();
-    std::vector<std::uint8_t> flash(kFlashWindow, 0xFF);
-
-    const bool olderHeader =
-        beginsWith(bytes, 0x55, 0x90, 0x90) || beginsWith(bytes, 0x89, 0x10, 0x1F);
-    if ((camera == 'h' || camera == 'i') && olderHeader) {
-        // These chips keep their strings in the sector at 0xE000: it goes
-        // into the image whole.
-        constexpr std::size_t kStringSector = 0xE000;
-        if (!readSector(link, flash, flashType, kStringSector))
-            return refuse("the camera's string sector could not be read");
-        const std::size_t saved = std::size_t{flash[kStringSector + 1]} + 5;
-        if (saved <= 0x47)
-            writeWorkFile(files.firstBlock,
-                          std::span<const std::uint8_t>(flash).subspan(kStringSector, saved));
-        std::copy_n(flash.begin() + kStringSector, 0x1000,
-                    bytes.begin() + static_cast<std::ptrdiff_t>(kStringSector));
-        return image.length();
-    }
-
-    std::size_t length = image.length();
-    if (length > kReworkLimit)
-        return refuse("the image is larger than 64 KiB");
-    // F9 FF images carry the same header with the places of their strings as
-    // the 89 xx ones.
-    const bool headerF9FF = bytes.size() >= 2 && bytes[0] == 0xF9 && bytes[1] == 0xFF;
-    if (!image::hasPointerTable(bytes) && !headerF9FF)
-        return refuse("the image has no header with the places of its strings");
-    if (!readSector(link, flash, flashType, 0))
-        return refuse("the camera's flash could not be read");
-    const bool cameraKind17 = flash[1] == 0x17;
-    const std::size_t h = image::headerOffset(bytes);
-
-    // Where the camera keeps its strings; a camera whose flash cannot tell
-    // has lost them, and the saved or default blocks stand in.
-    const auto cameraStrings = cameraStringBlockOffset(link, camera);
-    std::vector<std::uint8_t> cameraBlock;
-    BlockRead read = BlockRead::NotValid;
-    if (beginsWith(bytes, 0x89, 0x10, 0x1F))
-        read = readCameraBlock(link, flash, flashType, cameraStrings, cameraBlock);
-    if (read == BlockRead::Failed)
-        return refuse("the camera's string block could not be read");
-    const auto first =
-        chooseBlock(read, std::move(cameraBlock), files.firstBlock, kDefaultFirstBlock);
-
-    std::vector<std::uint8_t> work(kReworkLimit, 0x00);
-    std::copy_n(bytes.begin(), length, work.begin());
-    const std::size_t firstTarget = image::bigEndian16(bytes, h + (cameraKind17 ? 0x22 : 0x20));
-    if (!placeBlock(work, length, firstTarget, first))
-        return refuse("the string block does not fit the image");
-
-    const std::uint8_t index = image::serialNumberIndex(bytes, camera).value_or(0);
-    if (index != 0 && index != 0xFF) {
-        std::vector<std::uint8_t> cameraSerial;
-        std::optional<std::size_t> serialOffset;
-        if (cameraStrings)
-            serialOffset = *cameraStrings + image::kSerialBlockDistance;
-        const BlockRead serialRead =
-            readCameraBlock(link, flash, flashType, serialOffset, cameraSerial);
-        if (serialRead == BlockRead::Failed)
-            return refuse("the camera's serial-number block could not be read");
-        const auto serial = chooseBlock(serialRead, std::move(cameraSerial), files.serialBlock,
-                                        kDefaultSerialBlock);
-        const std::size_t serialTarget =
-            image::bigEndian16(bytes, h + (cameraKind17 ? 0x26 : 0x24));
-        if (!placeBlock(work, length, serialTarget, serial))
-            return refuse("the serial-number block does not fit the image");
-    }
-
-    std::copy_n(work.begin(), length, bytes.begin());
-    image.setLength(length);
-    return length;
 }
 
 } // namespace tessell

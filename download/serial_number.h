@@ -1,6 +1,6 @@
 #pragma once
 
-// Serial numbers and rework strings.
+// Serial numbers.
 //
 // With serial-number burning on, every download writes the next serial
 // number of the serial-number file into a USB string descriptor of the image
@@ -11,14 +11,10 @@
 //     AB12****
 //     AB12003F
 //
-// A rework keeps the strings a camera already carries: keep_camera_strings
-// reads the camera's string blocks from its flash, keeps a copy in the
-// temporary folder for a camera on the same port that has lost them, and
-// places them into the image.
-//
-// The serial-number file, the work files and every byte read from a camera
-// are untrusted: anything malformed is refused with a line in the dialog log
-// rather than written into an image.
+// The serial-number file and every byte read from a camera are untrusted:
+// anything malformed is refused with a line in the dialog log rather than
+// written into an image. (Keeping a camera's own strings in a rework is
+// download/rework.h.)
 
 #include "device/camera_link.h"
 #include "device/ic_type.h"
@@ -174,35 +170,5 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> reserved_;
 };
-
-// --- rework ----------------------------------------------------------------------
-
-// The work files of one camera: the prefix of its family ("7310_" for 'h',
-// "7318_" for 'i', "7312_" for 'j', "7315_" for 'k', "7610_" for 'm', none
-// otherwise), the camera's USB port when known, then "HVSN.bin" and
-// "HVSN-2.bin", in `folder`. Keyed by the port so that cameras burning side
-// by side never share them: "7315_1-2_3_HVSN.bin" for port 3 of hub 1-2.
-struct ReworkFiles {
-    std::filesystem::path firstBlock;
-    std::filesystem::path serialBlock;
-};
-ReworkFiles reworkFiles(IcType camera, const std::filesystem::path& folder,
-                        const platform::UsbAddress& address);
-
-// Used when neither the camera nor a work file has a valid block.
-extern const std::array<std::uint8_t, 32> kDefaultFirstBlock;
-extern const std::array<std::uint8_t, 6> kDefaultSerialBlock;
-
-// The rework works in a 64 KiB buffer: larger images are refused.
-constexpr std::size_t kReworkLimit = 0x10000;
-
-// Places the camera's own string blocks (read from its flash with
-// `flashType`, a flash code or family index) into the image and returns the
-// new image length, which the image also takes; 0 when the rework is refused
-// (a flash read failed, an image too large or without the pointer table the
-// block places come from, a block place outside the image), with a line in
-// `output`'s log. The caller restores the image after the download.
-std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                                const ReworkFiles& files, SerialNumberOutput& output);
 
 } // namespace tessell

@@ -14,7 +14,7 @@ constexpr Clock::Duration kComeBackPoll = std::chrono::milliseconds(100);
 } // namespace
 
 bool resetAfterStationFinish(IcType type) {
-    return type == 'j' || type == 'k';
+    return chip::family(type).resetAfterStationFinish;
 }
 
 void finishStationCameras(std::vector<std::unique_ptr<CameraLink>>& cameras,

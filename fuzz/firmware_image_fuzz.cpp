@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(data, size);
     (void)image::fitsItsLayout(bytes);
     (void)image::readIdentity(bytes);
-    for (const IcType camera : {'h', 'i', 'j', 'k', 'l', 'm'}) {
+    for (const IcType camera : {IcType::h, IcType::i, IcType::j, IcType::k, IcType::l, IcType::m}) {
         (void)image::serialNumberIndex(bytes, camera);
         (void)image::imageStringBlockOffset(bytes, camera);
         if (const auto offset = image::cameraStringBlockOffset(bytes, camera)) {
@@ -33,7 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FirmwareImage loaded;
     std::vector<FirmwareImage::LogLine> log;
     if (loaded.load(file,
-                    {size > 0 ? std::optional<IcType>('h' + data[0] % 6) : std::nullopt, true},
+                    {size > 0 ? std::optional<IcType>(
+                                    static_cast<IcType>(static_cast<int>(IcType::h) + data[0] % 6))
+                              : std::nullopt,
+                     true},
                     log)) {
         (void)loaded.checksum(4096);
         (void)loaded.versionText();

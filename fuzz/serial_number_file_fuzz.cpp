@@ -25,9 +25,9 @@ struct Bench {
             R"({"devices": [{"chip_id": "0xC0", "flash": {"part": "0x79"}}]})", folder, error);
         platform = sim::SimPlatform::fromStation(std::move(*station), {false, false}, error);
         link = std::make_unique<CameraLink>(*platform);
-        link->OpenCamera('e', 0, 0);
+        link->OpenCamera(chip::kAnyFamily, 0, 0);
         image::SynthesisRequest request;
-        request.family = 'f';
+        request.family = ImageFamily::f;
         request.vid = 0x1209;
         request.pid = 0x0001;
         request.manufacturer = "Halvane";

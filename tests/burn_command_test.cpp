@@ -66,7 +66,7 @@ TEST(BurnCommand, SixteenCamerasOnTwoHubs) {
         ports.push_back(hub + ":" + std::to_string(index % 8 + 1));
     }
     BurnStation station(devices);
-    const Bytes image = synthesized(lineImage('f'));
+    const Bytes image = synthesized(lineImage(ImageFamily::f));
     writeImage(station.home, "sf.bin", image);
     ASSERT_EQ(station.run(ports).status, 0);
 
@@ -86,7 +86,7 @@ TEST(BurnCommand, SixteenCamerasOnTwoHubs) {
         EXPECT_EQ(row["status"], "Complete");
         EXPECT_EQ(row["progress"], 100);
         EXPECT_TRUE(flashBeginsWith(station.flash("cam" + std::to_string(index) + ".flash"),
-                                    expectedFlash(image, 'k', 0x79)));
+                                    expectedFlash(image, IcType::k, 0x79)));
     }
 
     // Cameras 4 and 11 (one on each hub) leave the bus in the middle of the next burn.
@@ -124,13 +124,14 @@ TEST(BurnCommand, ExitStatusesOfStationsThatCannotBurnEverything) {
     EXPECT_NE(noImage.err.find("Please check the file [setting.ini]"), std::string::npos);
 
     // Port 2 is not taught: camera 1 burns, camera 2 is named and left out.
-    const Bytes image = synthesized(lineImage('f'));
+    const Bytes image = synthesized(lineImage(ImageFamily::f));
     writeImage(station.home, "sf.bin", image);
     const ProcessResult leftOut = station.run({"burn", "--once"});
     EXPECT_EQ(leftOut.status, kBurnSomeFailed) << leftOut.err;
     EXPECT_NE(leftOut.out.find("I don't know this port! sim-hub-1:2"), std::string::npos)
         << leftOut.out;
-    EXPECT_TRUE(flashBeginsWith(station.flash("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.flash("cam0.flash"), expectedFlash(image, IcType::k, 0x79)));
     const Bytes second = station.flash("cam1.flash");
     EXPECT_EQ(std::count(second.begin(), second.end(), 0xFF), static_cast<long>(second.size()));
 
@@ -141,7 +142,8 @@ TEST(BurnCommand, ExitStatusesOfStationsThatCannotBurnEverything) {
     const json both = results(cycle);
     ASSERT_EQ(both.size(), 2u);
     EXPECT_EQ(both[1]["status"], "Complete");
-    EXPECT_TRUE(flashBeginsWith(station.flash("cam1.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.flash("cam1.flash"), expectedFlash(image, IcType::k, 0x79)));
 
     // Nothing attached on a taught port: nothing burned.
     station.home.write(
@@ -166,7 +168,7 @@ TEST(BurnCommand, CameraOfAnotherChipAndCameraOnUntaughtPortHaveTheirOwnRows) {
     ASSERT_EQ(station.run({"ports", "clear"}).status, 0);
 #endif
     ASSERT_EQ(station.run({"ports", "set", "sim-hub-1:1", "sim-hub-1:2"}).status, 0);
-    const Bytes image = synthesized(lineImage('f'));
+    const Bytes image = synthesized(lineImage(ImageFamily::f));
     writeImage(station.home, "sf.bin", image);
 
     const ProcessResult mixed = station.run({"burn", "--once", "--json"});
@@ -177,7 +179,8 @@ TEST(BurnCommand, CameraOfAnotherChipAndCameraOnUntaughtPortHaveTheirOwnRows) {
     EXPECT_EQ(rows[0]["status"], "Complete");
     EXPECT_EQ(rows[1]["status"], "Error");
     EXPECT_EQ(rows[1]["port"], 2);
-    EXPECT_TRUE(flashBeginsWith(station.flash("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.flash("cam0.flash"), expectedFlash(image, IcType::k, 0x79)));
     const Bytes untouched = station.flash("cam1.flash");
     EXPECT_EQ(std::count(untouched.begin(), untouched.end(), 0xFF),
               static_cast<long>(untouched.size()));

@@ -53,20 +53,21 @@ bool blank(const std::string& flash) {
 TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
     FlashStation station(json::array({camera("sim-hub-1", 1, "0xC0", "camA.flash"),
                                       camera("sim-hub-2", 1, "0xC0", "camB.flash")}));
-    const Bytes image = synthesized(lineImage('f'));
+    const Bytes image = synthesized(lineImage(ImageFamily::f));
     const auto imagePath = writeImage(station.home, "image.bin", image).string();
 
     const auto flashed = station.run({"flash", "--port", "sim-hub-2:1", imagePath});
     ASSERT_TRUE(flashed.finished);
     EXPECT_EQ(flashed.status, kCameraJobDone) << flashed.err;
-    EXPECT_TRUE(flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, IcType::k, 0x79)));
     EXPECT_TRUE(blank(station.flash("camA.flash"))) << "the camera on the first hub is untouched";
 
     const auto ambiguous = station.run({"erase"});
     EXPECT_EQ(ambiguous.status, kCameraJobUsage);
     EXPECT_TRUE(contains(ambiguous.err, "sim-hub-1:1") && contains(ambiguous.err, "sim-hub-2:1"))
         << ambiguous.err;
-    EXPECT_TRUE(flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, 'k', 0x79)))
+    EXPECT_TRUE(flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, IcType::k, 0x79)))
         << "nothing was erased";
 
     const auto absent = station.run({"info", "--port", "sim-hub-3:1"});
@@ -77,7 +78,8 @@ TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
     EXPECT_EQ(station.run({"dump", "--port", "sim-hub-1"}).status, kCameraJobUsage);
 
     // An image for another chip is refused without --yes, with its reason.
-    const auto foreign = writeImage(station.home, "other.bin", synthesized(lineImage('d')));
+    const auto foreign =
+        writeImage(station.home, "other.bin", synthesized(lineImage(ImageFamily::d)));
     const auto refused = station.run({"flash", "--port", "sim-hub-1:1", foreign.string()});
     EXPECT_EQ(refused.status, kCameraJobFailed);
     EXPECT_TRUE(contains(refused.err, "another chip")) << refused.err;
@@ -91,7 +93,8 @@ TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
     const auto lockedResult = json::parse(locked.out, nullptr, false);
     EXPECT_TRUE(lockedResult.is_object() && lockedResult["exitCode"] == kCameraJobUsage)
         << locked.out;
-    EXPECT_TRUE(flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.flash("camB.flash"), expectedFlash(image, IcType::k, 0x79)));
 }
 
 // One camera, --port left out: every command's one JSON object.
@@ -100,7 +103,7 @@ TEST(CameraCommand, EachCommandPrintsOneJsonResult) {
     json device = camera("sim-hub-1", 4, "0xC0", "cam.flash");
     device["flash"]["protected"] = false;
     FlashStation station(json::array({device}));
-    const Bytes image = synthesized(lineImage('f'));
+    const Bytes image = synthesized(lineImage(ImageFamily::f));
     const auto imagePath = writeImage(station.home, "image.bin", image).string();
     const auto run = [&](std::vector<std::string> arguments) {
         arguments.push_back("--json");

@@ -36,11 +36,11 @@ TEST(CameraIdentityDisplay, TypeNumberComesFromEachFamilysPlace) {
         const char* typeNumber;
     };
     const Case cases[] = {
-        {"0xC0", 'k', synthesize('f', 0x12AB), "12ab"},
-        {"0xB0", 'j', synthesize('g', 0x0042), "0042"},
-        {"0x80", 'h', synthesize('d', 0x7A01), "7a01"},
-        {"0xA0", 'i', synthesize('e', 0xBEEF), "beef"},
-        {"0xD0", 'm', synthesize('h', 0x1111), ""},
+        {"0xC0", IcType::k, synthesize(ImageFamily::f, 0x12AB), "12ab"},
+        {"0xB0", IcType::j, synthesize(ImageFamily::g, 0x0042), "0042"},
+        {"0x80", IcType::h, synthesize(ImageFamily::d, 0x7A01), "7a01"},
+        {"0xA0", IcType::i, synthesize(ImageFamily::e, 0xBEEF), "beef"},
+        {"0xD0", IcType::m, synthesize(ImageFamily::h, 0x1111), ""},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -64,9 +64,9 @@ TEST(CameraIdentityDisplay, TypeNumberComesFromEachFamilysPlace) {
 
     // Without ShowFWVer only the version line.
     TempDir dir;
-    SimLink sim(camera(dir, "0xC0", synthesize('f', 0x12AB)));
+    SimLink sim(camera(dir, "0xC0", synthesize(ImageFamily::f, 0x12AB)));
     ASSERT_TRUE(sim.opened);
-    const auto quiet = cameraIdentityDisplay(sim.link, 'k', 1, 2, 0xABCD, false);
+    const auto quiet = cameraIdentityDisplay(sim.link, IcType::k, 1, 2, 0xABCD, false);
     ASSERT_EQ(quiet.log.size(), 1u);
     EXPECT_EQ(quiet.log[0].text, "(Camera) Current bcdDevice version = abcd\r\n");
     EXPECT_EQ(quiet.typeNumberText, "12ab");
@@ -78,34 +78,34 @@ TEST(CameraIdentityDisplay, UnreadableFlashGivesNoTypeNumber) {
         TempDir dir;
         SimLink sim(camera(dir, "0xC0", Bytes{0x89, 0x17, 0, 0, 0x00, 0x01}));
         ASSERT_TRUE(sim.opened);
-        EXPECT_EQ(cameraTypeNumber(sim.link, 'k'), std::nullopt);
+        EXPECT_EQ(cameraTypeNumber(sim.link, IcType::k), std::nullopt);
     }
     {
         // The sector reads of an 'h' camera fail.
         TempDir dir;
-        SimLink sim(camera(dir, "0x80", synthesize('d', 0x7A01),
+        SimLink sim(camera(dir, "0x80", synthesize(ImageFamily::d, 0x7A01),
                            json::array({{{"op", "get"},
                                          {"selector", 15},
                                          {"nth", 1},
                                          {"times", 1000},
                                          {"status", "0x8007001F"}}})));
         ASSERT_TRUE(sim.opened);
-        const auto display = cameraIdentityDisplay(sim.link, 'h', 0, 0, 0, true);
+        const auto display = cameraIdentityDisplay(sim.link, IcType::h, 0, 0, 0, true);
         EXPECT_EQ(display.typeNumberText, "");
         EXPECT_EQ(display.log.back().text, "(Camera) Type Number = \r\n");
     }
     {
         // Block reads of a 'j' camera fail.
         TempDir dir;
-        SimLink sim(camera(dir, "0xB0", synthesize('g', 0x0042),
+        SimLink sim(camera(dir, "0xB0", synthesize(ImageFamily::g, 0x0042),
                            json::array({{{"op", "get"},
                                          {"selector", 22},
                                          {"nth", 1},
                                          {"times", 1000},
                                          {"status", "0x8007001F"}}})));
         ASSERT_TRUE(sim.opened);
-        EXPECT_EQ(cameraTypeNumber(sim.link, 'j'), std::nullopt);
-        EXPECT_EQ(cameraStringBlockOffset(sim.link, 'j'), std::nullopt);
+        EXPECT_EQ(cameraTypeNumber(sim.link, IcType::j), std::nullopt);
+        EXPECT_EQ(cameraStringBlockOffset(sim.link, IcType::j), std::nullopt);
     }
 }
 
@@ -130,16 +130,20 @@ TEST(CameraStringBlockOffset, PointersFromTheFlashStayInsideIt) {
         return bytes;
     };
     const Case cases[] = {
-        {"'k' pointer at H+0x7A", withPointer(header(0x17, 0x100), 0x17A, 0x2000), 'k', 0x3000},
-        {"'j' pointer at H+0x74", withPointer(header(0x16, 0x100), 0x174, 0x2000), 'j', 0x3000},
-        {"'m' pointer at H+0x9C", withPointer(header(0x26, 0x100), 0x19C, 0xE000), 'm', 0xF000},
-        {"P = 0xFFFF", header(0x17, 0x100), 'k', std::nullopt},
-        {"a pointer field beyond 64 KiB", header(0x17, 0xFFF0), 'k', std::nullopt},
-        {"0x89 0x30 is no header", withPointer(header(0x30, 0x100), 0x17A, 0x2000), 'k',
+        {"'k' pointer at H+0x7A", withPointer(header(0x17, 0x100), 0x17A, 0x2000), IcType::k,
+         0x3000},
+        {"'j' pointer at H+0x74", withPointer(header(0x16, 0x100), 0x174, 0x2000), IcType::j,
+         0x3000},
+        {"'m' pointer at H+0x9C", withPointer(header(0x26, 0x100), 0x19C, 0xE000), IcType::m,
+         0xF000},
+        {"P = 0xFFFF", header(0x17, 0x100), IcType::k, std::nullopt},
+        {"a pointer field beyond 64 KiB", header(0x17, 0xFFF0), IcType::k, std::nullopt},
+        {"0x89 0x30 is no header", withPointer(header(0x30, 0x100), 0x17A, 0x2000), IcType::k,
          std::nullopt},
-        {"'h' keeps them at 0xE000", Bytes{}, 'h', 0xE000},
-        {"'i' keeps them at 0xE000", Bytes{}, 'i', 0xE000},
-        {"'f' keeps none", withPointer(header(0x17, 0x100), 0x17A, 0x2000), 'f', std::nullopt},
+        {"'h' keeps them at 0xE000", Bytes{}, IcType::h, 0xE000},
+        {"'i' keeps them at 0xE000", Bytes{}, IcType::i, 0xE000},
+        {"'f' keeps none", withPointer(header(0x17, 0x100), 0x17A, 0x2000), IcType::f,
+         std::nullopt},
     };
     for (const auto& c : cases) {
         TempDir dir;

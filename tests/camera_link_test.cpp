@@ -36,21 +36,21 @@ TEST(OpenCamera, IndexCountsEveryDeviceButOpensTheFirstUsbCameraFromThere) {
     devices.add(usbCamera(std::make_shared<FakeCamera>(0x60), "bbbb222"));
 
     CameraLink link(devices);
-    EXPECT_EQ(link.OpenCamera('e', 0, 0), 0);
+    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 0), 0);
     EXPECT_TRUE(opened(link, "aaaa111"));
-    EXPECT_EQ(link.OpenCamera('e', 1, 0), 0);
+    EXPECT_EQ(link.OpenCamera(IcType::e, 1, 0), 0);
     EXPECT_TRUE(opened(link, "aaaa111")) << "indexes 0 and 1 name the same camera";
-    EXPECT_EQ(link.OpenCamera('e', 2, 0), 0);
+    EXPECT_EQ(link.OpenCamera(IcType::e, 2, 0), 0);
     EXPECT_TRUE(opened(link, "bbbb222"));
-    EXPECT_EQ(link.OpenCamera('f', 0, 0), 0);
+    EXPECT_EQ(link.OpenCamera(IcType::f, 0, 0), 0);
     EXPECT_TRUE(opened(link, "bbbb222"));
 
-    EXPECT_EQ(link.OpenCamera('e', 3, 0), 1);
+    EXPECT_EQ(link.OpenCamera(IcType::e, 3, 0), 1);
     EXPECT_EQ(link.device(), nullptr);
     EXPECT_EQ(link.channel(), nullptr);
-    EXPECT_EQ(link.OpenCamera('d', 0, 0), 160);
-    EXPECT_EQ(link.OpenCamera('n', 0, 0), 160);
-    EXPECT_EQ(link.OpenCamera('l', 0, 0), 1);
+    EXPECT_EQ(link.OpenCamera(IcType::d, 0, 0), 160);
+    EXPECT_EQ(link.OpenCamera(static_cast<IcType>(20), 0, 0), 160) << "no family at all";
+    EXPECT_EQ(link.OpenCamera(IcType::l, 0, 0), 1);
 }
 
 TEST(OpenCamera, FamilyFilterAndDetectedFamily) {
@@ -62,10 +62,12 @@ TEST(OpenCamera, FamilyFilterAndDetectedFamily) {
         IcType detected;
     };
     const Row rows[] = {
-        {0xE3, 0x00, 'e', 0, 'k'}, {0xE3, 0x00, 'k', 1, 0},   {0xC1, 0x00, 'k', 0, 'k'},
-        {0xA0, 0x10, 'i', 0, 'd'}, {0xA0, 0x11, 'i', 0, 'i'}, {0x60, 0x00, 'f', 0, 'f'},
-        {0x9F, 0x00, 'g', 0, 'g'}, {0x80, 0x00, 'h', 0, 'h'}, {0xB0, 0x00, 'j', 0, 'j'},
-        {0xD0, 0x00, 'm', 0, 'm'}, {0xD0, 0x00, 'k', 1, 0},   {0x10, 0x00, 'e', 1, 0},
+        {0xE3, 0x00, IcType::e, 0, IcType::k}, {0xE3, 0x00, IcType::k, 1, IcType::d},
+        {0xC1, 0x00, IcType::k, 0, IcType::k}, {0xA0, 0x10, IcType::i, 0, IcType::d},
+        {0xA0, 0x11, IcType::i, 0, IcType::i}, {0x60, 0x00, IcType::f, 0, IcType::f},
+        {0x9F, 0x00, IcType::g, 0, IcType::g}, {0x80, 0x00, IcType::h, 0, IcType::h},
+        {0xB0, 0x00, IcType::j, 0, IcType::j}, {0xD0, 0x00, IcType::m, 0, IcType::m},
+        {0xD0, 0x00, IcType::k, 1, IcType::d}, {0x10, 0x00, IcType::e, 1, IcType::d},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message()
@@ -75,12 +77,12 @@ TEST(OpenCamera, FamilyFilterAndDetectedFamily) {
         CameraLink link(devices);
         EXPECT_EQ(link.OpenCamera(row.filter, 0, 0), row.result);
         if (row.result == 0) {
-            IcType type = 0;
+            IcType type = IcType::l;
             EXPECT_EQ(link.GetIcType(type), 0);
             EXPECT_EQ(type, row.detected);
             // Chips 0x60 and 0x90 select their flash with 2, the others with 0.
             EXPECT_EQ(link.device()->spiCsValue(),
-                      row.detected == 'f' || row.detected == 'g' ? 2 : 0);
+                      row.detected == IcType::f || row.detected == IcType::g ? 2 : 0);
         }
     }
 }
@@ -99,7 +101,7 @@ TEST(OpenCamera, UsbPathTestTakesExactlyLowerOrUpperCase) {
         device.path = path;
         devices.add(device);
         CameraLink link(devices);
-        EXPECT_EQ(link.OpenCamera('e', 0, 0), result) << path;
+        EXPECT_EQ(link.OpenCamera(IcType::e, 0, 0), result) << path;
     }
 }
 
@@ -120,7 +122,7 @@ TEST(OpenCamera, TransportFollowsWhatTheDeviceOffers) {
         device.vendor = row.vendor;
         devices.add(device);
         CameraLink link(devices);
-        EXPECT_EQ(link.OpenCamera('e', 0, 0), row.result);
+        EXPECT_EQ(link.OpenCamera(IcType::e, 0, 0), row.result);
         if (row.result == 0) {
             EXPECT_EQ(link.channel()->mode(), row.mode);
         }
@@ -142,7 +144,7 @@ TEST(OpenCamera, TransportFollowsWhatTheDeviceOffers) {
     devices.add(foreign);
     devices.add(usbCamera(std::make_shared<FakeCamera>(0xC0), "2222222"));
     CameraLink link(devices);
-    EXPECT_EQ(link.OpenCamera('e', 0, 0), 0);
+    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 0), 0);
     EXPECT_TRUE(opened(link, "2222222"));
     EXPECT_EQ(link.channel()->mode(), XU_MODE_KS);
     EXPECT_EQ(link.device()->vendorInterface(), nullptr);
@@ -159,15 +161,15 @@ TEST(OpenCamera, SensorCameraList) {
     devices.add(sensor);
 
     CameraLink link(devices);
-    EXPECT_EQ(link.OpenCamera('e', 0, 1), 0) << "a foreign sensor camera is passed over";
+    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 1), 0) << "a foreign sensor camera is passed over";
     EXPECT_TRUE(opened(link, "sssssss"));
     EXPECT_EQ(link.device()->friendlyName(), "Sensor Camera");
-    EXPECT_EQ(link.OpenCameraVideoInput('e', 0), 0);
+    EXPECT_EQ(link.OpenCameraVideoInput(IcType::e, 0), 0);
     EXPECT_TRUE(opened(link, "vvvvvvv"));
     EXPECT_EQ(link.device()->friendlyName(), "USB Camera");
 
     devices.devices[1].bindable = false;
-    EXPECT_EQ(link.OpenCamera('e', 0, 1), 1) << "an activation failure ends the walk";
+    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 1), 1) << "an activation failure ends the walk";
 }
 
 TEST(OpenCamera, EachCameraKeepsItsOwnChipSelect) {
@@ -177,8 +179,8 @@ TEST(OpenCamera, EachCameraKeepsItsOwnChipSelect) {
     devices.add(usbCamera(first, "1111111"));
     devices.add(usbCamera(second, "2222222"));
     CameraLink a(devices), b(devices);
-    ASSERT_EQ(a.OpenCamera('f', 0, 0), 0);
-    ASSERT_EQ(b.OpenCamera('k', 0, 0), 0);
+    ASSERT_EQ(a.OpenCamera(IcType::f, 0, 0), 0);
+    ASSERT_EQ(b.OpenCamera(IcType::k, 0, 0), 0);
 
     first->registerWrites.clear();
     EXPECT_EQ(a.device()->SpiWriteEnable(), status::kOk);
@@ -195,7 +197,7 @@ TEST(CameraLinkRegisters, AddressThenDataAndAFailedAddressStopsTheAccess) {
     auto camera = std::make_shared<FakeCamera>(0xC0);
     devices.add(usbCamera(camera, "1234567"));
     CameraLink link(devices);
-    ASSERT_EQ(link.OpenCamera('e', 0, 0), 0);
+    ASSERT_EQ(link.OpenCamera(IcType::e, 0, 0), 0);
 
     camera->requests.clear();
     camera->registers[0x1234] = 0x5A;
@@ -222,10 +224,10 @@ TEST(CameraLinkRegisters, AddressThenDataAndAFailedAddressStopsTheAccess) {
     EXPECT_EQ(link.CloseCamera(), 0);
     EXPECT_EQ(link.device(), nullptr);
     EXPECT_EQ(link.ReadRegister(0x1234, value), status::kPointer);
-    IcType type = 0;
+    IcType type = IcType::l;
     link.GetIcType(type);
-    EXPECT_EQ(type, 'd');
-    EXPECT_EQ(link.OpenCamera('e', 0, 0), 0) << "a closed link opens again";
+    EXPECT_EQ(type, IcType::d);
+    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 0), 0) << "a closed link opens again";
 }
 
 } // namespace

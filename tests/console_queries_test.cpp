@@ -25,7 +25,7 @@ TEST(ConsoleQueries, AnUnattendedRunAnswersWhileItWorks) {
         {"devices",
          {{{"friendly_name", "Line camera"}, {"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}}}};
     home.write("station.json", station.dump());
-    const auto image = synthesized(lineImage('d'));
+    const auto image = synthesized(lineImage(ImageFamily::d));
     ASSERT_FALSE(image.empty());
     const auto imagePath = writeImage(home, "SF.bin", image);
 

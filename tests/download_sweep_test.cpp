@@ -125,8 +125,8 @@ std::uint64_t download(const Camera& camera, json faults, FaultPlan plan, int& p
     std::array<std::uint8_t, 2> results{0, 0};
     link.downloadSlot() = {1, results};
     DownloadStatus status;
-    const Result result = camera.type == 'j' ? download_7312(image, link, 0, &status)
-                                             : isp_download(image, link, 0x79, &status, true);
+    const Result result = camera.type == IcType::j ? download_7312(image, link, 0, &status)
+                                                   : isp_download(image, link, 0x79, &status, true);
     const Bytes flash = rig.platform().camera(0).flashContents();
     const Bytes expected = expectedFlash(camera.image, camera.type, 0x79);
     if (result.ok()) {
@@ -140,8 +140,10 @@ std::uint64_t download(const Camera& camera, json faults, FaultPlan plan, int& p
 
 TEST(DownloadSweep, AFaultAtEveryRequestNeverPassesWithoutTheImage) {
     const Camera cameras[] = {
-        {"0xC0", 'k', synthesized(lineImage('f'))}, // ISP, the tool signs the header
-        {"0xB0", 'j', synthesized(lineImage('g'))}, // DFU, the camera writes byte 0
+        {"0xC0", IcType::k,
+         synthesized(lineImage(ImageFamily::f))}, // ISP, the tool signs the header
+        {"0xB0", IcType::j,
+         synthesized(lineImage(ImageFamily::g))}, // DFU, the camera writes byte 0
     };
     for (const Camera& camera : cameras) {
         int passes = 0;
@@ -151,7 +153,7 @@ TEST(DownloadSweep, AFaultAtEveryRequestNeverPassesWithoutTheImage) {
         for (const Fault fault : {Fault::FailOnce, Fault::FailTwice, Fault::Gone}) {
             passes = 0;
             for (std::uint64_t at = 1; at <= requests; ++at) {
-                SCOPED_TRACE(std::string("camera ") + camera.type + ", fault " +
+                SCOPED_TRACE(std::string("camera ") + chip::letter(camera.type) + ", fault " +
                              std::to_string(static_cast<int>(fault)) + " at request " +
                              std::to_string(at));
                 download(camera, json::array(), {fault, at}, passes);
@@ -165,8 +167,8 @@ TEST(DownloadSweep, AFaultAtEveryRequestNeverPassesWithoutTheImage) {
         // Every block received damaged once.
         const std::uint64_t blocks = (camera.image.size() + 4095) / 4096;
         for (std::uint64_t block = 1; block <= blocks; ++block) {
-            SCOPED_TRACE(std::string("camera ") + camera.type + ", block " + std::to_string(block) +
-                         " corrupt");
+            SCOPED_TRACE(std::string("camera ") + chip::letter(camera.type) + ", block " +
+                         std::to_string(block) + " corrupt");
             download(camera, json::array({{{"corrupt_block", block}}}), {}, passes);
         }
     }
@@ -176,12 +178,12 @@ TEST(DownloadSweep, AFaultAtEveryRequestNeverPassesWithoutTheImage) {
 // that holds an older image: the flash file holds what the camera holds, the
 // camera boots either image whole or none, and a second run always succeeds.
 TEST(DownloadSweep, KilledAtRandomMomentsTheNextDownloadSucceeds) {
-    const Bytes older = synthesized(lineImage('f', 0x0101));
-    const Bytes newer = synthesized(lineImage('f', 0x0202));
+    const Bytes older = synthesized(lineImage(ImageFamily::f, 0x0101));
+    const Bytes newer = synthesized(lineImage(ImageFamily::f, 0x0202));
     Bytes startFlash(0x10000, 0xFF);
-    const Bytes olderFlash = expectedFlash(older, 'k', 0x79);
+    const Bytes olderFlash = expectedFlash(older, IcType::k, 0x79);
     std::copy(olderFlash.begin(), olderFlash.end(), startFlash.begin());
-    const Bytes expected = expectedFlash(newer, 'k', 0x79);
+    const Bytes expected = expectedFlash(newer, IcType::k, 0x79);
 
     struct Station {
         TempDir home;

@@ -103,55 +103,60 @@ TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
         std::uint8_t familyIndex = 0;
     };
     const Row rows[] = {
-        {"h: ISP", {{"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}, 'd', 0x79, false, nullptr},
+        {"h: ISP",
+         {{"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}},
+         ImageFamily::d,
+         0x79,
+         false,
+         nullptr},
         {"d: ISP",
          {{"chip_id", "0xA0"}, {"variant", 0x10}, {"flash", {{"part", "0x79"}}}},
-         'd',
+         ImageFamily::d,
          0x79,
          false,
          nullptr},
         {"i: ISP",
          {{"chip_id", "0xA0"}, {"flash", {{"part", "0x7E"}}}},
-         'e',
+         ImageFamily::e,
          0x7E,
          false,
          nullptr,
          5},
         {"f: MX32",
          {{"chip_id", "0x60"}, {"flash", {{"part", "0x81"}}}},
-         'd',
+         ImageFamily::d,
          0x81,
          false,
          nullptr,
          6},
         {"g: MX32",
          {{"chip_id", "0x90"}, {"flash", {{"part", "0x82"}}}},
-         'd',
+         ImageFamily::d,
          0x82,
          false,
          nullptr,
          6},
         {"k: reset, reopen, ISP",
          {{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}},
-         'f',
+         ImageFamily::f,
          0x79,
          false,
          kLogSerialDownload},
         {"m: ISP",
          {{"chip_id", "0xD0"}, {"flash", {{"part", "0x83"}}}},
-         'h',
+         ImageFamily::h,
          0x83,
          false,
          kLog7330},
         {"m: RomBurn reset first",
          {{"chip_id", "0xD0"}, {"flash", {{"part", "0x83"}}}},
-         'h',
+         ImageFamily::h,
          0x83,
          true,
          kLog7330},
         {"j: DFU",
          {{"chip_id", "0xB0"}, {"flash", {{"part", "0x79"}}}},
-         'g',
+         ImageFamily::g,
          0x79,
          false,
          kLog7312},
@@ -171,7 +176,7 @@ TEST(DownloadWorker, EachFamilyPathPassesAndLeavesTheImage) {
         if (row.familyLine) {
             EXPECT_TRUE(station.dialog.burned(row.familyLine));
         }
-        const bool reset = row.romBurn || station.job.camera == 'k';
+        const bool reset = row.romBurn || station.job.camera == IcType::k;
         EXPECT_EQ(station.dialog.burned(kLogResetBefore), reset);
     }
 }
@@ -196,7 +201,7 @@ TEST(DownloadWorker, ModuleDownloadsOfAnMCamera) {
         Bytes bytes = pattern(c.length);
         bytes[0] = 0x89;
         bytes[1] = 0x26;
-        ASSERT_TRUE(station.image.assign(bytes, 'm'));
+        ASSERT_TRUE(station.image.assign(bytes, IcType::m));
         station.job.flashCode = 0x83;
         station.job.familyIndex = c.familyIndex;
         station.job.options.moduleSetting = c.moduleSetting;
@@ -216,7 +221,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
         WorkerStation station({{"chip_id", "0xC0"},
                                {"flash", {{"part", "0x79"}}},
                                {"faults", json::array({{{"no_return", true}}})}});
-        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
+        ASSERT_TRUE(station.image.assign(familyImage(ImageFamily::f), IcType::k));
         station.job.flashCode = 0x79;
         const auto start = station.rig.clock.now();
         station.run();
@@ -239,7 +244,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
                                                         {"nth", 1},
                                                         {"times", 10},
                                                         {"status", "0x80004005"}}})}});
-        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
+        ASSERT_TRUE(station.image.assign(familyImage(ImageFamily::f), IcType::k));
         station.job.flashCode = 0x79;
         station.run();
         EXPECT_TRUE(station.dialog.burned(kLogResetFail));
@@ -250,7 +255,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
     {
         SCOPED_TRACE("a serial-number file that is refused");
         WorkerStation station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
-        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
+        ASSERT_TRUE(station.image.assign(familyImage(ImageFamily::f), IcType::k));
         const Bytes before(station.flash());
         TempDir dir;
         SerialNumberAllocator serials(dir.path() / "missing-sn.txt", "missing-sn.txt");
@@ -267,7 +272,7 @@ TEST(DownloadWorker, EarlyEndsStillCompleteAsFailures) {
     {
         SCOPED_TRACE("a line database that cannot be reached");
         WorkerStation station({{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}}}});
-        ASSERT_TRUE(station.image.assign(familyImage('f'), 'k'));
+        ASSERT_TRUE(station.image.assign(familyImage(ImageFamily::f), IcType::k));
         const Bytes before(station.flash());
         TempDir dir;
         dir.write("sn.txt", "AB12****\r\nAB120009\r\n");
@@ -290,7 +295,7 @@ TEST(DownloadWorker, TheImageQualityCheckOfTwoModels) {
         WorkerStation station({{"chip_id", "0x80"},
                                {"flash", {{"part", "0x79"}}},
                                {"registers", {{"0x059A", "0x01"}, {"0x059B", b}}}});
-        ASSERT_TRUE(station.image.assign(familyImage('d'), 'h'));
+        ASSERT_TRUE(station.image.assign(familyImage(ImageFamily::d), IcType::h));
         station.job.flashCode = 0x79;
         station.job.vid = 0x064E;
         station.job.pid = 0x812C;
@@ -304,7 +309,7 @@ TEST(DownloadWorker, TheImageQualityCheckOfTwoModels) {
 
 TEST(DownloadWorker, ReworkKeepsTheCameraStrings) {
     image::SynthesisRequest request;
-    request.family = 'f';
+    request.family = ImageFamily::f;
     request.manufacturer = "Old Maker";
     request.serialNumber = "OLD-1";
     Bytes oldFlash = synthesized(request);
@@ -315,13 +320,13 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStrings) {
         {{"chip_id", "0xC0"}, {"flash", {{"part", "0x79"}, {"file", flashFile(dir, oldFlash)}}}});
     // A new image that names a serial-number string but carries none.
     image::SynthesisRequest freshRequest;
-    freshRequest.family = 'f';
+    freshRequest.family = ImageFamily::f;
     freshRequest.vid = 0x1209;
     freshRequest.pid = 0x000C;
     freshRequest.serialIndex = 3;
     const Bytes fresh = synthesized(freshRequest);
     ASSERT_FALSE(fresh.empty());
-    ASSERT_TRUE(station.image.assign(fresh, 'k'));
+    ASSERT_TRUE(station.image.assign(fresh, IcType::k));
     station.job.flashCode = 0x79;
     station.job.options.rework = true;
     station.job.temporaryFolder = dir.path();
@@ -332,7 +337,7 @@ TEST(DownloadWorker, ReworkKeepsTheCameraStrings) {
     // that has lost its own.
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "7315_sim-hub-1_1_HVSN.bin"));
     station.rig.pass(1s);
-    const auto identity = sim::identityFromFlash(station.flash(), 'k', {});
+    const auto identity = sim::identityFromFlash(station.flash(), IcType::k, {});
     EXPECT_EQ(identity.manufacturer, "Old Maker");
     EXPECT_EQ(identity.serial, "OLD-1");
     EXPECT_EQ(identity.pid, 0x000C) << "the new image's identity";
@@ -362,8 +367,8 @@ TEST(BurnSession, TwoCamerasOnEqualPortsOfTwoHubsBurnSideBySide) {
         job.address = ports[i];
         job.flashCode = 0x79;
         job.serials = &serials;
-        ASSERT_TRUE(job.image.assign(familyImage('f', 0x1209, static_cast<std::uint16_t>(i + 1)),
-                                     job.camera));
+        ASSERT_TRUE(job.image.assign(
+            familyImage(ImageFamily::f, 0x1209, static_cast<std::uint16_t>(i + 1)), job.camera));
         sessions.push_back(std::make_unique<BurnSession>(std::move(job), observers[i]));
     }
     for (auto& session : sessions)
@@ -378,7 +383,7 @@ TEST(BurnSession, TwoCamerasOnEqualPortsOfTwoHubsBurnSideBySide) {
         EXPECT_TRUE(sessions[i]->passed()) << observers[i].log;
         const Bytes flash = rig.platform().camera(i).flashContents();
         EXPECT_TRUE(sim::isBootable(flash));
-        const auto identity = sim::identityFromFlash(flash, 'k', {});
+        const auto identity = sim::identityFromFlash(flash, IcType::k, {});
         EXPECT_EQ(identity.pid, i + 1) << "each camera holds its own image";
         // With SNAddr 0 the number takes the place of the first string.
         burned.push_back(identity.manufacturer);

@@ -50,22 +50,26 @@ TEST(ImageClassification, EachRuleInItsOrder) {
     const Case cases[] = {
         {"7630 wins over the 0x89 0x17 header",
          {{0, 0x89}, {1, 0x17}, {11, '7'}, {12, '6'}, {13, '3'}, {14, '0'}},
-         'i'},
+         ImageFamily::i},
         {"five 0xFF at 6..10 win over 0x89 0x18",
          {{0, 0x89}, {1, 0x18}, {6, 0xFF}, {7, 0xFF}, {8, 0xFF}, {9, 0xFF}, {10, 0xFF}},
-         'i'},
-        {"four 0xFF are not enough", {{6, 0xFF}, {7, 0xFF}, {8, 0xFF}, {9, 0xFF}}, 'j'},
-        {"0x89 0x17 wins over the older markers", {{0, 0x89}, {1, 0x17}, {0x8000, 0x12}}, 'f'},
-        {"0x89 0x18", {{0, 0x89}, {1, 0x18}, {0x6781, 0x12}}, 'f'},
-        {"0x89 0x16 with a descriptor at 0x6781", {{0, 0x89}, {1, 0x16}, {0x6781, 0x12}}, 'e'},
-        {"0x89 0x16 without", {{0, 0x89}, {1, 0x16}, {0x8000, 0x12}}, 'g'},
-        {"0xF9 0xFF wins over 0x8000", {{0, 0xF9}, {1, 0xFF}, {0x8000, 0x12}}, 'h'},
-        {"0x89 0x26", {{0, 0x89}, {1, 0x26}}, 'h'},
-        {"0x89 0x25 is no marker", {{0, 0x89}, {1, 0x25}}, 'j'},
-        {"0x8000 wins over 0xB701", {{0x8000, 0x12}, {0xB701, 0x12}}, 'c'},
-        {"0xB701 wins over 0x6781", {{0xB701, 0x12}, {0x6781, 0x12}}, 'd'},
-        {"0x6781 alone", {{0x6781, 0x12}}, 'e'},
-        {"0x55 0x90 carries no marker", {{0, 0x55}, {1, 0x90}}, 'j'},
+         ImageFamily::i},
+        {"four 0xFF are not enough", {{6, 0xFF}, {7, 0xFF}, {8, 0xFF}, {9, 0xFF}}, ImageFamily::j},
+        {"0x89 0x17 wins over the older markers",
+         {{0, 0x89}, {1, 0x17}, {0x8000, 0x12}},
+         ImageFamily::f},
+        {"0x89 0x18", {{0, 0x89}, {1, 0x18}, {0x6781, 0x12}}, ImageFamily::f},
+        {"0x89 0x16 with a descriptor at 0x6781",
+         {{0, 0x89}, {1, 0x16}, {0x6781, 0x12}},
+         ImageFamily::e},
+        {"0x89 0x16 without", {{0, 0x89}, {1, 0x16}, {0x8000, 0x12}}, ImageFamily::g},
+        {"0xF9 0xFF wins over 0x8000", {{0, 0xF9}, {1, 0xFF}, {0x8000, 0x12}}, ImageFamily::h},
+        {"0x89 0x26", {{0, 0x89}, {1, 0x26}}, ImageFamily::h},
+        {"0x89 0x25 is no marker", {{0, 0x89}, {1, 0x25}}, ImageFamily::j},
+        {"0x8000 wins over 0xB701", {{0x8000, 0x12}, {0xB701, 0x12}}, ImageFamily::c},
+        {"0xB701 wins over 0x6781", {{0xB701, 0x12}, {0x6781, 0x12}}, ImageFamily::d},
+        {"0x6781 alone", {{0x6781, 0x12}}, ImageFamily::e},
+        {"0x55 0x90 carries no marker", {{0, 0x55}, {1, 0x90}}, ImageFamily::j},
     };
     for (const auto& c : cases) {
         auto bytes = zeroImage();
@@ -74,9 +78,9 @@ TEST(ImageClassification, EachRuleInItsOrder) {
         EXPECT_EQ(image::classify(bytes), c.family) << c.what;
     }
     // Markers that would lie beyond short byte ranges are absent.
-    EXPECT_EQ(image::classify(Bytes{}), 'j');
-    EXPECT_EQ(image::classify(Bytes(10, 0xFF)), 'j');
-    EXPECT_EQ(image::classify(Bytes(11, 0xFF)), 'i');
+    EXPECT_EQ(image::classify(Bytes{}), ImageFamily::j);
+    EXPECT_EQ(image::classify(Bytes(10, 0xFF)), ImageFamily::j);
+    EXPECT_EQ(image::classify(Bytes(11, 0xFF)), ImageFamily::i);
 }
 
 TEST(ImageIdentity, EachFamilyReadsItsOwnFields) {
@@ -86,11 +90,11 @@ TEST(ImageIdentity, EachFamilyReadsItsOwnFields) {
         putIds(bytes, 0xB70A, 0x1209, 0x0002, 0x0102);
         putBe16(bytes, 0x3FF8, 0xABCD);
         const auto id = image::readIdentity(bytes);
-        EXPECT_EQ(id.family, 'd');
+        EXPECT_EQ(id.family, ImageFamily::d);
         EXPECT_EQ(id.vid, 0x1209);
         EXPECT_EQ(id.pid, 0x0002);
         EXPECT_EQ(id.bcdDevice, 0x0102);
-        EXPECT_EQ(id.expectedCamera, 'h');
+        EXPECT_EQ(id.expectedCamera, IcType::h);
         EXPECT_EQ(image::formatTypeNumber(id.typeNumber), "abcd");
     }
     for (const bool newHeader : {true, false}) { // 'e' names its camera only with 0x89 0x16
@@ -101,11 +105,11 @@ TEST(ImageIdentity, EachFamilyReadsItsOwnFields) {
         putIds(bytes, 0x678A, 0x1209, 0x0003, 0x0333);
         putBe16(bytes, 0x4FF8, 0x0042);
         const auto id = image::readIdentity(bytes);
-        EXPECT_EQ(id.family, 'e');
+        EXPECT_EQ(id.family, ImageFamily::e);
         EXPECT_EQ(id.vid, newHeader ? 0x1209 : 0);
         EXPECT_EQ(id.pid, newHeader ? 0x0003 : 0);
         EXPECT_EQ(id.bcdDevice, newHeader ? 0x0333 : 0);
-        EXPECT_EQ(id.expectedCamera, newHeader ? std::optional<IcType>('i') : std::nullopt);
+        EXPECT_EQ(id.expectedCamera, newHeader ? std::optional<IcType>(IcType::i) : std::nullopt);
         EXPECT_EQ(id.typeNumber, 0x0042);
     }
     struct PointerCase {
@@ -115,9 +119,10 @@ TEST(ImageIdentity, EachFamilyReadsItsOwnFields) {
         ImageFamily family;
         IcType expected;
     };
-    for (const auto& c :
-         {PointerCase{0x89, 0x17, 0x16, 2, 'f', 'k'}, PointerCase{0x89, 0x16, 0x16, 2, 'g', 'j'},
-          PointerCase{0xF9, 0xFF, 0x1A, 4, 'h', 'm'}, PointerCase{0x89, 0x26, 0x1A, 4, 'h', 'm'}}) {
+    for (const auto& c : {PointerCase{0x89, 0x17, 0x16, 2, ImageFamily::f, IcType::k},
+                          PointerCase{0x89, 0x16, 0x16, 2, ImageFamily::g, IcType::j},
+                          PointerCase{0xF9, 0xFF, 0x1A, 4, ImageFamily::h, IcType::m},
+                          PointerCase{0x89, 0x26, 0x1A, 4, ImageFamily::h, IcType::m}}) {
         auto bytes = zeroImage();
         put(bytes, 0, {c.kind0, c.kind1});
         constexpr std::uint16_t h = 0x0300;
@@ -161,11 +166,11 @@ TEST(ImageIdentity, FamilyIPrefersTheUsb3DescriptorAndFallsBackToThePointer) {
     usb3(found, 0x2000, 0x1209, 0x0002, 0x0203);
     usb3(found, 0x3000, 0x1209, 0x0003, 0x1111); // a later hit does not count
     auto id = image::readIdentity(found);
-    EXPECT_EQ(id.family, 'i');
+    EXPECT_EQ(id.family, ImageFamily::i);
     EXPECT_EQ(id.vid, 0x1209);
     EXPECT_EQ(id.pid, 0x0002);
     EXPECT_EQ(id.bcdDevice, 0x0203);
-    EXPECT_EQ(id.expectedCamera, 'm');
+    EXPECT_EQ(id.expectedCamera, IcType::m);
 
     id = image::readIdentity(base);
     EXPECT_EQ(id.pid, 0x0001) << "no descriptor: the pointer at H+0x1A";
@@ -208,19 +213,20 @@ TEST(ImageStringBlocks, OffsetIndexAndValidity) {
     putBe16(bytes, h + 0x74, 0x3000);
     putBe16(bytes, h + 0x7A, 0x4000);
     putBe16(bytes, h + 0x9C, 0x5000);
-    EXPECT_EQ(image::imageStringBlockOffset(bytes, 'j'), 0x4000u);
-    EXPECT_EQ(image::imageStringBlockOffset(bytes, 'k'), 0x5000u);
-    EXPECT_EQ(image::imageStringBlockOffset(bytes, 'm'), 0x6000u);
-    EXPECT_EQ(image::imageStringBlockOffset(bytes, 'h'), std::nullopt);
-    EXPECT_EQ(image::cameraStringBlockOffset(bytes, 'h'), 0xE000u);
-    EXPECT_EQ(image::cameraStringBlockOffset(bytes, 'i'), 0xE000u);
-    EXPECT_EQ(image::cameraStringBlockOffset(bytes, 'k'), 0x5000u);
-    EXPECT_EQ(image::cameraStringBlockOffset(bytes, 'f'), std::nullopt);
+    EXPECT_EQ(image::imageStringBlockOffset(bytes, IcType::j), 0x4000u);
+    EXPECT_EQ(image::imageStringBlockOffset(bytes, IcType::k), 0x5000u);
+    EXPECT_EQ(image::imageStringBlockOffset(bytes, IcType::m), 0x6000u);
+    EXPECT_EQ(image::imageStringBlockOffset(bytes, IcType::h), std::nullopt);
+    EXPECT_EQ(image::cameraStringBlockOffset(bytes, IcType::h), 0xE000u);
+    EXPECT_EQ(image::cameraStringBlockOffset(bytes, IcType::i), 0xE000u);
+    EXPECT_EQ(image::cameraStringBlockOffset(bytes, IcType::k), 0x5000u);
+    EXPECT_EQ(image::cameraStringBlockOffset(bytes, IcType::f), std::nullopt);
     putBe16(bytes, h + 0x7A, 0xFFFF);
-    EXPECT_EQ(image::imageStringBlockOffset(bytes, 'k'), std::nullopt) << "P = 0xFFFF is none";
+    EXPECT_EQ(image::imageStringBlockOffset(bytes, IcType::k), std::nullopt)
+        << "P = 0xFFFF is none";
     for (const std::uint8_t kind : {0x0F, 0x30, 0xFF}) {
         bytes[1] = kind;
-        EXPECT_EQ(image::imageStringBlockOffset(bytes, 'j'), std::nullopt) << int{kind};
+        EXPECT_EQ(image::imageStringBlockOffset(bytes, IcType::j), std::nullopt) << int{kind};
     }
 
     // iSerialNumber: fixed bytes for 'h' and 'i', the device descriptor for 'j', 'k', 'm'.
@@ -228,11 +234,11 @@ TEST(ImageStringBlocks, OffsetIndexAndValidity) {
     bytes[0x6792] = 4;
     putBe16(bytes, h + 0x16, 0x0700);
     bytes[0x0712] = 5;
-    EXPECT_EQ(image::serialNumberIndex(bytes, 'h'), 3);
-    EXPECT_EQ(image::serialNumberIndex(bytes, 'i'), 4);
-    EXPECT_EQ(image::serialNumberIndex(bytes, 'm'), 5);
-    EXPECT_EQ(image::serialNumberIndex(bytes, 'l'), std::nullopt);
-    EXPECT_EQ(image::serialNumberIndex(bytes, 'd'), std::nullopt);
+    EXPECT_EQ(image::serialNumberIndex(bytes, IcType::h), 3);
+    EXPECT_EQ(image::serialNumberIndex(bytes, IcType::i), 4);
+    EXPECT_EQ(image::serialNumberIndex(bytes, IcType::m), 5);
+    EXPECT_EQ(image::serialNumberIndex(bytes, IcType::l), std::nullopt);
+    EXPECT_EQ(image::serialNumberIndex(bytes, IcType::d), std::nullopt);
 
     // Validity: L <= 66 and the whole block inside the bytes.
     Bytes area(80, 0x00);
@@ -314,7 +320,8 @@ TEST(ImageParsing, HostileHeadersStayInsideTheBytes) {
                 const auto id = image::readIdentity(bytes);
                 (void)id;
                 (void)image::fitsItsLayout(bytes);
-                for (const IcType camera : {'h', 'i', 'j', 'k', 'm'}) {
+                for (const IcType camera :
+                     {IcType::h, IcType::i, IcType::j, IcType::k, IcType::m}) {
                     (void)image::serialNumberIndex(bytes, camera);
                     if (const auto offset = image::cameraStringBlockOffset(bytes, camera)) {
                         (void)image::decodeStringBlock(bytes, *offset);
@@ -335,7 +342,7 @@ TEST(ImageParsing, HostileHeadersStayInsideTheBytes) {
     const auto id = image::readIdentity(beyond);
     EXPECT_EQ(id.vid, 0);
     EXPECT_EQ(id.pid, 0);
-    EXPECT_EQ(image::serialNumberIndex(beyond, 'k'), std::nullopt);
+    EXPECT_EQ(image::serialNumberIndex(beyond, IcType::k), std::nullopt);
 }
 
 // Every layout the image tool makes is an image; a file that starts with no
@@ -346,19 +353,19 @@ TEST(ImageLayout, RealImagesFitAndCutOrForeignFilesDoNot) {
         std::optional<image::HeaderBytes> header;
         bool usb3 = true;
     };
-    const Layout layouts[] = {{'c', {}},
-                              {'d', {}},
-                              {'e', {}},
-                              {'e', image::HeaderBytes{0x89, 0x16}},
-                              {'f', {}},
-                              {'f', image::HeaderBytes{0x89, 0x18}},
-                              {'g', {}},
-                              {'h', {}},
-                              {'h', image::HeaderBytes{0xF9, 0xFF}},
-                              {'i', {}},
-                              {'i', {}, false},
-                              {'j', {}},
-                              {'j', image::HeaderBytes{0x55, 0x90}}};
+    const Layout layouts[] = {{ImageFamily::c, {}},
+                              {ImageFamily::d, {}},
+                              {ImageFamily::e, {}},
+                              {ImageFamily::e, image::HeaderBytes{0x89, 0x16}},
+                              {ImageFamily::f, {}},
+                              {ImageFamily::f, image::HeaderBytes{0x89, 0x18}},
+                              {ImageFamily::g, {}},
+                              {ImageFamily::h, {}},
+                              {ImageFamily::h, image::HeaderBytes{0xF9, 0xFF}},
+                              {ImageFamily::i, {}},
+                              {ImageFamily::i, {}, false},
+                              {ImageFamily::j, {}},
+                              {ImageFamily::j, image::HeaderBytes{0x55, 0x90}}};
     for (const Layout& layout : layouts) {
         image::SynthesisRequest request;
         request.family = layout.family;
@@ -373,9 +380,10 @@ TEST(ImageLayout, RealImagesFitAndCutOrForeignFilesDoNot) {
         std::string error;
         const auto bytes = image::synthesizeImage(request, error);
         ASSERT_TRUE(bytes) << error;
-        SCOPED_TRACE(std::string("family ") + layout.family + " header " +
+        SCOPED_TRACE(std::string("family ") + image::letter(layout.family) + " header " +
                      std::to_string((*bytes)[0]) + " " + std::to_string((*bytes)[1]));
-        EXPECT_EQ(image::fitsItsLayout(*bytes), !(layout.family == 'j' && (*bytes)[0] == 0x55))
+        EXPECT_EQ(image::fitsItsLayout(*bytes),
+                  !(layout.family == ImageFamily::j && (*bytes)[0] == 0x55))
             << "an older layout without the marker of any family is no layout the tool knows";
         const Bytes cut(bytes->begin(), bytes->begin() + 0x100);
         EXPECT_FALSE(image::fitsItsLayout(cut)) << "cut to 256 bytes";
@@ -413,11 +421,11 @@ TEST_F(FirmwareImageLoad, LogsReadIdentityAndTheVariant18Mark) {
 
     FirmwareImage image;
     std::vector<FirmwareImage::LogLine> log;
-    ASSERT_TRUE(image.load(path, {'k', true}, log));
+    ASSERT_TRUE(image.load(path, {IcType::k, true}, log));
     EXPECT_TRUE(image.loaded());
     EXPECT_EQ(image.length(), 2048u);
     EXPECT_EQ(image.buffer().size(), image::kBufferSize);
-    EXPECT_EQ(image.family(), 'f');
+    EXPECT_EQ(image.family(), ImageFamily::f);
     EXPECT_TRUE(image.headerVariant18());
     EXPECT_TRUE(image.matches_camera());
     EXPECT_EQ(image.vid(), 0x1209);
@@ -439,12 +447,12 @@ TEST_F(FirmwareImageLoad, LogsReadIdentityAndTheVariant18Mark) {
     bytes.resize(1500);
     write("fw17.bin", bytes);
     log.clear();
-    ASSERT_TRUE(image.load(dir / "fw17.bin", {'k', false}, log));
+    ASSERT_TRUE(image.load(dir / "fw17.bin", {IcType::k, false}, log));
     EXPECT_FALSE(image.headerVariant18());
     ASSERT_EQ(log.size(), 2u);
     EXPECT_NE(log[0].text.find("1500 bytes (1.5 KB) has been read"), std::string::npos);
     log.clear();
-    ASSERT_TRUE(image.load(dir / "fw17.bin", {'l', true}, log));
+    ASSERT_TRUE(image.load(dir / "fw17.bin", {IcType::l, true}, log));
     EXPECT_EQ(log.size(), 1u);
 }
 
@@ -454,14 +462,14 @@ TEST_F(FirmwareImageLoad, MatchesCameraFollowsTheExpectedFamily) {
     const auto path = write("d.bin", bytes);
     std::vector<FirmwareImage::LogLine> log;
     FirmwareImage image;
-    ASSERT_TRUE(image.load(path, {'k', false}, log));
-    EXPECT_EQ(image.family(), 'd');
+    ASSERT_TRUE(image.load(path, {IcType::k, false}, log));
+    EXPECT_EQ(image.family(), ImageFamily::d);
     EXPECT_FALSE(image.matches_camera()) << "a 'd' image is for 'h' cameras";
-    ASSERT_TRUE(image.load(path, {'h', false}, log));
+    ASSERT_TRUE(image.load(path, {IcType::h, false}, log));
     EXPECT_TRUE(image.matches_camera());
     ASSERT_TRUE(image.load(path, {std::nullopt, false}, log));
     EXPECT_TRUE(image.matches_camera()) << "no camera selected: nothing to differ";
-    EXPECT_FALSE(image.matchesCamera('m'));
+    EXPECT_FALSE(image.matchesCamera(IcType::m));
 }
 
 TEST_F(FirmwareImageLoad, ShorterLoadKeepsTheOldBytesBeyondItsLength) {
@@ -477,7 +485,7 @@ TEST_F(FirmwareImageLoad, ShorterLoadKeepsTheOldBytesBeyondItsLength) {
     EXPECT_EQ(image.bcdDevice(), 0x0100);
     log.clear();
     ASSERT_TRUE(image.load(write("head.bin", Bytes(whole.begin(), whole.begin() + 0x20)), {}, log));
-    EXPECT_EQ(image.family(), 'f');
+    EXPECT_EQ(image.family(), ImageFamily::f);
     EXPECT_EQ(image.bcdDevice(), 0);
     EXPECT_EQ(image.vid(), 0);
     ASSERT_GE(log.size(), 2u);
@@ -531,7 +539,7 @@ TEST_F(FirmwareImageLoad, RefusalsLeaveThePreviousImageAndSayWhy) {
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].text, "Cannot load \"" + pathText(tooLong) + "\": larger than 128 KiB\r\n");
     EXPECT_EQ(image.length(), 0x1000u);
-    EXPECT_EQ(image.family(), 'h');
+    EXPECT_EQ(image.family(), ImageFamily::h);
     EXPECT_EQ(image.buffer()[0], 0xF9);
     EXPECT_EQ(image.buffer()[0x1000], 0xFF);
 
@@ -542,7 +550,7 @@ TEST_F(FirmwareImageLoad, RefusalsLeaveThePreviousImageAndSayWhy) {
     ASSERT_TRUE(image.load(write("full.bin", Bytes(image::kBufferSize, 0x00)), {}, log))
         << "exactly the buffer size fits";
     EXPECT_EQ(image.length(), image::kBufferSize);
-    EXPECT_EQ(image.family(), 'j');
+    EXPECT_EQ(image.family(), ImageFamily::j);
 
     EXPECT_FALSE(image.assign(Bytes(image::kBufferSize + 1, 0x00)));
     EXPECT_EQ(image.length(), image::kBufferSize);

@@ -69,8 +69,9 @@ TEST(ImageFlashType, ByteAndValueFollowTheCameraFamilyAndTable) {
         std::uint8_t value;
     };
     const Row rows[] = {
-        {'i', 0x7E, 0x6010, 4}, {'k', 0x8C, 2, 4}, {'h', 0x7A, 0x501F, 1}, {'f', 6, 0xC006, 7},
-        {'g', 0x7F, 0xC006, 5}, {'m', 0x81, 2, 5}, {'j', 4, 2, 10},        {'i', 9, 0x6010, 1},
+        {IcType::i, 0x7E, 0x6010, 4}, {IcType::k, 0x8C, 2, 4},      {IcType::h, 0x7A, 0x501F, 1},
+        {IcType::f, 6, 0xC006, 7},    {IcType::g, 0x7F, 0xC006, 5}, {IcType::m, 0x81, 2, 5},
+        {IcType::j, 4, 2, 10},        {IcType::i, 9, 0x6010, 1},
     };
     for (const auto& row : rows) {
         Bytes image(0x20000, 0xEE);
@@ -78,13 +79,13 @@ TEST(ImageFlashType, ByteAndValueFollowTheCameraFamilyAndTable) {
         EXPECT_EQ(image[row.offset], row.value) << row.camera << " 0x" << std::hex << int{row.code};
         EXPECT_EQ(std::count(image.begin(), image.end(), 0xEE), 0x20000 - 1) << "one byte only";
     }
-    for (const IcType other : {'d', 'e', 'l'}) {
+    for (const IcType other : {IcType::d, IcType::e, IcType::l}) {
         Bytes image(0x20000, 0xEE);
         set_image_flash_type(image, other, 0);
         EXPECT_EQ(image, Bytes(0x20000, 0xEE)) << other;
     }
     Bytes shortImage(0x501F, 0xEE);
-    set_image_flash_type(shortImage, 'h', 0);
+    set_image_flash_type(shortImage, IcType::h, 0);
     EXPECT_EQ(shortImage, Bytes(0x501F, 0xEE)) << "a byte beyond the buffer is not written";
 }
 
@@ -145,7 +146,7 @@ TEST(ReadRange, RefusesWhatDoesNotFitAndFailsOnAFailedRead) {
     Bytes whole(0x10000);
     EXPECT_FALSE(read_range(sim.link, whole, 0, 0, 0x10000));
     CameraLink second(sim.rig.platform());
-    ASSERT_EQ(second.OpenCamera('e', 1, 0), 0);
+    ASSERT_EQ(second.OpenCamera(IcType::e, 1, 0), 0);
     EXPECT_FALSE(read_range(second, whole, 0, 0, 0x10000));
     EXPECT_TRUE(read_range(second, whole, 0, 0, 64 * 5)) << "before the failing read";
 }
@@ -166,7 +167,7 @@ TEST(EraseAll, ErasesTheWindowAndStopsAtARefusedSector) {
     EXPECT_EQ(sim.flash(), Bytes(0x10000, 0xFF));
 
     CameraLink second(sim.rig.platform());
-    ASSERT_EQ(second.OpenCamera('e', 1, 0), 0);
+    ASSERT_EQ(second.OpenCamera(IcType::e, 1, 0), 0);
     EXPECT_FALSE(erase_all(second, 0));
     const Bytes flash = sim.rig.platform().camera(1).flashContents();
     EXPECT_TRUE(

@@ -120,18 +120,18 @@ TEST(OpcodeTables, SelectionAndEveryTablesOpcodes) {
 
 TEST(ImageFlashTypeValue, EveryFamilyAndTable) {
     struct Row {
-        std::vector<char> families;
+        std::vector<IcType> families;
         std::size_t offset;
         std::array<std::uint8_t, 7> values; // tables 0..6
     };
     const std::vector<Row> rows = {
-        {{'f', 'g'}, 0xC006, {0, 1, 4, 5, 6, 3, 7}},
-        {{'h'}, 0x501F, {0, 1, 4, 5, 6, 3, 7}},
-        {{'i'}, 0x6010, {1, 2, 5, 6, 7, 4, 8}},
-        {{'j', 'k', 'm'}, 2, {4, 1, 2, 9, 10, 8, 5}},
+        {{IcType::f, IcType::g}, 0xC006, {0, 1, 4, 5, 6, 3, 7}},
+        {{IcType::h}, 0x501F, {0, 1, 4, 5, 6, 3, 7}},
+        {{IcType::i}, 0x6010, {1, 2, 5, 6, 7, 4, 8}},
+        {{IcType::j, IcType::k, IcType::m}, 2, {4, 1, 2, 9, 10, 8, 5}},
     };
     for (const Row& row : rows)
-        for (const char family : row.families)
+        for (const IcType family : row.families)
             for (int table = 0; table < 7; ++table) {
                 const auto type = flash::imageFlashType(family, table);
                 ASSERT_TRUE(type) << family;
@@ -139,7 +139,7 @@ TEST(ImageFlashTypeValue, EveryFamilyAndTable) {
                 EXPECT_EQ(type->value, row.values[static_cast<std::size_t>(table)])
                     << family << " table " << table;
             }
-    for (const char other : {'d', 'e', 'l'})
+    for (const IcType other : {IcType::d, IcType::e, IcType::l})
         EXPECT_FALSE(flash::imageFlashType(other, 0)) << other;
 }
 

@@ -47,7 +47,7 @@ public:
         setTimeScale(timeScale);
         home.write("setting.ini", settings);
         // With a serial-number block, which serial-number burning fills.
-        image::SynthesisRequest request = lineImage('f');
+        image::SynthesisRequest request = lineImage(ImageFamily::f);
         request.manufacturer = "Line maker";
         request.serialNumber = "00000000";
         image = synthesized(request);
@@ -91,7 +91,7 @@ public:
     sim::SimUsbIdentity flashIdentity(const std::string& file) const {
         const std::string bytes = home.read(file);
         const Bytes flash(bytes.begin(), bytes.end());
-        return sim::identityFromFlash(flash, 'k', {});
+        return sim::identityFromFlash(flash, IcType::k, {});
     }
     bool erased(const std::string& file) const {
         const std::string bytes = home.read(file);

@@ -12,7 +12,8 @@
 namespace tessell {
 namespace {
 
-constexpr IcType kChipFamilies[] = {'d', 'f', 'g', 'h', 'i', 'j', 'k', 'm'};
+constexpr IcType kChipFamilies[] = {IcType::d, IcType::f, IcType::g, IcType::h,
+                                    IcType::i, IcType::j, IcType::k, IcType::m};
 
 TEST(ImageFit, EachFamilyAndHeaderOnEachChip) {
     struct Case {
@@ -23,17 +24,17 @@ TEST(ImageFit, EachFamilyAndHeaderOnEachChip) {
         std::optional<IcType> expected; // the camera family the image names
     };
     const std::vector<Case> cases = {
-        {'c', std::nullopt, std::nullopt, std::nullopt},
-        {'d', std::nullopt, 'h', 'h'},
-        {'e', image::HeaderBytes{0x55, 0x90}, std::nullopt, std::nullopt},
-        {'e', image::HeaderBytes{0x89, 0x16}, 'i', 'i'},
-        {'f', image::HeaderBytes{0x89, 0x17}, 'k', 'k'},
-        {'f', image::HeaderBytes{0x89, 0x18}, 'k', 'k'},
-        {'g', image::HeaderBytes{0x89, 0x16}, 'j', 'j'},
-        {'h', image::HeaderBytes{0x89, 0x26}, std::nullopt, 'm'},
-        {'h', image::HeaderBytes{0xF9, 0xFF}, 'm', 'm'},
-        {'i', std::nullopt, std::nullopt, 'm'},
-        {'j', image::HeaderBytes{0x89, 0x10}, std::nullopt, std::nullopt},
+        {ImageFamily::c, std::nullopt, std::nullopt, std::nullopt},
+        {ImageFamily::d, std::nullopt, IcType::h, IcType::h},
+        {ImageFamily::e, image::HeaderBytes{0x55, 0x90}, std::nullopt, std::nullopt},
+        {ImageFamily::e, image::HeaderBytes{0x89, 0x16}, IcType::i, IcType::i},
+        {ImageFamily::f, image::HeaderBytes{0x89, 0x17}, IcType::k, IcType::k},
+        {ImageFamily::f, image::HeaderBytes{0x89, 0x18}, IcType::k, IcType::k},
+        {ImageFamily::g, image::HeaderBytes{0x89, 0x16}, IcType::j, IcType::j},
+        {ImageFamily::h, image::HeaderBytes{0x89, 0x26}, std::nullopt, IcType::m},
+        {ImageFamily::h, image::HeaderBytes{0xF9, 0xFF}, IcType::m, IcType::m},
+        {ImageFamily::i, std::nullopt, std::nullopt, IcType::m},
+        {ImageFamily::j, image::HeaderBytes{0x89, 0x10}, std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
         image::SynthesisRequest request;
@@ -54,14 +55,14 @@ TEST(ImageFit, EachFamilyAndHeaderOnEachChip) {
 
     // A family 'j' image filling the whole buffer counts as 'i': it fits.
     image::SynthesisRequest whole;
-    whole.family = 'j';
+    whole.family = ImageFamily::j;
     whole.size = image::kBufferSize;
     std::string error;
     const auto big = image::synthesizeImage(whole, error);
     ASSERT_TRUE(big) << error;
     FirmwareImage bigImage;
     ASSERT_TRUE(bigImage.assign(*big));
-    EXPECT_TRUE(imageFitsChip(bigImage, 'i'));
+    EXPECT_TRUE(imageFitsChip(bigImage, IcType::i));
 
     // Bytes of no layout fit no chip.
     FirmwareImage stray;
@@ -69,9 +70,9 @@ TEST(ImageFit, EachFamilyAndHeaderOnEachChip) {
     for (const IcType camera : kChipFamilies)
         EXPECT_FALSE(imageFitsChip(stray, camera)) << camera;
 
-    EXPECT_EQ(imageNotForChipText("sf.bin", 'h'),
+    EXPECT_EQ(imageNotForChipText("sf.bin", IcType::h),
               "sf.bin is not made for this camera's chip (ZLTA_7310): not burned.");
-    EXPECT_EQ(chipText('m'), "family 'm'");
+    EXPECT_EQ(chipText(IcType::m), "family 'm'");
 }
 
 } // namespace

@@ -32,28 +32,28 @@ struct FamilyCase {
 };
 
 const FamilyCase kFamilies[] = {
-    {'c', {0x55, 0x90}, false, false, std::nullopt, 'h'},
-    {'c', {0x89, 0x10}, false, false, std::nullopt, 'k'},
-    {'d', {0x55, 0x90}, true, true, 'h', 'h'},
-    {'d', {0x89, 0x12}, true, true, 'h', 'h'},
-    {'e', {0x55, 0x90}, false, true, std::nullopt, 'i'},
-    {'e', {0x89, 0x16}, true, true, 'i', 'i'},
-    {'f', {0x89, 0x17}, true, true, 'k', 'k'},
-    {'f', {0x89, 0x18}, true, true, 'k', 'k'},
-    {'g', {0x89, 0x16}, true, true, 'j', 'j'},
-    {'h', {0x89, 0x26}, true, true, 'm', 'm'},
-    {'h', {0xF9, 0xFF}, true, true, 'm', 'm'},
-    {'i', {0x89, 0x26}, true, true, 'm', 'm'},
-    {'i', {0x89, 0x26}, true, true, 'm', 'm', false, false},
-    {'i', {0x89, 0x20}, true, true, 'm', 'm', true, false},
-    {'j', {0x89, 0x10}, false, false, std::nullopt, 'j'},
-    {'j', {0x55, 0x90}, false, false, std::nullopt, 'i'},
+    {ImageFamily::c, {0x55, 0x90}, false, false, std::nullopt, IcType::h},
+    {ImageFamily::c, {0x89, 0x10}, false, false, std::nullopt, IcType::k},
+    {ImageFamily::d, {0x55, 0x90}, true, true, IcType::h, IcType::h},
+    {ImageFamily::d, {0x89, 0x12}, true, true, IcType::h, IcType::h},
+    {ImageFamily::e, {0x55, 0x90}, false, true, std::nullopt, IcType::i},
+    {ImageFamily::e, {0x89, 0x16}, true, true, IcType::i, IcType::i},
+    {ImageFamily::f, {0x89, 0x17}, true, true, IcType::k, IcType::k},
+    {ImageFamily::f, {0x89, 0x18}, true, true, IcType::k, IcType::k},
+    {ImageFamily::g, {0x89, 0x16}, true, true, IcType::j, IcType::j},
+    {ImageFamily::h, {0x89, 0x26}, true, true, IcType::m, IcType::m},
+    {ImageFamily::h, {0xF9, 0xFF}, true, true, IcType::m, IcType::m},
+    {ImageFamily::i, {0x89, 0x26}, true, true, IcType::m, IcType::m},
+    {ImageFamily::i, {0x89, 0x26}, true, true, IcType::m, IcType::m, false, false},
+    {ImageFamily::i, {0x89, 0x20}, true, true, IcType::m, IcType::m, true, false},
+    {ImageFamily::j, {0x89, 0x10}, false, false, std::nullopt, IcType::j},
+    {ImageFamily::j, {0x55, 0x90}, false, false, std::nullopt, IcType::i},
 };
 
 std::string describe(const FamilyCase& c) {
     char text[64];
-    std::snprintf(text, sizeof text, "family %c header %02X %02X%s%s", c.family, c.header.signature,
-                  c.header.kind, c.mark7630 ? "" : " marked FF",
+    std::snprintf(text, sizeof text, "family %c header %02X %02X%s%s", image::letter(c.family),
+                  c.header.signature, c.header.kind, c.mark7630 ? "" : " marked FF",
                   c.usb3 ? "" : " without USB 3.0 descriptor");
     return text;
 }
@@ -136,7 +136,7 @@ TEST(ImageSynthesis, EveryFamilyReadsBackAsRequested) {
 TEST(ImageSynthesis, FieldsItLeavesOutAndPlacesItMoves) {
     std::string error;
     SynthesisRequest request;
-    request.family = 'i';
+    request.family = ImageFamily::i;
     request.vid = 0x1209;
     request.pid = 0x0005;
     request.bcdDevice = 0x0312;
@@ -149,12 +149,12 @@ TEST(ImageSynthesis, FieldsItLeavesOutAndPlacesItMoves) {
 
     // Without strings the areas stay erased, and iSerialNumber is 0.
     request = {};
-    request.family = 'f';
+    request.family = ImageFamily::f;
     bytes = image::synthesizeImage(request, error);
     ASSERT_TRUE(bytes) << error;
     EXPECT_FALSE(image::isValidStringBlock(*bytes, image::kSynthStringBlockOffset));
     EXPECT_EQ((*bytes)[image::kSynthStringBlockOffset + 1], 0xFF);
-    EXPECT_EQ(image::serialNumberIndex(*bytes, 'k'), 0);
+    EXPECT_EQ(image::serialNumberIndex(*bytes, IcType::k), 0);
 
     // A chosen string place, index and size.
     request.stringBlockOffset = 0x3000;
@@ -164,14 +164,14 @@ TEST(ImageSynthesis, FieldsItLeavesOutAndPlacesItMoves) {
     bytes = image::synthesizeImage(request, error);
     ASSERT_TRUE(bytes) << error;
     EXPECT_EQ(bytes->size(), 0x4100u);
-    EXPECT_EQ(image::imageStringBlockOffset(*bytes, 'k'), 0x3000u);
-    EXPECT_EQ(image::imageStringBlockOffset(*bytes, 'j'), 0x3000u);
+    EXPECT_EQ(image::imageStringBlockOffset(*bytes, IcType::k), 0x3000u);
+    EXPECT_EQ(image::imageStringBlockOffset(*bytes, IcType::j), 0x3000u);
     EXPECT_EQ(image::decodeStringBlock(*bytes, 0x3000), "Halvane");
-    EXPECT_EQ(image::serialNumberIndex(*bytes, 'm'), 5);
+    EXPECT_EQ(image::serialNumberIndex(*bytes, IcType::m), 5);
 
     // Strings too long for the default size make the image grow to hold them.
     request = {};
-    request.family = 'g';
+    request.family = ImageFamily::g;
     request.stringBlockOffset = 0xEF00;
     request.serialNumber = std::string(32, 'S');
     bytes = image::synthesizeImage(request, error);
@@ -193,45 +193,48 @@ TEST(ImageSynthesis, RefusesWhatCannotBeBuilt) {
         return request;
     };
     const Case cases[] = {
-        {"family b", make('b', [](auto&) {}), "family"},
-        {"family k", make('k', [](auto&) {}), "family"},
+        {"family b", make(static_cast<ImageFamily>(200), [](auto&) {}), "family"},
+        {"family k", make(static_cast<ImageFamily>(8), [](auto&) {}), "family"},
         {"0x89 0x17 makes an 'f' image, not 'g'",
-         make('g',
+         make(ImageFamily::g,
               [](auto& r) {
                   r.header = HeaderBytes{0x89, 0x17};
               }),
          "reads as family f"},
         {"0x55 0x90 has no 'f' marker",
-         make('f',
+         make(ImageFamily::f,
               [](auto& r) {
                   r.header = HeaderBytes{0x55, 0x90};
               }),
          "reads as family j"},
         {"0x89 0x16 without the 'e' descriptor is 'g'",
-         make('d',
+         make(ImageFamily::d,
               [](auto& r) {
                   r.header = HeaderBytes{0x89, 0x16};
               }),
          "reads as family g"},
-        {"33 characters", make('f', [](auto& r) { r.manufacturer = std::string(33, 'M'); }),
+        {"33 characters",
+         make(ImageFamily::f, [](auto& r) { r.manufacturer = std::string(33, 'M'); }),
          "longer than 32"},
-        {"size below the fields", make('d', [](auto& r) { r.size = 0xB000; }), "too small"},
-        {"size beyond the buffer", make('f', [](auto& r) { r.size = 0x20001; }), "larger"},
-        {"strings inside the header area", make('f', [](auto& r) { r.stringBlockOffset = 0x800; }),
-         "must lie in"},
-        {"serial block past 64 KiB", make('f', [](auto& r) { r.stringBlockOffset = 0xF000; }),
-         "must lie in"},
+        {"size below the fields", make(ImageFamily::d, [](auto& r) { r.size = 0xB000; }),
+         "too small"},
+        {"size beyond the buffer", make(ImageFamily::f, [](auto& r) { r.size = 0x20001; }),
+         "larger"},
+        {"strings inside the header area",
+         make(ImageFamily::f, [](auto& r) { r.stringBlockOffset = 0x800; }), "must lie in"},
+        {"serial block past 64 KiB",
+         make(ImageFamily::f, [](auto& r) { r.stringBlockOffset = 0xF000; }), "must lie in"},
         {"older layouts keep their strings at 0xE000",
-         make('d', [](auto& r) { r.stringBlockOffset = 0x8000; }), "0xE000"},
+         make(ImageFamily::d, [](auto& r) { r.stringBlockOffset = 0x8000; }), "0xE000"},
         {"strings over the USB 3.0 descriptor",
-         make('i',
+         make(ImageFamily::i,
               [](auto& r) {
                   r.stringBlockOffset = 0x1FF0;
                   r.manufacturer = "Maker of cameras";
               }),
          "overlaps"},
         {"USB 3.0 descriptor outside the searched area",
-         make('i', [](auto& r) { r.usb3DescriptorOffset = 0x5000; }), "must lie in"},
+         make(ImageFamily::i, [](auto& r) { r.usb3DescriptorOffset = 0x5000; }), "must lie in"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -261,7 +264,7 @@ TEST(MkimageTool, WritesTheImageAndRefusesBadCommandLines) {
     const Bytes bytes{std::istreambuf_iterator<char>(file), {}};
     ASSERT_EQ(bytes.size(), 0x9100u);
     const auto identity = image::readIdentity(bytes);
-    EXPECT_EQ(identity.family, 'f');
+    EXPECT_EQ(identity.family, ImageFamily::f);
     EXPECT_EQ(identity.vid, 0x1209);
     EXPECT_EQ(identity.pid, 0x000C);
     EXPECT_EQ(identity.bcdDevice, 0x0917);
@@ -312,10 +315,10 @@ TEST(ImageSynthesis, SimulatedCamerasPresentTheImageIdentity) {
         const char* chip;
     };
     const Camera cameras[] = {
-        {'d', std::nullopt, "0x80"}, {'e', HeaderBytes{0x89, 0x16}, "0xA0"},
-        {'f', std::nullopt, "0xC0"}, {'f', HeaderBytes{0x89, 0x18}, "0xC0"},
-        {'g', std::nullopt, "0xB0"}, {'h', std::nullopt, "0xD0"},
-        {'i', std::nullopt, "0xD0"},
+        {ImageFamily::d, std::nullopt, "0x80"}, {ImageFamily::e, HeaderBytes{0x89, 0x16}, "0xA0"},
+        {ImageFamily::f, std::nullopt, "0xC0"}, {ImageFamily::f, HeaderBytes{0x89, 0x18}, "0xC0"},
+        {ImageFamily::g, std::nullopt, "0xB0"}, {ImageFamily::h, std::nullopt, "0xD0"},
+        {ImageFamily::i, std::nullopt, "0xD0"},
     };
     testing::TempDir dir;
     nlohmann::json devices = nlohmann::json::array();
@@ -349,7 +352,7 @@ TEST(ImageSynthesis, SimulatedCamerasPresentTheImageIdentity) {
     ASSERT_EQ(rig.platform().imagingDevices(located), status::kOk);
     ASSERT_EQ(located.size(), requests.size());
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        SCOPED_TRACE(std::string("family ") + requests[i].family);
+        SCOPED_TRACE(std::string("family ") + image::letter(requests[i].family));
         const auto& found = located[i];
         EXPECT_EQ(found.vid, requests[i].vid);
         EXPECT_EQ(found.pid, requests[i].pid);

@@ -22,12 +22,12 @@ using platform::PropertyOp;
 // The header a family's images begin with.
 Bytes headerFor(IcType camera, bool variant18 = false) {
     switch (camera) {
-    case 'i':
-    case 'j':
+    case IcType::i:
+    case IcType::j:
         return {0x89, 0x16};
-    case 'k':
+    case IcType::k:
         return {0x89, static_cast<std::uint8_t>(variant18 ? 0x18 : 0x17)};
-    case 'm':
+    case IcType::m:
         return {0x89, 0x26};
     default:
         return {0x55, 0x90};
@@ -35,7 +35,7 @@ Bytes headerFor(IcType camera, bool variant18 = false) {
 }
 
 Bytes imageFor(IcType camera, std::size_t length, bool variant18 = false) {
-    Bytes bytes = pattern(length, static_cast<std::uint32_t>(length) + camera);
+    Bytes bytes = pattern(length, static_cast<std::uint32_t>(length) + chip::letter(camera));
     const Bytes header = headerFor(camera, variant18);
     std::copy(header.begin(), header.end(), bytes.begin());
     return bytes;
@@ -74,20 +74,20 @@ json deviceFor(const CameraRow& row, json faults = json::array(), bool withState
 }
 
 const CameraRow kCameras[] = {
-    {"0x80", 'h', "0x79", 0, 0xC000, 4096},    // identity bytes at 0xB70A inside the image
-    {"0x80", 'h', "0x85", 0x85, 0x5321, 1000}, // an odd number of pad bytes
-    {"0x60", 'f', "0x7A", 1, 0x9000, 4096},    // SST: status write after 0x50; chip select 2
-    {"0x90", 'g', "0x7F", 3, 0x2345, 512},     //
-    {"0xA0", 'i', "0x7E", 0x7E, 0x7000, 4096}, // 0xF9 marker, 0x89 0x16 signature
-    {"0xC0", 'k', "0x8C", 0x8C, 0x5321, 4096, true},
-    {"0xC0", 'k', "0x7B", 2, 0x3000, 4096},    // PMC sector erase 0xD7
-    {"0xD0", 'm', "0x83", 0x83, 0x8001, 4096}, // the firmware writes the header
-    {"0xB0", 'j', "0x79", 0, 0x1800, 4096},
+    {"0x80", IcType::h, "0x79", 0, 0xC000, 4096},    // identity bytes at 0xB70A inside the image
+    {"0x80", IcType::h, "0x85", 0x85, 0x5321, 1000}, // an odd number of pad bytes
+    {"0x60", IcType::f, "0x7A", 1, 0x9000, 4096},    // SST: status write after 0x50; chip select 2
+    {"0x90", IcType::g, "0x7F", 3, 0x2345, 512},     //
+    {"0xA0", IcType::i, "0x7E", 0x7E, 0x7000, 4096}, // 0xF9 marker, 0x89 0x16 signature
+    {"0xC0", IcType::k, "0x8C", 0x8C, 0x5321, 4096, true},
+    {"0xC0", IcType::k, "0x7B", 2, 0x3000, 4096},    // PMC sector erase 0xD7
+    {"0xD0", IcType::m, "0x83", 0x83, 0x8001, 4096}, // the firmware writes the header
+    {"0xB0", IcType::j, "0x79", 0, 0x1800, 4096},
 };
 
 TEST(IspDownload, EveryFamilyEndsWithExactlyTheImageAndAValidHeader) {
     for (const auto& row : kCameras) {
-        SCOPED_TRACE(std::string("camera ") + row.type + " part " + row.part);
+        SCOPED_TRACE(std::string("camera ") + chip::letter(row.type) + " part " + row.part);
         SimLink sim(deviceFor(row));
         ASSERT_TRUE(sim.opened);
         const Bytes original = imageFor(row.type, row.length, row.variant18);
@@ -113,7 +113,7 @@ TEST(IspDownload, EveryFamilyEndsWithExactlyTheImageAndAValidHeader) {
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), image.content().begin()))
             << "the buffer as sent";
 
-        if (row.type == 'j' || row.type == 'k' || row.type == 'm') {
+        if (row.type == IcType::j || row.type == IcType::k || row.type == IcType::m) {
             EXPECT_FALSE(sim.camera().view().onBus) << "reset after leaving download mode";
         } else {
             EXPECT_TRUE(sim.camera().view().onBus);
@@ -130,7 +130,7 @@ TEST(IspDownload, RefusedFlashTypesAndMissingInputsSendNothing) {
     for (const std::uint8_t type : {0x8D, 0x78, 7, 0x70, 0xFE, 0xFF}) {
         FakeLink fake(0x80);
         FirmwareImage image;
-        image.assign(imageFor('h', 4096));
+        image.assign(imageFor(IcType::h, 4096));
         DownloadStatus status;
         EXPECT_EQ(outcomeOf(isp_download(image, fake.link, type, &status, true)), "refused")
             << int{type};
@@ -154,7 +154,7 @@ TEST(IspDownload, RefusedFlashTypesAndMissingInputsSendNothing) {
     FakeCaptureDevices none;
     CameraLink closed(none);
     FirmwareImage image;
-    image.assign(imageFor('h', 4096));
+    image.assign(imageFor(IcType::h, 4096));
     EXPECT_EQ(outcomeOf(isp_download(image, closed, 0, &status, true)), "failed");
     EXPECT_TRUE(trace.contains("NULL pExt Pointer fail!"));
     EXPECT_EQ(outcomeOf(mx32_download(image, closed, 6, &status)), "failed");
@@ -171,7 +171,7 @@ TEST(IspDownload, OlderFamiliesMarkTheFlashInvalidRightAfterTheFirstBlock) {
         if (request.selector == XU_DFU_ACCESS_CONTROL && request.op == PropertyOp::Set)
             framesAtBlock.push_back(fake.camera->spiFrames.size());
     };
-    const Bytes original = imageFor('h', 0xC000);
+    const Bytes original = imageFor(IcType::h, 0xC000);
     FirmwareImage image;
     image.assign(original);
     DownloadStatus status;
@@ -218,13 +218,13 @@ TEST(IspDownload, OlderFamiliesMarkTheFlashInvalidRightAfterTheFirstBlock) {
 TEST(IspDownload, FirmwareFamiliesSendAnInvalidHeaderAndSignAfterTheChecksum) {
     ManualClock clock;
     ClockOverride useClock(clock);
-    for (const IcType type : {'k', 'm'}) {
-        SCOPED_TRACE(std::string("camera ") + type);
+    for (const IcType type : {IcType::k, IcType::m}) {
+        SCOPED_TRACE(std::string("camera ") + chip::letter(type));
         trace::Capture trace;
-        FakeLink fake(type == 'k' ? 0xC0 : 0xD0);
+        FakeLink fake(type == IcType::k ? 0xC0 : 0xD0);
         Bytes bytes(4096, 0x00);
         bytes[0] = 0x89;
-        bytes[1] = type == 'k' ? 0x18 : 0x26;
+        bytes[1] = type == IcType::k ? 0x18 : 0x26;
         // F9 FF and the flash-type value 4 at byte 2 cancel with this.
         bytes[3] = 0x02;
         FirmwareImage image;
@@ -248,7 +248,7 @@ TEST(IspDownload, FirmwareFamiliesSendAnInvalidHeaderAndSignAfterTheChecksum) {
         const auto checksum = find(XU_DFU_CHECKSUM, PropertyOp::Get);
         ASSERT_NE(checksum, requests.end());
         EXPECT_LT(block, checksum);
-        if (type == 'k') {
+        if (type == IcType::k) {
             ASSERT_EQ(fake.camera->blockWrites.size(), 1u);
             EXPECT_EQ(fake.camera->blockWrites[0].first, 0);
             EXPECT_EQ(Bytes(fake.camera->blockWrites[0].second.begin(),
@@ -308,12 +308,12 @@ TEST(IspDownload, FaultsEndInFailureAndLeaveNoBootableFlash) {
          {{"op", "get"}, {"selector", 11}, {"nth", 1}, {"status", gone}, {"in_download", true}},
          0},
     };
-    const CameraRow cameras[] = {{"0x80", 'h', "0x79", 0, 0x2345, 4096},
-                                 {"0xC0", 'k', "0x79", 0, 0x2345, 4096},
-                                 {"0xD0", 'm', "0x79", 0, 0x2345, 4096}};
+    const CameraRow cameras[] = {{"0x80", IcType::h, "0x79", 0, 0x2345, 4096},
+                                 {"0xC0", IcType::k, "0x79", 0, 0x2345, 4096},
+                                 {"0xD0", IcType::m, "0x79", 0, 0x2345, 4096}};
     for (const auto& camera : cameras) {
         for (const auto& fault : faults) {
-            SCOPED_TRACE(std::string(fault.what) + " on " + camera.type);
+            SCOPED_TRACE(std::string(fault.what) + " on " + chip::letter(camera.type));
             SimLink sim(deviceFor(camera, json::array({fault.fault})));
             ASSERT_TRUE(sim.opened);
             const Bytes original = imageFor(camera.type, camera.length);
@@ -337,10 +337,10 @@ TEST(IspDownload, FaultsEndInFailureAndLeaveNoBootableFlash) {
 // fails, and a flash that boots holds the whole image: the valid header is
 // the last thing written.
 TEST(IspDownload, AnUnplugAtAnyRequestFailsAndNeverLeavesAHalfImageBootable) {
-    const CameraRow cameras[] = {{"0x80", 'h', "0x79", 0, 0x2100, 4096},
-                                 {"0xA0", 'i', "0x79", 0, 0x2100, 4096},
-                                 {"0xC0", 'k', "0x79", 0, 0x2100, 4096},
-                                 {"0xD0", 'm', "0x79", 0, 0x2100, 4096}};
+    const CameraRow cameras[] = {{"0x80", IcType::h, "0x79", 0, 0x2100, 4096},
+                                 {"0xA0", IcType::i, "0x79", 0, 0x2100, 4096},
+                                 {"0xC0", IcType::k, "0x79", 0, 0x2100, 4096},
+                                 {"0xD0", IcType::m, "0x79", 0, 0x2100, 4096}};
     for (const auto& camera : cameras) {
         const Bytes original = imageFor(camera.type, camera.length);
         const Bytes expected = expectedFlash(original, camera.type, camera.flashType);
@@ -348,7 +348,7 @@ TEST(IspDownload, AnUnplugAtAnyRequestFailsAndNeverLeavesAHalfImageBootable) {
         int bootableFailures = 0;
         bool completed = false;
         for (int after = 0; after < 2000 && !completed; ++after) {
-            SCOPED_TRACE(std::string("camera ") + camera.type + " unplugged after " +
+            SCOPED_TRACE(std::string("camera ") + chip::letter(camera.type) + " unplugged after " +
                          std::to_string(after));
             SimLink sim(
                 deviceFor(camera, json::array({{{"unplug_after", after}, {"in_download", true}}})));
@@ -383,10 +383,10 @@ TEST(IspDownload, AnUnplugAtAnyRequestFailsAndNeverLeavesAHalfImageBootable) {
 
 TEST(IspDownload, WithoutFinishTheCameraStaysInDownloadMode) {
     for (const bool finish : {false, true}) {
-        const CameraRow row{"0xC0", 'k', "0x79", 0, 0x3000, 4096};
+        const CameraRow row{"0xC0", IcType::k, "0x79", 0, 0x3000, 4096};
         SimLink sim(deviceFor(row, json::array(), true));
         FirmwareImage image;
-        image.assign(imageFor('k', row.length, true));
+        image.assign(imageFor(IcType::k, row.length, true));
         DownloadStatus status;
         EXPECT_EQ(outcomeOf(isp_download(image, sim.link, 0x79, &status, finish)), "passed");
         EXPECT_TRUE(sim::isBootable(sim.flash())) << "the header is written before finishing";
@@ -412,7 +412,7 @@ TEST(Mx32Download, ProgramsWholeSectorsVerifiesAndSignsLast) {
             camera["state_file"] = "state.json";
         return json::array({camera});
     };
-    const Bytes original = imageFor('h', 5000);
+    const Bytes original = imageFor(IcType::h, 5000);
     {
         SimLink sim(device(json::array()));
         FirmwareImage image;
@@ -424,7 +424,7 @@ TEST(Mx32Download, ProgramsWholeSectorsVerifiesAndSignsLast) {
         EXPECT_EQ(status.stage, stage::kFinished);
         EXPECT_EQ(status.computedChecksum.load(), status.cameraChecksum.load());
         const Bytes flash = sim.flash();
-        const Bytes expected = expectedFlash(original, 'h', 6);
+        const Bytes expected = expectedFlash(original, IcType::h, 6);
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
         EXPECT_TRUE(allBytes(flash, 5000, 8192, 0x00)) << "two whole sectors, zero-padded";
         EXPECT_TRUE(allBytes(flash, 8192, 0x10000, 0xA5)) << "nothing beyond them";
@@ -462,7 +462,7 @@ TEST(Mx32Download, ProgramsWholeSectorsVerifiesAndSignsLast) {
         // 70 000 bytes do not fit the 64 KiB window the addresses reach.
         SimLink sim(device(json::array()));
         FirmwareImage large;
-        large.assign(imageFor('h', 70000));
+        large.assign(imageFor(IcType::h, 70000));
         DownloadStatus status;
         EXPECT_EQ(outcomeOf(mx32_download(large, sim.link, 6, &status)), "failed");
         EXPECT_EQ(status.stage, stage::kFailed);
@@ -475,19 +475,19 @@ TEST(BuiltinImage, IsAnEightKibFamilyHImageWithItsStrings) {
     ASSERT_EQ(image.size(), 8192u);
     EXPECT_EQ(image[0], 0x89);
     EXPECT_EQ(image[1], 0x26);
-    EXPECT_EQ(image::classify(image), 'h');
+    EXPECT_EQ(image::classify(image), ImageFamily::h);
     const auto identity = image::readIdentity(image);
     EXPECT_EQ(identity.vid, builtin::kVendorId);
     EXPECT_EQ(identity.pid, builtin::kProductId);
     EXPECT_EQ(identity.bcdDevice, builtin::kBcdDevice);
     EXPECT_EQ(identity.typeNumber, builtin::kTypeNumber);
-    const auto strings = image::imageStringBlockOffset(image, 'm');
+    const auto strings = image::imageStringBlockOffset(image, IcType::m);
     ASSERT_TRUE(strings);
     EXPECT_EQ(image::decodeStringBlock(image, *strings),
               std::optional<std::string>("HalvaneIT Inc"));
     EXPECT_EQ(image::decodeStringBlock(image, builtin::kProductBlock),
               std::optional<std::string>("ZLTA7330 PC Camera"));
-    EXPECT_EQ(image::serialNumberIndex(image, 'm'), std::optional<std::uint8_t>(0));
+    EXPECT_EQ(image::serialNumberIndex(image, IcType::m), std::optional<std::uint8_t>(0));
 }
 
 TEST(BuiltinImage, BurnsIntoAModuleCameraAndStaysInDownloadMode) {
@@ -497,7 +497,7 @@ TEST(BuiltinImage, BurnsIntoAModuleCameraAndStaysInDownloadMode) {
     EXPECT_EQ(outcomeOf(burn_builtin_image(sim.link, 0x83)), "passed");
     const Bytes flash = sim.flash();
     EXPECT_TRUE(std::equal(builtinImage().begin(), builtinImage().end(), flash.begin()));
-    const auto identity = sim::identityFromFlash(flash, 'm', {});
+    const auto identity = sim::identityFromFlash(flash, IcType::m, {});
     EXPECT_EQ(identity.manufacturer, "HalvaneIT Inc");
     EXPECT_EQ(identity.vid, builtin::kVendorId);
     const json state = stateOf(sim);

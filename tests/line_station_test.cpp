@@ -37,7 +37,7 @@ struct LineStation {
                    "[SETTING]\r\nNUM=16\r\nSNFile=sn.txt\r\n[LINE]\r\nDatabase=" + database +
                        "\r\nStation=" + name + "\r\nSerialsInMultiBurn=1\r\n");
         home.write("sn.txt", "QX7*****\r\nQX700FF0\r\n");
-        writeImage(home, "sf.bin", synthesized(lineImage('f')));
+        writeImage(home, "sf.bin", synthesized(lineImage(ImageFamily::f)));
     }
     static std::string flashFile(int index) { return "cam" + std::to_string(index) + ".flash"; }
     ProcessResult run(const std::vector<std::string>& arguments) const {
@@ -55,9 +55,10 @@ struct LineStation {
         std::vector<std::string> numbers;
         for (int index = 0; index < kStationCameras; ++index) {
             const std::string bytes = home.read(flashFile(index));
-            numbers.push_back(sim::identityFromFlash(
-                                  std::vector<std::uint8_t>(bytes.begin(), bytes.end()), 'k', {})
-                                  .manufacturer);
+            numbers.push_back(
+                sim::identityFromFlash(std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
+                                       IcType::k, {})
+                    .manufacturer);
         }
         return numbers;
     }

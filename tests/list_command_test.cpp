@@ -44,7 +44,7 @@ TEST(ListCameras, EveryCameraOfOursInListOrderWithItsOwnIdentity) {
     EXPECT_EQ(cameras[0].list, "video");
     EXPECT_EQ(cameras[0].index, 0);
     EXPECT_EQ(cameras[0].friendlyName, "Cam A");
-    EXPECT_EQ(cameras[0].icType, 'k');
+    EXPECT_EQ(cameras[0].icType, IcType::k);
     EXPECT_EQ(cameras[0].chipId, 0xC0);
     EXPECT_EQ(cameras[0].vid, 0x1209);
     EXPECT_EQ(cameras[0].pid, 0x000C);
@@ -58,7 +58,7 @@ TEST(ListCameras, EveryCameraOfOursInListOrderWithItsOwnIdentity) {
 
     // Positions count the non-USB device and the other make's webcam.
     EXPECT_EQ(cameras[1].index, 3);
-    EXPECT_EQ(cameras[1].icType, 'g');
+    EXPECT_EQ(cameras[1].icType, IcType::g);
     EXPECT_EQ(cameras[1].chipId, 0x90);
     // Port 1 on the second hub: its own strings, not those of port 1 on the first.
     EXPECT_EQ(cameras[1].hub, "sim-hub-2");

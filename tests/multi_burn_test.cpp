@@ -94,7 +94,7 @@ TEST(MultiBurn, EightCamerasBurnTogetherOneLostMidBurnNinthBeyondNum) {
         devices.push_back(stationCamera(index + 1));
     devices[4]["faults"] = json::array({{{"unplug_after", 40}}});
     MultiRig rig(devices, {1, 2, 3, 4, 5, 6, 7, 8, 9}, "[SETTING]\r\nNUM=8\r\nBIN=sf.bin\r\n");
-    const Bytes image = synthesized(lineImage('f'));
+    const Bytes image = synthesized(lineImage(ImageFamily::f));
     writeImage(rig.sim.dir, "sf.bin", image);
     rig.start();
     EXPECT_EQ(rig.view.caption, "Halvane Serial Flash Multi-Burning Tool v1.0.3.0c");
@@ -129,7 +129,7 @@ TEST(MultiBurn, EightCamerasBurnTogetherOneLostMidBurnNinthBeyondNum) {
         EXPECT_EQ(shown.status, "Complete");
         EXPECT_EQ(shown.colour, kRowComplete);
         EXPECT_EQ(shown.progress, "100%|||||||||||||||||");
-        EXPECT_TRUE(flashBeginsWith(flash, expectedFlash(image, 'k', 0x79)));
+        EXPECT_TRUE(flashBeginsWith(flash, expectedFlash(image, IcType::k, 0x79)));
     }
     EXPECT_EQ(rig.status(8), "");
     const Bytes ninth = rig.flash("cam8.flash");
@@ -161,7 +161,7 @@ TEST(MultiBurn, EachCameraOfABurnIsRecordedWithItsRowAndSlot) {
     json devices = json::array({stationCamera(1), stationCamera(2)});
     devices[1]["faults"] = json::array({{{"unplug_after", 40}}});
     MultiRig rig(devices, {2, 1}, "[SETTING]\r\nNUM=2\r\nBIN=sf.bin\r\n");
-    const Bytes image = synthesized(lineImage('f'));
+    const Bytes image = synthesized(lineImage(ImageFamily::f));
     writeImage(rig.sim.dir, "sf.bin", image);
     rig.start();
     EXPECT_EQ(rig.view.stationCounts, "Today: 0 passed, 0 failed");
@@ -194,7 +194,7 @@ TEST(MultiBurn, EachCameraOfABurnIsRecordedWithItsRowAndSlot) {
         EXPECT_EQ(record.rowStatus, port == 1 ? "Complete" : "Error");
         EXPECT_EQ(record.error.empty(), port == 1) << record.error;
     }
-    EXPECT_TRUE(flashBeginsWith(rig.flash("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(flashBeginsWith(rig.flash("cam0.flash"), expectedFlash(image, IcType::k, 0x79)));
 }
 
 // Standby follows the count: the last of NUM cameras schedules a scan, one
@@ -248,8 +248,8 @@ TEST(MultiBurn, FilesChosenPerCameraFromPidIni) {
     rig.sim.dir.write("pid.ini", "[PID_3]\r\nBIN=short.bin\r\n[PID_0003]\r\nBIN=three.bin\r\n"
                                  "[PID_B5AC]\r\nBIN=c5.bin\r\n");
     std::filesystem::create_directories(rig.sim.dir.path() / "bin");
-    const Bytes three = synthesized(lineImage('f', 0x0103));
-    const Bytes c5 = synthesized(lineImage('f', 0x0105));
+    const Bytes three = synthesized(lineImage(ImageFamily::f, 0x0103));
+    const Bytes c5 = synthesized(lineImage(ImageFamily::f, 0x0105));
     writeImage(rig.sim.dir, "bin/three.bin", three);
     writeImage(rig.sim.dir, "bin/c5.bin", c5);
     rig.start();
@@ -264,8 +264,8 @@ TEST(MultiBurn, FilesChosenPerCameraFromPidIni) {
     EXPECT_EQ(rig.view.rows[1].file, "bin not found");
     EXPECT_EQ(rig.status(1), "Error");
     EXPECT_EQ(rig.status(2), "Complete");
-    EXPECT_TRUE(flashBeginsWith(rig.flash("cam0.flash"), expectedFlash(three, 'k', 0x79)));
-    EXPECT_TRUE(flashBeginsWith(rig.flash("cam2.flash"), expectedFlash(c5, 'k', 0x79)));
+    EXPECT_TRUE(flashBeginsWith(rig.flash("cam0.flash"), expectedFlash(three, IcType::k, 0x79)));
+    EXPECT_TRUE(flashBeginsWith(rig.flash("cam2.flash"), expectedFlash(c5, IcType::k, 0x79)));
 }
 
 TEST(MultiBurn, RowTextsAndRefusedStarts) {
@@ -281,7 +281,7 @@ TEST(MultiBurn, RowTextsAndRefusedStarts) {
     rig.dialog->OnBurn();
     rig.sim.dir.write("big.bin", std::string(kCommonImageLimit + 1, '\x55'));
     rig.dialog->OnBurn();
-    writeImage(rig.sim.dir, "big.bin", synthesized(lineImage('f')));
+    writeImage(rig.sim.dir, "big.bin", synthesized(lineImage(ImageFamily::f)));
     rig.dialog->OnBurn();
     ASSERT_EQ(rig.view.errors.size(), 3u);
     EXPECT_EQ(rig.view.errors[0], "Error: Please check the file [setting.ini]");

@@ -261,7 +261,7 @@ TEST(QueryService, TheDialogsAnswers) {
     const json camera = {
         {"friendly_name", "Bench camera"}, {"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}};
     image::SynthesisRequest request;
-    request.family = 'd';
+    request.family = ImageFamily::d;
     request.vid = 0x1209;
     request.pid = 0x0002;
     request.bcdDevice = 0x0102;

@@ -27,7 +27,7 @@ struct Opened {
         device.path = testing::usbDevicePath("1234567");
         device.camera = camera;
         devices.add(device);
-        if (link.OpenCamera('e', 0, 0) == 0)
+        if (link.OpenCamera(IcType::e, 0, 0) == 0)
             camera->requests.clear();
     }
     CameraDevice& device() { return *link.device(); }

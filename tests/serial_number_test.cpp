@@ -1,6 +1,7 @@
 #include "device/xu_protocol.h"
 #include "download/image_synthesis.h"
 #include "download/isp_download.h"
+#include "download/rework.h"
 #include "download/serial_number.h"
 #include "support/sim_link.h"
 #include "support/test_env.h"
@@ -19,7 +20,7 @@ using image::SynthesisRequest;
 
 SynthesisRequest kImage(std::optional<std::size_t> strings = std::nullopt) {
     SynthesisRequest request;
-    request.family = 'f'; // 0x89 0x17, for 'k' cameras
+    request.family = ImageFamily::f; // 0x89 0x17, for 'k' cameras
     request.vid = 0x1209;
     request.pid = 0x000C;
     request.bcdDevice = 0x0917;
@@ -194,7 +195,7 @@ TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
 
     // An image without a pointer table has no place either.
     SynthesisRequest older;
-    older.family = 'j';
+    older.family = ImageFamily::j;
     older.header = image::HeaderBytes{0x55, 0x90};
     ASSERT_TRUE(image.assign(synthesized(older)));
     output = {};
@@ -204,7 +205,7 @@ TEST_F(SerialNumberTest, ACameraThatCannotTellUsesTheImagesPlaceOrRefuses) {
 
 TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
     SynthesisRequest request;
-    request.family = 'd'; // 0x55 0x90, descriptor at 0xB700, for 'h' cameras
+    request.family = ImageFamily::d; // 0x55 0x90, descriptor at 0xB700, for 'h' cameras
     request.serialIndex = 3;
     const Bytes content = synthesized(request);
     SimLink sim(serialCamera(home, "0x80", Bytes{}));
@@ -231,7 +232,7 @@ TEST_F(SerialNumberTest, OlderChipsKeepTheNumberInsideTheImage) {
 
     // An image of another layout does not take a serial number on these chips.
     SynthesisRequest other;
-    other.family = 'h'; // 0x89 0x26
+    other.family = ImageFamily::h; // 0x89 0x26
     FirmwareImage otherImage;
     ASSERT_TRUE(otherImage.assign(synthesized(other)));
     output = {};
@@ -432,7 +433,7 @@ TEST_F(SerialNumberTest, ReworkPlaceFollowsTheCamerasHeaderKind) {
 
 TEST_F(SerialNumberTest, ReworkOfOlderChipsTakesTheWholeStringSector) {
     SynthesisRequest request;
-    request.family = 'd';
+    request.family = ImageFamily::d;
     request.manufacturer = "Older Maker";
     request.serialNumber = "OLD-7";
     const Bytes flash = synthesized(request);
@@ -464,7 +465,7 @@ TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
         farTarget[h + field + 1] = 0x00;
     }
     SynthesisRequest older;
-    older.family = 'j';
+    older.family = ImageFamily::j;
     older.header = image::HeaderBytes{0x55, 0x90};
     const Case cases[] = {
         {"image over 64 KiB", newImage(0x10001), json::array(), "larger than 64 KiB"},
@@ -496,7 +497,7 @@ TEST_F(SerialNumberTest, ReworkRefusesWhatItCannotDoSafely) {
 
 TEST_F(SerialNumberTest, ReworkOfAnMCameraTakesF9FFImagesLikeTheirTwins) {
     auto old = kImage(0x3000);
-    old.family = 'h';
+    old.family = ImageFamily::h;
     old.manufacturer = "Camera Maker";
     const Bytes flash = synthesized(old);
     std::vector<Bytes> reworked;
@@ -505,7 +506,7 @@ TEST_F(SerialNumberTest, ReworkOfAnMCameraTakesF9FFImagesLikeTheirTwins) {
         SimLink sim(serialCamera(home, "0xD0", flash));
         ASSERT_TRUE(sim.opened);
         auto fresh = kImage();
-        fresh.family = 'h';
+        fresh.family = ImageFamily::h;
         fresh.header = header;
         const Bytes content = synthesized(fresh);
         FirmwareImage image;

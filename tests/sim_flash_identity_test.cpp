@@ -61,7 +61,7 @@ TEST(SimFlashIdentity, ReadsTheImageAndItsStringBlocks) {
     auto flash = kFlash();
     putBlock(flash, 0x4000, "Halvane");
     putBlock(flash, 0x5000, "AB120040");
-    auto id = identityFromFlash(flash, 'k', kRom);
+    auto id = identityFromFlash(flash, IcType::k, kRom);
     EXPECT_EQ(id.vid, 0x1209);
     EXPECT_EQ(id.pid, 0x000C);
     EXPECT_EQ(id.bcdDevice, 0x0917);
@@ -70,7 +70,7 @@ TEST(SimFlashIdentity, ReadsTheImageAndItsStringBlocks) {
     EXPECT_EQ(id.product, "Rom Camera");
 
     // The same flash in a 'j' camera: its pointer at H+0x74 is 0xFFFF here.
-    id = identityFromFlash(flash, 'j', kRom);
+    id = identityFromFlash(flash, IcType::j, kRom);
     EXPECT_EQ(id.pid, 0x000C);
     EXPECT_EQ(id.manufacturer, "Rom Maker");
     EXPECT_EQ(id.serial, "ROM0001");
@@ -78,7 +78,7 @@ TEST(SimFlashIdentity, ReadsTheImageAndItsStringBlocks) {
     // An invalid serial block falls back alone; a zero field falls back alone.
     flash[0x5001] = 67;
     putIdentity(flash, 0x020A, 0x1209, 0x0000, 0x0917);
-    id = identityFromFlash(flash, 'k', kRom);
+    id = identityFromFlash(flash, IcType::k, kRom);
     EXPECT_EQ(id.manufacturer, "Halvane");
     EXPECT_EQ(id.serial, "ROM0001");
     EXPECT_EQ(id.pid, 0x0001);
@@ -87,7 +87,7 @@ TEST(SimFlashIdentity, ReadsTheImageAndItsStringBlocks) {
     // Signature invalidated mid-download: the rom identity.
     flash[0] = 0xF9;
     flash[1] = 0xFF;
-    id = identityFromFlash(flash, 'k', kRom);
+    id = identityFromFlash(flash, IcType::k, kRom);
     EXPECT_EQ(id.pid, 0x0001);
     EXPECT_EQ(id.bcdDevice, 0x0100);
     EXPECT_EQ(id.manufacturer, "Rom Maker");
@@ -102,31 +102,31 @@ TEST(SimFlashIdentity, FamiliesFindTheirStringBlocks) {
     putIdentity(older, 0xB70A, 0x1209, 0x0002, 0x0001);
     putBlock(older, 0xE000, "Maker");
     putBlock(older, 0xF000, "SN1");
-    auto id = identityFromFlash(older, 'h', kRom);
+    auto id = identityFromFlash(older, IcType::h, kRom);
     EXPECT_EQ(id.pid, 0x0002);
     EXPECT_EQ(id.manufacturer, "Maker");
     EXPECT_EQ(id.serial, "SN1");
-    id = identityFromFlash(older, 'g', kRom);
+    id = identityFromFlash(older, IcType::g, kRom);
     EXPECT_EQ(id.manufacturer, "Rom Maker") << "no string blocks known for 'g'";
 
     // A pointer that puts the serial block past a 64 KiB flash.
     auto flash = kFlash(0xEFC0); // F = 0xFFC0, serial block at 0x10FC0
     putBlock(flash, 0xFFC0, "Edge");
-    id = identityFromFlash(flash, 'k', kRom);
+    id = identityFromFlash(flash, IcType::k, kRom);
     EXPECT_EQ(id.manufacturer, "Edge");
     EXPECT_EQ(id.serial, "ROM0001");
     // P = 0xFFFF names no block; a block that would run past the end is not valid.
-    id = identityFromFlash(kFlash(0xFFFF), 'k', kRom);
+    id = identityFromFlash(kFlash(0xFFFF), IcType::k, kRom);
     EXPECT_EQ(id.manufacturer, "Rom Maker");
     auto edge = kFlash(0xEFF0); // F = 0xFFF0: 16 bytes left
     edge[0xFFF1] = 30;
-    id = identityFromFlash(edge, 'k', kRom);
+    id = identityFromFlash(edge, IcType::k, kRom);
     EXPECT_EQ(id.manufacturer, "Rom Maker");
 
     // A 512 KiB flash is read as an image of its first 0x20000 bytes.
     Bytes large(524288, 0xFF);
     std::copy(flash.begin(), flash.end(), large.begin());
-    id = identityFromFlash(large, 'k', kRom);
+    id = identityFromFlash(large, IcType::k, kRom);
     EXPECT_EQ(id.pid, 0x000C);
     EXPECT_EQ(id.serial, "ROM0001") << "0x10FC0 holds erased flash";
 }

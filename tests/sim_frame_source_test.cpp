@@ -94,7 +94,7 @@ TEST(TestPicture, ShowsNameAndVersionAndMoves) {
 }
 
 TEST(SimFrameSources, PicturesOfTheStationsCamerasByPosition) {
-    const auto image = synthesized(lineImage('f'));
+    const auto image = synthesized(lineImage(ImageFamily::f));
     ASSERT_FALSE(image.empty());
 
     TempDir flashes;

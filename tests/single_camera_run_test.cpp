@@ -69,7 +69,7 @@ json camera(const char* chipId, json extra = json::object()) {
 
 TEST(SingleCameraRun, SilentDownloadIntoA7315PassesAndLeavesTheImageInFlash) {
     RunStation station(json::array({camera("0xC0")}));
-    const Bytes image = station.image('f');
+    const Bytes image = station.image(ImageFamily::f);
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
     ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -81,7 +81,8 @@ TEST(SingleCameraRun, SilentDownloadIntoA7315PassesAndLeavesTheImageInFlash) {
 
     // The flash as the camera holds it, with the part's type byte the
     // download wrote into the image.
-    EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, IcType::k, 0x79)));
 }
 
 // Stations with two cameras: the camera downloaded is the camera selected,
@@ -98,7 +99,7 @@ TEST(SingleCameraRun, TwoCameraStationsWriteAndRecordOnlyTheSelectedCamera) {
         };
         RunStation station(json::array({moduleCamera("0xD0", 1), moduleCamera("0xD2", 2)}),
                            "[SETTING]\r\nCam_Num=1\r\nRev=D2\r\nisMCM=1\r\n");
-        const Bytes image = station.image('h');
+        const Bytes image = station.image(ImageFamily::h);
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
         ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -127,7 +128,7 @@ TEST(SingleCameraRun, TwoCameraStationsWriteAndRecordOnlyTheSelectedCamera) {
                                          {"flash", {{"part", "0x79"}, {"file", "camB.flash"}}}})}),
             "[SETTING]\r\nCam_Num=1\r\nRev=80\r\nSNAddr=1\r\nWriteLog=1\r\n"
             "[LOG]\r\nFORMAT={sn}{tab}{result}{nl}\r\n");
-        station.image('d');
+        station.image(ImageFamily::d);
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
         ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -147,7 +148,7 @@ TEST(SingleCameraRun, SerialNumberStationsAdvanceTheirFileOrFail) {
         RunStation station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sub\\sn.txt\r\n");
         std::filesystem::create_directories(station.home / "sub");
         station.home.write("sub/sn.txt", "AB12****\r\nAB12003F\r\n");
-        station.image('f');
+        station.image(ImageFamily::f);
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
         EXPECT_EQ(result.status, 0) << result.out << result.err;
         EXPECT_TRUE(contains(result.out, " Load setting.ini ")) << result.out;
@@ -159,7 +160,7 @@ TEST(SingleCameraRun, SerialNumberStationsAdvanceTheirFileOrFail) {
         RunStation station(json::array({camera("0xC0")}),
                            "[SETTING]\r\nrework=1\r\nSNFile=sn.txt\r\n", "moravel.ini");
         station.home.write("sn.txt", "AB12****\r\nAB120041\r\n");
-        station.image('f');
+        station.image(ImageFamily::f);
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
         EXPECT_EQ(result.status, 0) << result.out << result.err;
         EXPECT_EQ(station.home.read("sn.txt"), "AB12****\r\nAB120042\r\n");
@@ -167,7 +168,7 @@ TEST(SingleCameraRun, SerialNumberStationsAdvanceTheirFileOrFail) {
     {
         SCOPED_TRACE("a configured file that is missing");
         RunStation station(json::array({camera("0xC0")}), "[SETTING]\r\nSNFile=sn.txt\r\n");
-        station.image('f');
+        station.image(ImageFamily::f);
         const auto result = station.run({"-f", station.imagePath(), "-silent"});
         EXPECT_EQ(result.status, 3) << result.out << result.err;
         EXPECT_TRUE(contains(result.out, "open sn.txt fail")) << result.out;
@@ -223,7 +224,7 @@ TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
         RunStation station(c.devices, c.settings, c.settingsName, c.stationExtra);
         station.home.write("Result.txt", "TestResult = pass"); // the previous camera's
         if (!c.missingImage)
-            station.image('f');
+            station.image(ImageFamily::f);
         const auto result = station.run({"-s", station.imagePath(), "-silent"});
         ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, c.status) << result.out << result.err;
@@ -251,7 +252,7 @@ TEST(SingleCameraRun, ExitCodesAndFilesOfUnattendedRuns) {
 
 TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
     RunStation station(json::array({camera("0xC0", {{"faults", {{{"corrupt_block", 2}}}}})}));
-    station.image('f');
+    station.image(ImageFamily::f);
     const auto result = station.run({"-f", station.imagePath(), "-silent", "-m"});
     ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 2) << result.out << result.err;
@@ -263,7 +264,7 @@ TEST(SingleCameraRun, FailingCameraEndsWithTwoAndSaysSoWithMessages) {
 
 TEST(SingleCameraRun, NoCameraEndsPromptlyWithTheStoredCode) {
     RunStation station(json::array());
-    station.image('f');
+    station.image(ImageFamily::f);
     station.home.write("Result.txt", "TestResult = pass");
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
     ASSERT_TRUE(result.finished) << "a run without a camera must not wait";
@@ -287,7 +288,7 @@ TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.told);
         RunStation station(json::array({camera("0xC0")}));
-        station.image('f');
+        station.image(ImageFamily::f);
         std::vector<std::string> arguments;
         for (const std::string& argument : c.arguments)
             arguments.push_back(argument == "IMAGE"      ? station.imagePath()
@@ -299,7 +300,7 @@ TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
     }
 
     RunStation station(json::array({camera("0xC0")}));
-    const Bytes image = station.image('f');
+    const Bytes image = station.image(ImageFamily::f);
     writeImage(station.home, "SF.bin", image); // the settings' image, there to be taken
     station.home.write("Result.txt", "TestResult = pass");
     const auto result = station.run({"-f", "", "-silent"});
@@ -316,7 +317,7 @@ TEST(SingleCameraRun, MistypedImageOptionsAreNamedAndAnEmptyPathWritesNothing) {
 // station must not run on defaults (no serial numbers, no camera check).
 TEST(SingleCameraRun, ASettingsFileThatCannotBeReadStopsTheRun) {
     RunStation station(json::array({camera("0xC0")}), "", "brevik.ini");
-    station.image('f');
+    station.image(ImageFamily::f);
     std::filesystem::create_directory(station.home / "setting.ini");
     const auto result = station.run({"-s", station.imagePath(), "-silent"});
     ASSERT_TRUE(result.finished) << result.err;
@@ -332,7 +333,7 @@ TEST(SingleCameraRun, ASettingsFileThatCannotBeReadStopsTheRun) {
 // Files the tool cannot write are named once each; the outcome stands.
 TEST(SingleCameraRun, FilesThatCannotBeWrittenAreNamedOnce) {
     RunStation station(json::array({camera("0xC0")}));
-    station.image('f');
+    station.image(ImageFamily::f);
     const auto missing = station.home / "no-such-folder";
     const auto result =
         station.run({"-s", station.imagePath(), "-silent"}, {{"TESSELL_HOME", missing.string()}});
@@ -351,7 +352,7 @@ TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
     // A 7315 image offered to a 7310 camera.
     {
         RunStation station(json::array({camera("0x80")}));
-        station.image('f');
+        station.image(ImageFamily::f);
         const auto result = station.run({"-s", station.imagePath(), "-silent"});
         ASSERT_TRUE(result.finished) << result.err;
         EXPECT_EQ(result.status, 5);
@@ -363,7 +364,7 @@ TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
     }
     {
         RunStation station(json::array({camera("0x80")}));
-        station.image('f');
+        station.image(ImageFamily::f);
         const auto result = station.run({"-s", station.imagePath(), "-y", "-silent"});
         ASSERT_TRUE(result.finished) << result.err;
         EXPECT_TRUE(contains(result.err, "Answered Yes")) << result.err;
@@ -378,7 +379,7 @@ TEST(SingleCameraRun, ImageForAnotherChipNeedsYes) {
 // is named once and the download still goes through.
 TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
     RunStation station(json::array({camera("0xC0")}));
-    const Bytes image = station.image('f');
+    const Bytes image = station.image(ImageFamily::f);
     const std::vector<std::string> download = {"-s", station.imagePath(), "-silent"};
     const auto traceFile = station.home / "trace.txt";
     station.home.write("trace.txt", "an earlier run\n");
@@ -394,7 +395,8 @@ TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
     ASSERT_TRUE(traced.finished);
     EXPECT_EQ(traced.status, 0) << traced.err;
     EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
-    EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, IcType::k, 0x79)));
     EXPECT_NE(traced.err, "");
     // Standard error holds the trace alone, and the file the same lines
     // after what it held.
@@ -442,7 +444,7 @@ TEST(SingleCameraRun, TraceGoesToStandardErrorWithVAndToTheTraceFile) {
 TEST(SingleCameraRun, AReaderThatGoesAwayDoesNotStopTheDownload) {
     RunStation station(json::array({camera("0xC0")}),
                        "[SETTING]\r\nWriteLog=1\r\n[LOG]\r\nHEADER=Result\r\nFORMAT={result}\r\n");
-    const Bytes image = station.image('f');
+    const Bytes image = station.image(ImageFamily::f);
     const auto result =
         station.run({"-s", station.imagePath(), "-silent"}, {}, ChildOutput::ClosedPipe);
     ASSERT_TRUE(result.finished) << result.err;
@@ -450,7 +452,8 @@ TEST(SingleCameraRun, AReaderThatGoesAwayDoesNotStopTheDownload) {
     EXPECT_EQ(station.home.read("Result.txt"), "TestResult = pass");
     EXPECT_TRUE(contains(station.home.read("CmdModeLog.log"), "]Download complete.\r\n"));
     EXPECT_TRUE(contains(station.home.read("burn_result.txt"), "Pass\r\n"));
-    EXPECT_TRUE(flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, 'k', 0x79)));
+    EXPECT_TRUE(
+        flashBeginsWith(station.home.read("cam0.flash"), expectedFlash(image, IcType::k, 0x79)));
 }
 
 TEST(SingleCameraRun, WindowModeIsRefusedClearly) {
@@ -458,7 +461,7 @@ TEST(SingleCameraRun, WindowModeIsRefusedClearly) {
     GTEST_SKIP() << "a Windows session always has a desktop to open the window on";
 #endif
     RunStation station(json::array({camera("0xC0")}));
-    station.image('f');
+    station.image(ImageFamily::f);
     const auto result = station.run({});
     ASSERT_TRUE(result.finished) << result.err;
     EXPECT_EQ(result.status, 99);

@@ -25,7 +25,7 @@ json dialogCamera7310(json extra = json::object()) {
 
 image::SynthesisRequest image7310(std::uint16_t bcd = 0x0102) {
     image::SynthesisRequest request;
-    request.family = 'd';
+    request.family = ImageFamily::d;
     request.vid = 0x1209;
     request.pid = 0x0002;
     request.bcdDevice = bcd;
@@ -69,7 +69,7 @@ TEST(SingleCameraDialog, UnattendedDownloadPassesAndLeavesEveryResult) {
 
     // The download writes the flash part's type into the image it sends.
     EXPECT_TRUE(flashBeginsWith(rig.sim.platform().camera(0).flashContents(),
-                                expectedFlash(image, 'h', 0x79)));
+                                expectedFlash(image, IcType::h, 0x79)));
 }
 
 struct FailureCase {
@@ -177,7 +177,7 @@ TEST(SingleCameraDialog, UnattendedChecksEndWithTheirExitCodes) {
                      pidVid ? "moravel.ini" : "setting.ini");
         image::SynthesisRequest request = image7310();
         if (c.imageForOtherChip)
-            request.family = 'f';
+            request.family = ImageFamily::f;
         if (pidVid) {
             // The camera shows the identity of its own flash, which is erased:
             // the image's differs.
@@ -211,7 +211,7 @@ TEST(SingleCameraDialog, QuestionAnsweredYesWritesTheImageAnyway) {
     DialogRig rig(json::array({dialogCamera7310()}));
     rig.settings("[SETTING]\r\nWriteLog=1\r\n");
     image::SynthesisRequest request = image7310();
-    request.family = 'f';
+    request.family = ImageFamily::f;
     rig.image("image.bin", request);
     rig.view.answerYes = true;
     rig.start(commandLine((rig.folder() / "image.bin").string()));
@@ -349,7 +349,7 @@ TEST(SingleCameraDialog, WindowDownloadIsRecordedAndCounted) {
     EXPECT_EQ(rig.view.stationCounts, "Today: 1 passed, 0 failed");
 
     const auto flash = rig.sim.platform().camera(0).flashContents();
-    EXPECT_EQ(sim::identityFromFlash(flash, 'h', {}).serial, "AB120009");
+    EXPECT_EQ(sim::identityFromFlash(flash, IcType::h, {}).serial, "AB120009");
     auto opened = HistoryDb::open(rig.folder() / kHistoryFileName, HistoryDb::Mode::Read);
     ASSERT_TRUE(opened.db) << opened.problem;
     std::vector<BurnRecord> records;

@@ -49,7 +49,7 @@ TEST(UsbIdentity, CamerasAreFoundAgainByHubAndPortAndCarryTheirOwnStrings) {
     EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 2}), 1);
     EXPECT_EQ(link.device(), nullptr);
     EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-2", 3}), 1);
-    EXPECT_EQ(OpenCameraAt(link, platform, 'm', {"1-2", 1}), 1);
+    EXPECT_EQ(OpenCameraAt(link, platform, IcType::m, {"1-2", 1}), 1);
 
     std::uint16_t port = 0;
     std::string hub;

@@ -3,6 +3,7 @@
 #include "device/xu_protocol.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 namespace tessell::sim {
@@ -60,8 +61,8 @@ std::uint32_t littleEndian(std::span<const std::uint8_t> bytes) {
     return value;
 }
 
-bool familyIn(std::optional<IcType> family, std::string_view letters) {
-    return family && letters.find(*family) != std::string_view::npos;
+bool familyIn(std::optional<IcType> family, std::initializer_list<IcType> families) {
+    return family && std::find(families.begin(), families.end(), *family) != families.end();
 }
 
 } // namespace
@@ -241,7 +242,7 @@ Status XuFirmware::set(std::uint32_t selector, std::span<const std::uint8_t> dat
                 return status::kFail;
         return status::kOk;
     case XU_SF_DATA_64:
-        if (family_ == 'j') {
+        if (family_ == IcType::j) {
             // The 7312 firmware takes a count and at most 63 bytes.
             const std::size_t count = data[0];
             if (count > kDataBlock64 - 1)
@@ -283,7 +284,7 @@ Status XuFirmware::enterDownload() {
     streamIntoFlash_ = intoFlash;
     sectorEntered_.assign((flash_.size() + kSectorSize - 1) / kSectorSize, false);
     // These families unprotect the flash themselves; the others leave it to the tool.
-    if (familyIn(family_, "jkm") && !clearProtection())
+    if (familyIn(family_, {IcType::j, IcType::k, IcType::m}) && !clearProtection())
         return status::kFail;
     return status::kOk;
 }
@@ -359,11 +360,11 @@ Status XuFirmware::finishDownload() {
         return status::kOk;
     }
     finished_ = true;
-    if (family_ == 'j' && heldBack_) {
+    if (family_ == IcType::j && heldBack_) {
         const std::uint8_t header[] = {*heldBack_};
         return program(0, header) ? status::kOk : status::kFail;
     }
-    if (family_ == 'm') {
+    if (family_ == IcType::m) {
         const std::uint8_t header[] = {0x89, 0x26};
         return program(0, header) ? status::kOk : status::kFail;
     }

@@ -170,7 +170,7 @@ TEST(MultiBurnWindow, BurnEndsWithEachRowsOutcome) {
         devices.push_back(camera(port));
     devices[5]["faults"] = json::array({{{"unplug_after", 60}, {"in_download", true}}});
     WindowStationRig rig(devices, {1, 2, 3, 4, 5, 6, 7, 8}, "[SETTING]\r\nNUM=8\r\nBIN=sf.bin\r\n");
-    const Bytes image = synthesized(lineImage('d'));
+    const Bytes image = synthesized(lineImage(ImageFamily::d));
     ASSERT_FALSE(image.empty());
     writeImage(rig.sim.dir, "sf.bin", image);
     rig.start();
@@ -218,7 +218,7 @@ TEST(MultiBurnWindow, BurnEndsWithEachRowsOutcome) {
         EXPECT_EQ(rig.status(row), "Complete");
         EXPECT_EQ(statusColour, QColor(0, 255, 0));
         EXPECT_EQ(rig.cell(row, 2).text(), "100%|||||||||||||||||");
-        EXPECT_TRUE(flashBeginsWith(flash, expectedFlash(image, 'h', 0x79)));
+        EXPECT_TRUE(flashBeginsWith(flash, expectedFlash(image, IcType::h, 0x79)));
     }
     EXPECT_TRUE(rig.button(MultiControl::Setting).isEnabled());
     EXPECT_TRUE(rig.button(MultiControl::ReScan).isEnabled());

@@ -383,7 +383,7 @@ struct WindowRig {
 TEST(TessellWindow, TheControllerDrivesTheWindow) {
     qtApplication();
     WindowRig rig(json::array({camera7310()}));
-    const Bytes image = rig.startWithImage('d');
+    const Bytes image = rig.startWithImage(ImageFamily::d);
     ASSERT_FALSE(image.empty());
 
     auto* list = rig.window.findChild<QListWidget*>("1005");
@@ -442,7 +442,7 @@ TEST(TessellWindow, TheControllerDrivesTheWindow) {
 TEST(TessellWindow, DownloadRunsToSuccessInTheWindow) {
     qtApplication();
     WindowRig rig(json::array({camera7310()}));
-    const Bytes image = rig.startWithImage('d');
+    const Bytes image = rig.startWithImage(ImageFamily::d);
     ASSERT_FALSE(image.empty());
 
     auto* download = rig.window.findChild<QPushButton*>("1003");
@@ -472,7 +472,7 @@ TEST(TessellWindow, DownloadRunsToSuccessInTheWindow) {
 
     // The flash holds the image with the part's type byte written into it.
     EXPECT_TRUE(flashBeginsWith(rig.sim.platform().camera(0).flashContents(),
-                                expectedFlash(image, 'h', 0x79)));
+                                expectedFlash(image, IcType::h, 0x79)));
 
     if (const char* shot = std::getenv("TESSELL_WINDOW_SHOT"); shot && *shot) {
         rig.window.resize(rig.window.sizeHint());

@@ -85,7 +85,7 @@ TEST(WindowRun, AnswersTheQuestionsOfOtherProcesses) {
          {{{"friendly_name", "Line camera"}, {"chip_id", "0x80"}, {"flash", {{"part", "0x79"}}}}}}};
     home.write("station.json", station.dump());
     home.write("setting.ini", "[SETTING]\r\nBIN=SF.bin\r\n");
-    const auto image = synthesized(lineImage('d'));
+    const auto image = synthesized(lineImage(ImageFamily::d));
     ASSERT_FALSE(image.empty());
     writeImage(home, "SF.bin", image);
 

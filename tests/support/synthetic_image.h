@@ -84,11 +84,12 @@ inline std::vector<std::uint8_t> expectedFlash(const std::vector<std::uint8_t>& 
     static constexpr TypeByte k7310{0x501F, {0, 1, 4, 5, 6, 3, 7}};    // 'h'
     static constexpr TypeByte k7318{0x6010, {1, 2, 5, 6, 7, 4, 8}};    // 'i'
     static constexpr TypeByte kHeader{0x0002, {4, 1, 2, 9, 10, 8, 5}}; // 'j', 'k', 'm'
-    const TypeByte* type = camera == 'f' || camera == 'g'                    ? &kOlder
-                           : camera == 'h'                                   ? &k7310
-                           : camera == 'i'                                   ? &k7318
-                           : camera == 'j' || camera == 'k' || camera == 'm' ? &kHeader
-                                                                             : nullptr;
+    const TypeByte* type = camera == IcType::f || camera == IcType::g ? &kOlder
+                           : camera == IcType::h                      ? &k7310
+                           : camera == IcType::i                      ? &k7318
+                           : camera == IcType::j || camera == IcType::k || camera == IcType::m
+                               ? &kHeader
+                               : nullptr;
     std::vector<std::uint8_t> expected = image;
     if (type && type->offset < expected.size())
         expected[type->offset] = type->values[table];

@@ -75,6 +75,7 @@ std::optional<unsigned long> parseNumber(std::string_view text, int base) {
 struct Arguments {
     SynthesisRequest request;
     bool familyGiven = false;
+    std::optional<char> unknownFamily; // a letter that names no image family
     std::string output;
     bool help = false;
 };
@@ -119,7 +120,12 @@ std::optional<Arguments> parse(int argc, char** argv) {
         bool good = true;
         if (option == "--family") {
             good = value.size() == 1;
-            request.family = good ? value[0] : 'f';
+            if (good) {
+                if (const auto family = tessell::image::familyFromLetter(value[0]))
+                    request.family = *family;
+                else
+                    arguments.unknownFamily = value[0];
+            }
             arguments.familyGiven = true;
         } else if (option == "--header") {
             std::uint16_t bytes = 0;
@@ -174,12 +180,13 @@ std::string describe(const std::vector<std::uint8_t>& bytes) {
     char text[160];
     std::snprintf(text, sizeof text,
                   "family %c, header %02X %02X, vid %04x pid %04x bcdDevice %04x, type number %s, ",
-                  identity.family, bytes[0], bytes[1], identity.vid, identity.pid,
-                  identity.bcdDevice,
+                  tessell::image::letter(identity.family), bytes[0], bytes[1], identity.vid,
+                  identity.pid, identity.bcdDevice,
                   tessell::image::formatTypeNumber(identity.typeNumber).c_str());
     std::string line = text;
-    line += identity.expectedCamera ? std::string("for IcType ") + *identity.expectedCamera
-                                    : std::string("for no particular IcType");
+    line += identity.expectedCamera
+                ? std::string("for IcType ") + tessell::chip::letter(*identity.expectedCamera)
+                : std::string("for no particular IcType");
     line += ", " + std::to_string(bytes.size()) + " bytes";
     return line;
 }
@@ -195,6 +202,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string error;
+    if (arguments->unknownFamily) {
+        std::cerr << "tessell-mkimage: unknown image family '" << *arguments->unknownFamily
+                  << "' (use c to j)\n";
+        return kExitFailure;
+    }
     const auto bytes = tessell::image::synthesizeImage(arguments->request, error);
     if (!bytes) {
         std::cerr << "tessell-mkimage: " << error << '\n';
