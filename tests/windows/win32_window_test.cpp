@@ -251,7 +251,7 @@ TEST(Win32TessellWindow, QuestionsOfOtherProcessesWithoutACamera) {
 TEST(Win32TessellWindow, DownloadRunsToTheSuccessPicture) {
     SKIP_WITHOUT_DISPLAY();
     WindowRig rig(json::array({benchCamera()}));
-    const Bytes image = synthesized(lineImage('d'));
+    const Bytes image = synthesized(lineImage(ImageFamily::d));
     ASSERT_FALSE(image.empty());
     writeImage(rig.sim.dir, "SF.bin", image);
     rig.start();
@@ -288,7 +288,7 @@ TEST(Win32TessellWindow, DownloadRunsToTheSuccessPicture) {
     EXPECT_EQ(SendMessageW(rig.window.control(IDC_PROGRESS), PBM_GETPOS, 0, 0), 100);
     EXPECT_TRUE(rig.asked.empty());
     EXPECT_TRUE(flashBeginsWith(rig.sim.platform().camera(0).flashContents(),
-                                expectedFlash(image, 'h', 0x79)));
+                                expectedFlash(image, IcType::h, 0x79)));
 
     // The box as it paints itself: green, the word in white, nothing else.
     const Painted painted = paintedStatusBox(rig.window.control(IDC_STATUS_BOX));
