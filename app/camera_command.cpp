@@ -3,12 +3,10 @@
 #include "app/camera_services.h"
 #include "app/console_tool.h"
 #include "app/download_checks.h"
-#include "app/download_job.h"
 #include "app/download_outcome.h"
 #include "app/list_command.h"
 #include "app/maintenance.h"
 #include "app/paths.h"
-#include "app/settings.h"
 #include "app/startup.h"
 #include "app/tool_history.h"
 #include "common/clock.h"
@@ -21,6 +19,8 @@
 #include "download/image_fit.h"
 #include "download/serial_number.h"
 #include "platform/instance_guard.h"
+#include "station/download_job.h"
+#include "station/settings.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "app/console_tool.h"
 
-#include "app/dialog_loop.h"
 #include "app/exit_codes.h"
 #include "app/preview_control.h"
+#include "common/dialog_loop.h"
 
 #include <chrono>
 #include <memory>

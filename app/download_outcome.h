@@ -6,7 +6,7 @@
 // same for every tool that burns cameras, decided only by the settings and
 // the result.
 
-#include "app/settings.h"
+#include "station/settings.h"
 
 #include <string>
 

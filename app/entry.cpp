@@ -10,9 +10,7 @@
 #include "app/list_command.h"
 #include "app/paths.h"
 #include "app/ports_command.h"
-#include "app/private_profile.h"
 #include "app/query_service.h"
-#include "app/settings.h"
 #include "app/settings_command.h"
 #include "app/snapshot_command.h"
 #include "app/startup.h"
@@ -24,6 +22,8 @@
 #include "platform/query_socket.h"
 #include "platform/system.h"
 #include "platform/terminal.h"
+#include "station/private_profile.h"
+#include "station/settings.h"
 
 #include <algorithm>
 #include <cstdio>

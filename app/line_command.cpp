@@ -1,14 +1,14 @@
 #include "app/line_command.h"
 
-#include "app/download_job.h"
 #include "app/paths.h"
-#include "app/settings.h"
 #include "common/json_text.h"
 #include "records/line_database.h"
 #include "records/line_records.h"
 #include "records/line_schema.h"
 #include "records/line_serials.h"
 #include "records/station_history.h"
+#include "station/download_job.h"
+#include "station/settings.h"
 
 #include <nlohmann/json.hpp>
 #include <ostream>

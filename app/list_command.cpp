@@ -6,10 +6,10 @@
 #include "common/text_format.h"
 #include "common/trace.h"
 #include "device/camera_link.h"
-#include "device/device_path.h"
 #include "device/flash_parts.h"
 #include "device/ic_type.h"
 #include "device/usb_identity.h"
+#include "platform/device_path.h"
 
 #include <cstdio>
 #include <optional>

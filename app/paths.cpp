@@ -1,8 +1,8 @@
 #include "app/paths.h"
 
-#include "app/settings.h"
 #include "common/path_text.h"
 #include "platform/system.h"
+#include "station/settings.h"
 
 #include <cstdio>
 #include <cstdlib>

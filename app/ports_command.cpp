@@ -1,7 +1,7 @@
 #include "app/ports_command.h"
 
 #include "app/camera_services.h"
-#include "app/dialog_loop.h"
+#include "common/dialog_loop.h"
 #include "common/json_text.h"
 #include "common/whole_number.h"
 #include "multi/identify_hub.h"

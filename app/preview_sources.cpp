@@ -1,8 +1,8 @@
 #include "app/preview_sources.h"
 
 #include "platform/frame_sources.h"
+#include "platform/sim/sim_frame_source.h"
 #include "platform/sim/sim_platform.h"
-#include "preview/sim_frame_source.h"
 
 namespace tessell {
 

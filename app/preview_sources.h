@@ -3,7 +3,7 @@
 // The frame sources of the process's cameras: test pictures for a simulated
 // station, else the pictures of the machine's real cameras.
 
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <memory>
 

@@ -19,7 +19,7 @@
 // (the AC warning itself, for one); "ERR tool ending" answers a question the
 // tool can no longer answer because it is closing.
 
-#include "app/dialog_loop.h"
+#include "common/dialog_loop.h"
 #include "platform/query_socket.h"
 
 #include <filesystem>

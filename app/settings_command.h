@@ -3,7 +3,7 @@
 // `tessell settings [--pid ID]`: the effective settings of this station as
 // JSON, for people and for the scripts that check a station before a run.
 
-#include "app/settings.h"
+#include "station/settings.h"
 
 #include <filesystem>
 #include <iosfwd>

@@ -5,7 +5,7 @@
 // station or a script can check that a camera (freshly burned, or just
 // plugged in) sends a picture, without a window.
 
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <filesystem>
 #include <iosfwd>

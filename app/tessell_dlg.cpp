@@ -2,7 +2,6 @@
 
 #include "app/ac_power.h"
 #include "app/download_checks.h"
-#include "app/download_job.h"
 #include "app/download_outcome.h"
 #include "app/exit_codes.h"
 #include "app/maintenance.h"
@@ -17,6 +16,7 @@
 #include "download/image_fit.h"
 #include "download/serial_number.h"
 #include "logs/result_template.h"
+#include "station/download_job.h"
 
 #include <fstream>
 

@@ -7,11 +7,10 @@
 // work of other threads through a DialogThread. The same controller serves
 // the window and the unattended command-line run.
 
-#include "app/dialog_loop.h"
 #include "app/dialog_view.h"
 #include "app/preview_control.h"
-#include "app/settings.h"
 #include "app/startup_flags.h"
+#include "common/dialog_loop.h"
 #include "device/camera_link.h"
 #include "device/usb_identity.h"
 #include "download/burn_session.h"
@@ -24,6 +23,7 @@
 #include "platform/power.h"
 #include "platform/usb_location.h"
 #include "records/station_history.h"
+#include "station/settings.h"
 
 #include <array>
 #include <atomic>

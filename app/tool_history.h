@@ -3,8 +3,8 @@
 // The station's history as the command-line tools and the multi-camera
 // station open it: from the `[LINE]` keys of the settings file.
 
-#include "app/settings.h"
 #include "records/station_history.h"
+#include "station/settings.h"
 
 #include <filesystem>
 #include <memory>

@@ -153,9 +153,9 @@ void runDownloads(benchmark::State& state, const char* name, const std::string& 
         meter = {};
         const auto sleptBefore = manual.slept();
         const auto before = threadCpuTime();
-        const int result = isp_download(image, link, 0, &status, finish);
+        const Result result = isp_download(image, link, 0, &status, finish);
         const auto spent = threadCpuTime() - before;
-        if (result != 0) {
+        if (!result.ok()) {
             state.SkipWithError("the download failed");
             break;
         }

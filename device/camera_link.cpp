@@ -1,8 +1,8 @@
 #include "device/camera_link.h"
 
 #include "common/trace.h"
-#include "device/device_path.h"
 #include "device/ic_type.h"
+#include "platform/device_path.h"
 
 #include <atomic>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "device/discovery.h"
 
-#include "device/device_path.h"
 #include "device/xu_channel.h"
+#include "platform/device_path.h"
 
 #include <vector>
 

@@ -5,8 +5,8 @@
 #include "common/poll.h"
 #include "common/trace.h"
 #include "device/camera_device.h"
+#include "device/download_status.h"
 #include "device/xu_protocol.h"
-#include "download/download_status.h"
 
 #include <algorithm>
 

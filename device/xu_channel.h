@@ -28,23 +28,13 @@ enum XuMode : std::int32_t {
     XU_MODE_UNBOUND = 3,        // data operations do nothing and return 1
 };
 
-// Largest data block of one request (selector 15).
-constexpr std::size_t kXuMaxTransfer = 4096;
-
-// The vendor interface takes command words with this property id.
-constexpr std::uint32_t kVendorPropertyId = 35;
-
-// UVC class request codes carried in a command word.
-constexpr std::uint8_t kUvcSetCur = 0x01;
-constexpr std::uint8_t kUvcGetCur = 0x81;
-constexpr std::uint8_t kUvcGetLen = 0x85;
-
-// Mode-0 command word: selector in bits 31..24, request code in 23..16, data
-// length in 15..0; sent little-endian.
-constexpr std::uint32_t vendorCommandWord(std::uint32_t selector, std::uint8_t request,
-                                          std::uint32_t length) {
-    return (selector & 0xFF) << 24 | std::uint32_t{request} << 16 | (length & 0xFFFF);
-}
+// The vendor interface's command words (platform/capture_devices.h).
+using platform::kUvcGetCur;
+using platform::kUvcGetLen;
+using platform::kUvcSetCur;
+using platform::kVendorPropertyId;
+using platform::kXuMaxTransfer;
+using platform::vendorCommandWord;
 
 // Property flags of a kernel-streaming node request.
 constexpr std::uint32_t kKsPropertyGetTopology = 0x10000001; // GET | TOPOLOGY

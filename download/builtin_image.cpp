@@ -1,6 +1,6 @@
 #include "download/builtin_image.h"
 
-#include "device/usb_descriptor.h"
+#include "platform/usb_descriptor.h"
 
 #include <algorithm>
 #include <array>

@@ -137,10 +137,16 @@ bool haveImageAndChannel(const FirmwareImage& image, const XuChannel* channel) {
     return true;
 }
 
+Result noImageOrChannel(const FirmwareImage& image) {
+    return image.buffer().empty() || image.length() == 0
+               ? Result::failure(status::kInvalidArgument, "no image data")
+               : Result::failure(status::kPointer, "the camera is not open");
+}
+
 } // namespace
 
-int download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
-                  DownloadStatus* statusBlock) {
+Result download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
+                     DownloadStatus* statusBlock) {
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
     if (!image.buffer().empty())
@@ -149,7 +155,7 @@ int download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyInd
     trace::write("downloading...");
     XuChannel* channel = link.channel();
     if (!haveImageAndChannel(image, channel))
-        return 1;
+        return noImageOrChannel(image);
 
     const auto content = image.content();
     RunCounters run;
@@ -251,18 +257,22 @@ int download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyInd
     if (CameraDevice* device = link.device())
         device->ResetChip();
     report(statusBlock, stage::kFinished, 100);
-    return failure ? 1 : 0;
+    if (!failure)
+        return {};
+    return Result::failure(status::kFail, run.failed != 0
+                                              ? "the camera did not confirm the image"
+                                              : "a download request had to be sent again");
 }
 
-int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
-                DownloadStatus* statusBlock, int timeoutCount) {
+Result Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
+                   DownloadStatus* statusBlock, int timeoutCount) {
     trace::writef(isModule(familyIndex) ? "--in Download_Fw, sftype=%d (MCM)"
                                         : "--in Download_Fw, sftype=%d (SF)",
                   familyIndex);
     report(statusBlock, stage::kInitialised, 5);
     XuChannel* channel = link.channel();
     if (!haveImageAndChannel(image, channel))
-        return 1;
+        return noImageOrChannel(image);
 
     const auto content = image.content();
     RunCounters run;
@@ -455,7 +465,7 @@ int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex
     if (!ok(last)) {
         trace::write("put_Property XU_DFU_ENABLE_CONTROL = 0 fail.\r\n");
         report(statusBlock, stage::kFailed, 100);
-        return 1;
+        return Result::failure(last, "the camera did not leave download mode");
     }
     if (!(resetControl & 0x02)) {
         trace::write("AP do soft reset");
@@ -464,22 +474,24 @@ int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex
     }
     report(statusBlock, stage::kFinished, 100);
     if (run.failed == 0 && run.retries == 0)
-        return 0;
+        return {};
     trace::writef("F=%d,R=%d", run.failed, run.retries);
     setStage(statusBlock, stage::kFailed);
-    return 1;
+    return Result::failure(status::kFail, run.failed != 0
+                                              ? "the camera did not confirm the image"
+                                              : "a download request had to be sent again");
 }
 
-bool prepare_module(CameraLink& link, platform::UsbLocation& usb,
-                    const platform::UsbAddress& address) {
+Result prepare_module(CameraLink& link, platform::UsbLocation& usb,
+                      const platform::UsbAddress& address) {
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
     if (chip::family(camera).procedure != chip::Procedure::ModuleOrIsp)
-        return true;
+        return {};
     std::uint8_t chipId = 0;
-    if (!ok(link.ReadRegister(chip::kChipIdRegister, chipId))) {
+    if (const Status read = link.ReadRegister(chip::kChipIdRegister, chipId); !ok(read)) {
         trace::write("prepare_module: chip identification unreadable, stop download.");
-        return false;
+        return Result::failure(read, "the chip identification could not be read");
     }
     if (chipId == kModuleChipD0) {
         link.changeRegisterBits(reg::kModuleEnable, 0x80, 0);
@@ -503,22 +515,25 @@ bool prepare_module(CameraLink& link, platform::UsbLocation& usb,
     while (OpenCameraAt(link, usb, camera, address) != status::kOk) {
         if (deadline.expired()) {
             trace::write("prepare_module: camera did not come back, stop download. (timeout)");
-            return false;
+            return Result::failure(status::kTimeout,
+                                   "the camera did not come back after a restart");
         }
         clock().sleepFor(kModuleReopenPause);
     }
 
     FlashCode code = flash::kUnknown;
     link.IdentifyFlash(code);
-    const int burned = burn_builtin_image(link, code);
-    if (burned != 0)
-        trace::writef("prepare_module: built-in image burn with flash 0x%02X returned %d.", code,
-                      burned);
-    return true;
+    // The module download decides; a failed built-in image is only traced.
+    const Result burned = burn_builtin_image(link, code);
+    if (!burned.ok())
+        trace::writef("prepare_module: built-in image burn with flash 0x%02X failed: %s.", code,
+                      burned.reason().c_str());
+    return {};
 }
 
-bool prepare_module_2(CameraLink& link) {
-    return ok(link.changeRegisterBits(reg::kBootControl, 0, 0x02));
+Result prepare_module_2(CameraLink& link) {
+    return Result::of(link.changeRegisterBits(reg::kBootControl, 0, 0x02),
+                      "the boot control register could not be changed");
 }
 
 } // namespace tessell

@@ -17,7 +17,8 @@
 // ends the run as a failure.
 
 #include "device/camera_link.h"
-#include "download/download_status.h"
+#include "device/download_status.h"
+#include "device/result.h"
 #include "download/firmware_image.h"
 #include "platform/usb_location.h"
 
@@ -49,28 +50,28 @@ constexpr std::uint8_t kModuleChipD2 = 0xD2; // computes the module checksum on 
 constexpr auto kModuleReopenPause = std::chrono::milliseconds(500);
 constexpr auto kModuleReopenBudget = std::chrono::seconds(15);
 
-// 0 success, 1 failure. Writes the image flash-type value into `image`,
+// Writes the image flash-type value into `image`,
 // sends 2 x the link's download value + 1 as the enable byte, and always ends
 // with the chip reset and stage 24 (the result tells the outcome).
-int download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
-                  DownloadStatus* status);
+Result download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
+                     DownloadStatus* status);
 
-// 0 success, 1 failure. `familyIndex` 254/255 streams into the module memory,
+// `familyIndex` 254/255 streams into the module memory,
 // anything else into the serial flash with that flash family. The computed
 // and the camera's checksum go into `status`. `timeoutCount` bounds the
 // one-second polls of the module's checksum-busy flag (the `Timeout` setting).
-int Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
-                DownloadStatus* status, int timeoutCount);
+Result Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
+                   DownloadStatus* status, int timeoutCount);
 
 // Register steps before a module download of an 'm' camera (nothing for
 // other families): the firmware restart of chip 0xD2, the reopen of the
 // camera on its USB port `address`, and the burn of the built-in image into
-// its serial flash. False when the camera cannot be read or did not come
+// its serial flash. Fails when the camera cannot be read or did not come
 // back within the budget.
-bool prepare_module(CameraLink& link, platform::UsbLocation& usb,
-                    const platform::UsbAddress& address);
-// Clears bit 1 of register 0x2501; false when the register could not be
+Result prepare_module(CameraLink& link, platform::UsbLocation& usb,
+                      const platform::UsbAddress& address);
+// Clears bit 1 of register 0x2501; fails when the register could not be
 // read or written.
-bool prepare_module_2(CameraLink& link);
+Result prepare_module_2(CameraLink& link);
 
 } // namespace tessell

@@ -60,21 +60,20 @@ public:
         shared_.busy = 1;
         if (job_.options.stationBurn) {
             // The flash code decides: 0x78 (not recognised) is refused.
-            const int result =
-                isp_download(job_.image, *job_.link, job_.flashCode, &shared_.status, false);
-            finish(result == 0);
+            finish(
+                isp_download(job_.image, *job_.link, job_.flashCode, &shared_.status, false).ok());
             return;
         }
         std::uint32_t blockSize = 0;
         select_flash(*job_.link, job_.flashCode, blockSize);
 
-        const std::optional<int> downloaded = downloadByFamily();
+        const std::optional<Result> downloaded = downloadByFamily();
         if (!downloaded)
             return; // the camera was lost; finish() has run
         const std::optional<bool> qualityPassed = checkQuality();
         if (!qualityPassed)
             return;
-        const bool passed = *qualityPassed && *downloaded == 0;
+        const bool passed = *qualityPassed && downloaded->ok();
         if (!*qualityPassed)
             observer_.appendLog(kAeFail);
         else if (passed)
@@ -111,9 +110,9 @@ private:
         return true;
     }
 
-    // The procedure of the camera's family: its result (0 passed), or none
-    // when the camera did not come back after a reset.
-    std::optional<int> downloadByFamily() {
+    // The procedure of the camera's family: its result, or none when the
+    // camera did not come back after a reset.
+    std::optional<Result> downloadByFamily() {
         FirmwareImage& image = job_.image;
         DownloadStatus* status = &shared_.status;
         switch (chip::family(job_.camera).procedure) {
@@ -130,9 +129,11 @@ private:
                 job_.familyIndex = flash::kModuleFamily0;
             if (job_.familyIndex == flash::kModuleFamily0 ||
                 job_.familyIndex == flash::kModuleFamily1) {
-                if (!prepare_module(*job_.link, *job_.usb, job_.address) ||
-                    !prepare_module_2(*job_.link))
-                    return 1;
+                if (Result prepared = prepare_module(*job_.link, *job_.usb, job_.address);
+                    !prepared.ok())
+                    return prepared;
+                if (Result prepared = prepare_module_2(*job_.link); !prepared.ok())
+                    return prepared;
                 return Download_Fw(image, *job_.link, job_.familyIndex, status,
                                    job_.options.timeout);
             }

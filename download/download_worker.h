@@ -8,8 +8,8 @@
 // models — and reports only through the shared fields the dialog's timer reads.
 
 #include "device/camera_link.h"
+#include "device/download_status.h"
 #include "device/ic_type.h"
-#include "download/download_status.h"
 #include "download/firmware_image.h"
 #include "download/serial_number.h"
 #include "platform/capture_devices.h"

@@ -3,7 +3,7 @@
 #include "common/little_endian.h"
 #include "common/text_format.h"
 #include "common/utf16_text.h"
-#include "device/usb_descriptor.h"
+#include "platform/usb_descriptor.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "download/image_synthesis.h"
 
 #include "common/utf16_text.h"
-#include "device/usb_descriptor.h"
+#include "platform/usb_descriptor.h"
 
 #include <algorithm>
 #include <array>

@@ -71,29 +71,29 @@ Status putByte(XuChannel& channel, std::uint32_t selector, std::uint8_t value) {
     return channel.put_Property(selector, std::span(&value, 1));
 }
 
-int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
-            std::uint8_t flashType, DownloadStatus* status) {
+Result mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
+               std::uint8_t flashType, DownloadStatus* status) {
     const bool fits = length > 0 && length <= bytes.size() && length <= kFlashWindow;
     const std::uint8_t checksum = fits ? xorOf(bytes.first(length)) : 0;
     if (status)
         status->computedChecksum = checksum;
     // The camera-checksum byte is left unequal, so that a display comparing
     // the two never shows a failed run as a match.
-    auto failure = [&] {
+    auto failure = [&](Status code, std::string reason) {
         if (status)
             status->cameraChecksum = static_cast<std::uint8_t>(~checksum);
         report(status, stage::kFailed, 100);
-        return 0;
+        return Result::failure(code, std::move(reason));
     };
     CameraDevice* device = link.device();
     if (!device || !link.channel()) {
         trace::write("NULL pExt Pointer fail!");
-        return failure();
+        return failure(status::kPointer, "the camera is not open");
     }
     if (!fits) {
         trace::writef("MX32 download: an image of %zu bytes does not fit the 64 KiB flash window.",
                       length);
-        return failure();
+        return failure(status::kInvalidArgument, "the image does not fit the 64 KiB flash");
     }
 
     std::uint32_t ignored = 0;
@@ -111,7 +111,7 @@ int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
     if (flashStatus.status != status::kOk) {
         trace::writef("MX32 download: flash status unreachable (0x%08X).",
                       status::hexCode(flashStatus.status));
-        return failure();
+        return failure(flashStatus.status, "the flash status could not be read or cleared");
     }
 
     // The flash first receives the image with 0xF5 for its signature byte,
@@ -124,12 +124,12 @@ int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
     if (!device->WriteRange4K(buffer, 0, programmed, status ? &status->stage : nullptr,
                               status ? &status->progress : nullptr)) {
         trace::write("MX32 download: sector write failed.");
-        return failure();
+        return failure(status::kFail, "a flash sector could not be written");
     }
     report(status, stage::kChecking, 95);
     if (!verify(link, flashType, std::span(buffer).first(length))) {
         trace::write("MX32 download: read-back differs from the image.");
-        return failure();
+        return failure(status::kFail, "the flash read back differs from the image");
     }
 
     bytes[0] = 0x55;
@@ -138,30 +138,30 @@ int mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& link,
     signature.count = 1;
     if (!device->SpiPageProgram(signature)) {
         trace::write("MX32 download: signature write failed.");
-        return failure();
+        return failure(status::kFail, "the image signature could not be written");
     }
     const Status protect = device->SpiWriteStatus(flash::kStatusBlockProtect, false);
     if (protect != status::kOk) {
         trace::writef("MX32 download: write protection not restored (0x%08X).",
                       status::hexCode(protect));
-        return failure();
+        return failure(protect, "the flash write protection could not be restored");
     }
     if (status)
         status->cameraChecksum = checksum;
     report(status, stage::kFinished, 100);
-    return 1;
+    return {};
 }
 
-// One ISP run. Returns 0 success, 1 failure, 160 refused.
-int runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, DownloadStatus* status,
-           bool finish) {
+// One ISP run.
+Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, DownloadStatus* status,
+              bool finish) {
     if (!isIspFlashType(flashType)) {
         if (job.builtin) {
             trace::write("Flash type error");
         } else {
             report(status, stage::kFailed, 100);
         }
-        return kFlashTypeRefused;
+        return Result::refused("flash type not one the download takes");
     }
     IcType camera = chip::kUndetected;
     link.GetIcType(camera);
@@ -173,23 +173,23 @@ int runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Download
 
     if (isMx32Download(flashType, camera)) {
         trace::write("MX32 download...");
-        const int written = mx32Run(job.bytes, job.length, link, flashType, status);
+        Result written = mx32Run(job.bytes, job.length, link, flashType, status);
         if (CameraDevice* device = link.device(); device && !device->ResetChip())
             trace::write("MX32 download: chip reset failed.");
-        return written == 1 ? 0 : 1;
+        return written;
     }
 
     if (job.length == 0 || job.length > job.bytes.size()) {
         trace::write("Download Data is NULL!");
         report(status, stage::kFailed, 100);
-        return 1;
+        return Result::failure(status::kInvalidArgument, "no image data");
     }
     XuChannel* channel = link.channel();
     CameraDevice* device = link.device();
     if (!channel || !device) {
         trace::write("NULL pExt Pointer fail!");
         report(status, stage::kFailed, 100);
-        return 1;
+        return Result::failure(status::kPointer, "the camera is not open");
     }
 
     std::optional<HeaderSwap> invalidHeader;
@@ -357,12 +357,19 @@ int runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Download
         if (leave != status::kOk && putByte(*channel, XU_DFU_ENABLE_CONTROL, 0) != status::kOk) {
             trace::write("XU_ISP_ENABLE = 0 fail.");
             report(status, stage::kFailed, 100);
-            return 1;
+            return Result::failure(status::kFail, "the camera did not leave download mode");
         }
     }
     const bool success = signed_ && !failed && retries == 0;
     report(status, success ? stage::kFinished : stage::kFailed, 100);
-    return success ? 0 : 1;
+    if (success)
+        return {};
+    if (failed)
+        return Result::failure(status::kFail,
+                               "the camera did not confirm the image (checksum, signature or "
+                               "write protection)");
+    return Result::failure(status::kFail, signed_ ? "a download request had to be sent again"
+                                                  : "the camera stopped answering the download");
 }
 
 } // namespace
@@ -371,23 +378,23 @@ bool isIspFlashType(std::uint8_t flashType) {
     return flash::isValidForProtection(flashType);
 }
 
-int isp_download(std::span<std::uint8_t> bytes, std::size_t length, bool headerVariant18,
-                 CameraLink& link, std::uint8_t flashType, DownloadStatus* status, bool finish) {
+Result isp_download(std::span<std::uint8_t> bytes, std::size_t length, bool headerVariant18,
+                    CameraLink& link, std::uint8_t flashType, DownloadStatus* status, bool finish) {
     return runIsp(IspJob{bytes, length, headerVariant18, false}, link, flashType, status, finish);
 }
 
-int isp_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                 DownloadStatus* status, bool finish) {
+Result isp_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+                    DownloadStatus* status, bool finish) {
     return isp_download(image.buffer(), image.loaded() ? image.length() : 0,
                         image.headerVariant18(), link, flashType, status, finish);
 }
 
-int mx32_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                  DownloadStatus* status) {
+Result mx32_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+                     DownloadStatus* status) {
     return mx32Run(image.buffer(), image.loaded() ? image.length() : 0, link, flashType, status);
 }
 
-int burn_builtin_image(CameraLink& link, FlashCode code) {
+Result burn_builtin_image(CameraLink& link, FlashCode code) {
     std::vector<std::uint8_t> copy(builtinImage().begin(), builtinImage().end());
     DownloadStatus own;
     // Not finished: the camera stays on the bus in download mode, so that

@@ -9,11 +9,14 @@
 // that does not start half-written firmware.
 //
 // Progress and both checksums go to the `DownloadStatus` given (it may be
-// null); step-by-step diagnostics go to the trace.
+// null); step-by-step diagnostics go to the trace. Each procedure's result is
+// a `Result`: success, refused (status::kRefused: nothing sent), or a failure
+// with the reason.
 
 #include "device/camera_link.h"
+#include "device/download_status.h"
+#include "device/result.h"
 #include "download/builtin_image.h"
-#include "download/download_status.h"
 #include "download/firmware_image.h"
 
 #include <cstdint>
@@ -21,30 +24,27 @@
 
 namespace tessell {
 
-// Return value of a refused flash type (nothing sent).
-constexpr int kFlashTypeRefused = 160;
-
 // Valid ISP flash types: family indexes 0..6 and the known part codes.
 bool isIspFlashType(std::uint8_t flashType);
 
-// 0 success, 1 failure, 160 flash type refused. `flashType` is a family index 0..6 or a
+// Refused for a flash type outside the valid ones. `flashType` is a family index 0..6 or a
 // flash code 0x79..0x8C. With `finish` false the camera is left in download mode and not
 // reset (the multi-camera burn finishes it itself).
-int isp_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                 DownloadStatus* status, bool finish);
+Result isp_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+                    DownloadStatus* status, bool finish);
 // The same for an image held elsewhere (a multi-camera job's copy): `bytes` holds at least
 // the image; `headerVariant18` tells whether the file began 0x89 0x18.
-int isp_download(std::span<std::uint8_t> bytes, std::size_t length, bool headerVariant18,
-                 CameraLink& link, std::uint8_t flashType, DownloadStatus* status, bool finish);
+Result isp_download(std::span<std::uint8_t> bytes, std::size_t length, bool headerVariant18,
+                    CameraLink& link, std::uint8_t flashType, DownloadStatus* status, bool finish);
 
 // Macronix 25L5121E/25L1021E flash on families 'f', 'g', 'h': programmed sector by sector
-// and verified by reading back. 1 success, 0 failure. Sets byte 0 of the image to the
+// and verified by reading back. Sets byte 0 of the image to the
 // signature 0x55 it writes.
-int mx32_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                  DownloadStatus* status);
+Result mx32_download(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+                     DownloadStatus* status);
 
-// Burns the program's own 8 KiB image with the identified flash code; 0 success, 1 failure,
-// 160 for a code that names no flash part. Reports to a status block of its own.
-int burn_builtin_image(CameraLink& link, FlashCode code);
+// Burns the program's own 8 KiB image with the identified flash code; refused for a code
+// that names no flash part. Reports to a status block of its own.
+Result burn_builtin_image(CameraLink& link, FlashCode code);
 
 } // namespace tessell

@@ -1,9 +1,9 @@
 // The settings-file reader: any bytes as "setting.ini" or "pid.ini", asked
 // for the names the fuzzer picks and for the tool's own keys.
 
-#include "app/private_profile.h"
-#include "app/settings.h"
 #include "fuzz_input.h"
+#include "station/private_profile.h"
+#include "station/settings.h"
 
 using namespace tessell;
 

@@ -7,7 +7,7 @@
 // Everything runs on the dialog's thread; the pause is a timer of that
 // thread, so the dialog keeps answering meanwhile.
 
-#include "app/dialog_loop.h"
+#include "common/dialog_loop.h"
 #include "multi/identify_hub.h"
 #include "multi/multi_burn_state.h"
 #include "multi/port_memory.h"

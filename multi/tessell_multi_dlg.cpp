@@ -1,13 +1,13 @@
 #include "multi/tessell_multi_dlg.h"
 
-#include "app/download_job.h"
-#include "app/private_profile.h"
-#include "app/settings.h"
 #include "common/trace.h"
 #include "download/firmware_image.h"
 #include "download/image_fit.h"
 #include "download/station_finish.h"
 #include "platform/file_read.h"
+#include "station/download_job.h"
+#include "station/private_profile.h"
+#include "station/settings.h"
 
 #include <algorithm>
 #include <cctype>

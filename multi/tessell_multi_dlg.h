@@ -12,8 +12,7 @@
 // threads of their own and are only read (their progress atomics) and joined
 // from here.
 
-#include "app/dialog_loop.h"
-#include "app/private_profile.h"
+#include "common/dialog_loop.h"
 #include "device/usb_identity.h"
 #include "download/burn_session.h"
 #include "multi/attached_cameras.h"
@@ -25,6 +24,7 @@
 #include "platform/hotplug.h"
 #include "platform/port_store.h"
 #include "records/station_history.h"
+#include "station/private_profile.h"
 
 #include <array>
 #include <filesystem>

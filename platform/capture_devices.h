@@ -9,6 +9,7 @@
 #include "platform/guid.h"
 #include "platform/status.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -65,6 +66,24 @@ public:
 };
 
 // The camera driver's own property interface: command words with property id 35.
+// Largest data block of one Extension-Unit request (selector 15).
+constexpr std::size_t kXuMaxTransfer = 4096;
+
+// The vendor interface takes command words with this property id.
+constexpr std::uint32_t kVendorPropertyId = 35;
+
+// UVC class request codes carried in a command word.
+constexpr std::uint8_t kUvcSetCur = 0x01;
+constexpr std::uint8_t kUvcGetCur = 0x81;
+constexpr std::uint8_t kUvcGetLen = 0x85;
+
+// Mode-0 command word: selector in bits 31..24, request code in 23..16, data
+// length in 15..0; sent little-endian.
+constexpr std::uint32_t vendorCommandWord(std::uint32_t selector, std::uint8_t request,
+                                          std::uint32_t length) {
+    return (selector & 0xFF) << 24 | std::uint32_t{request} << 16 | (length & 0xFFFF);
+}
+
 class VendorInterface {
 public:
     virtual ~VendorInterface() = default;

@@ -4,7 +4,7 @@
 // that captures provides them; positions are those of the video-input list
 // of hostCameraServices.
 
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <memory>
 

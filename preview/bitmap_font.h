@@ -4,7 +4,7 @@
 // pictures can carry text without any graphics library. Each character takes
 // a 6-pixel advance (one blank column) times the scale.
 
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <cstdint>
 #include <string_view>

@@ -7,7 +7,7 @@
 // the top-left corner. What is drawn goes through PreviewWindow, so the same
 // logic serves the Qt window and the tests.
 
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <memory>
 #include <optional>

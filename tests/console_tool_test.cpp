@@ -1,6 +1,6 @@
 #include "app/console_tool.h"
-#include "app/dialog_loop.h"
 #include "common/clock.h"
+#include "common/dialog_loop.h"
 
 #include <gtest/gtest.h>
 #include <sstream>

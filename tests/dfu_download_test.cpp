@@ -111,7 +111,7 @@ struct Bench {
 
     Bytes flash() { return rig.platform().camera(0).flashContents(); }
     // The module preparation of the camera on the station's first port.
-    bool prepareModule() { return prepare_module(link, rig.platform(), {"sim-hub-1", 1}); }
+    bool prepareModule() { return prepare_module(link, rig.platform(), {"sim-hub-1", 1}).ok(); }
     Bytes module() { return rig.platform().camera(0).moduleContents(); }
     bool onBus() { return rig.platform().camera(0).view().onBus; }
     std::uint8_t readRegister(std::uint16_t address) {
@@ -151,7 +151,7 @@ TEST(Download7312, WritesTheWholeImageAndLeavesABootableCamera) {
         sleeps.emplace_back(d, bench.status.progress.load());
     });
     ClockOverride useWatched(watched);
-    EXPECT_EQ(download_7312(image, bench.link, 0, &bench.status), 0);
+    EXPECT_EQ(outcomeOf(download_7312(image, bench.link, 0, &bench.status)), "passed");
 
     // The flash-type value of table 0 for a 7312 went into the image and was sent.
     Bytes sent = file;
@@ -194,7 +194,7 @@ TEST(Download7312, SmallBlocksTraceEveryTenthBlockAndAnExactFitNeedsNoPadding) {
     FirmwareImage image;
     const Bytes file = bootableImage(512 * 21, 0x16, 5);
     ASSERT_TRUE(image.assign(file));
-    EXPECT_EQ(download_7312(image, bench.link, 0, &bench.status), 0);
+    EXPECT_EQ(outcomeOf(download_7312(image, bench.link, 0, &bench.status)), "passed");
     Bytes sent = file;
     sent[2] = 4;
     EXPECT_EQ(bench.status.computedChecksum, xorOf(sent)) << "no pad bytes";
@@ -271,7 +271,7 @@ TEST(Download7312, EveryFaultEndsAsAFailureAndTheCameraDoesNotBoot) {
         ASSERT_TRUE(image.assign(bootableImage(10000, 0x16)));
         std::array<std::uint8_t, 2> results{0, 0};
         bench.link.downloadSlot() = {1, results};
-        EXPECT_EQ(download_7312(image, bench.link, 0, &bench.status), 1);
+        EXPECT_EQ(outcomeOf(download_7312(image, bench.link, 0, &bench.status)), "failed");
         EXPECT_EQ(results[1], 1);
         EXPECT_EQ(bench.status.stage, stage::kFinished);
         EXPECT_EQ(bench.status.progress, 100);
@@ -290,7 +290,7 @@ TEST(Download7312, AChecksumReadFailingOnceIsReadAgainWithoutBlame) {
                                          {"status", "0x80004005"}}})));
     FirmwareImage image;
     ASSERT_TRUE(image.assign(bootableImage(5000, 0x16)));
-    EXPECT_EQ(download_7312(image, bench.link, 0, &bench.status), 0);
+    EXPECT_EQ(outcomeOf(download_7312(image, bench.link, 0, &bench.status)), "passed");
     EXPECT_TRUE(bootable(bench.flash()));
     EXPECT_TRUE(inOrder(bench.trace.lines(), {"retry counter 0"}));
 }
@@ -322,7 +322,7 @@ TEST(DownloadFw, ModuleDownloadFillsTheModuleAfterTheChecksumBusyWait) {
             sleeps.emplace_back(d, bench.status.stage.load());
         });
         ClockOverride useWatched(watched);
-        EXPECT_EQ(Download_Fw(image, bench.link, family, &bench.status, 30), 0);
+        EXPECT_EQ(outcomeOf(Download_Fw(image, bench.link, family, &bench.status, 30)), "passed");
 
         const Bytes module = bench.module();
         const Bytes expected = padded(file, 4096);
@@ -377,7 +377,7 @@ TEST(DownloadFw, SerialFlashDownloadLoadsTheFlashTableAndStreamsIntoTheFlash) {
     file[0] = 0xF9; // an image with its signature invalidated
     file[1] = 0xFF;
     ASSERT_TRUE(image.assign(file));
-    EXPECT_EQ(Download_Fw(image, bench.link, 2, &bench.status, 30), 0);
+    EXPECT_EQ(outcomeOf(Download_Fw(image, bench.link, 2, &bench.status, 30)), "passed");
 
     const Bytes flash = bench.flash();
     // The firmware writes the 'm' header itself once the checksum matched.
@@ -460,7 +460,7 @@ TEST(DownloadFw, EveryFaultEndsAsAFailure) {
         FirmwareImage image;
         const Bytes file = pattern(30000, 9);
         ASSERT_TRUE(image.assign(file));
-        EXPECT_EQ(Download_Fw(image, bench.link, 254, &bench.status, 30), 1);
+        EXPECT_EQ(outcomeOf(Download_Fw(image, bench.link, 254, &bench.status, 30)), "failed");
         EXPECT_EQ(bench.status.stage, stage::kFailed);
         EXPECT_EQ(bench.status.progress, 100);
         EXPECT_TRUE(inOrder(bench.trace.lines(), c.trace));
@@ -475,7 +475,7 @@ TEST(DownloadFw, ABusyFlagThatNeverClearsIsPolledTimeoutPlusOneTimes) {
     FirmwareImage image;
     ASSERT_TRUE(image.assign(pattern(9000, 4)));
     const auto before = bench.rig.clock.slept();
-    EXPECT_EQ(Download_Fw(image, bench.link, 255, &bench.status, 30), 1);
+    EXPECT_EQ(outcomeOf(Download_Fw(image, bench.link, 255, &bench.status, 30)), "failed");
     const auto lines = bench.trace.lines();
     // One look after 0.8 s, then 31 one-second polls.
     EXPECT_EQ(count(lines, "get the FW busy flag = 0x1"), 32u);
@@ -491,7 +491,7 @@ TEST(DownloadFw, ABusyFlagThatNeverClearsIsPolledTimeoutPlusOneTimes) {
     EXPECT_EQ(bench.status.stage, stage::kFailed);
     // A count of 0 gives up after the first one-second poll.
     Bench again(moduleCamera(json::array({{{"busy_forever", true}}})));
-    EXPECT_EQ(Download_Fw(image, again.link, 255, &again.status, 0), 1);
+    EXPECT_EQ(outcomeOf(Download_Fw(image, again.link, 255, &again.status, 0)), "failed");
     EXPECT_EQ(count(again.trace.lines(), "get the FW busy flag = 0x1"), 2u);
 }
 
@@ -506,7 +506,7 @@ TEST(DownloadFw, ACameraGoneAtTheDisableCommandShowsThreeSecondsOfProgressThenFa
         sleeps.emplace_back(d, bench.status.progress.load());
     });
     ClockOverride useWatched(watched);
-    EXPECT_EQ(Download_Fw(image, bench.link, 254, &bench.status, 30), 1);
+    EXPECT_EQ(outcomeOf(Download_Fw(image, bench.link, 254, &bench.status, 30)), "failed");
     ASSERT_GE(sleeps.size(), 4u);
     const std::vector<std::pair<Clock::Duration, int>> last(sleeps.end() - 4, sleeps.end());
     EXPECT_EQ(last, (std::vector<std::pair<Clock::Duration, int>>{
@@ -520,19 +520,19 @@ TEST(DownloadFw, ACameraGoneAtTheDisableCommandShowsThreeSecondsOfProgressThenFa
 TEST(DfuDownloads, RefuseWithoutAnImageOrAnOpenCamera) {
     Bench bench(camera7312());
     FirmwareImage none;
-    EXPECT_EQ(download_7312(none, bench.link, 0, &bench.status), 1);
-    EXPECT_EQ(Download_Fw(none, bench.link, 254, &bench.status, 30), 1);
+    EXPECT_EQ(outcomeOf(download_7312(none, bench.link, 0, &bench.status)), "failed");
+    EXPECT_EQ(outcomeOf(Download_Fw(none, bench.link, 254, &bench.status, 30)), "failed");
     FirmwareImage empty;
     ASSERT_TRUE(empty.assign(Bytes{}));
-    EXPECT_EQ(download_7312(empty, bench.link, 0, nullptr), 1);
-    EXPECT_EQ(Download_Fw(empty, bench.link, 3, nullptr, 30), 1);
+    EXPECT_EQ(outcomeOf(download_7312(empty, bench.link, 0, nullptr)), "failed");
+    EXPECT_EQ(outcomeOf(Download_Fw(empty, bench.link, 3, nullptr, 30)), "failed");
     EXPECT_EQ(count(bench.trace.lines(), "Download Data is NULL!\r\n"), 4u);
 
     FirmwareImage image;
     ASSERT_TRUE(image.assign(bootableImage(5000, 0x16)));
     CameraLink closed(bench.devices);
-    EXPECT_EQ(download_7312(image, closed, 0, nullptr), 1);
-    EXPECT_EQ(Download_Fw(image, closed, 254, nullptr, 30), 1);
+    EXPECT_EQ(outcomeOf(download_7312(image, closed, 0, nullptr)), "failed");
+    EXPECT_EQ(outcomeOf(Download_Fw(image, closed, 254, nullptr, 30)), "failed");
     EXPECT_EQ(count(bench.trace.lines(), "NULL pExt Pointer fail.\r\n"), 2u);
     EXPECT_EQ(bench.flash(), Bytes(65536, 0xFF)) << "nothing was sent";
     EXPECT_TRUE(bench.onBus());
@@ -561,14 +561,14 @@ TEST(PrepareModule, ChipD2RestartsTheFirmwareComesBackAndBurnsTheBuiltInImage) {
     EXPECT_TRUE(bootable(flash));
     EXPECT_TRUE(std::equal(builtin.begin(), builtin.end(), flash.begin()));
 
-    EXPECT_TRUE(prepare_module_2(bench.link));
+    EXPECT_TRUE(prepare_module_2(bench.link).ok());
     EXPECT_EQ(bench.readRegister(reg::kBootControl) & 0x02, 0);
 
     // The worker's module download then runs on the same link.
     FirmwareImage image;
     const Bytes file = pattern(70000, 21);
     ASSERT_TRUE(image.assign(file));
-    EXPECT_EQ(Download_Fw(image, bench.link, 254, &bench.status, 30), 0);
+    EXPECT_EQ(outcomeOf(Download_Fw(image, bench.link, 254, &bench.status, 30)), "passed");
     EXPECT_TRUE(sameRange(bench.module(), 0, file, 0, file.size()));
     EXPECT_TRUE(std::equal(builtin.begin(), builtin.end(), bench.flash().begin()))
         << "the serial flash keeps the built-in image";
@@ -583,7 +583,7 @@ TEST(PrepareModule, ChipD0SetsTheModuleBitWithoutARestart) {
     EXPECT_EQ(bench.readRegister(reg::kModuleEnable), 0x81);
     EXPECT_EQ(bench.readRegister(reg::kModuleChecksum), 0x00);
     EXPECT_EQ(bench.rig.platform().camera(0).view().generation, 0u) << "never left the bus";
-    EXPECT_TRUE(prepare_module_2(bench.link));
+    EXPECT_TRUE(prepare_module_2(bench.link).ok());
     EXPECT_EQ(bench.readRegister(reg::kBootControl), 0xFD) << "only bit 1 cleared";
 }
 

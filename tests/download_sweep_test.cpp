@@ -125,11 +125,11 @@ std::uint64_t download(const Camera& camera, json faults, FaultPlan plan, int& p
     std::array<std::uint8_t, 2> results{0, 0};
     link.downloadSlot() = {1, results};
     DownloadStatus status;
-    const int result = camera.type == IcType::j ? download_7312(image, link, 0, &status)
-                                                : isp_download(image, link, 0x79, &status, true);
+    const Result result = camera.type == IcType::j ? download_7312(image, link, 0, &status)
+                                                   : isp_download(image, link, 0x79, &status, true);
     const Bytes flash = rig.platform().camera(0).flashContents();
     const Bytes expected = expectedFlash(camera.image, camera.type, 0x79);
-    if (result == 0) {
+    if (result.ok()) {
         ++passes;
         EXPECT_TRUE(flashBeginsWith(flash, expected)) << "a pass without the image";
     } else if (sim::isBootable(flash)) {

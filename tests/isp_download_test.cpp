@@ -95,7 +95,7 @@ TEST(IspDownload, EveryFamilyEndsWithExactlyTheImageAndAValidHeader) {
         ASSERT_TRUE(image.assign(original));
         DownloadStatus status;
 
-        EXPECT_EQ(isp_download(image, sim.link, row.flashType, &status, true), 0);
+        EXPECT_EQ(outcomeOf(isp_download(image, sim.link, row.flashType, &status, true)), "passed");
         EXPECT_EQ(status.stage, stage::kFinished);
         EXPECT_EQ(status.progress, 100);
         EXPECT_EQ(status.computedChecksum.load(), status.cameraChecksum.load());
@@ -132,7 +132,8 @@ TEST(IspDownload, RefusedFlashTypesAndMissingInputsSendNothing) {
         FirmwareImage image;
         image.assign(imageFor(IcType::h, 4096));
         DownloadStatus status;
-        EXPECT_EQ(isp_download(image, fake.link, type, &status, true), 160) << int{type};
+        EXPECT_EQ(outcomeOf(isp_download(image, fake.link, type, &status, true)), "refused")
+            << int{type};
         EXPECT_EQ(status.stage, stage::kFailed);
         EXPECT_EQ(status.progress, 100);
         EXPECT_TRUE(fake.camera->requests.empty()) << int{type};
@@ -142,11 +143,11 @@ TEST(IspDownload, RefusedFlashTypesAndMissingInputsSendNothing) {
     FakeLink fake(0x80);
     FirmwareImage empty;
     DownloadStatus status;
-    EXPECT_EQ(isp_download(empty, fake.link, 0, &status, true), 1);
+    EXPECT_EQ(outcomeOf(isp_download(empty, fake.link, 0, &status, true)), "failed");
     EXPECT_TRUE(trace.contains("Download Data is NULL!"));
     EXPECT_EQ(status.stage, stage::kFailed);
     Bytes buffer(16, 0);
-    EXPECT_EQ(isp_download(buffer, 17, false, fake.link, 0, &status, true), 1)
+    EXPECT_EQ(outcomeOf(isp_download(buffer, 17, false, fake.link, 0, &status, true)), "failed")
         << "a length beyond the buffer is no image";
     EXPECT_EQ(fake.camera->countRequests(XU_DFU_ENABLE_CONTROL, PropertyOp::Set), 0u);
 
@@ -154,9 +155,9 @@ TEST(IspDownload, RefusedFlashTypesAndMissingInputsSendNothing) {
     CameraLink closed(none);
     FirmwareImage image;
     image.assign(imageFor(IcType::h, 4096));
-    EXPECT_EQ(isp_download(image, closed, 0, &status, true), 1);
+    EXPECT_EQ(outcomeOf(isp_download(image, closed, 0, &status, true)), "failed");
     EXPECT_TRUE(trace.contains("NULL pExt Pointer fail!"));
-    EXPECT_EQ(mx32_download(image, closed, 6, &status), 0);
+    EXPECT_EQ(outcomeOf(mx32_download(image, closed, 6, &status)), "failed");
 }
 
 TEST(IspDownload, OlderFamiliesMarkTheFlashInvalidRightAfterTheFirstBlock) {
@@ -175,7 +176,7 @@ TEST(IspDownload, OlderFamiliesMarkTheFlashInvalidRightAfterTheFirstBlock) {
     image.assign(original);
     DownloadStatus status;
     // The fake camera answers 0 for every checksum: the run fails there.
-    EXPECT_EQ(isp_download(image, fake.link, 0, &status, true), 1);
+    EXPECT_EQ(outcomeOf(isp_download(image, fake.link, 0, &status, true)), "failed");
     EXPECT_EQ(status.stage, stage::kFailed);
     ASSERT_EQ(framesAtBlock.size(), 50u);
 
@@ -229,7 +230,7 @@ TEST(IspDownload, FirmwareFamiliesSendAnInvalidHeaderAndSignAfterTheChecksum) {
         FirmwareImage image;
         image.assign(bytes);
         DownloadStatus status;
-        EXPECT_EQ(isp_download(image, fake.link, 0, &status, true), 0);
+        EXPECT_EQ(outcomeOf(isp_download(image, fake.link, 0, &status, true)), "passed");
         EXPECT_EQ(image.buffer()[0], 0x89) << "the caller's header comes back";
         EXPECT_EQ(image.buffer()[1], bytes[1]);
         EXPECT_EQ(image.buffer()[2], 4);
@@ -319,8 +320,8 @@ TEST(IspDownload, FaultsEndInFailureAndLeaveNoBootableFlash) {
             FirmwareImage image;
             image.assign(original);
             DownloadStatus status;
-            EXPECT_EQ(isp_download(image, sim.link, camera.flashType, &status, true),
-                      fault.expected);
+            EXPECT_EQ(isp_download(image, sim.link, camera.flashType, &status, true).ok(),
+                      fault.expected == 0);
             const Bytes flash = sim.flash();
             if (fault.expected == 0) {
                 EXPECT_TRUE(sim::isBootable(flash));
@@ -355,16 +356,16 @@ TEST(IspDownload, AnUnplugAtAnyRequestFailsAndNeverLeavesAHalfImageBootable) {
             FirmwareImage image;
             image.assign(original);
             DownloadStatus status;
-            const int result = isp_download(image, sim.link, camera.flashType, &status, true);
+            const Result result = isp_download(image, sim.link, camera.flashType, &status, true);
             const Bytes flash = sim.flash();
-            if (result == 0) {
+            if (result.ok()) {
                 // The unplug came after the download: the camera was whole.
                 completed = true;
                 EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
                 continue;
             }
             ++failures;
-            EXPECT_EQ(result, 1);
+            EXPECT_EQ(outcomeOf(result), "failed");
             EXPECT_EQ(status.stage, stage::kFailed);
             if (sim::isBootable(flash)) {
                 ++bootableFailures;
@@ -387,7 +388,7 @@ TEST(IspDownload, WithoutFinishTheCameraStaysInDownloadMode) {
         FirmwareImage image;
         image.assign(imageFor(IcType::k, row.length, true));
         DownloadStatus status;
-        EXPECT_EQ(isp_download(image, sim.link, 0x79, &status, finish), 0);
+        EXPECT_EQ(outcomeOf(isp_download(image, sim.link, 0x79, &status, finish)), "passed");
         EXPECT_TRUE(sim::isBootable(sim.flash())) << "the header is written before finishing";
         const json state = stateOf(sim);
         EXPECT_EQ(state["resets"], finish ? 1 : 0);
@@ -418,7 +419,7 @@ TEST(Mx32Download, ProgramsWholeSectorsVerifiesAndSignsLast) {
         image.assign(original);
         DownloadStatus status;
         trace::Capture trace;
-        EXPECT_EQ(isp_download(image, sim.link, 6, &status, true), 0);
+        EXPECT_EQ(outcomeOf(isp_download(image, sim.link, 6, &status, true)), "passed");
         EXPECT_TRUE(trace.contains("MX32 download..."));
         EXPECT_EQ(status.stage, stage::kFinished);
         EXPECT_EQ(status.computedChecksum.load(), status.cameraChecksum.load());
@@ -440,7 +441,7 @@ TEST(Mx32Download, ProgramsWholeSectorsVerifiesAndSignsLast) {
         FirmwareImage image;
         image.assign(original);
         DownloadStatus status;
-        EXPECT_EQ(isp_download(image, sim.link, 0x82, &status, true), 1);
+        EXPECT_EQ(outcomeOf(isp_download(image, sim.link, 0x82, &status, true)), "failed");
         EXPECT_EQ(status.stage, stage::kFailed);
         EXPECT_NE(status.computedChecksum.load(), status.cameraChecksum.load());
         EXPECT_FALSE(sim::isBootable(sim.flash()));
@@ -452,7 +453,7 @@ TEST(Mx32Download, ProgramsWholeSectorsVerifiesAndSignsLast) {
         FirmwareImage image;
         image.assign(original);
         DownloadStatus status;
-        EXPECT_EQ(isp_download(image, sim.link, 0x81, &status, true), 1);
+        EXPECT_EQ(outcomeOf(isp_download(image, sim.link, 0x81, &status, true)), "failed");
         EXPECT_EQ(status.stage, stage::kFailed);
         EXPECT_FALSE(sim::isBootable(sim.flash()));
         EXPECT_EQ(sim.flash()[0], 0xF5);
@@ -463,7 +464,7 @@ TEST(Mx32Download, ProgramsWholeSectorsVerifiesAndSignsLast) {
         FirmwareImage large;
         large.assign(imageFor(IcType::h, 70000));
         DownloadStatus status;
-        EXPECT_EQ(mx32_download(large, sim.link, 6, &status), 0);
+        EXPECT_EQ(outcomeOf(mx32_download(large, sim.link, 6, &status)), "failed");
         EXPECT_EQ(status.stage, stage::kFailed);
         EXPECT_EQ(sim.flash(), Bytes(0x10000, 0xA5)) << "nothing written";
     }
@@ -493,7 +494,7 @@ TEST(BuiltinImage, BurnsIntoAModuleCameraAndStaysInDownloadMode) {
     SimLink sim(json::parse(R"([{"chip_id": "0xD2", "flash": {"part": "0x83"},
                                  "state_file": "state.json"}])"));
     ASSERT_TRUE(sim.opened);
-    EXPECT_EQ(burn_builtin_image(sim.link, 0x83), 0);
+    EXPECT_EQ(outcomeOf(burn_builtin_image(sim.link, 0x83)), "passed");
     const Bytes flash = sim.flash();
     EXPECT_TRUE(std::equal(builtinImage().begin(), builtinImage().end(), flash.begin()));
     const auto identity = sim::identityFromFlash(flash, IcType::m, {});
@@ -506,13 +507,13 @@ TEST(BuiltinImage, BurnsIntoAModuleCameraAndStaysInDownloadMode) {
     ClockOverride useClock(clock);
     trace::Capture trace;
     FakeLink fake(0xD2);
-    EXPECT_EQ(burn_builtin_image(fake.link, 0x78), 160);
+    EXPECT_EQ(outcomeOf(burn_builtin_image(fake.link, 0x78)), "refused");
     EXPECT_TRUE(trace.contains("Flash type error"));
     EXPECT_TRUE(fake.camera->requests.empty());
 
     // A corrupted block: no header written by the firmware.
     SimLink corrupt(json::parse(R"([{"chip_id": "0xD0", "faults": [{"corrupt_block": 1}]}])"));
-    EXPECT_EQ(burn_builtin_image(corrupt.link, 0x79), 1);
+    EXPECT_EQ(outcomeOf(burn_builtin_image(corrupt.link, 0x79)), "failed");
     EXPECT_FALSE(sim::isBootable(corrupt.flash()));
 }
 

@@ -1,4 +1,4 @@
-#include "app/dialog_loop.h"
+#include "common/dialog_loop.h"
 #include "multi/identify_hub.h"
 #include "multi/port_memory.h"
 #include "multi/port_teaching.h"

@@ -1,4 +1,4 @@
-#include "app/private_profile.h"
+#include "station/private_profile.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>

@@ -544,7 +544,7 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
         ASSERT_TRUE(image.assign(content));
         ASSERT_NE(inject(image, sim.link, 1), 0u) << output.log;
         DownloadStatus status;
-        ASSERT_EQ(isp_download(image, sim.link, 0x79, &status, true), 0);
+        ASSERT_EQ(outcomeOf(isp_download(image, sim.link, 0x79, &status, true)), "passed");
         const auto found = present(sim);
         EXPECT_EQ(found.bcdDevice, 0x0A00);
         EXPECT_EQ(found.serialNumber, "\x07"
@@ -557,7 +557,7 @@ TEST_F(SerialNumberTest, DownloadedCamerasPresentTheNumberAndTheKeptStrings) {
         ASSERT_TRUE(image.assign(content));
         ASSERT_NE(keep(image, sim.link), 0u) << output.log;
         DownloadStatus status;
-        ASSERT_EQ(isp_download(image, sim.link, 0x79, &status, true), 0);
+        ASSERT_EQ(outcomeOf(isp_download(image, sim.link, 0x79, &status, true)), "passed");
         const auto found = present(sim);
         EXPECT_EQ(found.bcdDevice, 0x0A00);
         EXPECT_EQ(found.manufacturer, "Old Maker");

@@ -1,5 +1,5 @@
-#include "app/settings.h"
 #include "common/utf16_text.h"
+#include "station/settings.h"
 #include "tests/support/test_env.h"
 
 #include <algorithm>

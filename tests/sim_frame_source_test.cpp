@@ -1,8 +1,8 @@
 // Test pictures of simulated cameras and the bitmap font they are written with.
 
 #include "download/image_synthesis.h"
+#include "platform/sim/sim_frame_source.h"
 #include "preview/bitmap_font.h"
-#include "preview/sim_frame_source.h"
 #include "tests/support/sim_rig.h"
 #include "tests/support/synthetic_image.h"
 

@@ -4,7 +4,7 @@
 #include "app/snapshot_command.h"
 #include "app/startup.h"
 #include "platform/instance_guard.h"
-#include "preview/sim_frame_source.h"
+#include "platform/sim/sim_frame_source.h"
 #include "tests/support/process.h"
 #include "tests/support/test_env.h"
 

@@ -1,7 +1,7 @@
 // YUYV pictures as cameras send them: colours, shared chroma, odd sizes and
 // padded rows, and buffers too short for the size they claim.
 
-#include "preview/yuyv.h"
+#include "platform/yuyv.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "platform/linux/sysfs_usb.h"
 
-#include "device/usb_descriptor.h"
 #include "platform/linux/sysfs_attribute.h"
+#include "platform/usb_descriptor.h"
 
 #include <algorithm>
 #include <charconv>

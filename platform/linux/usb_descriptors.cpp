@@ -1,7 +1,7 @@
 #include "platform/linux/usb_descriptors.h"
 
 #include "common/little_endian.h"
-#include "device/usb_descriptor.h"
+#include "platform/usb_descriptor.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "platform/linux/v4l2_frame_source.h"
 
-#include "preview/yuyv.h"
+#include "platform/yuyv.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -11,9 +11,9 @@
 
 #include "common/clock.h"
 #include "platform/capture_devices.h"
+#include "platform/frame_source.h"
 #include "platform/linux/linux_cameras.h"
 #include "platform/linux/v4l2_stream.h"
-#include "preview/frame_source.h"
 
 #include <chrono>
 #include <memory>

@@ -5,6 +5,8 @@
 // their logic (the unit a request goes to, errno handling, skipping metadata
 // nodes, permission messages) is tested without a camera.
 
+#include "platform/capture_devices.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -54,10 +56,5 @@ int openVideoNode(const std::filesystem::path& node, int& error);
 // Capability bits of VIDIOC_QUERYCAP the services test.
 constexpr std::uint32_t kCapVideoCapture = 0x00000001;
 constexpr std::uint32_t kCapMetaCapture = 0x00800000;
-
-// UVC class request codes.
-constexpr std::uint8_t kUvcSetCur = 0x01;
-constexpr std::uint8_t kUvcGetCur = 0x81;
-constexpr std::uint8_t kUvcGetLen = 0x85;
 
 } // namespace tessell::platform

@@ -1,7 +1,7 @@
 #include "platform/windows/dshow_devices.h"
 
 #include "common/trace.h"
-#include "device/device_path.h"
+#include "platform/device_path.h"
 #include "platform/windows/com_apartment.h"
 #include "platform/windows/com_ptr.h"
 #include "platform/windows/dshow_monikers.h"

@@ -11,9 +11,9 @@
 // the format says is dropped, never read past.
 
 #include "common/clock.h"
+#include "platform/frame_source.h"
 #include "platform/windows/com_apartment.h"
 #include "platform/windows/com_ptr.h"
-#include "preview/frame_source.h"
 
 #include <chrono>
 #include <condition_variable>

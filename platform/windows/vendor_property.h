@@ -7,7 +7,6 @@
 // buffer is, so the driver is only ever given a buffer of our own that holds
 // the longest command and answer.
 
-#include "device/xu_channel.h"
 #include "platform/capture_devices.h"
 #include "platform/windows/com_ptr.h"
 

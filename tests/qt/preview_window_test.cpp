@@ -1,8 +1,8 @@
 // The Qt preview window driven by the preview engine, with the test pictures
 // of a simulated station.
 
+#include "platform/sim/sim_frame_source.h"
 #include "preview/preview_dlg.h"
-#include "preview/sim_frame_source.h"
 #include "tests/qt/qt_app.h"
 #include "tests/support/sim_rig.h"
 #include "ui/qt/preview_window.h"

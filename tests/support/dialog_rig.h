@@ -3,10 +3,10 @@
 // The single-camera controller on simulated cameras, with a view that
 // records what it is told and a manual clock.
 
-#include "app/dialog_loop.h"
 #include "app/dialog_view.h"
 #include "app/preview_control.h"
 #include "app/tessell_dlg.h"
+#include "common/dialog_loop.h"
 #include "download/image_synthesis.h"
 #include "platform/power.h"
 #include "tests/support/sim_rig.h"

@@ -1,7 +1,7 @@
 #include "tests/support/fake_camera.h"
 
-#include "device/device_path.h"
 #include "device/xu_protocol.h"
+#include "platform/device_path.h"
 
 #include <algorithm>
 

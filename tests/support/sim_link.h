@@ -4,11 +4,18 @@
 // download code against simulated cameras and look at the flash afterwards.
 
 #include "device/camera_link.h"
+#include "device/result.h"
 #include "sim_rig.h"
 
 #include <fstream>
+#include <string>
 
 namespace tessell::testing {
+
+// A procedure's result as the tests compare it.
+inline std::string outcomeOf(const Result& result) {
+    return result.ok() ? "passed" : result.wasRefused() ? "refused" : "failed";
+}
 
 struct SimLink {
     explicit SimLink(const nlohmann::json& devices) : rig(devices), link(rig.platform()) {

@@ -5,7 +5,7 @@
 // of bus/usb/devices and class/video4linux pointing into them the way the
 // kernel makes them, and UVC descriptor dumps built byte by byte.
 
-#include "device/usb_descriptor.h"
+#include "platform/usb_descriptor.h"
 #include "tests/support/test_env.h"
 
 #include <array>

@@ -4,8 +4,8 @@
 // Windows only; the Linux test program globs this folder too.
 #ifdef _WIN32
 
+#include "platform/sim/sim_frame_source.h"
 #include "preview/preview_dlg.h"
-#include "preview/sim_frame_source.h"
 #include "tests/support/sim_rig.h"
 #include "ui/win32/preview_window.h"
 

@@ -2,12 +2,12 @@
 // the port memory's registry round trip, the single-instance mutex, and the
 // INI reader compared with the system's own private-profile functions.
 
-#include "app/private_profile.h"
 #include "multi/multi_burn_state.h"
 #include "multi/port_memory.h"
 #include "platform/instance_guard.h"
 #include "platform/windows/registry_port_store.h"
 #include "platform/windows/windows_text.h"
+#include "station/private_profile.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>

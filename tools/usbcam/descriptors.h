@@ -7,8 +7,8 @@
 // endpoint. Bulk keeps isochronous timing out of the emulation; the driver
 // binds either.
 
-#include "device/usb_descriptor.h"
 #include "platform/guid.h"
+#include "platform/usb_descriptor.h"
 
 #include <cstdint>
 #include <optional>

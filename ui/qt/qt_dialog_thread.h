@@ -4,7 +4,7 @@
 // event queue, the controller's timers are QTimers whose intervals are the
 // clock's real intervals (a fast simulated station shortens them).
 
-#include "app/dialog_loop.h"
+#include "common/dialog_loop.h"
 
 #include <QObject>
 #include <QTimer>

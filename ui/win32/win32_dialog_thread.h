@@ -7,7 +7,7 @@
 // queue on the window's thread. Message boxes and file choosers run nested
 // message loops, which keep both flowing, as the framework's modal loops do.
 
-#include "app/dialog_loop.h"
+#include "common/dialog_loop.h"
 
 #include <deque>
 #include <functional>

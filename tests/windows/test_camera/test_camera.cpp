@@ -397,13 +397,13 @@ public:
                                    std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
         const std::size_t length = word & 0xFFFF;
         const auto request = static_cast<std::uint8_t>(word >> 16);
-        if (length > tessell::kXuMaxTransfer)
+        if (length > tessell::platform::kXuMaxTransfer)
             return fromWin32(ERROR_INVALID_PARAMETER);
         std::lock_guard lock(vendorMutex_);
-        answerLength_ = request == tessell::kUvcGetCur   ? length
-                        : request == tessell::kUvcGetLen ? 2
-                                                         : 0;
-        const std::size_t carried = request == tessell::kUvcSetCur ? 4 + length : 4;
+        answerLength_ = request == tessell::platform::kUvcGetCur   ? length
+                        : request == tessell::platform::kUvcGetLen ? 2
+                                                                   : 0;
+        const std::size_t carried = request == tessell::platform::kUvcSetCur ? 4 + length : 4;
         return static_cast<HRESULT>(device_->vendor()->set(propertyId, {bytes, carried}));
     }
     STDMETHODIMP Get(ULONG propertyId, void* buffer) override {

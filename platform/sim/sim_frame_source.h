@@ -6,7 +6,7 @@
 // new version appear after a download. A moving bar shows that the stream is
 // live.
 
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <cstdint>
 #include <string>

@@ -7,7 +7,7 @@
 // The picture's bytes come from a driver's buffer and its size from the
 // format the driver chose: both are checked before a byte is read.
 
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -8,7 +8,7 @@
 // touches a window. What the dialog must do with its controls is returned as
 // an ordered list of steps for the controller to apply.
 
-#include "app/private_profile.h"
+#include "station/private_profile.h"
 
 #include <array>
 #include <cstdint>

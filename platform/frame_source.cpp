@@ -1,4 +1,4 @@
-#include "preview/frame_source.h"
+#include "platform/frame_source.h"
 
 #include <algorithm>
 

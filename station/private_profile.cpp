@@ -1,4 +1,4 @@
-#include "app/private_profile.h"
+#include "station/private_profile.h"
 
 #include "common/utf16_text.h"
 

@@ -1,4 +1,4 @@
-#include "preview/yuyv.h"
+#include "platform/yuyv.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/dialog_loop.h"
+#include "common/dialog_loop.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "preview/sim_frame_source.h"
+#include "platform/sim/sim_frame_source.h"
 
 #include "platform/sim/sim_platform.h"
 #include "preview/bitmap_font.h"

@@ -1,4 +1,4 @@
-#include "app/download_job.h"
+#include "station/download_job.h"
 
 #include "records/line_serials.h"
 #include "records/station_history.h"

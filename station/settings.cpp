@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "station/settings.h"
 
 #include "common/path_text.h"
 #include "common/utf16_text.h"

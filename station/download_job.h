@@ -4,10 +4,10 @@
 // place that decides what a download does with the settings, for every tool
 // that burns cameras.
 
-#include "app/settings.h"
 #include "device/usb_identity.h"
 #include "download/download_worker.h"
 #include "download/flash_access.h"
+#include "station/settings.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "device/device_path.h"
+#include "platform/device_path.h"
 
 namespace tessell {
 
