@@ -11,6 +11,7 @@
 #include "app/tool_history.h"
 #include "common/clock.h"
 #include "common/json_text.h"
+#include "common/trace.h"
 #include "device/flash_parts.h"
 #include "device/ic_type.h"
 #include "device/usb_identity.h"
@@ -56,9 +57,9 @@ struct Request {
 
 // The one result a command ends with: on standard output as JSON with
 // --json, otherwise its error (if any) on standard error.
-class Result {
+class CommandResult {
 public:
-    Result(const Request& request, std::ostream& out, std::ostream& err)
+    CommandResult(const Request& request, std::ostream& out, std::ostream& err)
         : request_(request), out_(out), err_(err) {
         document_["command"] = request.verb;
         document_["hub"] = nullptr;
@@ -209,7 +210,7 @@ bool writeForeignImage(const Request& request, bool terminal, std::istream& in, 
 }
 
 int runFlash(const Request& request, const platform::CameraServices& services,
-             const ToolSettings& settings, SelectedCamera camera, Result& result, std::ostream& out,
+             const ToolSettings& settings, SelectedCamera camera, CommandResult& result, std::ostream& out,
              std::ostream& err, std::istream& in, bool terminal) {
     result["image"] = request.image;
     result["result"] = nullptr;
@@ -275,11 +276,11 @@ int runFlash(const Request& request, const platform::CameraServices& services,
     result["result"] = outcome.resultText;
     result["log"] = observer.log();
     if (!session.passed())
-        return result.end(kCameraJobFailed, "the download failed");
+        return result.end(kCameraJobFailed, "the download failed: " + session.outcome().reason());
     return result.end(kCameraJobDone);
 }
 
-int runInfo(SelectedCamera& camera, const UsbIdentity& identity, Result& result, std::ostream& out,
+int runInfo(SelectedCamera& camera, const UsbIdentity& identity, CommandResult& result, std::ostream& out,
             bool json) {
     CameraLink& link = *camera.link;
     Json info;
@@ -316,7 +317,7 @@ int runInfo(SelectedCamera& camera, const UsbIdentity& identity, Result& result,
 }
 
 int runOnCamera(const Request& request, std::ostream& out, std::ostream& err, std::istream& in,
-                bool terminal, Result& result) {
+                bool terminal, CommandResult& result) {
     std::string error;
     const platform::CameraServices services = processCameraServices(error);
     if (!services)
@@ -331,10 +332,12 @@ int runOnCamera(const Request& request, std::ostream& out, std::ostream& err, st
     result.camera(address);
 
     auto link = std::make_unique<CameraLink>(*services.devices);
-    if (OpenCameraAt(*link, *services.usb, chip::kAnyFamily, address) != status::kOk)
+    if (const Result opened = OpenCameraAt(*link, *services.usb, chip::kAnyFamily, address);
+        !opened.ok()) {
+        trace::writef("%s", opened.reason().c_str());
         return result.end(kCameraJobNoCamera, "no camera on port " + address.text());
-    UsbIdentity identity;
-    GetUsbIdentity(*services.usb, *link, identity);
+    }
+    UsbIdentity identity = GetUsbIdentity(*services.usb, *link).value_or(UsbIdentity{});
     // The camera was opened on this port: its download finds it there again.
     identity.address = address;
 
@@ -353,10 +356,11 @@ int runOnCamera(const Request& request, std::ostream& out, std::ostream& err, st
         return runInfo(camera, identity, result, out, request.json);
     if (request.verb == "dump") {
         result["file"] = request.output;
-        if (const std::string failure =
+        if (const Result dumped =
                 dumpFlashToFile(*camera.link, camera.familyIndex, request.output);
-            !failure.empty())
-            return result.end(kCameraJobFailed, "dump to \"" + request.output + "\": " + failure);
+            !dumped.ok())
+            return result.end(kCameraJobFailed,
+                              "dump to \"" + request.output + "\": " + dumped.reason());
         result["bytes"] = kDumpSize;
         if (!request.json)
             out << "dumped " << kDumpSize << " bytes of the flash of " << address.text() << " to "
@@ -364,16 +368,19 @@ int runOnCamera(const Request& request, std::ostream& out, std::ostream& err, st
         return result.end(kCameraJobDone);
     }
     if (request.verb == "erase") {
-        if (!eraseFlashAndReset(*camera.link, camera.familyIndex))
-            return result.end(kCameraJobFailed, "the camera refused to erase its flash");
+        if (const Result erased = eraseFlashAndReset(*camera.link, camera.familyIndex);
+            !erased.ok())
+            return result.end(kCameraJobFailed,
+                              "the camera refused to erase its flash (" + erased.reason() + ")");
         if (!request.json)
             out << "erased the flash of " << address.text() << "\n";
         return result.end(kCameraJobDone);
     }
     // led
     result["led"] = *request.ledOn ? "on" : "off";
-    if (!switchLed(*camera.link, *request.ledOn))
-        return result.end(kCameraJobFailed, "the camera refused the LED registers");
+    if (const Result switched = switchLed(*camera.link, *request.ledOn); !switched.ok())
+        return result.end(kCameraJobFailed,
+                          "the camera refused the LED registers (" + switched.reason() + ")");
     return result.end(kCameraJobDone);
 }
 
@@ -395,7 +402,7 @@ int runCameraCommand(std::string_view verb, const std::vector<std::string>& args
     // --json is known before any problem, so that every outcome is one object.
     for (const auto& arg : args)
         request.json = request.json || arg == "--json";
-    Result result(request, out, err);
+    CommandResult result(request, out, err);
     if (const std::string problem = parse(args, request); !problem.empty()) {
         if (!request.json)
             err << kUsageText;

@@ -23,16 +23,16 @@ using platform::DeviceListKind;
 
 // Identity, hub, port and strings of the USB device that is this camera.
 void readUsbLocation(platform::UsbLocation& usb, const CameraLink& link, ListedCamera& camera) {
-    UsbIdentity identity;
-    if (GetUsbIdentity(usb, link, identity) != status::kOk)
+    const Outcome<UsbIdentity> identity = GetUsbIdentity(usb, link);
+    if (!identity.ok())
         return;
-    camera.vid = identity.vid;
-    camera.pid = identity.pid;
-    camera.bcdDevice = identity.bcdDevice;
-    camera.port = identity.address.port;
-    camera.hub = identity.address.hub;
-    camera.manufacturer = identity.manufacturer;
-    camera.serial = identity.serialNumber;
+    camera.vid = identity->vid;
+    camera.pid = identity->pid;
+    camera.bcdDevice = identity->bcdDevice;
+    camera.port = identity->address.port;
+    camera.hub = identity->address.hub;
+    camera.manufacturer = identity->manufacturer;
+    camera.serial = identity->serialNumber;
 }
 
 void listKind(const platform::CameraServices& services, DeviceListKind kind,
@@ -46,8 +46,7 @@ void listKind(const platform::CameraServices& services, DeviceListKind kind,
         if (!entry.devicePathRead || !entry.usb)
             continue;
         CameraLink link(*services.devices);
-        if (link.OpenCamera(chip::kAnyFamily, static_cast<int>(position), sensor ? 1 : 0) !=
-            status::kOk)
+        if (!link.OpenCamera(chip::kAnyFamily, static_cast<int>(position), sensor ? 1 : 0).ok())
             continue;
         // The open takes the first suitable camera at or after the position:
         // another device means this one is not a camera of ours.
@@ -65,7 +64,7 @@ void listKind(const platform::CameraServices& services, DeviceListKind kind,
         std::optional<trace::ScopedContext> traceTag;
         if (camera.port != 0)
             traceTag.emplace(trace::cameraTag(camera.hub, static_cast<unsigned>(camera.port)));
-        link.GetIcType(camera.icType);
+        camera.icType = link.GetIcType();
         camera.chipName = std::string(chip::icTypeName(camera.icType));
         std::uint8_t chipId = 0;
         if (link.ReadRegister(chip::kChipIdRegister, chipId) == status::kOk)

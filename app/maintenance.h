@@ -15,17 +15,17 @@ namespace tessell {
 inline constexpr const char* kDefaultDumpName = "DUMP_BIN.bin";
 
 // Reads the first 64 KiB of the flash (family index of its part) and writes
-// exactly those bytes to `path`, created or truncated. The failure text is
-// empty on success, otherwise says what failed; nothing is written when the
-// flash could not be read.
-std::string dumpFlashToFile(CameraLink& link, std::uint8_t familyIndex, const std::string& path);
+// exactly those bytes to `path`, created or truncated. A failure's reason
+// says what failed; nothing is written when the flash could not be read.
+Result dumpFlashToFile(CameraLink& link, std::uint8_t familyIndex, const std::string& path);
 
 // Erases the first 64 KiB of the flash sector by sector, then resets the
-// chip whatever the outcome. False when the camera refused a sector.
-bool eraseFlashAndReset(CameraLink& link, std::uint8_t familyIndex);
+// chip whatever the outcome. Fails when the camera refused a sector or a
+// byte did not read erased afterwards.
+Result eraseFlashAndReset(CameraLink& link, std::uint8_t familyIndex);
 
-// Switches the camera's LED: both LED registers, on or off. False when a
-// register write failed.
-bool switchLed(CameraLink& link, bool on);
+// Switches the camera's LED: both LED registers, on or off. Fails with the
+// status of a register write that failed.
+Result switchLed(CameraLink& link, bool on);
 
 } // namespace tessell

@@ -24,6 +24,12 @@ namespace tessell {
 
 namespace {
 
+// The LED buttons tell nothing in the window: a refused register is traced.
+void traceLedFailure(const Result& switched) {
+    if (!switched.ok())
+        trace::writef("LED: %s.", switched.reason().c_str());
+}
+
 constexpr auto kReselectPeriod = std::chrono::milliseconds(2000);
 constexpr auto kAutoDownloadPeriod = std::chrono::milliseconds(1000);
 constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
@@ -380,21 +386,17 @@ void CTessellDlg::fillCameraList() {
     cameraTable_.clear();
     view_.clearCameraList();
     platform::CaptureDevices& devices = *services_.devices;
-    int videoCount = 0;
-    int sensorCount = 0;
-    CountXuCamerasDs(devices, videoCount);
-    CountXuCamerasMf(devices, sensorCount);
+    // A list that cannot be walked lists no camera.
+    const int videoCount = CountXuCamerasDs(devices).value_or(0);
+    const int sensorCount = CountXuCamerasMf(devices).value_or(0);
 
     // Positions are numbered across both lists, video-input cameras first.
     const auto addFrom = [&](int source, int count) {
         for (int index = 0; index < count; ++index) {
             CameraLink link(devices);
             std::string name;
-            if (link.OpenCamera(chip::kAnyFamily, index, source) == status::kOk) {
-                UsbIdentity identity;
-                GetUsbIdentity(*services_.usb, link, identity);
+            if (link.OpenCamera(chip::kAnyFamily, index, source).ok())
                 name = link.device()->friendlyName();
-            }
             const int position = static_cast<int>(cameraTable_.size());
             view_.addCamera(formatText("%d:%s", position, name.c_str()));
             cameraTable_.push_back({source, index});
@@ -422,7 +424,10 @@ void CTessellDlg::SelectCamera() {
     bool opened = false;
     if (currentIndex_ >= 0 && currentIndex_ < static_cast<int>(cameraTable_.size())) {
         const CameraEntry& entry = cameraTable_[static_cast<std::size_t>(currentIndex_)];
-        opened = link->OpenCamera(chip::kAnyFamily, entry.index, entry.source) == status::kOk;
+        const Result open = link->OpenCamera(chip::kAnyFamily, entry.index, entry.source);
+        if (!open.ok())
+            trace::writef("Select camera %d: %s.", currentIndex_, open.reason().c_str());
+        opened = open.ok();
     }
 
     if (!opened) {
@@ -432,7 +437,7 @@ void CTessellDlg::SelectCamera() {
         link.reset();
     } else {
         link_ = std::move(link);
-        link_->GetIcType(icType_);
+        icType_ = link_->GetIcType();
 
         chooseFlash(*link_, settings_.flashType, flashCode_, flashChoice_);
         view_.setText(Control::FlashTypeName, flashChoice_.name);
@@ -441,12 +446,13 @@ void CTessellDlg::SelectCamera() {
         view_.setText(Control::DeviceSerial,
                       ReadUsbString(*services_.usb, *link_, kUsbManufacturerString).value_or(""));
 
-        identity_ = UsbIdentity{};
-        identityStatus_ = GetUsbIdentity(*services_.usb, *link_, identity_);
-        // Matching the opened camera among the USB devices can fail without
-        // the walk failing: without a port the identity is not the camera's.
-        if (identityStatus_ == 0 && !identity_.address.known())
-            identityStatus_ = 1;
+        // Without its port the identity is not the camera's: GetUsbIdentity
+        // gives one only with a known port.
+        const Outcome<UsbIdentity> identity = GetUsbIdentity(*services_.usb, *link_);
+        identity_ = identity.value_or(UsbIdentity{});
+        identityRead_ = identity.ok();
+        if (!identityRead_)
+            trace::writef("Select camera %d: %s.", currentIndex_, identity.reason().c_str());
         std::uint8_t chipId = 0;
         link_->ReadRegister(chip::kChipIdRegister, chipId);
 
@@ -464,7 +470,7 @@ void CTessellDlg::SelectCamera() {
         }
 
         const std::string name = link_->device()->friendlyName();
-        if (identityStatus_ == 0)
+        if (identityRead_)
             appendText(
                 formatText("\r\n=== Select camera %d : %s ===\r\n", currentIndex_, name.c_str()));
         appendText("Driver Connected");
@@ -676,10 +682,8 @@ void CTessellDlg::replayDeviceChanges() {
     // before is a removal; otherwise the cameras came back (a camera resets
     // itself as part of its download) and are listed and selected again.
     const std::size_t before = cameraTable_.size();
-    int videoCount = 0;
-    int sensorCount = 0;
-    CountXuCamerasDs(*services_.devices, videoCount);
-    CountXuCamerasMf(*services_.devices, sensorCount);
+    const int videoCount = CountXuCamerasDs(*services_.devices).value_or(0);
+    const int sensorCount = CountXuCamerasMf(*services_.devices).value_or(0);
     const auto now = static_cast<std::size_t>(videoCount + sensorCount);
     pendingChanges_.clear();
     platform::HotplugEvent change{now < before ? platform::HotplugEvent::Kind::Removal
@@ -830,7 +834,7 @@ void CTessellDlg::OnDownload() {
         return;
     }
 
-    if (identityStatus_ != 0) {
+    if (!identityRead_) {
         appendText("Driver Connection Fail\r\n");
         burnLogLine("  Driver Connect Fail.");
         showLog();
@@ -1066,8 +1070,8 @@ void CTessellDlg::runDump(const std::string& path, CameraLink& link, std::uint8_
         view_.setProgress(0);
         paint(StatusPicture::Running);
     });
-    const std::string failure = dumpFlashToFile(link, familyIndex, path);
-    if (failure.empty()) {
+    const Result dumped = dumpFlashToFile(link, familyIndex, path);
+    if (dumped.ok()) {
         appendText("DUMP internal Serial Flash to\r\n" + path + "\r\n");
         postToDialog([this] {
             showLog();
@@ -1075,7 +1079,7 @@ void CTessellDlg::runDump(const std::string& path, CameraLink& link, std::uint8_
             view_.setProgress(100);
         });
     } else {
-        appendText("DUMP internal Serial Flash fail: " + failure + "\r\n" + path + "\r\n");
+        appendText("DUMP internal Serial Flash fail: " + dumped.reason() + "\r\n" + path + "\r\n");
         postToDialog([this] {
             showLog();
             paint(StatusPicture::Fail);
@@ -1087,9 +1091,11 @@ void CTessellDlg::runDump(const std::string& path, CameraLink& link, std::uint8_
 void CTessellDlg::OnErase() {
     if (ended_ || session_ || dumpRunning_ || !link_)
         return;
-    const bool erased =
+    const Result erased =
         eraseFlashAndReset(*link_, static_cast<std::uint8_t>(flashChoice_.familyIndex));
-    appendText(erased ? "Erase SF ok.\r\n" : "Erase SF fail.\r\n");
+    if (!erased.ok())
+        trace::writef("Erase: %s.", erased.reason().c_str());
+    appendText(erased.ok() ? "Erase SF ok.\r\n" : "Erase SF fail.\r\n");
     showLog();
     scrollLog();
 }
@@ -1097,18 +1103,19 @@ void CTessellDlg::OnErase() {
 void CTessellDlg::OnLedOn() {
     if (ended_ || session_ || dumpRunning_ || !link_)
         return;
-    switchLed(*link_, true);
+    traceLedFailure(switchLed(*link_, true));
 }
 
 void CTessellDlg::OnLedOff() {
     if (ended_ || session_ || dumpRunning_ || !link_)
         return;
-    switchLed(*link_, false);
+    traceLedFailure(switchLed(*link_, false));
 }
 
 void CTessellDlg::OnTest() {
     CameraLink link(*services_.devices);
-    link.OpenCamera(chip::kAnyFamily, 0, 1);
+    if (const Result opened = link.OpenCamera(chip::kAnyFamily, 0, 1); !opened.ok())
+        trace::writef("Test: %s.", opened.reason().c_str());
     link.CloseCamera();
 }
 

@@ -208,7 +208,7 @@ private:
     int currentIndex_ = 0;
     int selectEnabled_ = 0;
     UsbIdentity identity_;
-    int identityStatus_ = 1;
+    bool identityRead_ = false; // GetUsbIdentity found the selected camera
     std::uint8_t flashCode_ = 0;
     FlashChoice flashChoice_;
     IcType icType_ = chip::kUndetected;

@@ -136,7 +136,7 @@ void runDownloads(benchmark::State& state, const char* name, const std::string& 
     RequestMeter meter;
     MeteredDevices devices(*platform, meter);
     CameraLink link(devices);
-    if (link.OpenCamera(chip::kAnyFamily, 0, 0) != 0) {
+    if (!link.OpenCamera(chip::kAnyFamily, 0, 0).ok()) {
         state.SkipWithError("the simulated camera did not open");
         return;
     }

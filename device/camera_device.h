@@ -91,8 +91,9 @@ public:
     // Writes the status register unless it already holds `value`; the write
     // is enabled with 0x50 when `useEnableWriteStatus`, else with 0x06.
     Status SpiWriteStatus(std::uint8_t value, bool useEnableWriteStatus);
-    // Page program through the serial port; false when any step failed.
-    bool SpiPageProgram(const SpiProgramRecord& record);
+    // Page program through the serial port; the status of the first step
+    // that failed (kInvalidArgument for more than 33 data bytes).
+    Status SpiPageProgram(const SpiProgramRecord& record);
     // The three identification bytes for `command` (0x90, 0xAB, 0x9F), by
     // the firmware when it offers it, else through the serial port.
     Status ReadFlashId(std::uint8_t command, flash::IdBytes& id);
@@ -101,8 +102,9 @@ public:
     // Sets (0x0C) or clears the block-protect bits. 160 for a code not valid
     // for protection or for the families 'j', 'k', 'm'.
     Status SetFlashProtection(FlashCode code, bool protect);
-    // The chip's soft reset; true when all six writes succeeded.
-    bool ResetChip();
+    // The chip's soft reset: six register writes, stopped at the first that
+    // fails (its status).
+    Status ResetChip();
 
     // Firmware-assisted transfers (selectors 13, 14, 15, 22).
     Status ReadBlock64(std::uint16_t address, std::size_t count, std::span<std::uint8_t> out);
@@ -110,12 +112,14 @@ public:
     Status WriteBlock64(std::uint16_t address, std::size_t count,
                         std::span<const std::uint8_t> data);
     // Erases the 4 KiB sector at `address` and sends `data` (4096 bytes) as
-    // the two interleaved blocks the firmware expects. False when a transfer failed.
-    bool WriteBlock4K(std::span<const std::uint8_t> data, std::uint16_t address);
+    // the two interleaved blocks the firmware expects: the status of the
+    // transfer that failed, kInvalidArgument for fewer than 4096 bytes.
+    Status WriteBlock4K(std::span<const std::uint8_t> data, std::uint16_t address);
     // Writes image[start..end) 4 KiB by 4 KiB at the same flash addresses,
     // setting stage 22 and percent 5..94 before each block when `state` is
-    // given. `end` is at most 0x10000 (16-bit flash addresses).
-    bool WriteRange4K(std::span<const std::uint8_t> image, std::uint32_t start, std::uint32_t end,
+    // given. `end` is at most 0x10000 (16-bit flash addresses), each block
+    // inside `image` (else kInvalidArgument); the status of a failed block.
+    Status WriteRange4K(std::span<const std::uint8_t> image, std::uint32_t start, std::uint32_t end,
                       std::atomic<std::uint8_t>* state, std::atomic<std::uint8_t>* percent);
 
 private:

@@ -17,16 +17,15 @@ CameraLink::~CameraLink() {
     CloseCamera();
 }
 
-int CameraLink::CloseCamera() {
+void CameraLink::CloseCamera() {
     opened_ = false;
     device_.reset();
-    return status::kOk;
 }
 
-int CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
+Result CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
     const chip::Family& argument = chip::family(family);
     if (!argument.openArgument)
-        return status::kRefused;
+        return Result::refused("no camera family to open");
     if (!device_)
         device_ = std::make_unique<CameraDevice>();
     opened_ = false;
@@ -35,14 +34,15 @@ int CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
         // A valid family without chip family bits: no camera can match it.
         trace::writef("OpenCamera: family '%c' names no chip family; nothing opened.",
                       argument.letter);
-        return status::kNothingDone;
+        return Result::failure(status::kNothingDone, std::string("family '") + argument.letter +
+                                                         "' names no chip family");
     }
 
     const auto kind = mediaFoundation ? platform::DeviceListKind::SensorCamera
                                       : platform::DeviceListKind::VideoInput;
     std::vector<platform::DeviceEntry> entries;
     if (devices_.list(kind, entries) != status::kOk)
-        return status::kNothingDone;
+        return Result::failure(status::kNothingDone, "the camera list could not be read");
     if (!device_->channel_)
         device_->channel_ = std::make_unique<XuChannel>();
     XuChannel& channel = *device_->channel_;
@@ -59,18 +59,19 @@ int CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
         auto bound = devices_.bind(kind, position, entry);
         if (!bound) {
             trace::writef("OpenCamera: device %zu cannot be bound.", position);
-            if (kind == platform::DeviceListKind::SensorCamera)
-                return status::kNothingDone; // an activation failure ends the walk
+            if (kind == platform::DeviceListKind::SensorCamera) // an activation failure ends the walk
+                return Result::failure(status::kNothingDone, "a camera could not be activated");
             continue;
         }
         if (tryCandidate(family, kind, std::move(bound), entry) == Candidate::Opened) {
             opened_ = true;
-            return status::kOk;
+            return {};
         }
         device_->releaseBinding();
         channel.setMode(modeAtStart);
     }
-    return status::kNothingDone;
+    return Result::failure(status::kNothingDone, std::string("no camera of family '") +
+                                                     argument.letter + "' to open");
 }
 
 CameraLink::Candidate CameraLink::tryCandidate(IcType family, platform::DeviceListKind kind,
@@ -162,10 +163,9 @@ Status CameraLink::changeRegisterBits(std::uint16_t address, std::uint8_t set, s
     return WriteRegister(address, static_cast<std::uint8_t>((value | set) & ~clear));
 }
 
-int CameraLink::GetIcType(IcType& type) const {
+IcType CameraLink::GetIcType() const {
     const XuChannel* channel = device_ ? device_->channel() : nullptr;
-    type = channel ? channel->icType() : chip::kUndetected;
-    return status::kOk;
+    return channel ? channel->icType() : chip::kUndetected;
 }
 
 Status CameraLink::IdentifyFlash(FlashCode& code) {
@@ -180,11 +180,11 @@ Status CameraLink::SetFlashProtection(FlashCode code, bool protect) {
     return device_ ? device_->SetFlashProtection(code, protect) : status::kPointer;
 }
 
-int CameraLink::DumpFlash(std::span<std::uint8_t> buffer, FlashCode code,
-                          const FlashRangeReader& read) {
+Result CameraLink::DumpFlash(std::span<std::uint8_t> buffer, FlashCode code,
+                             const FlashRangeReader& read) {
     if (buffer.size() < kDumpSize || !read)
-        return status::kNothingDone;
-    return read(buffer.first(kDumpSize), code, 0, kDumpSize) ? status::kOk : status::kNothingDone;
+        return Result::failure(status::kNothingDone, "no 64 KiB buffer or no flash reader");
+    return read(buffer.first(kDumpSize), code, 0, kDumpSize);
 }
 
 } // namespace tessell

@@ -7,6 +7,7 @@
 // through a link.
 
 #include "device/camera_device.h"
+#include "device/result.h"
 #include "platform/capture_devices.h"
 
 #include <functional>
@@ -19,8 +20,8 @@ namespace tessell {
 inline constexpr const char* kSensorCameraName = "Sensor Camera";
 
 // Reads flash bytes [start, end) into buffer[start..end) with the given flash
-// code; true on success. The download subsystem's flash read.
-using FlashRangeReader = std::function<bool(std::span<std::uint8_t> buffer, FlashCode code,
+// code. The download subsystem's flash read.
+using FlashRangeReader = std::function<Result(std::span<std::uint8_t> buffer, FlashCode code,
                                             std::uint32_t start, std::uint32_t end)>;
 
 constexpr std::size_t kDumpSize = 0x10000;
@@ -32,18 +33,19 @@ public:
     CameraLink(const CameraLink&) = delete;
     CameraLink& operator=(const CameraLink&) = delete;
 
-    // 0 opened; 1 no camera opened; 160 a family that is no argument of
-    // opening (`chip::kUndetected`). `family` is `chip::kAnyFamily` for any. `index` counts every
+    // Success when a camera was opened; status 1 (kNothingDone) when none
+    // was, 160 (refused) for a family that is no argument of opening
+    // (`chip::kUndetected`). `family` is `chip::kAnyFamily` for any. `index` counts every
     // device of the list, USB or not; the camera opened is the first USB camera of a matching
     // family at or after it. `mediaFoundation` 0 walks the video-input list, otherwise the
     // sensor-camera list.
-    int OpenCamera(IcType family, int index, int mediaFoundation);
+    Result OpenCamera(IcType family, int index, int mediaFoundation);
     // Always the video-input list: the reconnect after a chip reset.
-    int OpenCameraVideoInput(IcType family, int index) { return OpenCamera(family, index, 0); }
+    Result OpenCameraVideoInput(IcType family, int index) { return OpenCamera(family, index, 0); }
     // The device lists the link opens cameras from.
     platform::CaptureDevices& devices() const { return devices_; }
-    // Destroys the device; the next `OpenCamera` creates a new one. 0.
-    int CloseCamera();
+    // Destroys the device; the next `OpenCamera` creates a new one.
+    void CloseCamera();
 
     // The opened camera's device and channel; null unless the last open succeeded.
     CameraDevice* device() const { return opened_ ? device_.get() : nullptr; }
@@ -55,13 +57,15 @@ public:
     // register that cannot be read is left alone (with a trace line), so
     // that nothing is written from a value never seen.
     Status changeRegisterBits(std::uint16_t address, std::uint8_t set, std::uint8_t clear);
-    int GetIcType(IcType& type) const;
+    // The opened camera's family; `chip::kUndetected` without one.
+    IcType GetIcType() const;
 
     Status IdentifyFlash(FlashCode& code);
     Status SetFlashProtection(FlashCode code, bool protect);
-    // Reads flash 0..0xFFFF into `buffer` (at least 64 KiB) with `read`: 0
-    // when the read succeeded, else 1.
-    int DumpFlash(std::span<std::uint8_t> buffer, FlashCode code, const FlashRangeReader& read);
+    // Reads flash 0..0xFFFF into `buffer` (at least 64 KiB) with `read`;
+    // status 1 (kNothingDone) for a smaller buffer or no reader, else what
+    // the read came to.
+    Result DumpFlash(std::span<std::uint8_t> buffer, FlashCode code, const FlashRangeReader& read);
 
     // Set by the single-camera download command before it starts the worker:
     // the DFU procedure sends 2 x value + 1 as its enable byte and stores its

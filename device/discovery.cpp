@@ -3,6 +3,7 @@
 #include "device/xu_channel.h"
 #include "platform/device_path.h"
 
+#include <string>
 #include <vector>
 
 namespace tessell {
@@ -11,17 +12,19 @@ namespace {
 
 using platform::DeviceListKind;
 
-int countUsbDevices(platform::CaptureDevices& devices, DeviceListKind kind, int& count) {
-    count = 0;
+Result listUnreadable() {
+    return Result::failure(status::kNothingDone, "the camera list could not be read");
+}
+
+Outcome<int> countUsbDevices(platform::CaptureDevices& devices, DeviceListKind kind) {
     std::vector<platform::DeviceEntry> entries;
     if (devices.list(kind, entries) != status::kOk)
-        return status::kNothingDone;
+        return listUnreadable();
     int found = 0;
     for (const auto& entry : entries)
         if (entry.devicePathRead && entry.usb)
             ++found;
-    count = found;
-    return status::kOk;
+    return found;
 }
 
 // Whether a bound device's Extension Unit answers the probe. A device
@@ -39,10 +42,10 @@ bool extensionUnitAnswers(platform::CaptureDevice& device, bool vendorNeedsContr
     return device.vendor() != nullptr;
 }
 
-int countXuCameras(platform::CaptureDevices& devices, DeviceListKind kind, int& count) {
+Outcome<int> countXuCameras(platform::CaptureDevices& devices, DeviceListKind kind) {
     std::vector<platform::DeviceEntry> entries;
     if (devices.list(kind, entries) != status::kOk)
-        return status::kNothingDone;
+        return listUnreadable();
     const bool sensorList = kind == DeviceListKind::SensorCamera;
     int found = 0;
     for (std::size_t position = 0; position < entries.size(); ++position) {
@@ -51,33 +54,34 @@ int countXuCameras(platform::CaptureDevices& devices, DeviceListKind kind, int& 
             continue;
         const auto device = devices.bind(kind, position, entry);
         if (!device) {
-            if (sensorList)
-                return status::kNothingDone; // an activation failure ends the count
+            if (sensorList) // an activation failure ends the count
+                return Result::failure(status::kNothingDone,
+                                       "camera " + std::to_string(position) +
+                                           " could not be activated");
             continue;
         }
         if (extensionUnitAnswers(*device, sensorList))
             ++found;
     }
-    count = found;
-    return status::kOk;
+    return found;
 }
 
 } // namespace
 
-int CountVideoCameras(platform::CaptureDevices& devices, int& count) {
-    return countUsbDevices(devices, DeviceListKind::VideoInput, count);
+Outcome<int> CountVideoCameras(platform::CaptureDevices& devices) {
+    return countUsbDevices(devices, DeviceListKind::VideoInput);
 }
 
-int CountSensorCamerasDs(platform::CaptureDevices& devices, int& count) {
-    return countUsbDevices(devices, DeviceListKind::SensorCamera, count);
+Outcome<int> CountSensorCamerasDs(platform::CaptureDevices& devices) {
+    return countUsbDevices(devices, DeviceListKind::SensorCamera);
 }
 
-int CountXuCamerasDs(platform::CaptureDevices& devices, int& count) {
-    return countXuCameras(devices, DeviceListKind::VideoInput, count);
+Outcome<int> CountXuCamerasDs(platform::CaptureDevices& devices) {
+    return countXuCameras(devices, DeviceListKind::VideoInput);
 }
 
-int CountXuCamerasMf(platform::CaptureDevices& devices, int& count) {
-    return countXuCameras(devices, DeviceListKind::SensorCamera, count);
+Outcome<int> CountXuCamerasMf(platform::CaptureDevices& devices) {
+    return countXuCameras(devices, DeviceListKind::SensorCamera);
 }
 
 } // namespace tessell

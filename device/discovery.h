@@ -4,22 +4,23 @@
 // dialog can list them and later open the k-th one (list, position) with
 // `OpenCamera`. Each count is a fresh walk; nothing is cached.
 
+#include "device/result.h"
 #include "platform/capture_devices.h"
 
 namespace tessell {
 
-// Every USB device of the video-input list. 0, or 1 when the list cannot be
-// created or is empty; `count` is set to 0 first.
-int CountVideoCameras(platform::CaptureDevices& devices, int& count);
+// Every USB device of the video-input list; status 1 (kNothingDone) when
+// the list cannot be created.
+Outcome<int> CountVideoCameras(platform::CaptureDevices& devices);
 // Every USB device of the sensor-camera list; as above.
-int CountSensorCamerasDs(platform::CaptureDevices& devices, int& count);
+Outcome<int> CountSensorCamerasDs(platform::CaptureDevices& devices);
 
 // USB devices of the video-input list whose Extension Unit answers (or that
-// offer the vendor interface without a topology). 0 with `count` written; 1
-// without writing it.
-int CountXuCamerasDs(platform::CaptureDevices& devices, int& count);
+// offer the vendor interface without a topology); status 1 when the list
+// cannot be created.
+Outcome<int> CountXuCamerasDs(platform::CaptureDevices& devices);
 // The same over the sensor-camera list; a device that cannot be activated
-// ends the count with 1.
-int CountXuCamerasMf(platform::CaptureDevices& devices, int& count);
+// ends the count with status 1.
+Outcome<int> CountXuCamerasMf(platform::CaptureDevices& devices);
 
 } // namespace tessell

@@ -10,6 +10,7 @@
 
 #include "platform/status.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +45,39 @@ private:
 
     Status status_ = status::kOk;
     std::string reason_;
+};
+
+// A result that carries a value on success: what an operation found or read
+// (a count, a flash word, a USB identity), or the failed `Result` that says
+// why there is none.
+template <typename T>
+class [[nodiscard]] Outcome {
+public:
+    Outcome(T value) : value_(std::move(value)) {}
+    // A failure; a successful result without a value is no success.
+    Outcome(Result failed)
+        : result_(failed.ok() ? Result::failure(status::kFail, "no value") : std::move(failed)) {}
+
+    bool ok() const { return value_.has_value(); }
+    bool wasRefused() const { return result_.wasRefused(); }
+    Status status() const { return result_.status(); }
+    const std::string& reason() const { return result_.reason(); }
+    // Success without the value, or the failure.
+    const Result& result() const { return result_; }
+
+    // The value; only on success (a read without one ends the program rather
+    // than hand out an indeterminate value).
+    const T& value() const { return value_.value(); }
+    T& value() { return value_.value(); }
+    const T& operator*() const { return value(); }
+    T& operator*() { return value(); }
+    const T* operator->() const { return &value(); }
+    T* operator->() { return &value(); }
+    T value_or(T fallback) const { return value_ ? *value_ : std::move(fallback); }
+
+private:
+    std::optional<T> value_;
+    Result result_;
 };
 
 } // namespace tessell

@@ -172,38 +172,43 @@ Status CameraDevice::SpiWriteStatus(std::uint8_t value, bool useEnableWriteStatu
     return after.status;
 }
 
-bool CameraDevice::SpiPageProgram(const SpiProgramRecord& record) {
+Status CameraDevice::SpiPageProgram(const SpiProgramRecord& record) {
     if (record.count > kSpiProgramMaxData) {
         trace::writef("SpiPageProgram: %u data bytes, at most %zu.", unsigned{record.count},
                       kSpiProgramMaxData);
-        return false;
+        return status::kInvalidArgument;
     }
-    auto failed = [](Status result, const char* step) {
+    // The status of the first step that failed.
+    Status failure = status::kOk;
+    auto failed = [&failure](Status result, const char* step) {
         if (result == status::kOk)
             return false;
         trace::writef("SpiPageProgram: %s failed (0x%08X).", step, status::hexCode(result));
+        failure = result;
         return true;
     };
     if (failed(WriteRegister(reg::kSpiControl, kSpiPortOn), "port on") ||
         failed(SpiWriteEnable(), "write enable"))
-        return false;
+        return failure;
     {
         ChipSelect select(*this);
         if (failed(select.select(), "chip select") ||
             failed(shiftOut(flash::command::kPageProgram), "opcode"))
-            return false;
+            return failure;
         for (const std::uint8_t byte : record.address)
             if (failed(shiftOut(byte), "address"))
-                return false;
+                return failure;
         for (std::size_t i = 0; i < record.count; ++i)
             if (failed(shiftOut(record.data[i]), "data"))
-                return false;
+                return failure;
         if (failed(select.release(), "chip release"))
-            return false;
+            return failure;
     }
-    return !failed(SpiReadStatusWait().status, "status wait") &&
-           !failed(SpiWriteDisableByte(), "write disable") &&
-           !failed(WriteRegister(reg::kSpiControl, kSpiPortOff), "port off");
+    if (failed(SpiReadStatusWait().status, "status wait") ||
+        failed(SpiWriteDisableByte(), "write disable") ||
+        failed(WriteRegister(reg::kSpiControl, kSpiPortOff), "port off"))
+        return failure;
+    return status::kOk;
 }
 
 Status CameraDevice::ReadFlashId(std::uint8_t command, flash::IdBytes& id) {
@@ -284,7 +289,7 @@ Status CameraDevice::SetFlashProtection(FlashCode code, bool protect) {
     return SpiWriteStatus(protect ? flash::kStatusBlockProtect : 0, code == 1 || code == 0x7A);
 }
 
-bool CameraDevice::ResetChip() {
+Status CameraDevice::ResetChip() {
     struct Write {
         std::uint16_t address;
         std::uint8_t value;
@@ -296,10 +301,10 @@ bool CameraDevice::ResetChip() {
         if (result != status::kOk) {
             trace::writef("ResetChip: write of 0x%04X failed (0x%08X).", write.address,
                           status::hexCode(result));
-            return false;
+            return result;
         }
     }
-    return true;
+    return status::kOk;
 }
 
 Status CameraDevice::writeFlashAddress(std::uint16_t address) {
@@ -349,10 +354,14 @@ Status CameraDevice::WriteBlock64(std::uint16_t address, std::size_t count,
     return channel_->put_Property(XU_SF_DATA_64, block);
 }
 
-bool CameraDevice::WriteBlock4K(std::span<const std::uint8_t> data, std::uint16_t address) {
+Status CameraDevice::WriteBlock4K(std::span<const std::uint8_t> data, std::uint16_t address) {
     constexpr std::size_t kBlock = 4096;
-    if (data.size() < kBlock || !channel_)
-        return false;
+    if (data.size() < kBlock) {
+        trace::writef("WriteBlock4K: %zu bytes refused (4096 needed).", data.size());
+        return status::kInvalidArgument;
+    }
+    if (!channel_)
+        return status::kPointer;
     // The firmware programs the upper 32 bytes of every 64-byte chunk it
     // receives: the chunks' first halves go in block A at the address, their
     // second halves in block B 32 bytes higher.
@@ -379,39 +388,39 @@ bool CameraDevice::WriteBlock4K(std::span<const std::uint8_t> data, std::uint16_
         result = writeFlashAddress(secondAddress);
     if (result == status::kOk)
         result = channel_->put_Property(XU_SF_DATA_4K, second);
-    if (result != status::kOk) {
+    if (result != status::kOk)
         trace::writef("WriteBlock4K: sector 0x%04X failed (0x%08X).", address,
                       status::hexCode(result));
-        return false;
-    }
-    return true;
+    return result;
 }
 
-bool CameraDevice::WriteRange4K(std::span<const std::uint8_t> image, std::uint32_t start,
+Status CameraDevice::WriteRange4K(std::span<const std::uint8_t> image, std::uint32_t start,
                                 std::uint32_t end, std::atomic<std::uint8_t>* state,
                                 std::atomic<std::uint8_t>* percent) {
     constexpr std::uint32_t kBlock = 4096;
     if (end > 0x10000) {
         trace::writef("WriteRange4K: end 0x%X beyond the 16-bit flash addresses.", end);
-        return false;
+        return status::kInvalidArgument;
     }
     std::uint64_t done = 0; // 90 x bytes of the blocks finished so far
     for (std::uint32_t offset = start; offset < end; offset += kBlock) {
         if (std::size_t{offset} + kBlock > image.size()) {
             trace::writef("WriteRange4K: block 0x%X lies beyond the %zu-byte image.", offset,
                           image.size());
-            return false;
+            return status::kInvalidArgument;
         }
         if (state) {
             state->store(stage::kSending);
             if (percent)
                 percent->store(static_cast<std::uint8_t>(5 + done / (end - start)));
         }
-        if (!WriteBlock4K(image.subspan(offset, kBlock), static_cast<std::uint16_t>(offset)))
-            return false;
+        if (const Status written =
+                WriteBlock4K(image.subspan(offset, kBlock), static_cast<std::uint16_t>(offset));
+            written != status::kOk)
+            return written;
         done += 90 * kBlock;
     }
-    return true;
+    return status::kOk;
 }
 
 } // namespace tessell

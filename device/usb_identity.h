@@ -7,6 +7,7 @@
 // another hub.
 
 #include "device/ic_type.h"
+#include "device/result.h"
 #include "platform/status.h"
 #include "platform/usb_location.h"
 
@@ -28,14 +29,14 @@ struct UsbIdentity {
     std::string serialNumber;
 };
 
-// Fills `identity` with the USB device of the opened camera: 0 when it was
-// located, 1 (and `identity` untouched) when it was not.
-int GetUsbIdentity(platform::UsbLocation& usb, const CameraLink& camera, UsbIdentity& identity);
+// The USB device of the opened camera; status 1 (kNothingDone) when no
+// camera is open or it could not be located.
+Outcome<UsbIdentity> GetUsbIdentity(platform::UsbLocation& usb, const CameraLink& camera);
 
 // Port and hub id of the n-th imaging device (positions count every device
-// of the class). 0, or 1 when there is no such device or no address.
-int GetHubPortByIndex(platform::UsbLocation& usb, int position, std::uint16_t& port,
-                      std::string& hubId);
+// of the class); status 1 (kNothingDone) when there is no such device or no
+// address.
+Outcome<platform::UsbAddress> GetHubPortByIndex(platform::UsbLocation& usb, int position);
 
 // Which string `ReadUsbString` gives.
 constexpr int kUsbManufacturerString = 0;
@@ -50,9 +51,10 @@ std::optional<std::string> ReadUsbString(platform::UsbLocation& usb, const Camer
                                          int which);
 
 // Opens on `link` the camera of `family` (`chip::kAnyFamily` for any) that is on the USB
-// port `address` of the video-input list now: 0 opened; 1 when no such
-// camera is there (not plugged, still re-enumerating, or another family).
-int OpenCameraAt(CameraLink& link, platform::UsbLocation& usb, IcType family,
+// port `address` of the video-input list now; status 1 (kNothingDone) when
+// no such camera is there (not plugged, still re-enumerating, or another
+// family).
+Result OpenCameraAt(CameraLink& link, platform::UsbLocation& usb, IcType family,
                  const platform::UsbAddress& address);
 
 } // namespace tessell

@@ -78,6 +78,7 @@ void BurnSession::start() {
     if (thread_.joinable())
         return;
     shared_.result = 0;
+    shared_.outcome = Result();
     shared_.done = 0;
     shared_.busy = 1;
     ended_ = 0;
@@ -109,12 +110,13 @@ void BurnSession::recordIntent() {
         if (!record_.chipId)
             if (const auto id = job_.link->device()->chipId())
                 record_.chipId = *id;
-        UsbIdentity identity;
-        if (job_.usb && GetUsbIdentity(*job_.usb, *job_.link, identity) == status::kOk) {
-            record_.vidBefore = identity.vid;
-            record_.pidBefore = identity.pid;
-            record_.bcdBefore = identity.bcdDevice;
-            record_.serialBefore = identity.serialNumber;
+        if (job_.usb) {
+            if (const auto identity = GetUsbIdentity(*job_.usb, *job_.link); identity.ok()) {
+                record_.vidBefore = identity->vid;
+                record_.pidBefore = identity->pid;
+                record_.bcdBefore = identity->bcdDevice;
+                record_.serialBefore = identity->serialNumber;
+            }
         }
     }
     if (!record_.vidBefore && job_.vid) {

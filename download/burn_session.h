@@ -51,6 +51,8 @@ public:
     // Finished, and its outcome recorded (or given up on after the bound).
     bool recorded() const { return ended_ != 0; }
     bool passed() const { return shared_.result == 1; }
+    // What the download came to, with a failure's reason; once finished.
+    const Result& outcome() const { return shared_.outcome; }
     int progress() const { return shared_.status.progress; }
     std::uint8_t stage() const { return shared_.status.stage; }
     // Waits for the worker's thread to end, its outcome recorded.

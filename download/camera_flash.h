@@ -3,34 +3,37 @@
 // What the tool reads from the image a camera already carries in its flash:
 // where its string blocks lie, its type number, and the identity lines shown
 // when a camera is selected. Every value read from the flash is untrusted:
-// a pointer that leads outside the 16-bit flash address space, or a read
-// that fails, gives "none" rather than a wrapped address.
+// a pointer that leads outside the 16-bit flash address space is refused
+// rather than wrapped, and a read that fails says so: an unreadable flash
+// is told apart from a flash that holds no image the rule can follow.
 
 #include "device/camera_link.h"
 #include "device/ic_type.h"
+#include "device/result.h"
 #include "download/firmware_image.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace tessell {
 
 // The big-endian word at a flash address, read through the firmware's
-// 64-byte block control; none when the read fails or the word would reach
-// past 0xFFFF.
-std::optional<std::uint16_t> readFlashWord(CameraLink& link, std::uint32_t address);
+// 64-byte block control: the read's failure, or refused when the word would
+// reach past 0xFFFF.
+Outcome<std::uint16_t> readFlashWord(CameraLink& link, std::uint32_t address);
 
 // Where the camera keeps its first string block: the fixed sector of its
 // family, or the image rule (image::imageStringBlockOffset) over its flash
-// read a word at a time; none for other families and whenever a read fails.
-std::optional<std::size_t> cameraStringBlockOffset(CameraLink& link, IcType camera);
+// read a word at a time. Refused for other families and a flash whose
+// header the rule cannot follow; the read's failure when one failed.
+Outcome<std::size_t> cameraStringBlockOffset(CameraLink& link, IcType camera);
 
 // The type number in the camera's flash (image::cameraTypeNumber), a word
-// inside a fixed sector read with the identified flash part. None for other
-// families and when the flash cannot be read.
-std::optional<std::uint16_t> cameraTypeNumber(CameraLink& link, IcType camera);
+// inside a fixed sector read with the identified flash part. Refused for
+// other families and a header without one; the read's failure when the
+// flash cannot be read.
+Outcome<std::uint16_t> cameraTypeNumber(CameraLink& link, IcType camera);
 
 // The camera identity shown when a camera is selected.
 struct CameraIdentityDisplay {

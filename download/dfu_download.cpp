@@ -147,8 +147,7 @@ Result noImageOrChannel(const FirmwareImage& image) {
 
 Result download_7312(FirmwareImage& image, CameraLink& link, std::uint8_t familyIndex,
                      DownloadStatus* statusBlock) {
-    IcType camera = chip::kUndetected;
-    link.GetIcType(camera);
+    const IcType camera = link.GetIcType();
     if (!image.buffer().empty())
         set_image_flash_type(image.buffer(), camera, familyIndex);
     report(statusBlock, stage::kInitialised, 5);
@@ -484,8 +483,7 @@ Result Download_Fw(FirmwareImage& image, CameraLink& link, std::uint8_t familyIn
 
 Result prepare_module(CameraLink& link, platform::UsbLocation& usb,
                       const platform::UsbAddress& address) {
-    IcType camera = chip::kUndetected;
-    link.GetIcType(camera);
+    const IcType camera = link.GetIcType();
     if (chip::family(camera).procedure != chip::Procedure::ModuleOrIsp)
         return {};
     std::uint8_t chipId = 0;
@@ -499,7 +497,10 @@ Result prepare_module(CameraLink& link, platform::UsbLocation& usb,
         // Invalidate the flash header, then restart the firmware with the
         // module path on.
         const std::uint8_t header[2] = {0x00, 0x00};
-        write_bytes(link, 0, header);
+        // A header left valid only delays the module download's own checks.
+        if (const Result invalidated = write_bytes(link, 0, header); !invalidated.ok())
+            trace::writef("prepare_module: header not invalidated: %s.",
+                          invalidated.reason().c_str());
         link.changeRegisterBits(reg::kModuleEnable, 0x80, 0);
         link.changeRegisterBits(reg::kModuleChecksum, 0x20, 0);
         link.WriteRegister(reg::kRestartArm, 0x01);
@@ -512,7 +513,7 @@ Result prepare_module(CameraLink& link, platform::UsbLocation& usb,
     const Deadline deadline(kModuleReopenBudget);
     // The restart re-enumerates the camera: the one on the same port is this
     // camera, whatever other cameras of its family the station holds.
-    while (OpenCameraAt(link, usb, camera, address) != status::kOk) {
+    while (!OpenCameraAt(link, usb, camera, address).ok()) {
         if (deadline.expired()) {
             trace::write("prepare_module: camera did not come back, stop download. (timeout)");
             return Result::failure(status::kTimeout,

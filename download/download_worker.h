@@ -10,6 +10,7 @@
 #include "device/camera_link.h"
 #include "device/download_status.h"
 #include "device/ic_type.h"
+#include "device/result.h"
 #include "download/firmware_image.h"
 #include "download/serial_number.h"
 #include "platform/capture_devices.h"
@@ -62,7 +63,11 @@ constexpr int kReopenMisses = 30;
 struct DownloadShared {
     std::atomic<int> busy{0};
     std::atomic<int> done{0};
+    // 1 for a pass, from `outcome`.
     std::atomic<int> result{0};
+    // What the download came to, with the reason of a failure. Written by
+    // the worker before it sets done; read only once done reads 1.
+    Result outcome;
     DownloadStatus status;
     // Where the DFU procedure stores its outcome byte (at position 1).
     std::array<std::uint8_t, 4> dfuResults{};
@@ -141,18 +146,19 @@ struct DownloadJob {
 };
 
 // Runs one download on the calling thread (the worker thread). Every end —
-// passed, failed or stopped early — sets done (with result 1 only for a pass)
-// and clears busy, so the dialog always reaches its completion. A number
-// taken from the serial-number allocator is confirmed for a pass (a file that
-// cannot be advanced fails the download) and released otherwise.
+// passed, failed or stopped early — sets the outcome and done (with result 1
+// only for a pass) and clears busy, so the dialog always reaches its
+// completion; a failure's reason goes to the trace under the camera's port.
+// A number taken from the serial-number allocator is confirmed for a pass (a
+// file that cannot be advanced fails the download) and released otherwise.
 int download_worker(DownloadJob& job, DownloadShared& shared, BurnObserver& observer);
 
 // Waits for the camera to come back on its USB port after a reset: the new
-// link, or null after 31 misses (about 15 s), with the burn-log line.
-std::unique_ptr<CameraLink> reopen_camera(DownloadJob& job, BurnObserver& observer);
+// link, or a timeout after 31 misses (about 15 s), with the burn-log line.
+Outcome<std::unique_ptr<CameraLink>> reopen_camera(DownloadJob& job, BurnObserver& observer);
 
 // The image-quality check: at least two of the bits of 0x059A and of 0x059B's
 // top two bits set. A register that cannot be read fails the check.
-bool ae_check(CameraLink& link);
+Result ae_check(CameraLink& link);
 
 } // namespace tessell

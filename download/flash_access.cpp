@@ -1,5 +1,6 @@
 #include "download/flash_access.h"
 
+#include "common/text_format.h"
 #include "common/trace.h"
 #include "device/xu_protocol.h"
 
@@ -24,8 +25,8 @@ bool usesFirmwareBlocks(IcType type) {
 
 // Reads 64 bytes at a time through the firmware's small block control, for
 // cameras that give no usable size for the large one.
-bool readBy64(CameraDevice& device, std::span<std::uint8_t> buffer, std::uint32_t start,
-              std::uint32_t end) {
+Result readBy64(CameraDevice& device, std::span<std::uint8_t> buffer, std::uint32_t start,
+                std::uint32_t end) {
     for (std::uint32_t address = start; address < end; address += kBlock64) {
         const std::size_t count = std::min<std::size_t>(kBlock64, end - address);
         const Status result = device.ReadBlock64(static_cast<std::uint16_t>(address), count,
@@ -33,16 +34,16 @@ bool readBy64(CameraDevice& device, std::span<std::uint8_t> buffer, std::uint32_
         if (result != status::kOk) {
             trace::writef("read_range: 64-byte read at 0x%04X failed (0x%08X).", address,
                           status::hexCode(result));
-            return false;
+            return Result::failure(result, formatText("flash read at 0x%04X failed", address));
         }
     }
-    return true;
+    return {};
 }
 
 // Reads blocks of `size` bytes of selector 15. A camera whose block is 4096
 // bytes advances its own address, so it is given the address once; any other
 // size gets the address before every block.
-bool readByBlocks(XuChannel& channel, std::span<std::uint8_t> buffer, std::uint32_t start,
+Result readByBlocks(XuChannel& channel, std::span<std::uint8_t> buffer, std::uint32_t start,
                   std::uint32_t end, std::uint32_t size) {
     std::array<std::uint8_t, kMaxFlashBlock> block{};
     const bool selfAdvancing = size == kMaxFlashBlock;
@@ -52,19 +53,24 @@ bool readByBlocks(XuChannel& channel, std::span<std::uint8_t> buffer, std::uint3
             if (placed != status::kOk) {
                 trace::writef("read_range: address 0x%04X refused (0x%08X).", address,
                               status::hexCode(placed));
-                return false;
+                return Result::failure(placed,
+                                       formatText("flash address 0x%04X was refused", address));
             }
         }
         const Status result = channel.get_Property(XU_SF_DATA_4K, std::span(block.data(), size));
         if (result != status::kOk) {
             trace::writef("read_range: block at 0x%04X failed (0x%08X).", address,
                           status::hexCode(result));
-            return false;
+            return Result::failure(result, formatText("flash read at 0x%04X failed", address));
         }
         const std::size_t count = std::min<std::size_t>(size, end - address);
         std::copy_n(block.begin(), count, buffer.begin() + address);
     }
-    return true;
+    return {};
+}
+
+Result noCamera() {
+    return Result::failure(status::kPointer, "no camera is open");
 }
 
 } // namespace
@@ -92,10 +98,10 @@ void set_image_flash_type(std::span<std::uint8_t> image, IcType camera, std::uin
         image[value->offset] = value->value;
 }
 
-bool erase_all(CameraLink& link, std::uint8_t familyIndex) {
+Result erase_all(CameraLink& link, std::uint8_t familyIndex) {
     XuChannel* channel = link.channel();
     if (!channel)
-        return false;
+        return noCamera();
     std::uint32_t ignored = 0;
     select_flash(link, familyIndex, ignored);
     for (std::uint32_t address = 0; address < kFlashWindow; address += kFlashSectorSize) {
@@ -103,35 +109,39 @@ bool erase_all(CameraLink& link, std::uint8_t familyIndex) {
         if (result != status::kOk) {
             trace::writef("erase_all: sector 0x%04X failed (0x%08X).", address,
                           status::hexCode(result));
-            return false;
+            return Result::failure(result, formatText("erase of sector 0x%04X failed", address));
         }
     }
     // A protected flash takes every erase command and keeps its bytes: only
     // reading it back tells an erased flash.
     std::vector<std::uint8_t> flash(kFlashWindow, 0x00);
-    if (!read_range(link, flash, familyIndex, 0, kFlashWindow)) {
+    if (Result read = read_range(link, flash, familyIndex, 0, kFlashWindow); !read.ok()) {
         trace::write("erase_all: the flash could not be read back.");
-        return false;
+        return Result::failure(read.status(), "after the erase, " + read.reason());
     }
     const auto kept = std::find_if(flash.begin(), flash.end(), [](auto b) { return b != 0xFF; });
     if (kept != flash.end()) {
-        trace::writef("erase_all: byte 0x%04zX still reads 0x%02X after the erase.",
-                      static_cast<std::size_t>(kept - flash.begin()), *kept);
-        return false;
+        const auto at = static_cast<std::size_t>(kept - flash.begin());
+        trace::writef("erase_all: byte 0x%04zX still reads 0x%02X after the erase.", at, *kept);
+        return Result::failure(status::kFail,
+                               formatText("flash byte 0x%04zX still reads 0x%02X after the erase",
+                                          at, unsigned{*kept}));
     }
-    return true;
+    return {};
 }
 
-bool read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t code,
-                std::uint32_t start, std::uint32_t end) {
+Result read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t code,
+                  std::uint32_t start, std::uint32_t end) {
     XuChannel* channel = link.channel();
     CameraDevice* device = link.device();
-    if (buffer.empty() || !channel || !device)
-        return false;
-    if (start > end || end > buffer.size() || end > kFlashWindow) {
+    if (!channel || !device)
+        return noCamera();
+    if (buffer.empty() || start > end || end > buffer.size() || end > kFlashWindow) {
         trace::writef("read_range: range 0x%X..0x%X refused (buffer of %zu bytes).", start, end,
                       buffer.size());
-        return false;
+        return Result::refused(formatText("flash range 0x%X..0x%X does not fit a %zu-byte buffer "
+                                          "or the 64 KiB window",
+                                          start, end, buffer.size()));
     }
     std::uint32_t size = 0;
     if (select_flash(link, code, size) != status::kOk)
@@ -142,23 +152,26 @@ bool read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t c
         const Status again = channel->boundedPropertySize(XU_SF_DATA_4K, kMaxFlashBlock, size);
         if (again != status::kOk) {
             trace::writef("read_range: block size query failed (0x%08X).", status::hexCode(again));
-            return false;
+            return Result::failure(again, "the flash block size could not be read");
         }
     }
     return readByBlocks(*channel, buffer, start, end, size);
 }
 
-bool write_bytes(CameraLink& link, std::uint16_t address, std::span<const std::uint8_t> data) {
+Result write_bytes(CameraLink& link, std::uint16_t address, std::span<const std::uint8_t> data) {
     CameraDevice* device = link.device();
     XuChannel* channel = link.channel();
-    if (!device || !channel || data.size() > kBlock64)
-        return false;
+    if (!device || !channel)
+        return noCamera();
+    if (data.size() > kBlock64)
+        return Result::refused(formatText("%zu bytes at 0x%04X: at most 64 at a time", data.size(),
+                                          unsigned{address}));
     if (usesFirmwareBlocks(channel->icType())) {
         const Status result = device->WriteBlock64(address, data.size(), data);
         if (result != status::kOk)
             trace::writef("write_bytes: block at 0x%04X failed (0x%08X).", address,
                           status::hexCode(result));
-        return result == status::kOk;
+        return Result::of(result, formatText("flash write at 0x%04X failed", unsigned{address}));
     }
     // A page program takes at most 33 bytes here and wraps inside its
     // 256-byte page, so longer or page-crossing writes go in pieces.
@@ -170,32 +183,36 @@ bool write_bytes(CameraLink& link, std::uint16_t address, std::span<const std::u
         record.address = {0, static_cast<std::uint8_t>(at >> 8), static_cast<std::uint8_t>(at)};
         std::copy_n(data.begin(), count, record.data.begin());
         record.count = static_cast<std::uint16_t>(count);
-        if (!device->SpiPageProgram(record)) {
+        if (const Status programmed = device->SpiPageProgram(record); programmed != status::kOk) {
             trace::writef("write_bytes: page program at 0x%04X failed.", at);
-            return false;
+            return Result::failure(programmed, formatText("page program at 0x%04X failed", at));
         }
         at += static_cast<std::uint32_t>(count);
         data = data.subspan(count);
     }
-    return true;
+    return {};
 }
 
-bool verify(CameraLink& link, std::uint8_t code, std::span<const std::uint8_t> expected) {
+Result verify(CameraLink& link, std::uint8_t code, std::span<const std::uint8_t> expected) {
     if (expected.empty() || expected.size() > kFlashWindow) {
         trace::writef("verify: %zu bytes cannot be compared.", expected.size());
-        return false;
+        return Result::refused(formatText("%zu bytes cannot be compared with the flash",
+                                          expected.size()));
     }
     std::vector<std::uint8_t> flash(expected.size());
-    if (!read_range(link, flash, code, 0, static_cast<std::uint32_t>(expected.size())))
-        return false;
+    if (Result read = read_range(link, flash, code, 0, static_cast<std::uint32_t>(expected.size()));
+        !read.ok())
+        return read;
     const auto mismatch = std::mismatch(expected.begin(), expected.end(), flash.begin());
     if (mismatch.first != expected.end()) {
-        trace::writef("verify: flash differs at 0x%04zX (0x%02X, expected 0x%02X).",
-                      static_cast<std::size_t>(mismatch.first - expected.begin()), *mismatch.second,
-                      *mismatch.first);
-        return false;
+        const auto at = static_cast<std::size_t>(mismatch.first - expected.begin());
+        trace::writef("verify: flash differs at 0x%04zX (0x%02X, expected 0x%02X).", at,
+                      *mismatch.second, *mismatch.first);
+        return Result::failure(status::kFail,
+                               formatText("flash differs at 0x%04zX (0x%02X, expected 0x%02X)", at,
+                                          unsigned{*mismatch.second}, unsigned{*mismatch.first}));
     }
-    return true;
+    return {};
 }
 
 void show_flash_name(std::uint8_t code, FlashChoice& choice) {

@@ -11,6 +11,7 @@
 #include "device/camera_link.h"
 #include "device/flash_parts.h"
 #include "device/ic_type.h"
+#include "device/result.h"
 #include "platform/status.h"
 
 #include <cstdint>
@@ -34,20 +35,24 @@ Status select_flash(CameraLink& link, std::uint8_t codeOrFamily, std::uint32_t& 
 // Writes the image flash-type value for the camera family (no change for other families).
 void set_image_flash_type(std::span<std::uint8_t> image, IcType camera, std::uint8_t codeOrFamily);
 
-// Erases the 16 sectors of the first 64 KiB; false at the first sector the camera refused.
-bool erase_all(CameraLink& link, std::uint8_t familyIndex);
+// Erases the 16 sectors of the first 64 KiB and reads them back: fails at the first sector the
+// camera refused, or with the first byte that did not read 0xFF afterwards.
+Result erase_all(CameraLink& link, std::uint8_t familyIndex);
 
 // Copies flash [start, end) into buffer[start, end) (buffer mirrors the flash address space).
-// False when a read failed, or when the range does not fit the buffer or the 64 KiB window.
-bool read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t code,
+// Fails with the address of the read that failed; refused when the range does not fit the
+// buffer or the 64 KiB window.
+Result read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t code,
                 std::uint32_t start, std::uint32_t end);
 
 // Up to 64 bytes at a flash address. Families whose firmware writes the flash through its 64-byte
-// block; the others page-programmed through the serial-port registers.
-bool write_bytes(CameraLink& link, std::uint16_t address, std::span<const std::uint8_t> data);
+// block; the others page-programmed through the serial-port registers. Fails with the address
+// of the write that failed.
+Result write_bytes(CameraLink& link, std::uint16_t address, std::span<const std::uint8_t> data);
 
-// Whether the flash from address 0 holds `expected` (at most 64 KiB).
-bool verify(CameraLink& link, std::uint8_t code, std::span<const std::uint8_t> expected);
+// Whether the flash from address 0 holds `expected` (at most 64 KiB): fails with the first
+// address that differs, or the read that failed.
+Result verify(CameraLink& link, std::uint8_t code, std::span<const std::uint8_t> expected);
 
 // What the dialog shows beside its flash-type selector.
 struct FlashChoice {

@@ -121,24 +121,28 @@ Result mx32Run(std::span<std::uint8_t> bytes, std::size_t length, CameraLink& li
     buffer[0] = 0xF5;
     const auto programmed = static_cast<std::uint32_t>((length + kFlashSectorSize - 1) /
                                                        kFlashSectorSize * kFlashSectorSize);
-    if (!device->WriteRange4K(buffer, 0, programmed, status ? &status->stage : nullptr,
-                              status ? &status->progress : nullptr)) {
+    if (const Status written =
+            device->WriteRange4K(buffer, 0, programmed, status ? &status->stage : nullptr,
+                                 status ? &status->progress : nullptr);
+        written != status::kOk) {
         trace::write("MX32 download: sector write failed.");
-        return failure(status::kFail, "a flash sector could not be written");
+        return failure(written, "a flash sector could not be written");
     }
     report(status, stage::kChecking, 95);
-    if (!verify(link, flashType, std::span(buffer).first(length))) {
+    if (const Result verified = verify(link, flashType, std::span(buffer).first(length));
+        !verified.ok()) {
         trace::write("MX32 download: read-back differs from the image.");
-        return failure(status::kFail, "the flash read back differs from the image");
+        return failure(verified.status(),
+                       "the flash read back differs from the image: " + verified.reason());
     }
 
     bytes[0] = 0x55;
     SpiProgramRecord signature;
     signature.data[0] = 0x55;
     signature.count = 1;
-    if (!device->SpiPageProgram(signature)) {
+    if (const Status signed_ = device->SpiPageProgram(signature); signed_ != status::kOk) {
         trace::write("MX32 download: signature write failed.");
-        return failure(status::kFail, "the image signature could not be written");
+        return failure(signed_, "the image signature could not be written");
     }
     const Status protect = device->SpiWriteStatus(flash::kStatusBlockProtect, false);
     if (protect != status::kOk) {
@@ -163,8 +167,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
         }
         return Result::refused("flash type not one the download takes");
     }
-    IcType camera = chip::kUndetected;
-    link.GetIcType(camera);
+    const IcType camera = link.GetIcType();
     const chip::Family& family = chip::family(camera);
     if (!job.builtin)
         set_image_flash_type(job.bytes, camera, flashType);
@@ -174,7 +177,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
     if (isMx32Download(flashType, camera)) {
         trace::write("MX32 download...");
         Result written = mx32Run(job.bytes, job.length, link, flashType, status);
-        if (CameraDevice* device = link.device(); device && !device->ResetChip())
+        if (CameraDevice* device = link.device(); device && device->ResetChip() != status::kOk)
             trace::write("MX32 download: chip reset failed.");
         return written;
     }
@@ -270,7 +273,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                 // The older families mark the flash invalid themselves and
                 // put the identity bytes back after the first block.
                 const std::uint8_t invalid = family.invalidByte;
-                if (!write_bytes(link, 0, std::span(&invalid, 1))) {
+                if (!write_bytes(link, 0, std::span(&invalid, 1)).ok()) {
                     trace::write("invalid signature write failed.");
                     failed = true;
                     return false;
@@ -278,7 +281,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                 const std::uint16_t at = family.identityAt;
                 if (at < image.size()) {
                     const std::size_t n = std::min<std::size_t>(6, image.size() - at);
-                    if (!write_bytes(link, at, image.subspan(at, n))) {
+                    if (!write_bytes(link, at, image.subspan(at, n)).ok()) {
                         trace::writef("identity write at 0x%04X failed.", at);
                         failed = true;
                         return false;
@@ -330,7 +333,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                                                                        : std::uint8_t{0x17}};
             else if (family.validHeader == chip::ValidHeader::Header8916)
                 signature = {0x89, 0x16};
-            if (!write_bytes(link, 0, signature)) {
+            if (!write_bytes(link, 0, signature).ok()) {
                 trace::write("header signature write failed.");
                 failed = true;
                 return false;
@@ -351,7 +354,7 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
         if (family.firmwareWritesFlash) {
             if (leave == status::kOk)
                 clock().sleepFor(kLeaveSettle);
-            if (!device->ResetChip())
+            if (device->ResetChip() != status::kOk)
                 trace::write("chip reset after download failed.");
         }
         if (leave != status::kOk && putByte(*channel, XU_DFU_ENABLE_CONTROL, 0) != status::kOk) {

@@ -43,39 +43,38 @@ void writeWorkFile(const std::filesystem::path& path, std::span<const std::uint8
 }
 
 // Reads flash [start, start + 0x1000) into `flash`, clipped to the 16-bit window.
-bool readSector(CameraLink& link, std::span<std::uint8_t> flash, std::uint8_t flashType,
-                std::size_t start) {
+Result readSector(CameraLink& link, std::span<std::uint8_t> flash, std::uint8_t flashType,
+                  std::size_t start) {
     const std::size_t end = std::min<std::size_t>(start + 0x1000, kFlashWindow);
     if (start >= end)
-        return false;
+        return Result::refused("a sector beyond the 64 KiB flash");
     return read_range(link, flash, flashType, static_cast<std::uint32_t>(start),
                       static_cast<std::uint32_t>(end));
 }
 
-enum class BlockRead { Valid, NotValid, Failed };
-
-// The camera's block at `offset`: its L + 2 bytes when valid. A block that
-// does not lie wholly inside the flash window is not valid.
-BlockRead readCameraBlock(CameraLink& link, std::vector<std::uint8_t>& flash,
-                          std::uint8_t flashType, std::optional<std::size_t> offset,
-                          std::vector<std::uint8_t>& block) {
+// The camera's block at `offset`: its L + 2 bytes when valid, empty when
+// there is no valid block (also one that does not lie wholly inside the
+// flash window); the read's failure when the flash could not be read.
+Outcome<std::vector<std::uint8_t>> readCameraBlock(CameraLink& link,
+                                                   std::vector<std::uint8_t>& flash,
+                                                   std::uint8_t flashType,
+                                                   std::optional<std::size_t> offset) {
     if (!offset || *offset + 2 > kFlashWindow)
-        return BlockRead::NotValid;
-    if (!readSector(link, flash, flashType, *offset))
-        return BlockRead::Failed;
+        return std::vector<std::uint8_t>{};
+    if (Result read = readSector(link, flash, flashType, *offset); !read.ok())
+        return read;
     const auto stored = image::stringBlock(flash, *offset);
     if (!stored)
-        return BlockRead::NotValid;
-    block.assign(stored->begin(), stored->end());
-    return BlockRead::Valid;
+        return std::vector<std::uint8_t>{};
+    return std::vector<std::uint8_t>(stored->begin(), stored->end());
 }
 
 // The block to keep: the camera's when valid (saved to the work file), else
 // the work file's, else the built-in default.
-std::vector<std::uint8_t> chooseBlock(BlockRead read, std::vector<std::uint8_t> camera,
+std::vector<std::uint8_t> chooseBlock(std::vector<std::uint8_t> camera,
                                       const std::filesystem::path& workFile,
                                       std::span<const std::uint8_t> fallback) {
-    if (read == BlockRead::Valid) {
+    if (!camera.empty()) {
         writeWorkFile(workFile, camera);
         return camera;
     }
@@ -120,17 +119,25 @@ ReworkFiles reworkFiles(IcType camera, const std::filesystem::path& folder,
     return {folder / (prefix + "HVSN.bin"), folder / (prefix + "HVSN-2.bin")};
 }
 
-std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                                const ReworkFiles& files, SerialNumberOutput& output) {
-    auto refuse = [&output](const char* reason) -> std::size_t {
+Outcome<std::size_t> keep_camera_strings(FirmwareImage& image, CameraLink& link,
+                                         std::uint8_t flashType, const ReworkFiles& files,
+                                         SerialNumberOutput& output) {
+    auto stop = [&output](const char* reason) {
         trace::writef("Rework: %s.", reason);
         output.appendLog(std::string("\r\nRework stop: ") + reason + ".\r\n");
-        return 0;
+    };
+    auto refuse = [&stop](const char* reason) {
+        stop(reason);
+        return Result::refused(reason);
+    };
+    // A flash that could not be read keeps the status of the read.
+    auto unreadable = [&stop](const char* reason, const Result& read) {
+        stop(reason);
+        return Result::failure(read.status(), std::string(reason) + ": " + read.reason());
     };
     if (!image.loaded())
         return refuse("no image is loaded");
-    IcType camera = chip::kUndetected;
-    link.GetIcType(camera);
+    const IcType camera = link.GetIcType();
     auto bytes = image.buffer();
     std::vector<std::uint8_t> flash(kFlashWindow, 0xFF);
 
@@ -139,8 +146,8 @@ std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uin
         // These chips keep their strings in a sector of their own: it goes
         // into the image whole.
         const std::size_t stringSector = family.stringSector;
-        if (!readSector(link, flash, flashType, stringSector))
-            return refuse("the camera's string sector could not be read");
+        if (const Result read = readSector(link, flash, flashType, stringSector); !read.ok())
+            return unreadable("the camera's string sector could not be read", read);
         const std::size_t saved = std::size_t{flash[stringSector + 1]} + 5;
         if (saved <= 0x47)
             writeWorkFile(files.firstBlock,
@@ -157,21 +164,23 @@ std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uin
     // the 89 xx ones.
     if (!image::keepsStringPlaces(bytes))
         return refuse("the image has no header with the places of its strings");
-    if (!readSector(link, flash, flashType, 0))
-        return refuse("the camera's flash could not be read");
+    if (const Result read = readSector(link, flash, flashType, 0); !read.ok())
+        return unreadable("the camera's flash could not be read", read);
     const image::StringPlaces places = image::reworkStringPlaces(bytes, flash);
 
     // Where the camera keeps its strings; a camera whose flash cannot tell
     // has lost them, and the saved or default blocks stand in.
-    const auto cameraStrings = cameraStringBlockOffset(link, camera);
-    std::vector<std::uint8_t> cameraBlock;
-    BlockRead read = BlockRead::NotValid;
+    std::optional<std::size_t> cameraStrings;
+    if (const auto found = cameraStringBlockOffset(link, camera); found.ok())
+        cameraStrings = *found;
+    else
+        trace::writef("Rework: %s; the saved or default blocks stand in.", found.reason().c_str());
+    Outcome<std::vector<std::uint8_t>> cameraBlock = std::vector<std::uint8_t>{};
     if (image::hasPointerTableKind1x(bytes))
-        read = readCameraBlock(link, flash, flashType, cameraStrings, cameraBlock);
-    if (read == BlockRead::Failed)
-        return refuse("the camera's string block could not be read");
-    const auto first =
-        chooseBlock(read, std::move(cameraBlock), files.firstBlock, kDefaultFirstBlock);
+        cameraBlock = readCameraBlock(link, flash, flashType, cameraStrings);
+    if (!cameraBlock.ok())
+        return unreadable("the camera's string block could not be read", cameraBlock.result());
+    const auto first = chooseBlock(std::move(*cameraBlock), files.firstBlock, kDefaultFirstBlock);
 
     std::vector<std::uint8_t> work(kReworkLimit, 0x00);
     std::copy_n(bytes.begin(), length, work.begin());
@@ -180,16 +189,15 @@ std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uin
 
     const std::uint8_t index = image::serialNumberIndex(bytes, camera).value_or(0);
     if (index != 0 && index != 0xFF) {
-        std::vector<std::uint8_t> cameraSerial;
         std::optional<std::size_t> serialOffset;
         if (cameraStrings)
             serialOffset = *cameraStrings + image::kSerialBlockDistance;
-        const BlockRead serialRead =
-            readCameraBlock(link, flash, flashType, serialOffset, cameraSerial);
-        if (serialRead == BlockRead::Failed)
-            return refuse("the camera's serial-number block could not be read");
-        const auto serial = chooseBlock(serialRead, std::move(cameraSerial), files.serialBlock,
-                                        kDefaultSerialBlock);
+        auto cameraSerial = readCameraBlock(link, flash, flashType, serialOffset);
+        if (!cameraSerial.ok())
+            return unreadable("the camera's serial-number block could not be read",
+                              cameraSerial.result());
+        const auto serial =
+            chooseBlock(std::move(*cameraSerial), files.serialBlock, kDefaultSerialBlock);
         if (!placeBlock(work, length, places.serialBlock, serial))
             return refuse("the serial-number block does not fit the image");
     }

@@ -11,6 +11,7 @@
 
 #include "device/camera_link.h"
 #include "device/ic_type.h"
+#include "device/result.h"
 #include "download/firmware_image.h"
 #include "download/serial_number.h"
 #include "platform/usb_location.h"
@@ -41,12 +42,13 @@ extern const std::array<std::uint8_t, 6> kDefaultSerialBlock;
 constexpr std::size_t kReworkLimit = 0x10000;
 
 // Places the camera's own string blocks (read from its flash with
-// `flashType`, a flash code or family index) into the image and returns the
-// new image length, which the image also takes; 0 when the rework is refused
-// (a flash read failed, an image too large or without the pointer table the
-// block places come from, a block place outside the image), with a line in
-// `output`'s log. The caller restores the image after the download.
-std::size_t keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
+// `flashType`, a flash code or family index) into the image and gives the
+// new image length, which the image also takes. Fails with the read's
+// status when a flash read failed; refused for an image too large or
+// without the pointer table the block places come from, or a block place
+// outside the image. Either leaves a line in `output`'s log. The caller
+// restores the image after the download.
+Outcome<std::size_t> keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
                                 const ReworkFiles& files, SerialNumberOutput& output);
 
 } // namespace tessell

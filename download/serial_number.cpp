@@ -199,18 +199,23 @@ std::optional<SerialNumberText> read_serial_file(const std::filesystem::path& pa
     return text;
 }
 
-std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNumberText& text,
-                          int writeToISerial, SerialNumberOutput& output) {
+Outcome<std::size_t> inject_serial(FirmwareImage& image, CameraLink& link,
+                                   const SerialNumberText& text, int writeToISerial,
+                                   SerialNumberOutput& output) {
     const std::string_view serial = text.serial;
-    IcType camera = chip::kUndetected;
-    link.GetIcType(camera);
+    const IcType camera = link.GetIcType();
     auto bytes = image.buffer();
-    auto stringBlock = cameraStringBlockOffset(link, camera);
-    if (!stringBlock)
+    // The camera's own place first; a camera that cannot tell takes the image's.
+    const Outcome<std::size_t> inCamera = cameraStringBlockOffset(link, camera);
+    std::optional<std::size_t> stringBlock;
+    if (inCamera.ok())
+        stringBlock = *inCamera;
+    else
         stringBlock = image::imageStringBlockOffset(bytes, camera);
     if (!stringBlock) {
         output.appendLog("cannot allocate serial number memory, download stop.\r\n");
-        return 0;
+        return Result::refused("no place for the serial number: " + inCamera.reason() +
+                               ", nor does the image say where its strings go");
     }
     const std::uint8_t index = image::serialNumberIndex(bytes, camera).value_or(0);
     const bool toISerial = writeToISerial == 1 && index != 0 && index != 0xFF;
@@ -225,7 +230,7 @@ std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNu
 
     if (!image::takesSerialNumber(bytes, camera)) {
         output.appendLog("\r\nThe image header does not take a serial number, download stop.\r\n");
-        return 0;
+        return Result::refused("the image header does not take a serial number");
     }
     // The newer chips take the block appended to the image; the older ones
     // keep it inside. Either way it must be among the bytes that are sent.
@@ -236,7 +241,9 @@ std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNu
                       "sent.",
                       footprint, at, newLength);
         output.appendLog("cannot allocate serial number memory, download stop.\r\n");
-        return 0;
+        return Result::refused(formatText("the serial number's %zu-byte block at 0x%zX does not "
+                                          "lie inside the %zu bytes sent",
+                                          footprint, at, newLength));
     }
 
     if (toISerial)

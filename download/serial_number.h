@@ -18,6 +18,7 @@
 
 #include "device/camera_link.h"
 #include "device/ic_type.h"
+#include "device/result.h"
 #include "download/firmware_image.h"
 #include "platform/usb_location.h"
 
@@ -76,12 +77,12 @@ std::optional<SerialNumberText> read_serial_file(const std::filesystem::path& pa
                                                  SerialNumberOutput& output);
 
 // Writes `text.serial` into the image's serial-number string descriptor for
-// the camera's family and returns the new image length (which the image
-// also takes), or 0 when the image is refused; every refusal leaves a line in
-// `output`'s log and the image unchanged. `writeToISerial` is the `SNAddr`
-// setting: 1 places the number, after a 0x0007 character, in the block the
-// device descriptor's iSerialNumber names.
-std::size_t inject_serial(FirmwareImage& image, CameraLink& link, const SerialNumberText& text,
+// the camera's family and gives the new image length (which the image also
+// takes); refused, with the reason, when the image cannot take the number.
+// Every refusal leaves a line in `output`'s log and the image unchanged.
+// `writeToISerial` is the `SNAddr` setting: 1 places the number, after a
+// 0x0007 character, in the block the device descriptor's iSerialNumber names.
+Outcome<std::size_t> inject_serial(FirmwareImage& image, CameraLink& link, const SerialNumberText& text,
                           int writeToISerial, SerialNumberOutput& output);
 
 // The serial number after `serial`: the counter characters (at the '*'

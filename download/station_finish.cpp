@@ -27,8 +27,7 @@ void finishStationCameras(std::vector<std::unique_ptr<CameraLink>>& cameras,
         XuChannel& channel = *link->channel();
         if (channel.put_Property(XU_DFU_ENABLE_CONTROL, leave) != status::kOk)
             channel.put_Property(XU_DFU_ENABLE_CONTROL, leave);
-        IcType type = chip::kUndetected;
-        if (link->GetIcType(type) == 0 && resetAfterStationFinish(type))
+        if (resetAfterStationFinish(link->GetIcType()))
             toReset.push_back(link.get());
     }
     if (toReset.empty())
@@ -36,10 +35,10 @@ void finishStationCameras(std::vector<std::unique_ptr<CameraLink>>& cameras,
     clock().sleepFor(kFinishResetPause);
     std::vector<platform::UsbAddress> away;
     for (CameraLink* link : toReset) {
-        UsbIdentity identity;
-        const bool located = GetUsbIdentity(usb, *link, identity) == status::kOk;
-        if (CameraDevice* device = link->device(); device && device->ResetChip() && located)
-            away.push_back(identity.address);
+        const Outcome<UsbIdentity> identity = GetUsbIdentity(usb, *link);
+        if (CameraDevice* device = link->device();
+            device && device->ResetChip() == status::kOk && identity.ok())
+            away.push_back(identity->address);
     }
     const Deadline deadline(kFinishComeBack);
     while (!away.empty() && !deadline.expired()) {

@@ -25,7 +25,7 @@ struct Bench {
             R"({"devices": [{"chip_id": "0xC0", "flash": {"part": "0x79"}}]})", folder, error);
         platform = sim::SimPlatform::fromStation(std::move(*station), {false, false}, error);
         link = std::make_unique<CameraLink>(*platform);
-        link->OpenCamera(chip::kAnyFamily, 0, 0);
+        static_cast<void>(link->OpenCamera(chip::kAnyFamily, 0, 0));
         image::SynthesisRequest request;
         request.family = ImageFamily::f;
         request.vid = 0x1209;
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // into the image, and the file advanced for a pass.
     SerialNumberAllocator serials(file, "sn.txt");
     const auto text = serials.take(output);
-    if (text && inject_serial(image, *bench.link, *text, writeToISerial, output) != 0) {
+    if (text && inject_serial(image, *bench.link, *text, writeToISerial, output).ok()) {
         (void)image::fitsItsLayout(image.content());
         serials.confirm(*text, output);
     }

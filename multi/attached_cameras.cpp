@@ -27,13 +27,15 @@ std::vector<AttachedCamera> OpenAttachedCameras(platform::CaptureDevices& device
             auto link = std::make_unique<CameraLink>(devices);
             // The open takes the first camera of ours at or after the
             // position: another device means this one is not ours.
-            const bool opened =
-                link->OpenCamera(chip::kAnyFamily, camera.position,
-                                 kind == DeviceListKind::SensorCamera ? 1 : 0) == status::kOk &&
-                link->device()->devicePath() == entry.devicePath &&
-                GetUsbIdentity(usb, *link, camera.identity) == status::kOk;
-            if (opened)
-                camera.link = std::move(link);
+            if (link->OpenCamera(chip::kAnyFamily, camera.position,
+                                 kind == DeviceListKind::SensorCamera ? 1 : 0)
+                    .ok() &&
+                link->device()->devicePath() == entry.devicePath) {
+                if (auto identity = GetUsbIdentity(usb, *link); identity.ok()) {
+                    camera.identity = std::move(*identity);
+                    camera.link = std::move(link);
+                }
+            }
             cameras.push_back(std::move(camera));
         }
     }
@@ -41,11 +43,8 @@ std::vector<AttachedCamera> OpenAttachedCameras(platform::CaptureDevices& device
 }
 
 int CountAttachedCameras(platform::CaptureDevices& devices) {
-    int video = 0;
-    int sensor = 0;
-    CountVideoCameras(devices, video);
-    CountSensorCamerasDs(devices, sensor);
-    return video + sensor;
+    // A list that cannot be walked counts no camera.
+    return CountVideoCameras(devices).value_or(0) + CountSensorCamerasDs(devices).value_or(0);
 }
 
 } // namespace tessell

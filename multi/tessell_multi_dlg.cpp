@@ -269,7 +269,7 @@ int Tessell_MultiDlg::ScanCameras(bool /*recount*/) {
             slot.status = position < expectedCount_ ? slot::kReady : slot::kIdle;
             slot.pid = camera.identity.pid;
             if (camera.link)
-                camera.link->GetIcType(slot.icType);
+                slot.icType = camera.link->GetIcType();
             slot.link = std::move(camera.link);
             const BinChoice bin =
                 ChooseBinByPid(services_.programFolder, slot.pid, slot.link.get());
@@ -512,10 +512,10 @@ std::optional<std::vector<std::uint8_t>> Tessell_MultiDlg::loadCameraImage(int i
         showRowFromSlot(index);
         return std::nullopt;
     };
-    UsbIdentity identity;
     std::uint16_t pid = slot.pid;
-    if (slot.link && GetUsbIdentity(*services_.usb, *slot.link, identity) == status::kOk)
-        pid = identity.pid;
+    if (slot.link)
+        if (const auto identity = GetUsbIdentity(*services_.usb, *slot.link); identity.ok())
+            pid = identity->pid;
     const BinChoice bin = ChooseBinByPid(services_.programFolder, pid, slot.link.get());
     if (bin.failed)
         return refuse(kLoadBinFail, {});

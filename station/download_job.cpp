@@ -26,7 +26,7 @@ void chooseFlash(CameraLink& link, const FlashTypeChoice& setting, std::uint8_t&
 SelectedCamera selectedCamera(std::unique_ptr<CameraLink> link, const ToolSettings& settings,
                               const UsbIdentity& identity) {
     SelectedCamera camera;
-    link->GetIcType(camera.icType);
+    camera.icType = link->GetIcType();
     FlashChoice choice;
     chooseFlash(*link, settings.flashType, camera.flashCode, choice);
     camera.familyIndex = static_cast<std::uint8_t>(choice.familyIndex);

@@ -78,7 +78,7 @@ TEST(CameraIdentityDisplay, UnreadableFlashGivesNoTypeNumber) {
         TempDir dir;
         SimLink sim(camera(dir, "0xC0", Bytes{0x89, 0x17, 0, 0, 0x00, 0x01}));
         ASSERT_TRUE(sim.opened);
-        EXPECT_EQ(cameraTypeNumber(sim.link, IcType::k), std::nullopt);
+        EXPECT_TRUE(cameraTypeNumber(sim.link, IcType::k).wasRefused()) << "read, but no image";
     }
     {
         // The sector reads of an 'h' camera fail.
@@ -104,8 +104,9 @@ TEST(CameraIdentityDisplay, UnreadableFlashGivesNoTypeNumber) {
                                          {"times", 1000},
                                          {"status", "0x8007001F"}}})));
         ASSERT_TRUE(sim.opened);
-        EXPECT_EQ(cameraTypeNumber(sim.link, IcType::j), std::nullopt);
-        EXPECT_EQ(cameraStringBlockOffset(sim.link, IcType::j), std::nullopt);
+        // Unreadable, not refused: the reason is the camera's.
+        EXPECT_EQ(cameraTypeNumber(sim.link, IcType::j).status(), status::kDeviceGone);
+        EXPECT_EQ(cameraStringBlockOffset(sim.link, IcType::j).status(), status::kDeviceGone);
     }
 }
 
@@ -149,16 +150,18 @@ TEST(CameraStringBlockOffset, PointersFromTheFlashStayInsideIt) {
         TempDir dir;
         SimLink sim(camera(dir, "0xC0", c.flash));
         ASSERT_TRUE(sim.opened);
-        EXPECT_EQ(cameraStringBlockOffset(sim.link, c.camera), c.offset) << c.what;
+        const auto offset = cameraStringBlockOffset(sim.link, c.camera);
+        EXPECT_EQ(offset.ok() ? std::optional(*offset) : std::nullopt, c.offset) << c.what;
+        EXPECT_EQ(offset.wasRefused(), !c.offset) << c.what << ": " << offset.reason();
     }
     TempDir dir;
     SimLink sim(camera(dir, "0xC0", Bytes{0x89, 0x17}));
     ASSERT_TRUE(sim.opened);
-    EXPECT_EQ(readFlashWord(sim.link, 0), 0x8917);
-    EXPECT_EQ(readFlashWord(sim.link, 0xFFFE), 0xFFFF);
-    EXPECT_EQ(readFlashWord(sim.link, 0xFFFF), std::nullopt) << "the second byte would wrap to 0";
+    EXPECT_EQ(readFlashWord(sim.link, 0).value_or(0), 0x8917);
+    EXPECT_EQ(readFlashWord(sim.link, 0xFFFE).value_or(0), 0xFFFF);
+    EXPECT_TRUE(readFlashWord(sim.link, 0xFFFF).wasRefused()) << "the second byte would wrap to 0";
     sim.link.CloseCamera();
-    EXPECT_EQ(readFlashWord(sim.link, 0), std::nullopt) << "no camera opened";
+    EXPECT_FALSE(readFlashWord(sim.link, 0).ok()) << "no camera opened";
 }
 
 } // namespace

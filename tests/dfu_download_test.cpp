@@ -106,7 +106,7 @@ std::string formatted(const char* format, unsigned value) {
 // captured and the status block of the download.
 struct Bench {
     explicit Bench(const json& cameras) : rig(cameras), devices(rig.platform()), link(devices) {
-        EXPECT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0), 0);
+        EXPECT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0).status(), 0);
     }
 
     Bytes flash() { return rig.platform().camera(0).flashContents(); }

@@ -118,7 +118,7 @@ std::uint64_t download(const Camera& camera, json faults, FaultPlan plan, int& p
         {{{"chip_id", camera.chip}, {"flash", {{"part", "0x79"}}}, {"faults", faults}}}));
     FaultyDevices devices(rig.platform());
     CameraLink link(devices);
-    EXPECT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0), status::kOk);
+    EXPECT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0).status(), status::kOk);
     devices.plan = plan;
     FirmwareImage image;
     image.assign(camera.image);

@@ -46,8 +46,8 @@ struct WorkerStation {
         job.devices = &devices;
         job.usb = &rig.platform();
         job.link = std::make_unique<CameraLink>(devices);
-        EXPECT_EQ(job.link->OpenCamera(chip::kAnyFamily, 0, 0), 0);
-        job.link->GetIcType(job.camera);
+        EXPECT_TRUE(job.link->OpenCamera(chip::kAnyFamily, 0, 0).ok());
+        job.camera = job.link->GetIcType();
         job.address = {"sim-hub-1", 1};
     }
 
@@ -362,8 +362,8 @@ TEST(BurnSession, TwoCamerasOnEqualPortsOfTwoHubsBurnSideBySide) {
         job.devices = &devices;
         job.usb = &rig.platform();
         job.link = std::make_unique<CameraLink>(devices);
-        ASSERT_EQ(OpenCameraAt(*job.link, rig.platform(), chip::kAnyFamily, ports[i]), 0);
-        job.link->GetIcType(job.camera);
+        ASSERT_EQ(OpenCameraAt(*job.link, rig.platform(), chip::kAnyFamily, ports[i]).status(), 0);
+        job.camera = job.link->GetIcType();
         job.address = ports[i];
         job.flashCode = 0x79;
         job.serials = &serials;

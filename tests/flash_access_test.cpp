@@ -105,11 +105,11 @@ TEST(ReadRange, CopiesExactlyTheRangeByEachKindOfBlock) {
                                   {"flash", {{"file", start}}}}}));
         // Whole window, then an unaligned piece into a buffer with guards.
         Bytes whole(0x10000, 0);
-        EXPECT_TRUE(read_range(sim.link, whole, 0x79, 0, 0x10000)) << row.what;
+        EXPECT_TRUE(read_range(sim.link, whole, 0x79, 0, 0x10000).ok()) << row.what;
         EXPECT_EQ(whole, content) << row.what;
 
         Bytes part(0x3000, 0xA5);
-        EXPECT_TRUE(read_range(sim.link, part, 0x79, 0x1010, 0x2F33)) << row.what;
+        EXPECT_TRUE(read_range(sim.link, part, 0x79, 0x1010, 0x2F33).ok()) << row.what;
         EXPECT_TRUE(
             std::equal(content.begin() + 0x1010, content.begin() + 0x2F33, part.begin() + 0x1010))
             << row.what;
@@ -123,7 +123,7 @@ TEST(ReadRange, CopiesExactlyTheRangeByEachKindOfBlock) {
     // One address for a whole 64 KiB read of a 4096-byte camera.
     FakeLink fake;
     Bytes whole(0x10000);
-    EXPECT_TRUE(read_range(fake.link, whole, 0x79, 0, 0x10000));
+    EXPECT_TRUE(read_range(fake.link, whole, 0x79, 0, 0x10000).ok());
     EXPECT_EQ(fake.camera->countRequests(XU_SF_ADDRESS, PropertyOp::Set), 1u);
     EXPECT_EQ(fake.camera->countRequests(XU_SF_DATA_4K, PropertyOp::Get), 16u);
 }
@@ -131,11 +131,11 @@ TEST(ReadRange, CopiesExactlyTheRangeByEachKindOfBlock) {
 TEST(ReadRange, RefusesWhatDoesNotFitAndFailsOnAFailedRead) {
     FakeLink fake;
     Bytes buffer(0x1000);
-    EXPECT_FALSE(read_range(fake.link, buffer, 0, 0, 0x1001)) << "beyond the buffer";
-    EXPECT_FALSE(read_range(fake.link, buffer, 0, 0x800, 0x400)) << "start after end";
+    EXPECT_FALSE(read_range(fake.link, buffer, 0, 0, 0x1001).ok()) << "beyond the buffer";
+    EXPECT_FALSE(read_range(fake.link, buffer, 0, 0x800, 0x400).ok()) << "start after end";
     Bytes large(0x20000);
-    EXPECT_FALSE(read_range(fake.link, large, 0, 0, 0x10001)) << "beyond the 16-bit addresses";
-    EXPECT_FALSE(read_range(fake.link, {}, 0, 0, 0));
+    EXPECT_FALSE(read_range(fake.link, large, 0, 0, 0x10001).ok()) << "beyond the 16-bit addresses";
+    EXPECT_FALSE(read_range(fake.link, {}, 0, 0, 0).ok());
     EXPECT_TRUE(fake.camera->requests.empty()) << "a refusal sends nothing";
 
     // A block read that fails part-way is a failure, whichever path reads.
@@ -144,11 +144,11 @@ TEST(ReadRange, RefusesWhatDoesNotFitAndFailsOnAFailedRead) {
         {"chip_id": "0x80", "sf_block_size": 8192,
          "faults": [{"op": "get", "selector": 22, "nth": 10, "status": "0x80004005"}]}])"));
     Bytes whole(0x10000);
-    EXPECT_FALSE(read_range(sim.link, whole, 0, 0, 0x10000));
+    EXPECT_FALSE(read_range(sim.link, whole, 0, 0, 0x10000).ok());
     CameraLink second(sim.rig.platform());
-    ASSERT_EQ(second.OpenCamera(IcType::e, 1, 0), 0);
-    EXPECT_FALSE(read_range(second, whole, 0, 0, 0x10000));
-    EXPECT_TRUE(read_range(second, whole, 0, 0, 64 * 5)) << "before the failing read";
+    ASSERT_EQ(second.OpenCamera(IcType::e, 1, 0).status(), 0);
+    EXPECT_FALSE(read_range(second, whole, 0, 0, 0x10000).ok());
+    EXPECT_TRUE(read_range(second, whole, 0, 0, 64 * 5).ok()) << "before the failing read";
 }
 
 TEST(EraseAll, ErasesTheWindowAndStopsAtARefusedSector) {
@@ -163,12 +163,14 @@ TEST(EraseAll, ErasesTheWindowAndStopsAtARefusedSector) {
           {"faults",
            json::array(
                {{{"op", "set"}, {"selector", 13}, {"nth", 5}, {"status", "0x8007001F"}}})}}}));
-    EXPECT_TRUE(erase_all(sim.link, 0));
+    EXPECT_TRUE(erase_all(sim.link, 0).ok());
     EXPECT_EQ(sim.flash(), Bytes(0x10000, 0xFF));
 
     CameraLink second(sim.rig.platform());
-    ASSERT_EQ(second.OpenCamera(IcType::e, 1, 0), 0);
-    EXPECT_FALSE(erase_all(second, 0));
+    ASSERT_EQ(second.OpenCamera(IcType::e, 1, 0).status(), 0);
+    const Result refused = erase_all(second, 0);
+    EXPECT_EQ(refused.status(), status::kDeviceGone) << "the camera's own status";
+    EXPECT_NE(refused.reason().find("0x4000"), std::string::npos) << refused.reason();
     const Bytes flash = sim.rig.platform().camera(1).flashContents();
     EXPECT_TRUE(
         std::all_of(flash.begin(), flash.begin() + 0x4000, [](auto b) { return b == 0xFF; }));
@@ -176,13 +178,13 @@ TEST(EraseAll, ErasesTheWindowAndStopsAtARefusedSector) {
         << "sectors after the refused one are untouched";
 
     CameraLink closed(sim.rig.platform());
-    EXPECT_FALSE(erase_all(closed, 0));
+    EXPECT_FALSE(erase_all(closed, 0).ok());
 
     // A protected flash takes the commands and keeps its bytes: no success.
     SimLink guarded(json::array(
         {{{"chip_id", "0xC0"},
           {"flash", {{"file", flashFile(files, Bytes(0x10000, 0x00), "guarded.flash")}}}}}));
-    EXPECT_FALSE(erase_all(guarded.link, 0));
+    EXPECT_FALSE(erase_all(guarded.link, 0).ok());
     EXPECT_EQ(guarded.flash(), Bytes(0x10000, 0x00));
 }
 
@@ -195,7 +197,7 @@ TEST(WriteBytes, ProgramsThroughTheFamilysPathAndVerifySeesIt) {
         // Crosses a 256-byte page and is longer than one page program takes.
         const std::uint16_t at = 0x10E0;
         const std::size_t count = std::string_view(chip) == "0xB0" ? 63 : 64;
-        ASSERT_TRUE(write_bytes(sim.link, at, std::span(data).first(count))) << chip;
+        ASSERT_TRUE(write_bytes(sim.link, at, std::span(data).first(count)).ok()) << chip;
         const Bytes flash = sim.flash();
         EXPECT_TRUE(std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count),
                                flash.begin() + at))
@@ -205,20 +207,22 @@ TEST(WriteBytes, ProgramsThroughTheFamilysPathAndVerifySeesIt) {
 
         Bytes expected(at + count, 0xFF);
         std::copy_n(data.begin(), count, expected.begin() + at);
-        EXPECT_TRUE(verify(sim.link, 0, expected)) << chip;
+        EXPECT_TRUE(verify(sim.link, 0, expected).ok()) << chip;
         expected[at + 3] ^= 0x01;
-        EXPECT_FALSE(verify(sim.link, 0, expected)) << chip;
-        EXPECT_FALSE(write_bytes(sim.link, 0, Bytes(65, 0))) << chip << ": more than 64 bytes";
+        const Result differs = verify(sim.link, 0, expected);
+        EXPECT_NE(differs.reason().find("differs at 0x10E3"), std::string::npos)
+            << chip << ": " << differs.reason();
+        EXPECT_FALSE(write_bytes(sim.link, 0, Bytes(65, 0)).ok()) << chip << ": more than 64 bytes";
     }
 
     // A camera that stops answering half-way reports the failure.
     SimLink gone(json::parse(R"([{"chip_id": "0x80", "flash": {"protected": false},
                                   "faults": [{"unplug_after": 40}]}])"));
-    EXPECT_FALSE(write_bytes(gone.link, 0x100, data));
+    EXPECT_FALSE(write_bytes(gone.link, 0x100, data).ok());
 
     SimLink sim(json::parse(R"([{"chip_id": "0x80"}])"));
-    EXPECT_FALSE(verify(sim.link, 0, Bytes{})) << "nothing compared is no match";
-    EXPECT_FALSE(verify(sim.link, 0, Bytes(0x10001, 0xFF))) << "beyond the reachable window";
+    EXPECT_FALSE(verify(sim.link, 0, Bytes{}).ok()) << "nothing compared is no match";
+    EXPECT_FALSE(verify(sim.link, 0, Bytes(0x10001, 0xFF)).ok()) << "beyond the reachable window";
 }
 
 TEST(ShowFlashName, KnownCodesFillTheChoiceOthersLeaveIt) {

@@ -289,18 +289,18 @@ TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
     LinuxCameras cameras(station.sys.root(), station.sys.root() / "dev", std::move(opener));
 
     CameraLink link(cameras);
-    ASSERT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0), status::kOk);
+    ASSERT_EQ(link.OpenCamera(chip::kAnyFamily, 0, 0).status(), status::kOk);
     ASSERT_NE(link.device(), nullptr);
     EXPECT_EQ(link.device()->devicePath(), "1-2.3:1.0/video0");
     ASSERT_NE(link.channel(), nullptr);
     EXPECT_EQ(link.channel()->propertySet(), XU_PROPSET_PRIMARY);
 
-    UsbIdentity identity;
-    ASSERT_EQ(GetUsbIdentity(cameras, link, identity), status::kOk);
-    EXPECT_EQ(identity.vid, 0x3F2A);
-    EXPECT_EQ(identity.pid, 0x0731);
-    EXPECT_EQ(identity.bcdDevice, 0x0210);
-    EXPECT_EQ(identity.address, (UsbAddress{"1-2", 3}));
+    const auto identity = GetUsbIdentity(cameras, link);
+    ASSERT_TRUE(identity.ok()) << identity.reason();
+    EXPECT_EQ(identity->vid, 0x3F2A);
+    EXPECT_EQ(identity->pid, 0x0731);
+    EXPECT_EQ(identity->bcdDevice, 0x0210);
+    EXPECT_EQ(identity->address, (UsbAddress{"1-2", 3}));
     EXPECT_EQ(ReadUsbString(cameras, link, kUsbSerialNumberString), "HV0001");
 }
 

@@ -27,7 +27,7 @@ struct Opened {
         device.path = testing::usbDevicePath("1234567");
         device.camera = camera;
         devices.add(device);
-        if (link.OpenCamera(IcType::e, 0, 0) == 0)
+        if (link.OpenCamera(IcType::e, 0, 0).ok())
             camera->requests.clear();
     }
     CameraDevice& device() { return *link.device(); }
@@ -97,7 +97,7 @@ TEST(WriteRange4K, ReportsStageAndPercentBeforeEachBlock) {
             seen.push_back(percent.load());
         }
     };
-    EXPECT_TRUE(cam.device().WriteRange4K(image, 0, 0x10000, &state, &percent));
+    EXPECT_EQ(cam.device().WriteRange4K(image, 0, 0x10000, &state, &percent), status::kOk);
     EXPECT_EQ(seen, (Bytes{5, 10, 16, 21, 27, 33, 38, 44, 50, 55, 61, 66, 72, 78, 83, 89}));
     EXPECT_EQ(percent.load(), 89) << "95 is the caller's";
     std::vector<std::uint16_t> sectors;
@@ -107,13 +107,16 @@ TEST(WriteRange4K, ReportsStageAndPercentBeforeEachBlock) {
     EXPECT_EQ(cam.camera->blockWrites.size(), 32u);
 
     // Addresses are 16-bit, and every block must lie inside the image.
-    EXPECT_FALSE(cam.device().WriteRange4K(image, 0, 0x10001, nullptr, nullptr));
-    EXPECT_FALSE(
-        cam.device().WriteRange4K(std::span(image).first(0x1800), 0, 0x2000, nullptr, nullptr));
+    EXPECT_EQ(cam.device().WriteRange4K(image, 0, 0x10001, nullptr, nullptr),
+              status::kInvalidArgument);
+    EXPECT_EQ(
+        cam.device().WriteRange4K(std::span(image).first(0x1800), 0, 0x2000, nullptr, nullptr),
+        status::kInvalidArgument);
     // A failing block ends the range.
     cam.camera->sectorErases.clear();
     cam.camera->fail(PropertyOp::Set, XU_SF_DATA_4K, status::kDeviceGone, 1, 3);
-    EXPECT_FALSE(cam.device().WriteRange4K(image, 0, 0x10000, &state, &percent));
+    EXPECT_EQ(cam.device().WriteRange4K(image, 0, 0x10000, &state, &percent),
+              status::kDeviceGone);
     EXPECT_EQ(cam.camera->sectorErases.size(), 2u);
 }
 
@@ -122,7 +125,7 @@ TEST(WriteBlock4K, SendsTheChunkHalvesInTwoInterleavedBlocks) {
     Bytes data(4096);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    EXPECT_TRUE(cam.device().WriteBlock4K(data, 0x3000));
+    EXPECT_EQ(cam.device().WriteBlock4K(data, 0x3000), status::kOk);
     EXPECT_EQ(cam.camera->sectorErases, (std::vector<std::uint16_t>{0x3000}));
     ASSERT_EQ(cam.camera->blockWrites.size(), 2u);
     const auto& [firstAddress, first] = cam.camera->blockWrites[0];
@@ -137,7 +140,7 @@ TEST(WriteBlock4K, SendsTheChunkHalvesInTwoInterleavedBlocks) {
             ASSERT_EQ(first[chunk + 32 + i], data[chunk + i]);
             ASSERT_EQ(second[chunk + 32 + i], data[chunk + 32 + i]);
         }
-    EXPECT_FALSE(cam.device().WriteBlock4K(std::span(data).first(4095), 0));
+    EXPECT_EQ(cam.device().WriteBlock4K(std::span(data).first(4095), 0), status::kInvalidArgument);
 }
 
 TEST(SpiWriteStatus, WritesOnlyWhenTheValueDiffers) {
@@ -220,7 +223,7 @@ TEST(SpiPageProgram, SendsOneFramedCommandAndChecksEveryStep) {
     record.data[1] = 0xB2;
     record.data[2] = 0xC3;
     record.count = 3;
-    EXPECT_TRUE(cam.device().SpiPageProgram(record));
+    EXPECT_EQ(cam.device().SpiPageProgram(record), status::kOk);
     EXPECT_EQ(cam.camera->spiFrames,
               (Frames{{0x06}, {0x02, 0x00, 0x12, 0x34, 0xA1, 0xB2, 0xC3}, {0x05}}));
     EXPECT_EQ(cam.camera->registerWrites.back(),
@@ -228,27 +231,27 @@ TEST(SpiPageProgram, SendsOneFramedCommandAndChecksEveryStep) {
 
     record.count = 34;
     const auto before = cam.camera->requests.size();
-    EXPECT_FALSE(cam.device().SpiPageProgram(record));
+    EXPECT_EQ(cam.device().SpiPageProgram(record), status::kInvalidArgument);
     EXPECT_EQ(cam.camera->requests.size(), before);
 
     record.count = 3;
     // The opcode write fails with the flash selected: it is released all the same.
     cam.camera->fail(PropertyOp::Set, XU_REG_DATA, status::kDeviceGone, 1, 6);
-    EXPECT_FALSE(cam.device().SpiPageProgram(record));
+    EXPECT_EQ(cam.device().SpiPageProgram(record), status::kDeviceGone);
     EXPECT_EQ(cam.camera->registers[0x2025], 2);
 }
 
 TEST(ResetChip, WritesTheSequenceAndStopsAtAFailure) {
     using Write = std::pair<std::uint16_t, std::uint8_t>;
     Opened cam(0xC0);
-    EXPECT_TRUE(cam.device().ResetChip());
+    EXPECT_EQ(cam.device().ResetChip(), status::kOk);
     EXPECT_EQ(
         cam.camera->registerWrites,
         (std::vector<Write>{
             {0x2034, 0}, {0x2030, 0xFF}, {0x2031, 0}, {0x2032, 0}, {0x2033, 2}, {0x2034, 1}}));
     cam.camera->registerWrites.clear();
     cam.camera->fail(PropertyOp::Set, XU_REG_DATA, status::kDeviceGone, 1, 2);
-    EXPECT_FALSE(cam.device().ResetChip());
+    EXPECT_EQ(cam.device().ResetChip(), status::kDeviceGone);
     EXPECT_EQ(cam.camera->registerWrites, (std::vector<Write>{{0x2034, 0}, {0x2030, 0xFF}}));
 }
 
@@ -261,13 +264,17 @@ TEST(DumpFlash, ReadsTheWholeSixtyFourKilobytesThroughTheGivenRead) {
                                       std::uint32_t start, std::uint32_t end) {
         askedCode = code;
         askedEnd = end;
-        return start == 0 && out.size() >= end;
+        return start == 0 && out.size() >= end ? Result()
+                                               : Result::failure(status::kFail, "wrong range");
     };
-    EXPECT_EQ(cam.link.DumpFlash(buffer, 0x79, read), 0);
+    EXPECT_TRUE(cam.link.DumpFlash(buffer, 0x79, read).ok());
     EXPECT_EQ(askedEnd, 0x10000u);
     EXPECT_EQ(askedCode, 0x79);
-    EXPECT_EQ(cam.link.DumpFlash(buffer, 0x79, [](auto, auto, auto, auto) { return false; }), 1);
-    EXPECT_EQ(cam.link.DumpFlash(std::span(buffer).first(100), 0x79, read), 1);
+    const FlashRangeReader unreadable = [](auto, auto, auto, auto) {
+        return Result::failure(status::kDeviceGone, "gone");
+    };
+    EXPECT_EQ(cam.link.DumpFlash(buffer, 0x79, unreadable).status(), status::kDeviceGone);
+    EXPECT_EQ(cam.link.DumpFlash(std::span(buffer).first(100), 0x79, read).status(), 1);
 }
 
 TEST(DeadCamera, EveryPollFailsInBoundedTime) {
@@ -281,9 +288,9 @@ TEST(DeadCamera, EveryPollFailsInBoundedTime) {
     EXPECT_EQ(gone.device().WaitSpiIdle(), status::kDeviceGone);
     EXPECT_EQ(gone.device().SpiReadStatusWait().status, status::kDeviceGone);
     EXPECT_NE(gone.device().SpiWriteStatus(0x0C, false), status::kOk);
-    EXPECT_FALSE(gone.device().SpiPageProgram(SpiProgramRecord{}));
-    EXPECT_FALSE(gone.device().ResetChip());
-    EXPECT_FALSE(gone.device().WriteBlock4K(Bytes(4096), 0));
+    EXPECT_EQ(gone.device().SpiPageProgram(SpiProgramRecord{}), status::kDeviceGone);
+    EXPECT_EQ(gone.device().ResetChip(), status::kDeviceGone);
+    EXPECT_EQ(gone.device().WriteBlock4K(Bytes(4096), 0), status::kDeviceGone);
     FlashCode code = 0;
     EXPECT_NE(gone.link.IdentifyFlash(code), status::kOk);
     EXPECT_EQ(code, flash::kUnknown);
@@ -314,7 +321,7 @@ TEST(DeadCamera, EveryPollFailsInBoundedTime) {
     EXPECT_EQ(read.value & 1, 1);
     EXPECT_GE(manual.slept() - before, kFlashBusyBudget);
     EXPECT_LE(manual.slept() - before, kFlashBusyBudget + kBusyPollPause);
-    EXPECT_FALSE(busy.device().SpiPageProgram(SpiProgramRecord{}));
+    EXPECT_EQ(busy.device().SpiPageProgram(SpiProgramRecord{}), status::kTimeout);
     EXPECT_TRUE(trace.contains("write still in progress"));
 
     // A flash that finishes after a few reads is waited for.

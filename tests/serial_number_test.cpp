@@ -70,15 +70,14 @@ protected:
         if (!read)
             return 0;
         text = *read;
-        return inject_serial(image, link, text, snAddr, output);
+        return inject_serial(image, link, text, snAddr, output).value_or(0);
     }
     // The camera's strings into the image, with the work files of a camera
     // whose port is not known.
     std::size_t keep(FirmwareImage& image, CameraLink& link) {
-        IcType serialCamera = chip::kUndetected;
-        link.GetIcType(serialCamera);
         return keep_camera_strings(image, link, 0x79,
-                                   reworkFiles(serialCamera, temporary.path(), {}), output);
+                                   reworkFiles(link.GetIcType(), temporary.path(), {}), output)
+            .value_or(0);
     }
 
     TempDir home;

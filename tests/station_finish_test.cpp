@@ -47,7 +47,7 @@ TEST(StationFinish, EveryCameraLeavesDownloadModeAndOnlyJAndKCamerasAreReset) {
     std::vector<std::uint64_t> generations;
     for (int index = 0; index < 3; ++index) {
         cameras.push_back(std::make_unique<CameraLink>(listed));
-        ASSERT_EQ(cameras.back()->OpenCamera(chip::kAnyFamily, index, 0), 0);
+        ASSERT_TRUE(cameras.back()->OpenCamera(chip::kAnyFamily, index, 0).ok());
         generations.push_back(
             rig.platform().camera(static_cast<std::size_t>(index)).view().generation);
     }

@@ -32,31 +32,27 @@ TEST(UsbIdentity, CamerasAreFoundAgainByHubAndPortAndCarryTheirOwnStrings) {
     auto& platform = rig.platform();
 
     CameraLink link(platform);
-    ASSERT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-2", 1}), 0);
-    UsbIdentity identity;
-    ASSERT_EQ(GetUsbIdentity(platform, link, identity), 0);
-    EXPECT_EQ(identity.address, (platform::UsbAddress{"1-2", 1}));
+    ASSERT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-2", 1}).status(), 0);
+    const auto identity = GetUsbIdentity(platform, link);
+    ASSERT_TRUE(identity.ok()) << identity.reason();
+    EXPECT_EQ(identity->address, (platform::UsbAddress{"1-2", 1}));
     EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString), "SERIAL-B");
     // Cut at 32 characters as the files count them, never inside a character.
     EXPECT_EQ(ReadUsbString(platform, link, kUsbManufacturerString),
               umlauts + umlauts.substr(0, 1 + 13 * 2));
 
-    ASSERT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 1}), 0);
+    ASSERT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 1}).status(), 0);
     EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString), "SERIAL-A");
 
     // Port 2 of hub 1-1 holds no camera of ours; port 3 nothing at all; a
     // family the camera is not is not opened either.
-    EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 2}), 1);
+    EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 2}).status(), 1);
     EXPECT_EQ(link.device(), nullptr);
-    EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-2", 3}), 1);
-    EXPECT_EQ(OpenCameraAt(link, platform, IcType::m, {"1-2", 1}), 1);
+    EXPECT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-2", 3}).status(), 1);
+    EXPECT_EQ(OpenCameraAt(link, platform, IcType::m, {"1-2", 1}).status(), 1);
 
-    std::uint16_t port = 0;
-    std::string hub;
-    EXPECT_EQ(GetHubPortByIndex(platform, 2, port, hub), 0);
-    EXPECT_EQ(hub, "1-2");
-    EXPECT_EQ(port, 1);
-    EXPECT_EQ(GetHubPortByIndex(platform, 3, port, hub), 1);
+    EXPECT_EQ(GetHubPortByIndex(platform, 2).value_or({}), (platform::UsbAddress{"1-2", 1}));
+    EXPECT_EQ(GetHubPortByIndex(platform, 3).status(), 1);
 }
 
 } // namespace

@@ -20,7 +20,7 @@ struct FakeLink {
         device.path = usbDevicePath("4242424");
         device.camera = camera;
         devices.add(device);
-        EXPECT_EQ(link.OpenCamera(IcType::e, 0, 0), 0);
+        EXPECT_TRUE(link.OpenCamera(IcType::e, 0, 0).ok());
         camera->requests.clear();
         camera->spiFrames.clear();
     }

@@ -19,7 +19,7 @@ inline std::string outcomeOf(const Result& result) {
 
 struct SimLink {
     explicit SimLink(const nlohmann::json& devices) : rig(devices), link(rig.platform()) {
-        opened = rig && link.OpenCamera(IcType::e, 0, 0) == 0;
+        opened = rig && link.OpenCamera(IcType::e, 0, 0).ok();
         EXPECT_TRUE(opened) << "the simulated camera did not open";
     }
 
