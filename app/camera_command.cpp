@@ -210,8 +210,8 @@ bool writeForeignImage(const Request& request, bool terminal, std::istream& in, 
 }
 
 int runFlash(const Request& request, const platform::CameraServices& services,
-             const ToolSettings& settings, SelectedCamera camera, CommandResult& result, std::ostream& out,
-             std::ostream& err, std::istream& in, bool terminal) {
+             const ToolSettings& settings, SelectedCamera camera, CommandResult& result,
+             std::ostream& out, std::ostream& err, std::istream& in, bool terminal) {
     result["image"] = request.image;
     result["result"] = nullptr;
     result["log"] = "";
@@ -280,8 +280,8 @@ int runFlash(const Request& request, const platform::CameraServices& services,
     return result.end(kCameraJobDone);
 }
 
-int runInfo(SelectedCamera& camera, const UsbIdentity& identity, CommandResult& result, std::ostream& out,
-            bool json) {
+int runInfo(SelectedCamera& camera, const UsbIdentity& identity, CommandResult& result,
+            std::ostream& out, bool json) {
     CameraLink& link = *camera.link;
     Json info;
     info["friendlyName"] = identity.friendlyName;
@@ -356,8 +356,7 @@ int runOnCamera(const Request& request, std::ostream& out, std::ostream& err, st
         return runInfo(camera, identity, result, out, request.json);
     if (request.verb == "dump") {
         result["file"] = request.output;
-        if (const Result dumped =
-                dumpFlashToFile(*camera.link, camera.familyIndex, request.output);
+        if (const Result dumped = dumpFlashToFile(*camera.link, camera.familyIndex, request.output);
             !dumped.ok())
             return result.end(kCameraJobFailed,
                               "dump to \"" + request.output + "\": " + dumped.reason());

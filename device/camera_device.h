@@ -120,7 +120,7 @@ public:
     // given. `end` is at most 0x10000 (16-bit flash addresses), each block
     // inside `image` (else kInvalidArgument); the status of a failed block.
     Status WriteRange4K(std::span<const std::uint8_t> image, std::uint32_t start, std::uint32_t end,
-                      std::atomic<std::uint8_t>* state, std::atomic<std::uint8_t>* percent);
+                        std::atomic<std::uint8_t>* state, std::atomic<std::uint8_t>* percent);
 
 private:
     friend class CameraLink;

@@ -59,7 +59,8 @@ Result CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
         auto bound = devices_.bind(kind, position, entry);
         if (!bound) {
             trace::writef("OpenCamera: device %zu cannot be bound.", position);
-            if (kind == platform::DeviceListKind::SensorCamera) // an activation failure ends the walk
+            // An activation failure ends the walk of the sensor-camera list.
+            if (kind == platform::DeviceListKind::SensorCamera)
                 return Result::failure(status::kNothingDone, "a camera could not be activated");
             continue;
         }
@@ -70,8 +71,8 @@ Result CameraLink::OpenCamera(IcType family, int index, int mediaFoundation) {
         device_->releaseBinding();
         channel.setMode(modeAtStart);
     }
-    return Result::failure(status::kNothingDone, std::string("no camera of family '") +
-                                                     argument.letter + "' to open");
+    return Result::failure(status::kNothingDone,
+                           std::string("no camera of family '") + argument.letter + "' to open");
 }
 
 CameraLink::Candidate CameraLink::tryCandidate(IcType family, platform::DeviceListKind kind,

@@ -22,7 +22,7 @@ inline constexpr const char* kSensorCameraName = "Sensor Camera";
 // Reads flash bytes [start, end) into buffer[start..end) with the given flash
 // code. The download subsystem's flash read.
 using FlashRangeReader = std::function<Result(std::span<std::uint8_t> buffer, FlashCode code,
-                                            std::uint32_t start, std::uint32_t end)>;
+                                              std::uint32_t start, std::uint32_t end)>;
 
 constexpr std::size_t kDumpSize = 0x10000;
 

@@ -13,7 +13,7 @@ namespace {
 using platform::DeviceListKind;
 
 Result listUnreadable() {
-    return Result::failure(status::kNothingDone, "the camera list could not be read");
+    return Result::failure(status::kNothingDone, "the camera list could not be read or is empty");
 }
 
 Outcome<int> countUsbDevices(platform::CaptureDevices& devices, DeviceListKind kind) {
@@ -54,10 +54,10 @@ Outcome<int> countXuCameras(platform::CaptureDevices& devices, DeviceListKind ki
             continue;
         const auto device = devices.bind(kind, position, entry);
         if (!device) {
-            if (sensorList) // an activation failure ends the count
-                return Result::failure(status::kNothingDone,
-                                       "camera " + std::to_string(position) +
-                                           " could not be activated");
+            // An activation failure ends the count of the sensor-camera list.
+            if (sensorList)
+                return Result::failure(status::kNothingDone, "camera " + std::to_string(position) +
+                                                                 " could not be activated");
             continue;
         }
         if (extensionUnitAnswers(*device, sensorList))

@@ -10,14 +10,14 @@
 namespace tessell {
 
 // Every USB device of the video-input list; status 1 (kNothingDone) when
-// the list cannot be created.
+// the list cannot be created or is empty.
 Outcome<int> CountVideoCameras(platform::CaptureDevices& devices);
 // Every USB device of the sensor-camera list; as above.
 Outcome<int> CountSensorCamerasDs(platform::CaptureDevices& devices);
 
 // USB devices of the video-input list whose Extension Unit answers (or that
 // offer the vendor interface without a topology); status 1 when the list
-// cannot be created.
+// cannot be created or is empty.
 Outcome<int> CountXuCamerasDs(platform::CaptureDevices& devices);
 // The same over the sensor-camera list; a device that cannot be activated
 // ends the count with status 1.

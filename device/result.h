@@ -50,8 +50,7 @@ private:
 // A result that carries a value on success: what an operation found or read
 // (a count, a flash word, a USB identity), or the failed `Result` that says
 // why there is none.
-template <typename T>
-class [[nodiscard]] Outcome {
+template <typename T> class [[nodiscard]] Outcome {
 public:
     Outcome(T value) : value_(std::move(value)) {}
     // A failure; a successful result without a value is no success.

@@ -395,8 +395,8 @@ Status CameraDevice::WriteBlock4K(std::span<const std::uint8_t> data, std::uint1
 }
 
 Status CameraDevice::WriteRange4K(std::span<const std::uint8_t> image, std::uint32_t start,
-                                std::uint32_t end, std::atomic<std::uint8_t>* state,
-                                std::atomic<std::uint8_t>* percent) {
+                                  std::uint32_t end, std::atomic<std::uint8_t>* state,
+                                  std::atomic<std::uint8_t>* percent) {
     constexpr std::uint32_t kBlock = 4096;
     if (end > 0x10000) {
         trace::writef("WriteRange4K: end 0x%X beyond the 16-bit flash addresses.", end);

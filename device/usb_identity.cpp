@@ -14,8 +14,7 @@ Outcome<UsbIdentity> GetUsbIdentity(platform::UsbLocation& usb, const CameraLink
         return Result::failure(status::kNothingDone, "no camera is open");
     const auto found = usb.locate(opened->devicePath());
     if (!found || !found->address.known())
-        return Result::failure(status::kNothingDone,
-                               "the camera's USB port could not be found");
+        return Result::failure(status::kNothingDone, "the camera's USB port could not be found");
     UsbIdentity identity;
     identity.vid = found->vid;
     identity.pid = found->pid;
@@ -35,17 +34,16 @@ Outcome<platform::UsbAddress> GetHubPortByIndex(platform::UsbLocation& usb, int 
                                "no imaging device at position " + std::to_string(position));
     const auto& device = devices[static_cast<std::size_t>(position)];
     if (!device.address.known())
-        return Result::failure(status::kNothingDone, "imaging device " +
-                                                         std::to_string(position) +
-                                                         " has no USB port");
+        return Result::failure(status::kNothingDone,
+                               "imaging device " + std::to_string(position) + " has no USB port");
     return device.address;
 }
 
-std::optional<std::string> ReadUsbString(platform::UsbLocation& usb, const CameraLink& camera,
-                                         int which) {
+Outcome<std::string> ReadUsbString(platform::UsbLocation& usb, const CameraLink& camera,
+                                   int which) {
     const Outcome<UsbIdentity> identity = GetUsbIdentity(usb, camera);
     if (!identity.ok())
-        return std::nullopt;
+        return identity.result();
     const std::string& text =
         which == kUsbManufacturerString ? identity->manufacturer : identity->serialNumber;
     // Cut where the files cut: at 32 single-byte characters, never inside a

@@ -12,7 +12,6 @@
 #include "platform/usb_location.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace tessell {
@@ -46,15 +45,15 @@ constexpr std::size_t kUsbStringCopy = 32;
 
 // The manufacturer (which = 0) or serial-number string of the camera, cut to
 // 32 characters as the single-byte files count them (characters outside
-// Latin-1 become '?'); none when the camera could not be located.
-std::optional<std::string> ReadUsbString(platform::UsbLocation& usb, const CameraLink& camera,
-                                         int which);
+// Latin-1 become '?'); GetUsbIdentity's failure when the camera could not be
+// located.
+Outcome<std::string> ReadUsbString(platform::UsbLocation& usb, const CameraLink& camera, int which);
 
 // Opens on `link` the camera of `family` (`chip::kAnyFamily` for any) that is on the USB
 // port `address` of the video-input list now; status 1 (kNothingDone) when
 // no such camera is there (not plugged, still re-enumerating, or another
 // family).
 Result OpenCameraAt(CameraLink& link, platform::UsbLocation& usb, IcType family,
-                 const platform::UsbAddress& address);
+                    const platform::UsbAddress& address);
 
 } // namespace tessell

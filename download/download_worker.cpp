@@ -92,10 +92,10 @@ private:
         if (job_.serials) {
             job_.serial = job_.serials->take(job_.address, job_.recordId, output_);
             Result prepared =
-                job_.serial ? inject_serial(image, *job_.link, *job_.serial, job_.options.snAddr,
-                                            output_)
-                                  .result()
-                            : Result::refused("no serial number from " + job_.serials->name());
+                job_.serial
+                    ? inject_serial(image, *job_.link, *job_.serial, job_.options.snAddr, output_)
+                          .result()
+                    : Result::refused("no serial number from " + job_.serials->name());
             if (!prepared.ok()) {
                 observer_.showMessage("something wrong in " + job_.serials->name());
                 observer_.showIdleStatus();

@@ -44,7 +44,7 @@ Result readBy64(CameraDevice& device, std::span<std::uint8_t> buffer, std::uint3
 // bytes advances its own address, so it is given the address once; any other
 // size gets the address before every block.
 Result readByBlocks(XuChannel& channel, std::span<std::uint8_t> buffer, std::uint32_t start,
-                  std::uint32_t end, std::uint32_t size) {
+                    std::uint32_t end, std::uint32_t size) {
     std::array<std::uint8_t, kMaxFlashBlock> block{};
     const bool selfAdvancing = size == kMaxFlashBlock;
     for (std::uint32_t address = start; address < end; address += size) {
@@ -196,8 +196,8 @@ Result write_bytes(CameraLink& link, std::uint16_t address, std::span<const std:
 Result verify(CameraLink& link, std::uint8_t code, std::span<const std::uint8_t> expected) {
     if (expected.empty() || expected.size() > kFlashWindow) {
         trace::writef("verify: %zu bytes cannot be compared.", expected.size());
-        return Result::refused(formatText("%zu bytes cannot be compared with the flash",
-                                          expected.size()));
+        return Result::refused(
+            formatText("%zu bytes cannot be compared with the flash", expected.size()));
     }
     std::vector<std::uint8_t> flash(expected.size());
     if (Result read = read_range(link, flash, code, 0, static_cast<std::uint32_t>(expected.size()));

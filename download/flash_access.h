@@ -43,7 +43,7 @@ Result erase_all(CameraLink& link, std::uint8_t familyIndex);
 // Fails with the address of the read that failed; refused when the range does not fit the
 // buffer or the 64 KiB window.
 Result read_range(CameraLink& link, std::span<std::uint8_t> buffer, std::uint8_t code,
-                std::uint32_t start, std::uint32_t end);
+                  std::uint32_t start, std::uint32_t end);
 
 // Up to 64 bytes at a flash address. Families whose firmware writes the flash through its 64-byte
 // block; the others page-programmed through the serial-port registers. Fails with the address

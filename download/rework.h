@@ -48,7 +48,8 @@ constexpr std::size_t kReworkLimit = 0x10000;
 // without the pointer table the block places come from, or a block place
 // outside the image. Either leaves a line in `output`'s log. The caller
 // restores the image after the download.
-Outcome<std::size_t> keep_camera_strings(FirmwareImage& image, CameraLink& link, std::uint8_t flashType,
-                                const ReworkFiles& files, SerialNumberOutput& output);
+Outcome<std::size_t> keep_camera_strings(FirmwareImage& image, CameraLink& link,
+                                         std::uint8_t flashType, const ReworkFiles& files,
+                                         SerialNumberOutput& output);
 
 } // namespace tessell

@@ -82,8 +82,9 @@ std::optional<SerialNumberText> read_serial_file(const std::filesystem::path& pa
 // Every refusal leaves a line in `output`'s log and the image unchanged.
 // `writeToISerial` is the `SNAddr` setting: 1 places the number, after a
 // 0x0007 character, in the block the device descriptor's iSerialNumber names.
-Outcome<std::size_t> inject_serial(FirmwareImage& image, CameraLink& link, const SerialNumberText& text,
-                          int writeToISerial, SerialNumberOutput& output);
+Outcome<std::size_t> inject_serial(FirmwareImage& image, CameraLink& link,
+                                   const SerialNumberText& text, int writeToISerial,
+                                   SerialNumberOutput& output);
 
 // The serial number after `serial`: the counter characters (at the '*'
 // positions of `pattern`) count up in hexadecimal, 9 going to A and F

@@ -51,8 +51,11 @@ bool blank(const std::string& flash) {
 
 // Two cameras on port 1 of two hubs: only the one named is touched.
 TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
-    FlashStation station(json::array({camera("sim-hub-1", 1, "0xC0", "camA.flash"),
-                                      camera("sim-hub-2", 1, "0xC0", "camB.flash")}));
+    // The first camera takes no firmware block: its download fails.
+    json first = camera("sim-hub-1", 1, "0xC0", "camA.flash");
+    first["faults"] = json::array(
+        {{{"op", "set"}, {"selector", 10}, {"nth", 1}, {"times", 1000}, {"status", "0x8007001F"}}});
+    FlashStation station(json::array({first, camera("sim-hub-2", 1, "0xC0", "camB.flash")}));
     const Bytes image = synthesized(lineImage(ImageFamily::f));
     const auto imagePath = writeImage(station.home, "image.bin", image).string();
 
@@ -84,6 +87,14 @@ TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
     EXPECT_EQ(refused.status, kCameraJobFailed);
     EXPECT_TRUE(contains(refused.err, "another chip")) << refused.err;
     EXPECT_TRUE(blank(station.flash("camA.flash")));
+
+    // A failed download says why, on that camera's port only.
+    const auto failed = station.run({"flash", "--port", "sim-hub-1:1", "--json", imagePath});
+    EXPECT_EQ(failed.status, kCameraJobFailed);
+    const auto failure = json::parse(failed.out, nullptr, false);
+    ASSERT_TRUE(failure.is_object()) << failed.out;
+    EXPECT_EQ(failure["error"], "the download failed: the camera stopped answering the download");
+    EXPECT_EQ(failure["hub"], "sim-hub-1");
 
     // Another copy running: the camera is left alone.
     const auto guard = platform::makeInstanceGuard(station.home.path(), kInstanceMutexName);

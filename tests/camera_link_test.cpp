@@ -159,7 +159,8 @@ TEST(OpenCamera, SensorCameraList) {
     devices.add(sensor);
 
     CameraLink link(devices);
-    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 1).status(), 0) << "a foreign sensor camera is passed over";
+    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 1).status(), 0)
+        << "a foreign sensor camera is passed over";
     EXPECT_TRUE(opened(link, "sssssss"));
     EXPECT_EQ(link.device()->friendlyName(), "Sensor Camera");
     EXPECT_EQ(link.OpenCameraVideoInput(IcType::e, 0).status(), 0);
@@ -167,7 +168,8 @@ TEST(OpenCamera, SensorCameraList) {
     EXPECT_EQ(link.device()->friendlyName(), "USB Camera");
 
     devices.devices[1].bindable = false;
-    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 1).status(), 1) << "an activation failure ends the walk";
+    EXPECT_EQ(link.OpenCamera(IcType::e, 0, 1).status(), 1)
+        << "an activation failure ends the walk";
 }
 
 TEST(OpenCamera, EachCameraKeepsItsOwnChipSelect) {

@@ -301,7 +301,7 @@ TEST(LinuxCameras, TheDeviceLayerOpensAndLocatesACameraUnchanged) {
     EXPECT_EQ(identity->pid, 0x0731);
     EXPECT_EQ(identity->bcdDevice, 0x0210);
     EXPECT_EQ(identity->address, (UsbAddress{"1-2", 3}));
-    EXPECT_EQ(ReadUsbString(cameras, link, kUsbSerialNumberString), "HV0001");
+    EXPECT_EQ(ReadUsbString(cameras, link, kUsbSerialNumberString).value_or(""), "HV0001");
 }
 
 TEST(LinuxHotplug, EventsNameTheDevicesTheWayTheListDoes) {

@@ -115,8 +115,7 @@ TEST(WriteRange4K, ReportsStageAndPercentBeforeEachBlock) {
     // A failing block ends the range.
     cam.camera->sectorErases.clear();
     cam.camera->fail(PropertyOp::Set, XU_SF_DATA_4K, status::kDeviceGone, 1, 3);
-    EXPECT_EQ(cam.device().WriteRange4K(image, 0, 0x10000, &state, &percent),
-              status::kDeviceGone);
+    EXPECT_EQ(cam.device().WriteRange4K(image, 0, 0x10000, &state, &percent), status::kDeviceGone);
     EXPECT_EQ(cam.camera->sectorErases.size(), 2u);
 }
 

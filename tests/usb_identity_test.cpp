@@ -36,13 +36,13 @@ TEST(UsbIdentity, CamerasAreFoundAgainByHubAndPortAndCarryTheirOwnStrings) {
     const auto identity = GetUsbIdentity(platform, link);
     ASSERT_TRUE(identity.ok()) << identity.reason();
     EXPECT_EQ(identity->address, (platform::UsbAddress{"1-2", 1}));
-    EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString), "SERIAL-B");
+    EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString).value_or(""), "SERIAL-B");
     // Cut at 32 characters as the files count them, never inside a character.
-    EXPECT_EQ(ReadUsbString(platform, link, kUsbManufacturerString),
+    EXPECT_EQ(ReadUsbString(platform, link, kUsbManufacturerString).value_or(""),
               umlauts + umlauts.substr(0, 1 + 13 * 2));
 
     ASSERT_EQ(OpenCameraAt(link, platform, chip::kAnyFamily, {"1-1", 1}).status(), 0);
-    EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString), "SERIAL-A");
+    EXPECT_EQ(ReadUsbString(platform, link, kUsbSerialNumberString).value_or(""), "SERIAL-A");
 
     // Port 2 of hub 1-1 holds no camera of ours; port 3 nothing at all; a
     // family the camera is not is not opened either.
