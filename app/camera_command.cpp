@@ -197,6 +197,11 @@ private:
 // Whether the operator wants an image that seems to be for another chip
 // written: --yes says so; a person at a terminal is asked; anyone else is
 // answered No.
+// What the command says of a download that did not pass.
+std::string downloadFailureText(const Result& outcome) {
+    return "the download failed: " + outcome.reason();
+}
+
 bool writeForeignImage(const Request& request, bool terminal, std::istream& in, std::ostream& err) {
     if (request.yes)
         return true;
@@ -252,10 +257,10 @@ int runFlash(const Request& request, const platform::CameraServices& services,
         recording.sink = history.sink();
         recording.fields = history.fields(record_tool::kFlash);
         recording.fields.imageName = recordedImageName(request.image);
-        recording.describeOutcome = [](bool passed, BurnRecord& record) {
-            record.exitCode = passed ? kCameraJobDone : kCameraJobFailed;
-            if (!passed)
-                record.error = "the download failed";
+        recording.describeOutcome = [](const Result& outcome, BurnRecord& record) {
+            record.exitCode = outcome.ok() ? kCameraJobDone : kCameraJobFailed;
+            if (!outcome.ok())
+                record.error = downloadFailureText(outcome);
         };
     }
     BurnSession session(assembleDownloadJob(settings, jobServices, std::move(camera), image),
@@ -276,7 +281,7 @@ int runFlash(const Request& request, const platform::CameraServices& services,
     result["result"] = outcome.resultText;
     result["log"] = observer.log();
     if (!session.passed())
-        return result.end(kCameraJobFailed, "the download failed: " + session.outcome().reason());
+        return result.end(kCameraJobFailed, downloadFailureText(session.outcome()));
     return result.end(kCameraJobDone);
 }
 

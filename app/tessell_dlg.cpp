@@ -173,10 +173,10 @@ BurnRecording CTessellDlg::burnRecording() const {
     recording.fields =
         history_->fields(flags_.cmdLineMode ? record_tool::kUnattended : record_tool::kWindow);
     recording.fields.imageName = recordedImageName(imagePath_);
-    recording.describeOutcome = [settings = settings_](bool passed, BurnRecord& record) {
-        const DownloadOutcome outcome = downloadOutcome(settings, passed);
+    recording.describeOutcome = [settings = settings_](const Result& result, BurnRecord& record) {
+        const DownloadOutcome outcome = downloadOutcome(settings, result.ok());
         record.exitCode = outcome.exitCode;
-        if (!passed)
+        if (!result.ok())
             record.error = outcome.message;
     };
     return recording;

@@ -156,7 +156,7 @@ void BurnSession::recordOutcome(const std::string& workerTexts) {
                 record_.serialAfter = *serial;
     }
     if (recording_.describeOutcome)
-        recording_.describeOutcome(passed, record_);
+        recording_.describeOutcome(shared_.outcome, record_);
     if (!passed && !workerTexts.empty())
         record_.error = record_.error.empty() ? workerTexts : workerTexts + "; " + record_.error;
     if (record_.error.size() > kRecordErrorLimit)

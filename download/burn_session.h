@@ -30,7 +30,7 @@ struct BurnRecording {
     BurnRecord fields;
     // The tool's words for the outcome (exit code or row status, the text
     // the operator is shown), on the session's thread.
-    std::function<void(bool passed, BurnRecord& record)> describeOutcome;
+    std::function<void(const Result& outcome, BurnRecord& record)> describeOutcome;
 };
 
 class BurnSession {

@@ -676,9 +676,10 @@ BurnRecording Tessell_MultiDlg::burnRecording(int index) const {
     recording.fields.imageName = chooseBinByPid_ || commonImageName_.empty()
                                      ? rows_[static_cast<std::size_t>(index)].file
                                      : commonImageName_;
-    recording.describeOutcome = [](bool passed, BurnRecord& record) {
-        record.rowStatus = std::string(SlotStatusText(passed ? slot::kComplete : slot::kError));
-        if (!passed)
+    recording.describeOutcome = [](const Result& outcome, BurnRecord& record) {
+        record.rowStatus =
+            std::string(SlotStatusText(outcome.ok() ? slot::kComplete : slot::kError));
+        if (!outcome.ok())
             record.error = record.rowStatus;
     };
     return recording;
