@@ -1,6 +1,7 @@
 #include "download/isp_download.h"
 
 #include "common/clock.h"
+#include "common/text_format.h"
 #include "common/trace.h"
 #include "device/xu_protocol.h"
 #include "download/flash_access.h"
@@ -219,15 +220,16 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
         trace::writef("software protect off failed (0x%08X).", status::hexCode(unprotect));
 
     int retries = 0;
-    bool failed = false;
-    // Everything from entering download mode up to the valid signature; true
-    // only when the signature (or the firmware's completion) is in place.
-    auto transfer = [&]() -> bool {
+    // Everything from entering download mode up to the valid signature;
+    // success only when the signature (or the firmware's completion) is in
+    // place, else the step that failed with the camera's status.
+    auto transfer = [&]() -> Result {
         if (putByte(*channel, XU_DFU_ENABLE_CONTROL, 1) != status::kOk) {
             trace::write("start burning fail...");
             retries = 1;
-            if (putByte(*channel, XU_DFU_ENABLE_CONTROL, 1) != status::kOk)
-                return false;
+            if (const Status again = putByte(*channel, XU_DFU_ENABLE_CONTROL, 1);
+                again != status::kOk)
+                return Result::failure(again, "the camera did not enter download mode");
             trace::write("start burning recover...");
         }
         trace::write("start burning...ok!");
@@ -240,9 +242,10 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
             status::kOk) {
             trace::write("get size ...fail");
             ++retries;
-            if (channel->boundedPropertySize(XU_DFU_ACCESS_CONTROL, kMaxDownloadBlock, blockSize) !=
-                status::kOk)
-                return false;
+            if (const Status again = channel->boundedPropertySize(XU_DFU_ACCESS_CONTROL,
+                                                                  kMaxDownloadBlock, blockSize);
+                again != status::kOk)
+                return Result::failure(again, "the camera gave no download block size");
         }
         trace::write("get size ok");
 
@@ -263,9 +266,12 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                 ++retries;
                 trace::write("put_Property XU_DFU_ACCESS_CONTROL fail.");
                 clock().sleepFor(kResendPause);
-                if (channel->put_Property(XU_DFU_ACCESS_CONTROL, block) != status::kOk) {
+                if (const Status again = channel->put_Property(XU_DFU_ACCESS_CONTROL, block);
+                    again != status::kOk) {
                     trace::write("put_Property XU_DFU_ACCESS_CONTROL fail.");
-                    return false;
+                    return Result::failure(
+                        again, formatText("firmware block %u was not taken, also when sent again",
+                                          blocks));
                 }
                 trace::write("put_Property XU_DFU_ACCESS_CONTROL has been recovered.");
             }
@@ -273,18 +279,22 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                 // The older families mark the flash invalid themselves and
                 // put the identity bytes back after the first block.
                 const std::uint8_t invalid = family.invalidByte;
-                if (!write_bytes(link, 0, std::span(&invalid, 1)).ok()) {
+                if (const Result written = write_bytes(link, 0, std::span(&invalid, 1));
+                    !written.ok()) {
                     trace::write("invalid signature write failed.");
-                    failed = true;
-                    return false;
+                    return Result::failure(written.status(), "the flash header could not be "
+                                                             "invalidated: " +
+                                                                 written.reason());
                 }
                 const std::uint16_t at = family.identityAt;
                 if (at < image.size()) {
                     const std::size_t n = std::min<std::size_t>(6, image.size() - at);
-                    if (!write_bytes(link, at, image.subspan(at, n)).ok()) {
+                    if (const Result written = write_bytes(link, at, image.subspan(at, n));
+                        !written.ok()) {
                         trace::writef("identity write at 0x%04X failed.", at);
-                        failed = true;
-                        return false;
+                        return Result::failure(written.status(),
+                                               "the identity bytes could not be written: " +
+                                                   written.reason());
                     }
                 }
             }
@@ -293,9 +303,11 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
 
         report(status, stage::kChecking, 95);
         std::uint8_t answer = 0;
+        Status checksumRead = status::kOk;
         auto readChecksum = [&] {
             answer = 0;
-            return channel->get_Property(XU_DFU_CHECKSUM, std::span(&answer, 1)) == status::kOk;
+            checksumRead = channel->get_Property(XU_DFU_CHECKSUM, std::span(&answer, 1));
+            return checksumRead == status::kOk;
         };
         if (!readChecksum()) {
             trace::write("get_Property XU_DFU_CHECKSUM fail.");
@@ -303,7 +315,8 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                 ++retries;
                 trace::write("get_Property XU_DFU_CHECKSUM fail.");
                 if (!readChecksum())
-                    return false;
+                    return Result::failure(checksumRead,
+                                           "the camera's download checksum could not be read");
             }
         }
         clock().sleepFor(kIspChecksumSettle);
@@ -315,16 +328,20 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
         if (answer != checksum || retries > 0) {
             trace::write("XU_DFU_CHECKSUM incorrect.");
             trace::writef("FW get checksum (%x) != Code checksum(%x) ", answer, checksum);
-            failed = true;
-            return false;
+            return Result::failure(
+                status::kFail,
+                answer != checksum
+                    ? formatText("the camera's checksum 0x%02X differs from the image's 0x%02X",
+                                 unsigned{answer}, unsigned{checksum})
+                    : std::string("a download request had to be sent again"));
         }
         trace::writef("checksum correct = %02X ", checksum);
 
         if (family.validHeader == chip::ValidHeader::FirmwareFinishes) {
-            if (putByte(*channel, XU_ISP_FW_DOWNLOAD_OK, 1) != status::kOk) {
-                failed = true;
+            if (const Status confirmed = putByte(*channel, XU_ISP_FW_DOWNLOAD_OK, 1);
+                confirmed != status::kOk) {
                 trace::write("XU_ISP_FW_DOWNLOAD_OK fail.");
-                return false;
+                return Result::failure(confirmed, "the camera did not take the download's end");
             }
         } else {
             std::vector<std::uint8_t> signature{0x55};
@@ -333,21 +350,21 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
                                                                        : std::uint8_t{0x17}};
             else if (family.validHeader == chip::ValidHeader::Header8916)
                 signature = {0x89, 0x16};
-            if (!write_bytes(link, 0, signature).ok()) {
+            if (const Result written = write_bytes(link, 0, signature); !written.ok()) {
                 trace::write("header signature write failed.");
-                failed = true;
-                return false;
+                return Result::failure(written.status(),
+                                       "the header signature could not be written: " +
+                                           written.reason());
             }
         }
         const Status protect = link.SetFlashProtection(flashType, true);
         if (protect != status::kOk && protect != status::kRefused) {
             trace::writef("software protect on failed (0x%08X).", status::hexCode(protect));
-            failed = true;
-            return false;
+            return Result::failure(protect, "the flash write protection could not be restored");
         }
-        return true;
+        return {};
     };
-    const bool signed_ = transfer();
+    Result transferred = transfer();
 
     if (finish) {
         Status leave = putByte(*channel, XU_DFU_ENABLE_CONTROL, 0);
@@ -357,22 +374,23 @@ Result runIsp(const IspJob& job, CameraLink& link, std::uint8_t flashType, Downl
             if (device->ResetChip() != status::kOk)
                 trace::write("chip reset after download failed.");
         }
-        if (leave != status::kOk && putByte(*channel, XU_DFU_ENABLE_CONTROL, 0) != status::kOk) {
+        if (leave != status::kOk)
+            leave = putByte(*channel, XU_DFU_ENABLE_CONTROL, 0);
+        if (leave != status::kOk) {
             trace::write("XU_ISP_ENABLE = 0 fail.");
             report(status, stage::kFailed, 100);
-            return Result::failure(status::kFail, "the camera did not leave download mode");
+            // A transfer that failed says first what went wrong.
+            return transferred.ok()
+                       ? Result::failure(leave, "the camera did not leave download mode")
+                       : transferred;
         }
     }
-    const bool success = signed_ && !failed && retries == 0;
-    report(status, success ? stage::kFinished : stage::kFailed, 100);
-    if (success)
-        return {};
-    if (failed)
-        return Result::failure(status::kFail,
-                               "the camera did not confirm the image (checksum, signature or "
-                               "write protection)");
-    return Result::failure(status::kFail, signed_ ? "a download request had to be sent again"
-                                                  : "the camera stopped answering the download");
+    // A request that had to be sent again fails the download even when the
+    // image came out right.
+    if (transferred.ok() && retries > 0)
+        transferred = Result::failure(status::kFail, "a download request had to be sent again");
+    report(status, transferred.ok() ? stage::kFinished : stage::kFailed, 100);
+    return transferred;
 }
 
 } // namespace

@@ -93,7 +93,8 @@ TEST(CameraCommand, PortChoosesTheCameraAndExitStatusTellsTheOutcome) {
     EXPECT_EQ(failed.status, kCameraJobFailed);
     const auto failure = json::parse(failed.out, nullptr, false);
     ASSERT_TRUE(failure.is_object()) << failed.out;
-    EXPECT_EQ(failure["error"], "the download failed: the camera stopped answering the download");
+    EXPECT_EQ(failure["error"],
+              "the download failed: firmware block 1 was not taken, also when sent again");
     EXPECT_EQ(failure["hub"], "sim-hub-1");
 
     // Another copy running: the camera is left alone.
