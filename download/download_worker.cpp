@@ -76,12 +76,12 @@ private:
         if (!job_.link)
             return downloaded;
         Result quality = checkQuality();
-        if (!job_.link)
-            return downloaded.ok() ? std::move(quality) : std::move(downloaded);
-        if (!quality.ok())
-            observer_.appendLog(kAeFail);
-        else if (downloaded.ok())
-            observer_.burnLog(kLogSuccess);
+        if (job_.link) {
+            if (!quality.ok())
+                observer_.appendLog(kAeFail);
+            else if (downloaded.ok())
+                observer_.burnLog(kLogSuccess);
+        }
         return downloaded.ok() ? std::move(quality) : std::move(downloaded);
     }
 
